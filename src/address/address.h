@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace relaycast {
+
+enum class AddressKind { RTMP, SRT, Invalid };
+
+// rtmp:// and rtmps:// are RTMP, srt:// is SRT (scheme compared ignoring case, surrounding
+// white space ignored), anything else is Invalid.
+AddressKind classifyAddress(const QString& address);
+
+// "RTMP", "SRT" or "?".
+QString addressKindName(AddressKind kind);
+
+// The editor's check of one row: empty when the row may be saved, else one complete message
+// prefixed with the row number. `trimmedAddress` is already trimmed by the caller.
+QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber);
+
+// The text with the query part of every rtmp/rtmps/srt address replaced by "?…", so stream
+// keys never reach the log.
+QString maskAddressQueries(const QString& text);
+
+// How an editor row presents an address of a kind.
+struct AddressPresentation {
+    QString hint;
+    QString keyPlaceholder;
+    bool showPassphrase = false;
+};
+AddressPresentation addressPresentation(AddressKind kind);
+QString addressFieldPlaceholder();
+QString passphrasePlaceholder();
+
+} // namespace relaycast

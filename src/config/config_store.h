@@ -1,0 +1,39 @@
+#pragma once
+
+#include "config/config_model.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+namespace relaycast {
+
+// Owns the whole configuration (entries of every scene collection and the encoder profiles)
+// and reads and writes the settings file. Interface thread only.
+class ConfigStore {
+public:
+    explicit ConfigStore(QString path);
+
+    // Replaces the whole content from the file. False when the file existed but was unusable;
+    // `message` receives a user-facing text in the documented cases and is otherwise untouched.
+    bool load(QString* message = nullptr);
+
+    // Writes the whole content atomically. False when the new content is not in place.
+    bool save(QString* message = nullptr);
+
+    // The list of a collection, inserted empty when the name is new.
+    CollectionConfig& entriesOf(const QString& collection);
+    QList<EncoderProfile>& profiles() { return profiles_; }
+
+    const QString& path() const { return path_; }
+    bool saveBlocked() const { return saveBlocked_; }
+    const QMap<QString, CollectionConfig>& collections() const { return collections_; }
+
+private:
+    QString path_;
+    bool saveBlocked_ = false;
+    QMap<QString, CollectionConfig> collections_;
+    QList<EncoderProfile> profiles_;
+};
+
+} // namespace relaycast

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "config/config_model.h"
+#include "engine/destination_status.h"
+#include "engine/engine_clock.h"
+#include "engine/output_port.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace relaycast {
+
+inline constexpr int kRestartAttemptLimit = 120;
+inline constexpr int64_t kFirstRestartDelayMs = 1500;
+inline constexpr int64_t kNextRestartDelayMs = 5000;
+inline constexpr int64_t kActiveRecheckDelayMs = 500;
+inline constexpr int64_t kStartTimeoutNs = 40LL * 1000 * 1000 * 1000;
+inline constexpr int64_t kInactiveGraceNs = 3LL * 1000 * 1000 * 1000;
+inline constexpr int kHostReconnectRetries = 300;
+inline constexpr int kHostReconnectDelaySecs = 5;
+
+// One destination of a running entry: its host output (behind an OutputPort) and the state the
+// host's output threads and the interface thread share. The four signal handlers touch only
+// the atomics and, under `lock`, the message.
+class DestinationOutput {
+public:
+    explicit DestinationOutput(const DestConfig& dest, EngineClock& clock = steadyClock());
+    ~DestinationOutput();
+    DestinationOutput(const DestinationOutput&) = delete;
+    DestinationOutput& operator=(const DestinationOutput&) = delete;
+
+    // Copies of the destination texts taken at start.
+    const QString id;
+    const QString url;
+    const QString key;
+    const QString passphrase;
+
+    // The host output with its service and audio encoder; null when there is none.
+    std::unique_ptr<OutputPort> port;
+
+    std::atomic<DestinationState> state{DestinationState::Idle};
+    std::atomic<int32_t> attempts{0};
+    std::atomic<int32_t> recoveryAfterSecs{-1};
+    std::atomic<int32_t> cuts{0};
+    std::atomic<int64_t> outageStartMs{0};
+    std::atomic<int32_t> bitrateKbps{-1};
+    std::atomic<int32_t> droppedFrames{0};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> started{false};
+    std::atomic<bool> autoRestart{false};
+    std::atomic<int64_t> nextRestartMs{0};
+    uint64_t lastBytes = 0;
+    int64_t lastSampleMs = 0;
+    int64_t startNs = 0;
+    int64_t inactiveSinceNs = 0;
+
+    EngineClock& clock;
+
+    // Host signal handlers (host output threads).
+    void onStart();
+    void onStop(int code, const QString& lastError);
+    void onReconnect();
+    void onReconnectSuccess();
+
+    // Stores the message, then marks the destination Failed.
+    void fail(const QString& message);
+    QString message() const;
+
+    // Whole seconds since the current outage began; 0 when there is none.
+    int32_t secondsSinceOutage() const;
+
+    // Marks Starting and asks the host to start; on refusal fails with the host's last error
+    // (or the generic text), copies it to `out` and returns false.
+    bool beginStart(QString* out);
+
+    // The snapshot the panel reads.
+    DestinationStatus status() const;
+
+private:
+    mutable std::mutex lock_;
+    QString message_;
+};
+
+// The user's stop: no restart afterwards; a pending restart with an inactive output just ends.
+void stopDestination(DestinationOutput& d);
+
+// Due automatic restart (tick step 1).
+void runRestartStep(DestinationOutput& d);
+// Bitrate and dropped frames, every tick (500 ms).
+void collectStatistics(DestinationOutput& d);
+// Force-stops and fails a destination stuck in Starting for more than 40 s.
+void enforceStartTimeout(DestinationOutput& d);
+// Whether the destination has ended and may be removed (also the "done" rule of a stop-and-wait).
+// Updates inactiveSinceNs.
+bool hasEnded(DestinationOutput& d);
+
+// The user-facing text of a host stop code, with the host's last error appended.
+QString stopCodeText(int code, const QString& lastError);
+
+} // namespace relaycast

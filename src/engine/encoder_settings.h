@@ -1,0 +1,30 @@
+#pragma once
+
+#include "config/config_model.h"
+
+#include <obs.hpp>
+
+#include <QString>
+
+#include <cstdint>
+
+namespace relaycast {
+
+struct EntryPipeline;
+
+// The video encoder settings of an entry: the encoder's defaults, then either the saved
+// advanced settings or the module's low-latency defaults, then the entry's bitrate.
+OBSDataAutoRelease buildVideoEncoderSettings(const QString& encoderId, int32_t kbps,
+                                             const QString& advancedJson);
+
+// True when any destination of the entry is an SRT address (its encoder repeats headers).
+bool hasSrtDestination(const EntryConfig& entry);
+
+// The host audio encoder id of a saved audio codec name, or empty when the host has none.
+QString resolveAudioEncoderId(const QString& codecName);
+
+// Applies the live-changeable settings of an edited entry to its running pipeline: the audio
+// delay, then the video encoder settings.
+void applyLiveChanges(EntryPipeline& pipeline, const EntryConfig& entry);
+
+} // namespace relaycast

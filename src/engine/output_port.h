@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace relaycast {
+
+// The host calls a destination's restart and statistics logic needs, behind a thin seam: the
+// production port wraps the host output with its service and audio encoder; tests use a fake.
+// Destroying a port releases its host objects in their fixed order (signals disconnected,
+// output force-stopped and awaited, output, audio encoder, service).
+class OutputPort {
+public:
+    virtual ~OutputPort() = default;
+
+    // Asks the host to start the output; false when the host refuses at once.
+    virtual bool start() = 0;
+    // Graceful stop: the host's "stop" signal follows.
+    virtual void stop() = 0;
+    // Stops at once without waiting for buffered data.
+    virtual void forceStop() = 0;
+    virtual bool active() const = 0;
+    virtual uint64_t totalBytes() const = 0;
+    virtual int droppedFrames() const = 0;
+    // The host's last error text for this output; empty when none.
+    virtual QString lastError() const = 0;
+};
+
+} // namespace relaycast

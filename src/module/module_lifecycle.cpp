@@ -1,0 +1,75 @@
+#include "module/module_lifecycle.h"
+
+#include "module/dock.h"
+#include "module/frontend_events.h"
+#include "module/module_log.h"
+#include "module/srt_guard.h"
+
+#include <util/text-lookup.h>
+
+#include <exception>
+
+namespace relaycast {
+namespace {
+
+// Module-level state; the host calls every entry point on its interface thread.
+obs_module_t* g_module = nullptr;
+lookup_t* g_localeLookup = nullptr;
+SrtGuard g_srtGuard;
+
+} // namespace
+
+void setModulePointer(obs_module_t* module)
+{
+    g_module = module;
+}
+
+obs_module_t* modulePointer()
+{
+    return g_module;
+}
+
+void setLocale(const char* locale)
+{
+    if (g_localeLookup)
+        text_lookup_destroy(g_localeLookup);
+    g_localeLookup = obs_module_load_locale(g_module, "en-US", locale);
+}
+
+void freeLocale()
+{
+    text_lookup_destroy(g_localeLookup);
+    g_localeLookup = nullptr;
+}
+
+bool getLocaleString(const char* key, const char** out)
+{
+    return text_lookup_getstr(g_localeLookup, key, out);
+}
+
+bool moduleLoad()
+{
+    registerFrontendEvents();
+    g_srtGuard.acquire();
+    moduleLog(LOG_INFO, "Relaycast loaded (version %s)", kModuleVersion);
+    return true;
+}
+
+void modulePostLoad()
+{
+    try {
+        createPanel();
+    } catch (...) {
+        moduleLog(LOG_ERROR, "unexpected error while creating the panel");
+    }
+}
+
+void moduleUnload()
+{
+    unregisterFrontendEvents();
+    shutDownPanel();
+    g_srtGuard.release();
+    moduleLog(LOG_INFO, "Relaycast unloaded");
+}
+
+} // namespace relaycast

@@ -1,0 +1,110 @@
+#include "module/srt_guard.h"
+
+#include "module/module_log.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace relaycast {
+namespace {
+
+using StartupFn = int (*)();
+
+#ifdef _WIN32
+void* findLibrary(const std::string& name)
+{
+    const std::wstring wide(name.begin(), name.end());
+    HMODULE handle = GetModuleHandleW(wide.c_str());
+    if (!handle)
+        handle = LoadLibraryW(wide.c_str());
+    return handle;
+}
+
+void* findSymbol(void* library, const char* name)
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+#else
+void* findLibrary(const std::string& name)
+{
+    return dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
+}
+
+void* loadLibrary(const std::string& name)
+{
+    return dlopen(name.c_str(), RTLD_NOW);
+}
+
+void* findSymbol(void* library, const char* name)
+{
+    return dlsym(library, name);
+}
+#endif
+
+// The library the host already uses wins over one we would load ourselves: only its start-up
+// count protects the host's streams.
+void* locateSrtLibrary(const std::vector<std::string>& names)
+{
+    for (const std::string& name : names) {
+        if (void* handle = findLibrary(name))
+            return handle;
+    }
+#ifndef _WIN32
+    for (const std::string& name : names) {
+        if (void* handle = loadLibrary(name))
+            return handle;
+    }
+#endif
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<std::string> SrtGuard::defaultLibraryNames()
+{
+#ifdef _WIN32
+    return {"srt.dll"};
+#else
+    return {"libsrt.so.1.5", "libsrt-gnutls.so.1.5", "libsrt.so", "libsrt-gnutls.so"};
+#endif
+}
+
+void SrtGuard::acquire()
+{
+    acquireFrom(defaultLibraryNames());
+}
+
+void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames)
+{
+    void* library = locateSrtLibrary(libraryNames);
+    if (!library) {
+        moduleLog(LOG_WARNING, "SRT library not found; streams to SRT servers may cut each other");
+        return;
+    }
+    auto startup = reinterpret_cast<StartupFn>(findSymbol(library, "srt_startup"));
+    auto cleanup = reinterpret_cast<CleanupFn>(findSymbol(library, "srt_cleanup"));
+    if (!startup || !cleanup)
+        return;
+    cleanup_ = cleanup;
+    for (int i = 0; i < kMaxReferences; ++i) {
+        if (startup() < 0)
+            break;
+        ++count_;
+    }
+    moduleLog(LOG_INFO, "SRT protection active (%d references)", count_);
+}
+
+void SrtGuard::release()
+{
+    if (cleanup_ && count_ > 0) {
+        for (int i = 0; i < count_; ++i)
+            cleanup_();
+    }
+    count_ = 0;
+    cleanup_ = nullptr;
+}
+
+} // namespace relaycast
