@@ -41,8 +41,9 @@ bool isSpanishLocale(const char* locale) {
 }
 
 bool isSpanishInterface() {
-    // Decided once: a change of the host language takes effect at the next start.
-    static const bool spanish = isSpanishLocale(obs_get_locale());
+    // Decided once: a change of the host language takes effect at the next start. The host's
+    // locale getter dereferences its core unchecked, so a host not started counts as no locale.
+    static const bool spanish = isSpanishLocale(obs_initialized() ? obs_get_locale() : nullptr);
     return spanish;
 }
 
