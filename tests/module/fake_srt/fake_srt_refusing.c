@@ -1,0 +1,8 @@
+/* Stands in for an SRT library whose start-up fails from the first call. */
+static int startups;
+static int cleanups;
+
+int srt_startup(void) { ++startups; return -1; }
+int srt_cleanup(void) { ++cleanups; return 0; }
+int fake_srt_startup_calls(void) { return startups; }
+int fake_srt_cleanup_calls(void) { return cleanups; }
