@@ -1,0 +1,275 @@
+#include "local_servers.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace relaycast::test {
+namespace {
+
+constexpr int kStartTimeoutMs = 10000;
+constexpr int kStopTimeoutMs = 5000;
+const char* const kRtmpModule = "/usr/lib/nginx/modules/ngx_rtmp_module.so";
+
+sockaddr_in loopback(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+bool canBind(int type, uint16_t port) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const sockaddr_in addr = loopback(port);
+    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool tcpConnects(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const sockaddr_in addr = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool udpBound(uint16_t port) {
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QString portHex = QStringLiteral("%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+    const QStringList lines = QString::fromLatin1(table.readAll()).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QStringList fields = line.simplified().split(QLatin1Char(' '));
+        if (fields.size() < 2)
+            continue;
+        const QString local = fields.at(1);
+        if (local == QStringLiteral("0100007F:") + portHex ||
+            local == QStringLiteral("00000000:") + portHex)
+            return true;
+    }
+    return false;
+}
+
+template <typename Predicate> bool waitFor(Predicate ready, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+QString readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+void setError(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+uint16_t freePort() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return 0;
+        sockaddr_in addr = loopback(0);
+        socklen_t len = sizeof addr;
+        uint16_t port = 0;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+            port = ntohs(addr.sin_port);
+        ::close(fd);
+        if (port != 0 && canBind(SOCK_DGRAM, port))
+            return port;
+    }
+    return 0;
+}
+
+bool waitForTcpListener(uint16_t port, int timeoutMs) {
+    return waitFor([port] { return tcpConnects(port); }, timeoutMs);
+}
+
+bool waitForUdpListener(uint16_t port, int timeoutMs) {
+    return waitFor([port] { return udpBound(port); }, timeoutMs);
+}
+
+// --- RtmpServer ---
+
+RtmpServer::RtmpServer(const QString& refusedKey)
+    : refusedKey_(refusedKey), port_(freePort()), httpPort_(freePort()) {
+    while (httpPort_ == port_)
+        httpPort_ = freePort();
+}
+
+RtmpServer::~RtmpServer() {
+    stop();
+}
+
+QString RtmpServer::url() const {
+    return QStringLiteral("rtmp://127.0.0.1:%1/live").arg(port_);
+}
+
+QString RtmpServer::playUrl(const QString& key) const {
+    return url() + QLatin1Char('/') + key;
+}
+
+QString RtmpServer::errorLog() const {
+    return readFile(dir_.filePath(QStringLiteral("error.log")));
+}
+
+bool RtmpServer::writeConfig(QString* error) {
+    const QString d = dir_.path();
+    QFile file(dir_.filePath(QStringLiteral("nginx.conf")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        setError(error, QStringLiteral("cannot write nginx.conf"));
+        return false;
+    }
+    QTextStream c(&file);
+    c << "load_module " << kRtmpModule << ";\n"
+      << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+      << "error_log " << d << "/error.log info;\n"
+      << "pid " << d << "/nginx.pid;\n"
+      << "events { worker_connections 256; }\n"
+      << "rtmp {\n  server {\n"
+      << "    listen 127.0.0.1:" << port_ << ";\n"
+      << "    chunk_size 4096;\n"
+      << "    application live {\n      live on;\n      record off;\n"
+      << "      notify_method get;\n"
+      << "      on_publish http://127.0.0.1:" << httpPort_ << "/on_publish;\n"
+      << "    }\n  }\n}\n"
+      << "http {\n  access_log off;\n";
+    for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+        c << "  " << temp << "_temp_path " << d << "/" << temp << ";\n";
+    // The on_publish check: nginx-rtmp sends the stream name as "name"; any 2xx lets the
+    // publisher in, 403 refuses it.
+    c << "  server {\n    listen 127.0.0.1:" << httpPort_ << ";\n"
+      << "    location /on_publish {\n"
+      << "      if ($arg_name = \"" << refusedKey_ << "\") { return 403; }\n"
+      << "      return 204;\n    }\n"
+      << "    location / { return 404; }\n  }\n}\n";
+    return true;
+}
+
+bool RtmpServer::start(QString* error) {
+    if (process_.running())
+        return true;
+    if (!dir_.isValid() || port_ == 0 || httpPort_ == 0) {
+        setError(error, QStringLiteral("no temporary folder or free port"));
+        return false;
+    }
+    if (!QFileInfo::exists(QString::fromLatin1(kRtmpModule))) {
+        setError(error, QStringLiteral("nginx RTMP module not installed"));
+        return false;
+    }
+    if (!writeConfig(error))
+        return false;
+    const QString d = dir_.path();
+    if (!process_.start({QStringLiteral("nginx"), QStringLiteral("-p"), d + QLatin1Char('/'),
+                         QStringLiteral("-e"), d + QStringLiteral("/error.log"),
+                         QStringLiteral("-c"), d + QStringLiteral("/nginx.conf")},
+                        d + QStringLiteral("/stdout.log"), d + QStringLiteral("/stderr.log"))) {
+        setError(error, QStringLiteral("nginx could not be started"));
+        return false;
+    }
+    const auto up = [this] {
+        return !process_.running() || (tcpConnects(port_) && tcpConnects(httpPort_));
+    };
+    if (!waitFor(up, kStartTimeoutMs) || !process_.running()) {
+        setError(error, QStringLiteral("nginx did not come up: ") + errorLog() +
+                            readFile(d + QStringLiteral("/stderr.log")));
+        process_.stop(SIGTERM, kStopTimeoutMs);
+        return false;
+    }
+    return true;
+}
+
+void RtmpServer::stop() {
+    process_.stop(SIGTERM, kStopTimeoutMs);
+    // Wait until the port can be bound again, so an immediate start() succeeds.
+    waitFor([this] { return canBind(SOCK_STREAM, port_) || tcpConnects(port_); }, 2000);
+}
+
+bool RtmpServer::running() {
+    return process_.running();
+}
+
+// --- SrtListener ---
+
+SrtListener::SrtListener(const QString& passphrase) : passphrase_(passphrase), port_(freePort()) {}
+
+SrtListener::~SrtListener() {
+    stop();
+}
+
+QString SrtListener::url() const {
+    return QStringLiteral("srt://127.0.0.1:%1").arg(port_);
+}
+
+QString SrtListener::recordingPath() const {
+    return dir_.filePath(QStringLiteral("received.ts"));
+}
+
+qint64 SrtListener::recordedBytes() const {
+    return QFileInfo(recordingPath()).size();
+}
+
+QString SrtListener::log() const {
+    return readFile(dir_.filePath(QStringLiteral("srt.log")));
+}
+
+bool SrtListener::start(QString* error) {
+    if (process_.running())
+        return true;
+    if (!dir_.isValid() || port_ == 0) {
+        setError(error, QStringLiteral("no temporary folder or free port"));
+        return false;
+    }
+    QString source = QStringLiteral("srt://127.0.0.1:%1?mode=listener").arg(port_);
+    if (!passphrase_.isEmpty())
+        source += QStringLiteral("&passphrase=%1&pbkeylen=16").arg(passphrase_);
+    if (!process_.start({QStringLiteral("srt-live-transmit"), QStringLiteral("-q"), source,
+                         QStringLiteral("file://con")},
+                        recordingPath(), dir_.filePath(QStringLiteral("srt.log")))) {
+        setError(error, QStringLiteral("srt-live-transmit could not be started"));
+        return false;
+    }
+    if (!waitFor([this] { return !process_.running() || udpBound(port_); }, kStartTimeoutMs) ||
+        !process_.running()) {
+        setError(error, QStringLiteral("srt-live-transmit did not come up: ") + log());
+        process_.stop(SIGTERM, kStopTimeoutMs);
+        return false;
+    }
+    return true;
+}
+
+void SrtListener::stop() {
+    process_.stop(SIGTERM, kStopTimeoutMs);
+}
+
+bool SrtListener::running() {
+    return process_.running();
+}
+
+} // namespace relaycast::test

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "child_process.h"
+#include "media_probe.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdint>
+
+namespace relaycast::test {
+
+// A port on 127.0.0.1 that is free for both TCP and UDP right now.
+uint16_t freePort();
+
+// Waits up to timeoutMs until something accepts TCP connections on 127.0.0.1:port.
+bool waitForTcpListener(uint16_t port, int timeoutMs);
+// Waits up to timeoutMs until a UDP socket is bound to port on 127.0.0.1 (or any address).
+bool waitForUdpListener(uint16_t port, int timeoutMs);
+
+// nginx with the RTMP module, alone in a temporary folder, listening only on 127.0.0.1.
+// Application "live" relays every published stream to players; a publish with the refused
+// key is answered 403 by the server's own on_publish check. stop() and start() again keep
+// both ports, so a test can simulate a server that drops and comes back.
+class RtmpServer {
+public:
+    explicit RtmpServer(const QString& refusedKey = QStringLiteral("refused-key"));
+    ~RtmpServer();
+    RtmpServer(const RtmpServer&) = delete;
+    RtmpServer& operator=(const RtmpServer&) = delete;
+
+    // Starts nginx and waits until both ports accept connections. False (with the reason)
+    // when it does not come up within 10 s.
+    bool start(QString* error = nullptr);
+    // SIGTERM by PID; waits for the exit (connected publishers are cut at once).
+    void stop();
+    bool running();
+
+    uint16_t port() const { return port_; }
+    uint16_t httpPort() const { return httpPort_; }
+    const QString& refusedKey() const { return refusedKey_; }
+    // rtmp://127.0.0.1:PORT/live: the server address a destination uses.
+    QString url() const;
+    // rtmp://127.0.0.1:PORT/live/KEY: where a player reads the stream published with KEY.
+    QString playUrl(const QString& key) const;
+    // The server's error log (useful in failure messages).
+    QString errorLog() const;
+
+private:
+    bool writeConfig(QString* error);
+
+    QTemporaryDir dir_;
+    QString refusedKey_;
+    uint16_t port_ = 0;
+    uint16_t httpPort_ = 0;
+    ChildProcess process_;
+};
+
+// srt-live-transmit as an SRT listener on 127.0.0.1 writing what it receives to a .ts file.
+// With a passphrase, callers must present it (AES-128).
+class SrtListener {
+public:
+    explicit SrtListener(const QString& passphrase = {});
+    ~SrtListener();
+    SrtListener(const SrtListener&) = delete;
+    SrtListener& operator=(const SrtListener&) = delete;
+
+    // Starts the listener and waits until its UDP port is bound.
+    bool start(QString* error = nullptr);
+    void stop();
+    bool running();
+
+    uint16_t port() const { return port_; }
+    // srt://127.0.0.1:PORT: the address a destination uses (the passphrase travels apart).
+    QString url() const;
+    // The .ts file the received stream is written to.
+    QString recordingPath() const;
+    qint64 recordedBytes() const;
+    QString log() const;
+
+private:
+    QTemporaryDir dir_;
+    QString passphrase_;
+    uint16_t port_ = 0;
+    ChildProcess process_;
+};
+
+} // namespace relaycast::test
