@@ -5,42 +5,42 @@
 
 extern "C" {
 
-void obs_module_set_pointer(obs_module_t* module)
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t* module)
 {
     relaycast::setModulePointer(module);
 }
 
-uint32_t obs_module_ver(void)
+MODULE_EXPORT uint32_t obs_module_ver(void)
 {
     return relaycast::kModuleApiVersion;
 }
 
-void obs_module_set_locale(const char* locale)
+MODULE_EXPORT void obs_module_set_locale(const char* locale)
 {
     relaycast::setLocale(locale);
 }
 
-void obs_module_free_locale(void)
+MODULE_EXPORT void obs_module_free_locale(void)
 {
     relaycast::freeLocale();
 }
 
-bool obs_module_get_string(const char* key, const char** out)
+MODULE_EXPORT bool obs_module_get_string(const char* key, const char** out)
 {
     return relaycast::getLocaleString(key, out);
 }
 
-bool obs_module_load(void)
+MODULE_EXPORT bool obs_module_load(void)
 {
     return relaycast::moduleLoad();
 }
 
-void obs_module_post_load(void)
+MODULE_EXPORT void obs_module_post_load(void)
 {
     relaycast::modulePostLoad();
 }
 
-void obs_module_unload(void)
+MODULE_EXPORT void obs_module_unload(void)
 {
     relaycast::moduleUnload();
 }
