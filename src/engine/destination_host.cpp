@@ -1,0 +1,100 @@
+#include "engine/destination_host.h"
+
+#include "address/destination_mapping.h"
+#include "engine/destination_output.h"
+#include "engine/encoder_settings.h"
+#include "engine/entry_pipeline.h"
+#include "engine/host_output_port.h"
+#include "module/ui_text.h"
+
+#include <memory>
+
+namespace relaycast {
+namespace {
+
+bool refuse(DestinationOutput& d, const QString& message, QString* out) {
+    d.fail(message);
+    if (out)
+        *out = message;
+    return false;
+}
+
+OBSServiceAutoRelease createService(const DestinationMapping& mapping) {
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_string(settings, "server", mapping.server.toUtf8().constData());
+    obs_data_set_string(settings, "key", mapping.key.toUtf8().constData());
+    if (mapping.useAuth) {
+        obs_data_set_bool(settings, "use_auth", true);
+        obs_data_set_string(settings, "password", mapping.password.toUtf8().constData());
+    }
+    return obs_service_create(mapping.serviceType.toUtf8().constData(), "relaycast-servicio",
+                              settings, nullptr);
+}
+
+OBSEncoderAutoRelease createAudioEncoder(const QString& encoderId, int32_t audioKbps) {
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_int(settings, "bitrate", audioKbps);
+    return obs_audio_encoder_create(encoderId.toUtf8().constData(), "relaycast-audio", settings, 0,
+                                    nullptr);
+}
+
+// Lets the service adjust the audio encoder's settings (bitrate limits and the like). The
+// video settings it is given are a throw-away copy: the video encoder is shared by every
+// destination of the entry and no single service may change it.
+void applyServiceAudioSettings(obs_service_t* service, obs_encoder_t* audioEncoder) {
+    OBSDataAutoRelease videoSettings = obs_data_create();
+    OBSDataAutoRelease audioSettings = obs_encoder_get_settings(audioEncoder);
+    obs_service_apply_encoder_settings(service, videoSettings, audioSettings);
+    obs_encoder_update(audioEncoder, audioSettings);
+}
+
+} // namespace
+
+bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
+                           const QString& audioCodec, QString* out) {
+    const DestinationMapping mapping = mapDestination(d.url, d.key, d.passphrase);
+    if (mapping.kind == AddressKind::Invalid)
+        return refuse(d, mapping.error, out);
+
+    // Until it is installed, the port releases whatever was built if a later step fails.
+    auto port = std::make_unique<HostOutputPort>();
+    port->service = createService(mapping);
+    if (!port->service)
+        return refuse(
+            d, uiText("No se pudo preparar el destino (falta el módulo de servicios de OBS)."),
+            out);
+
+    port->output = obs_output_create(mapping.outputType.toUtf8().constData(), "relaycast-salida",
+                                     nullptr, nullptr);
+    if (!port->output)
+        return refuse(d,
+                      uiText("Esta versión de OBS no incluye la salida para %1.")
+                          .arg(addressKindName(mapping.kind)),
+                      out);
+
+    const QString audioEncoderId = resolveAudioEncoderId(audioCodec);
+    if (audioEncoderId.isEmpty())
+        return refuse(d,
+                      uiText("El codificador de audio «%1» no existe en este OBS. Elige «aac» u "
+                             "«opus».")
+                          .arg(audioCodec.trimmed()),
+                      out);
+
+    port->audioEncoder = createAudioEncoder(audioEncoderId, audioKbps);
+    if (!port->audioEncoder)
+        return refuse(d, uiText("No se pudo crear el codificador de audio."), out);
+
+    obs_encoder_set_audio(port->audioEncoder, pipeline.audioTrack.audioOutput());
+    applyServiceAudioSettings(port->service, port->audioEncoder);
+
+    obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
+    obs_output_set_audio_encoder(port->output, port->audioEncoder, 0);
+    obs_output_set_service(port->output, port->service);
+    obs_output_set_reconnect_settings(port->output, kHostReconnectRetries, kHostReconnectDelaySecs);
+
+    port->connectSignals(d);
+    d.port = std::move(port);
+    return true;
+}
+
+} // namespace relaycast

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "engine/output_port.h"
+
+#include <obs.hpp>
+
+#include <array>
+
+namespace relaycast {
+
+class DestinationOutput;
+
+// The production OutputPort: one destination's host output with its service and audio
+// encoder, and the output's four signals connected to the destination. The destructor
+// releases them in a fixed order: signals first (so no handler runs on a dying destination),
+// then the output (force-stopped and awaited when still active), the audio encoder, the
+// service.
+class HostOutputPort final : public OutputPort {
+public:
+    HostOutputPort() = default;
+    ~HostOutputPort() override;
+    HostOutputPort(const HostOutputPort&) = delete;
+    HostOutputPort& operator=(const HostOutputPort&) = delete;
+
+    OBSServiceAutoRelease service;
+    OBSOutputAutoRelease output;
+    OBSEncoderAutoRelease audioEncoder;
+
+    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`.
+    void connectSignals(DestinationOutput& d);
+    bool signalsConnected() const { return signalsConnected_; }
+
+    bool start() override;
+    void stop() override;
+    void forceStop() override;
+    bool active() const override;
+    uint64_t totalBytes() const override;
+    int droppedFrames() const override;
+    QString lastError() const override;
+
+private:
+    void disconnectSignals();
+
+    std::array<OBSSignal, 4> signals_;
+    bool signalsConnected_ = false;
+};
+
+} // namespace relaycast
