@@ -101,17 +101,17 @@ void StreamRecorder::stop() {
 
 // --- Frames ---
 
-Rgb DecodedFrame::pixel(int x, int y) const {
+Colour DecodedFrame::pixel(int x, int y) const {
     const auto* p = reinterpret_cast<const unsigned char*>(rgb.constData()) +
                     (static_cast<qsizetype>(y) * width + x) * 3;
     return {p[0], p[1], p[2]};
 }
 
-Rgb DecodedFrame::average(int x, int y, int w, int h) const {
+Colour DecodedFrame::average(int x, int y, int w, int h) const {
     int64_t r = 0, g = 0, b = 0, n = 0;
     for (int yy = y; yy < y + h; ++yy)
         for (int xx = x; xx < x + w; ++xx) {
-            const Rgb p = pixel(xx, yy);
+            const Colour p = pixel(xx, yy);
             r += p.r;
             g += p.g;
             b += p.b;

@@ -55,7 +55,7 @@ private:
     ChildProcess process_;
 };
 
-struct Rgb {
+struct Colour {
     int r = 0;
     int g = 0;
     int b = 0;
@@ -68,9 +68,9 @@ struct DecodedFrame {
     int height = 0;
     QByteArray rgb;
 
-    Rgb pixel(int x, int y) const;
+    Colour pixel(int x, int y) const;
     // Mean colour of the rectangle [x, x+w) × [y, y+h).
-    Rgb average(int x, int y, int w, int h) const;
+    Colour average(int x, int y, int w, int h) const;
 };
 
 struct FrameOptions {
