@@ -15,6 +15,8 @@ struct DestConfig {
     QString url;        // rtmp://, rtmps:// or srt:// address, possibly with a query
     QString clave;      // RTMP stream key, or SRT stream ID
     QString contrasena; // SRT passphrase
+
+    friend bool operator==(const DestConfig&, const DestConfig&) = default;
 };
 
 // Scene equivalences of a following entry: live host scene -> scene (or source) sent instead.
@@ -25,6 +27,8 @@ using SceneMatchMap = QMap<QString, QString>;
 struct SceneMatch {
     QString liveScene;
     QString sentScene;
+
+    friend bool operator==(const SceneMatch&, const SceneMatch&) = default;
 };
 
 inline constexpr int32_t kMinVideoKbps = 1;
@@ -54,6 +58,8 @@ struct EntryConfig {
     bool seguirObs = false;
     SceneMatchMap equivalencias;
     QList<DestConfig> destinos;
+
+    friend bool operator==(const EntryConfig&, const EntryConfig&) = default;
 };
 
 // A named set of encoder choices the editor can save and apply.
@@ -64,6 +70,8 @@ struct EncoderProfile {
     int32_t audioKbps = 128;
     QString codificadorAudio;
     QString ajustesCodificador;
+
+    friend bool operator==(const EncoderProfile&, const EncoderProfile&) = default;
 };
 
 // The entries of one host scene collection, in the user's order.

@@ -1,0 +1,151 @@
+#include "config/config_document.h"
+
+#include "config/json_values.h"
+#include "config/secret_protection.h"
+
+#include <QJsonArray>
+
+namespace relaycast {
+namespace {
+
+bool isStoredInClear(const QString& stored) {
+    return !stored.startsWith(QLatin1String(kProtectedPrefix));
+}
+
+// A secret stored in the clear that should be protected by the next write.
+bool needsReprotection(const QString& clave, const QString& contrasena, const QString& url) {
+    return (!clave.isEmpty() && isStoredInClear(clave)) ||
+           (!contrasena.isEmpty() && isStoredInClear(contrasena)) ||
+           (url.contains(QLatin1Char('?')) && isStoredInClear(url));
+}
+
+QString idOrNew(const QJsonObject& object) {
+    const QString id = jsonString(object.value(QLatin1String("id")));
+    return id.isEmpty() ? newConfigId() : id;
+}
+
+SceneMatchMap readEquivalences(const QJsonObject& object) {
+    SceneMatchMap matches;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QString sent = jsonString(it.value());
+        if (!it.key().isEmpty() && !sent.isEmpty())
+            matches.insert(it.key(), sent);
+    }
+    return matches;
+}
+
+// Reads one destination; false when it must be dropped (no address stored at all).
+bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& outcome) {
+    dest.id = idOrNew(object);
+    const QString storedUrl = jsonString(object.value(QLatin1String("url")));
+    const QString storedClave = jsonString(object.value(QLatin1String("clave")));
+    const QString storedContrasena = jsonString(object.value(QLatin1String("contrasena")));
+
+    bool urlOk = true;
+    bool claveOk = true;
+    bool contrasenaOk = true;
+    dest.url = unprotectSecret(storedUrl, urlOk);
+    dest.clave = unprotectSecret(storedClave, claveOk);
+    dest.contrasena = unprotectSecret(storedContrasena, contrasenaOk);
+    if (!urlOk || !claveOk || !contrasenaOk)
+        outcome.unprotectFailed = true;
+
+    if (needsReprotection(storedClave, storedContrasena, storedUrl))
+        outcome.needsReprotection = true;
+
+    if (!dest.url.isEmpty())
+        return true;
+    if (storedUrl.isEmpty())
+        return false;
+    // The address was stored but could not be opened: keep the destination so the user sees
+    // it and can type the address again.
+    dest.url = QStringLiteral("?");
+    return true;
+}
+
+// Reads one entry; false when it must be skipped (nothing to send and not following the host).
+bool readEntry(const QJsonObject& object, EntryConfig& entry, ReadConfig& outcome) {
+    entry.id = idOrNew(object);
+    entry.fuente = jsonString(object.value(QLatin1String("fuente")));
+    entry.nombre = jsonString(object.value(QLatin1String("nombre"))).trimmed();
+    entry.seguirObs = jsonBool(object.value(QLatin1String("seguirObs")), false);
+    if (entry.fuente.isEmpty() && !entry.seguirObs)
+        return false;
+
+    entry.codificador = jsonString(object.value(QLatin1String("codificador")),
+                                   QString::fromLatin1(kDefaultVideoEncoder));
+    entry.videoKbps = jsonClampedInt32(object.value(QLatin1String("videoKbps")), 4000,
+                                       kMinVideoKbps, kMaxVideoKbps);
+    entry.audioKbps = jsonClampedInt32(object.value(QLatin1String("audioKbps")), 128, kMinAudioKbps,
+                                       kMaxAudioKbps);
+    entry.codificadorAudio = jsonString(object.value(QLatin1String("codificadorAudio"))).trimmed();
+    entry.retrasoAudioMs = jsonClampedInt32(object.value(QLatin1String("retrasoAudioMs")), 0,
+                                            kMinAudioDelayMs, kMaxAudioDelayMs);
+    entry.ajustesCodificador = jsonString(object.value(QLatin1String("ajustesCodificador")));
+
+    const int32_t ancho = jsonInt32(object.value(QLatin1String("ancho")), 0);
+    const int32_t alto = jsonInt32(object.value(QLatin1String("alto")), 0);
+    const auto ownSide = [](int32_t side) { return side >= kMinOwnSide && side <= kMaxOwnSide; };
+    const bool ownSize = ownSide(ancho) && ownSide(alto);
+    entry.ancho = ownSize ? ancho : 0;
+    entry.alto = ownSize ? alto : 0;
+
+    entry.llenar = jsonBool(object.value(QLatin1String("llenar")), false);
+    entry.equivalencias = readEquivalences(object.value(QLatin1String("equivalencias")).toObject());
+
+    const QJsonArray destinations = object.value(QLatin1String("destinos")).toArray();
+    for (const QJsonValue& element : destinations) {
+        DestConfig dest;
+        if (readDestination(element.toObject(), dest, outcome))
+            entry.destinos.append(dest);
+    }
+    return true;
+}
+
+CollectionConfig readCollection(const QJsonObject& object, ReadConfig& outcome) {
+    CollectionConfig entries;
+    const QJsonArray elements = object.value(QLatin1String("entradas")).toArray();
+    for (const QJsonValue& element : elements) {
+        EntryConfig entry;
+        if (readEntry(element.toObject(), entry, outcome))
+            entries.append(entry);
+    }
+    return entries;
+}
+
+bool readProfile(const QJsonObject& object, EncoderProfile& profile) {
+    profile.nombre = jsonString(object.value(QLatin1String("nombre"))).trimmed();
+    if (profile.nombre.isEmpty())
+        return false;
+    profile.codificador = jsonString(object.value(QLatin1String("codificador")),
+                                     QString::fromLatin1(kDefaultVideoEncoder));
+    profile.videoKbps = jsonClampedInt32(object.value(QLatin1String("videoKbps")), 4000,
+                                         kMinVideoKbps, kMaxVideoKbps);
+    profile.audioKbps = jsonClampedInt32(object.value(QLatin1String("audioKbps")), 128,
+                                         kMinAudioKbps, kMaxAudioKbps);
+    profile.codificadorAudio =
+        jsonString(object.value(QLatin1String("codificadorAudio"))).trimmed();
+    profile.ajustesCodificador = jsonString(object.value(QLatin1String("ajustesCodificador")));
+    return true;
+}
+
+} // namespace
+
+ReadConfig readConfigDocument(const QJsonObject& root) {
+    ReadConfig outcome;
+
+    const QJsonArray profiles = root.value(QLatin1String("perfiles")).toArray();
+    for (const QJsonValue& element : profiles) {
+        EncoderProfile profile;
+        if (readProfile(element.toObject(), profile))
+            outcome.profiles.append(profile);
+    }
+
+    const QJsonObject collections = root.value(QLatin1String("colecciones")).toObject();
+    for (auto it = collections.begin(); it != collections.end(); ++it)
+        outcome.collections.insert(it.key(), readCollection(it.value().toObject(), outcome));
+
+    return outcome;
+}
+
+} // namespace relaycast

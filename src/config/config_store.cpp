@@ -1,0 +1,128 @@
+#include "config/config_store.h"
+
+#include "config/config_document.h"
+#include "config/owner_only_file.h"
+#include "module/ui_text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+#include <utility>
+
+namespace relaycast {
+namespace {
+
+// The keys are protected per user and per computer; the wording names Windows only where that
+// is the protection in use.
+#ifdef _WIN32
+constexpr const char* kUnopenedKeysMessage =
+    "Algunas claves de emisión no se pudieron abrir porque se guardaron en otro usuario o PC de "
+    "Windows. Vuelve a escribirlas en cada destino.";
+#else
+constexpr const char* kUnopenedKeysMessage =
+    "Algunas claves de emisión no se pudieron abrir porque se guardaron en otro usuario o PC. "
+    "Vuelve a escribirlas en cada destino.";
+#endif
+
+void setMessage(QString* message, const QString& text) {
+    if (message)
+        *message = text;
+}
+
+QString copyAsidePath(const QString& path) {
+    return path + QStringLiteral(".danado");
+}
+
+} // namespace
+
+ConfigStore::ConfigStore(QString path) : path_(std::move(path)) {}
+
+CollectionConfig& ConfigStore::entriesOf(const QString& collection) {
+    return collections_[collection];
+}
+
+bool ConfigStore::load(QString* message) {
+    collections_.clear();
+    profiles_.clear();
+    saveBlocked_ = false;
+
+    if (!QFileInfo::exists(path_))
+        return true;
+
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        saveBlocked_ = true;
+        setMessage(message, uiText("No se pudo leer el archivo de configuración (%1). Se empieza "
+                                   "sin entradas guardadas.")
+                                .arg(file.errorString()));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        const QString aside = copyAsidePath(path_);
+        const bool copied = writeOwnerOnlyCopy(aside, bytes);
+        saveBlocked_ = !copied;
+        setMessage(message,
+                   copied ? uiText("El archivo de configuración estaba dañado. Se guardó una copia "
+                                   "en «%1» y se empieza de cero.")
+                                .arg(aside)
+                          : uiText("El archivo de configuración estaba dañado y no se pudo copiar. "
+                                   "Se empieza de cero."));
+        return false;
+    }
+
+    ReadConfig read = readConfigDocument(document.object());
+    collections_ = std::move(read.collections);
+    profiles_ = std::move(read.profiles);
+
+    if (read.unprotectFailed) {
+        // The stored values stay as they are until the user saves.
+        setMessage(message, uiText(kUnopenedKeysMessage));
+    } else if (read.needsReprotection) {
+        save();
+    }
+    return true;
+}
+
+bool ConfigStore::save(QString* message) {
+    if (saveBlocked_) {
+        setMessage(message, uiText("No se guarda nada para no perder tu configuración anterior, "
+                                   "que no se pudo leer. Cierra OBS, revisa el archivo de "
+                                   "configuración y vuelve a abrirlo."));
+        return false;
+    }
+
+    const QByteArray bytes =
+        QJsonDocument(writeConfigDocument(collections_, profiles_)).toJson(QJsonDocument::Indented);
+
+    const QString folder = QFileInfo(path_).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        setMessage(message,
+                   uiText("No se pudo crear la carpeta de configuración «%1».").arg(folder));
+        return false;
+    }
+
+    QSaveFile file(path_);
+    QString error;
+    if (!openOwnerOnly(file, &error)) {
+        setMessage(message, uiText("No se pudo guardar la configuración (%1).").arg(error));
+        return false;
+    }
+    file.write(bytes);
+    if (!file.commit()) {
+        setMessage(message,
+                   uiText("No se pudo guardar la configuración (%1).").arg(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace relaycast
