@@ -1,0 +1,101 @@
+#pragma once
+
+// Helpers for tests that run on the real host (files named *_host_test.cpp, whose main starts
+// libobs headless once per process: 1280x720 canvas, 30 fps, NV12, 48 kHz stereo, locale
+// "es-ES", modules obs-x264, obs-ffmpeg, obs-outputs, rtmp-services and image-source).
+
+#include <media-io/video-io.h>
+#include <obs.hpp>
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+
+// A host test file that needs another host locale defines it with this macro at file scope,
+// e.g. RELAYCAST_HOST_TEST_LOCALE("en-US"). The interface language is decided once per
+// process, so such a file must not rely on Spanish texts anywhere.
+#define RELAYCAST_HOST_TEST_LOCALE(locale)                                                         \
+    extern "C" const char* relaycastHostTestLocale() {                                             \
+        return locale;                                                                             \
+    }
+
+namespace relaycast::test {
+
+inline constexpr uint32_t kCanvasWidth = 1280;
+inline constexpr uint32_t kCanvasHeight = 720;
+inline constexpr uint32_t kHostFps = 30;
+
+// Colours as the host's colour sources take them: 0xAABBGGRR.
+inline constexpr uint32_t kOpaqueRed = 0xFF0000FF;
+inline constexpr uint32_t kOpaqueGreen = 0xFF00FF00;
+inline constexpr uint32_t kOpaqueBlue = 0xFFFF0000;
+inline constexpr uint32_t kOpaqueWhite = 0xFFFFFFFF;
+
+// A public scene of the host (listed by name, like one the user made).
+OBSSceneAutoRelease createScene(const char* name);
+
+// A colour source ("color_source_v3") of the given colour and size.
+OBSSourceAutoRelease createColorSource(const char* name, uint32_t abgr, uint32_t width,
+                                       uint32_t height);
+
+// A 640x480 colour source: a 4:3 picture for framing checks.
+OBSSourceAutoRelease createFourByThreeSource(const char* name, uint32_t abgr);
+
+// Adds `source` to `scene`; the item belongs to the scene (not referenced for the caller).
+obs_sceneitem_t* addToScene(obs_scene_t* scene, obs_source_t* source);
+
+// Deletes a source as the host's interface does (marks it removed, takes its items out of every
+// public scene) and drops the caller's reference. True once its name no longer resolves; false
+// after `timeout` while something else (a private scene, say) still holds it.
+bool removeSource(OBSSourceAutoRelease& source,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(2));
+
+// The host source of that name, or empty.
+OBSSourceAutoRelease findSource(const char* name);
+
+// Polls `condition` every few milliseconds until it is true or `timeout` passes; returns its
+// last value. Nothing is pumped: the host runs its own threads.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+struct Rgb {
+    int r = 0;
+    int g = 0;
+    int b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+std::ostream& operator<<(std::ostream& out, const Rgb& colour);
+
+// The colour of a 0xAABBGGRR value, alpha ignored.
+Rgb rgbOf(uint32_t abgr);
+
+// True when every channel differs by at most `tolerance` (video round trips are not exact).
+bool closeTo(const Rgb& actual, const Rgb& expected, int tolerance = 6);
+
+// A decoded picture, 3 bytes per pixel, rows top to bottom.
+struct RgbFrame {
+    int width = 0;
+    int height = 0;
+    QByteArray pixels;
+    Rgb at(int x, int y) const;
+};
+
+// Decodes one video frame of `input` (a file or a live stream address on loopback) with the
+// ffmpeg program, after skipping `skipFrames` frames. Empty on failure or time-out; the reason
+// goes to `error` when given.
+std::optional<RgbFrame>
+decodeStreamFrame(const QString& input, int skipFrames = 0,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                  QString* error = nullptr);
+
+// Takes one frame of a host raw video output, converted by the host to RGB, after letting
+// `skipFrames` frames pass (the first frames of a new view may predate its content).
+std::optional<RgbFrame> grabVideoFrame(video_t* video, int skipFrames = 3,
+                                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+} // namespace relaycast::test
