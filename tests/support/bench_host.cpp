@@ -1,0 +1,117 @@
+#include "bench_host.h"
+
+#include "test_host.h"
+
+#include <obs-nix-platform.h>
+#include <obs.h>
+#include <util/bmem.h>
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+
+namespace relaycast::test {
+namespace {
+
+const char* const kPluginDir = "/usr/lib/x86_64-linux-gnu/obs-plugins/";
+const char* const kPluginDataDir = "/usr/share/obs/obs-plugins/";
+const char* const kModules[] = {"obs-x264", "obs-ffmpeg", "obs-outputs", "rtmp-services",
+                                "image-source"};
+
+bool openModule(const char* name, std::string* error) {
+    const std::string binary = std::string(kPluginDir) + name + ".so";
+    const std::string data = std::string(kPluginDataDir) + name;
+    obs_module_t* module = nullptr;
+    if (obs_open_module(&module, binary.c_str(), data.c_str()) != MODULE_SUCCESS ||
+        !obs_init_module(module)) {
+        *error = std::string("could not load module ") + name;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+BenchHost::~BenchHost() {
+    shutdown();
+}
+
+bool BenchHost::start(std::string* error) {
+    xlib_ = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    auto openDisplay =
+        xlib_ ? reinterpret_cast<void* (*)(const char*)>(dlsym(xlib_, "XOpenDisplay")) : nullptr;
+    display_ = openDisplay ? openDisplay(nullptr) : nullptr;
+    if (!display_) {
+        *error = "no X display: run under xvfb-run -a";
+        return false;
+    }
+    // Keep the host's own plug-ins from fetching anything beyond loopback.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        setenv(name, "http://127.0.0.1:9", 1);
+    for (const char* name : {"no_proxy", "NO_PROXY"})
+        setenv(name, "127.0.0.1,localhost,::1", 1);
+
+    std::string pattern = (std::filesystem::temp_directory_path() / "relaycast-bench-XXXXXX");
+    if (!mkdtemp(pattern.data())) {
+        *error = "no temporary folder";
+        return false;
+    }
+    configDir_ = pattern;
+
+    obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+    obs_set_nix_platform_display(display_);
+    if (!obs_startup("es-ES", (configDir_ + "/").c_str(), nullptr)) {
+        *error = "obs_startup failed";
+        return false;
+    }
+    obs_video_info video = {};
+    video.graphics_module = "libobs-opengl";
+    video.fps_num = kHostFps;
+    video.fps_den = 1;
+    video.base_width = video.output_width = kCanvasWidth;
+    video.base_height = video.output_height = kCanvasHeight;
+    video.output_format = VIDEO_FORMAT_NV12;
+    video.gpu_conversion = true;
+    video.colorspace = VIDEO_CS_709;
+    video.range = VIDEO_RANGE_PARTIAL;
+    video.scale_type = OBS_SCALE_BICUBIC;
+    if (obs_reset_video(&video) != OBS_VIDEO_SUCCESS) {
+        *error = "obs_reset_video failed";
+        return false;
+    }
+    obs_audio_info audio = {};
+    audio.samples_per_sec = 48000;
+    audio.speakers = SPEAKERS_STEREO;
+    if (!obs_reset_audio(&audio)) {
+        *error = "obs_reset_audio failed";
+        return false;
+    }
+    for (const char* name : kModules)
+        if (!openModule(name, error))
+            return false;
+    obs_post_load_modules();
+    return true;
+}
+
+long BenchHost::shutdown() {
+    if (obs_initialized())
+        obs_shutdown();
+    if (!configDir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(configDir_, ignored);
+        configDir_.clear();
+    }
+    if (display_) {
+        auto closeDisplay = reinterpret_cast<int (*)(void*)>(dlsym(xlib_, "XCloseDisplay"));
+        if (closeDisplay)
+            closeDisplay(display_);
+        display_ = nullptr;
+    }
+    if (xlib_) {
+        dlclose(xlib_);
+        xlib_ = nullptr;
+    }
+    return bnum_allocs();
+}
+
+} // namespace relaycast::test

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace relaycast::test {
+
+// The real host, started headless for a benchmark program the way the host tests' main does
+// it (X display, 1280x720 canvas at 30 fps, 48 kHz stereo, the engine's plug-ins only) and
+// shut down when this goes away. Needs an X display: run under xvfb-run.
+class BenchHost {
+public:
+    BenchHost() = default;
+    ~BenchHost();
+    BenchHost(const BenchHost&) = delete;
+    BenchHost& operator=(const BenchHost&) = delete;
+
+    // False with the reason when the host could not be started.
+    bool start(std::string* error);
+    // Shuts the host down; returns the host allocations still alive (0 when nothing leaked).
+    long shutdown();
+
+private:
+    void* xlib_ = nullptr;
+    void* display_ = nullptr;
+    std::string configDir_;
+};
+
+} // namespace relaycast::test
