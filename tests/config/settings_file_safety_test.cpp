@@ -1,0 +1,256 @@
+#include "config/config_store.h"
+#include "config/owner_only_file.h"
+
+#include "config/config_test_env.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace relaycast {
+namespace {
+
+using testing::modeOf;
+using testing::PrivateUserFolders;
+using testing::readBytes;
+using testing::writeBytes;
+
+const QString kBlockedMessage = QStringLiteral(
+    "No se guarda nada para no perder tu configuración anterior, que no se pudo leer. Cierra "
+    "OBS, revisa el archivo de configuración y vuelve a abrirlo.");
+
+EntryConfig sampleEntry(const QString& fuente, int destinations = 1) {
+    EntryConfig entry;
+    entry.id = newConfigId();
+    entry.fuente = fuente;
+    for (int i = 0; i < destinations; ++i)
+        entry.destinos.append(DestConfig{newConfigId(), QStringLiteral("rtmp://127.0.0.1/live"),
+                                         QStringLiteral("clave-%1").arg(i), QString()});
+    return entry;
+}
+
+class SettingsFileSafety : public ::testing::Test {
+protected:
+    QString path() const { return folders.settingsPath(); }
+    QString asidePath() const { return folders.settingsPath() + QStringLiteral(".danado"); }
+
+    PrivateUserFolders folders;
+    ConfigStore store{folders.settingsPath()};
+};
+
+TEST_F(SettingsFileSafety, SettingsFileIsOwnerOnlyEvenWhenReplacingAWiderOne) {
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("a")));
+    ASSERT_TRUE(store.save());
+    EXPECT_EQ(modeOf(path()), 0600);
+
+    // A file written by an older version, readable by everybody.
+    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    ASSERT_EQ(modeOf(path()), 0644);
+    ASSERT_TRUE(store.save());
+    EXPECT_EQ(modeOf(path()), 0600);
+}
+
+TEST_F(SettingsFileSafety, TemporaryFileIsOwnerOnlyBeforeAnythingIsWritten) {
+    writeBytes(path(), "{}");
+    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    QSaveFile file(path());
+    QString error;
+    ASSERT_TRUE(openOwnerOnly(file, &error)) << error.toStdString();
+
+    // The temporary file may have no name yet (Linux O_TMPFILE), so find it among the open
+    // descriptors of this process.
+    const QString folder = QFileInfo(path()).absolutePath() + QLatin1Char('/');
+    QList<int> modes;
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : descriptors.entryList(QDir::AllEntries | QDir::System)) {
+        const QString target = QFile::symLinkTarget(descriptors.filePath(fd));
+        if (target.startsWith(folder) && target != path())
+            modes << modeOf(descriptors.filePath(fd));
+    }
+    EXPECT_EQ(modes, QList<int>{0600});
+
+    file.write("{\"version\": 1}");
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(modeOf(path()), 0600);
+    EXPECT_EQ(readBytes(path()), QByteArray("{\"version\": 1}"));
+}
+
+TEST_F(SettingsFileSafety, DamagedFilesAreCopiedAsideAndReplacedByTheNextSave) {
+    const QList<QByteArray> damaged = {
+        "", "[1, 2, 3]", "{\"colecciones\": ", "\"text\"", "{\"a\": 1,}", "\xff\xfe{}", "null"};
+    for (const QByteArray& bytes : damaged) {
+        SCOPED_TRACE(bytes.toStdString());
+        writeBytes(asidePath(), "an older copy aside");
+        writeBytes(path(), bytes);
+        ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ReadOther));
+        store.entriesOf(QStringLiteral("stale")).append(sampleEntry(QStringLiteral("x")));
+        store.profiles().append(EncoderProfile{});
+
+        QString message;
+        EXPECT_FALSE(store.load(&message));
+        EXPECT_EQ(message, QStringLiteral("El archivo de configuración estaba dañado. Se guardó "
+                                          "una copia en «%1» y se empieza de cero.")
+                               .arg(asidePath()));
+        EXPECT_EQ(readBytes(asidePath()), bytes);
+        EXPECT_EQ(modeOf(asidePath()), 0600);
+        EXPECT_TRUE(store.collections().isEmpty());
+        EXPECT_TRUE(store.profiles().isEmpty());
+        EXPECT_FALSE(store.saveBlocked());
+        EXPECT_EQ(readBytes(path()), bytes) << "the load itself does not touch the file";
+
+        ASSERT_TRUE(store.save());
+        ConfigStore reread(path());
+        EXPECT_TRUE(reread.load());
+    }
+}
+
+TEST_F(SettingsFileSafety, DamagedFileThatCannotBeCopiedBlocksSaving) {
+    writeBytes(path(), "{ damaged");
+    // Something that cannot be removed stands where the copy would go.
+    writeBytes(asidePath() + QStringLiteral("/inside"), "x");
+
+    QString message;
+    EXPECT_FALSE(store.load(&message));
+    EXPECT_EQ(message, QStringLiteral("El archivo de configuración estaba dañado y no se pudo "
+                                      "copiar. Se empieza de cero."));
+    EXPECT_TRUE(store.saveBlocked());
+
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("a")));
+    message.clear();
+    EXPECT_FALSE(store.save(&message));
+    EXPECT_EQ(message, kBlockedMessage);
+    EXPECT_EQ(readBytes(path()), QByteArray("{ damaged"));
+    EXPECT_EQ(readBytes(asidePath() + QStringLiteral("/inside")), QByteArray("x"));
+}
+
+TEST_F(SettingsFileSafety, FileThatCannotBeOpenedBlocksSavingUntilTheNextLoad) {
+    // A folder where the file should be: it exists but cannot be opened as a file.
+    ASSERT_TRUE(QDir().mkpath(path()));
+    store.entriesOf(QStringLiteral("stale")).append(sampleEntry(QStringLiteral("x")));
+
+    QString message;
+    EXPECT_FALSE(store.load(&message));
+    const QString before = QStringLiteral("No se pudo leer el archivo de configuración (");
+    const QString after = QStringLiteral("). Se empieza sin entradas guardadas.");
+    EXPECT_TRUE(message.startsWith(before) && message.endsWith(after)) << message.toStdString();
+    EXPECT_GT(message.size(), before.size() + after.size()) << "the system's reason is included";
+    EXPECT_TRUE(store.saveBlocked());
+    EXPECT_TRUE(store.collections().isEmpty());
+
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("a")));
+    message.clear();
+    EXPECT_FALSE(store.save(&message));
+    EXPECT_EQ(message, kBlockedMessage);
+    EXPECT_TRUE(QFileInfo(path()).isDir());
+    EXPECT_TRUE(QDir(path()).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(asidePath()));
+
+    // Once the file can be read again, the next load lifts the block.
+    ASSERT_TRUE(QDir(path()).removeRecursively());
+    writeBytes(path(), "{}");
+    EXPECT_TRUE(store.load());
+    EXPECT_FALSE(store.saveBlocked());
+    EXPECT_TRUE(store.save());
+}
+
+TEST_F(SettingsFileSafety, UnreadableFileBlocksSaving) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not stop the superuser; the folder case covers this";
+    writeBytes(path(), "{}");
+    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::Permissions()));
+    QString message;
+    EXPECT_FALSE(store.load(&message));
+    EXPECT_TRUE(store.saveBlocked());
+    EXPECT_FALSE(store.save());
+    QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(readBytes(path()), QByteArray("{}"));
+}
+
+TEST_F(SettingsFileSafety, SaveReportsAFolderThatCannotBeCreated) {
+    const QString blocker = folders.root() + QStringLiteral("/not-a-folder");
+    writeBytes(blocker, "x");
+    ConfigStore misplaced(blocker + QStringLiteral("/relaycast/salidas.json"));
+    QString message;
+    EXPECT_FALSE(misplaced.save(&message));
+    EXPECT_EQ(message, QStringLiteral("No se pudo crear la carpeta de configuración «%1».")
+                           .arg(blocker + QStringLiteral("/relaycast")));
+}
+
+TEST_F(SettingsFileSafety, SaveReportsAFileThatCannotBeWritten) {
+    ASSERT_TRUE(QDir().mkpath(path()));
+    QString message;
+    EXPECT_FALSE(store.save(&message));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("No se pudo guardar la configuración (")) &&
+                message.endsWith(QStringLiteral(").")))
+        << message.toStdString();
+    EXPECT_TRUE(QFileInfo(path()).isDir());
+    EXPECT_EQ(QFileInfo(path()).absoluteDir().entryList(QDir::Files | QDir::Hidden), QStringList())
+        << "no temporary file is left behind";
+}
+
+// A writer killed at any moment leaves either the previous or the new complete file.
+TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
+    constexpr int kKills = 50;
+    constexpr int kEntries = 300;
+    ConfigStore first(path());
+    ConfigStore second(path());
+    for (int i = 0; i < kEntries; ++i) {
+        first.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("A%1").arg(i), 2));
+        second.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("B%1").arg(i), 3));
+    }
+    second.entriesOf(QStringLiteral("only in B"));
+
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(first.save());
+    const qint64 saveMicroseconds = std::max<qint64>(timer.nsecsElapsed() / 1000, 1000);
+
+    std::mt19937 random(20240607);
+    std::uniform_int_distribution<qint64> delay(0, 3 * saveMicroseconds);
+    int sawFirst = 0;
+    int sawSecond = 0;
+    for (int round = 0; round < kKills; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                second.save();
+                first.save();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        ConfigStore check(path());
+        QString message;
+        ASSERT_TRUE(check.load(&message)) << "round " << round << ": " << message.toStdString();
+        EXPECT_EQ(modeOf(path()), 0600);
+        if (check.collections() == first.collections())
+            ++sawFirst;
+        else if (check.collections() == second.collections())
+            ++sawSecond;
+        else
+            ADD_FAILURE() << "round " << round << ": the file holds neither content";
+    }
+    EXPECT_EQ(sawFirst + sawSecond, kKills);
+    EXPECT_GT(sawFirst, 0);
+    EXPECT_GT(sawSecond, 0);
+}
+
+} // namespace
+} // namespace relaycast
