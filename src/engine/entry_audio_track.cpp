@@ -1,6 +1,7 @@
 #include "engine/entry_audio_track.h"
 
 #include "engine/audio_capture_ring.h"
+#include "engine/audio_source_tree.h"
 #include "engine/source_capture.h"
 
 #include <obs.hpp>
@@ -11,11 +12,6 @@
 namespace relaycast {
 namespace {
 
-bool isAudioInput(obs_source_t* source) {
-    return obs_source_get_type(source) == OBS_SOURCE_TYPE_INPUT &&
-           (obs_source_get_output_flags(source) & OBS_SOURCE_AUDIO) != 0;
-}
-
 using SourceList = std::vector<OBSSourceAutoRelease>;
 
 bool contains(const SourceList& list, obs_source_t* source) {
@@ -23,27 +19,6 @@ bool contains(const SourceList& list, obs_source_t* source) {
         if (item == source)
             return true;
     return false;
-}
-
-// The root when it is an audio input, then every audio input active under it, each once and
-// each with its own reference.
-SourceList wantedSources(obs_source_t* root) {
-    SourceList wanted;
-    if (!root)
-        return wanted;
-    if (isAudioInput(root))
-        wanted.emplace_back(obs_source_get_ref(root));
-    obs_source_enum_active_tree(
-        root,
-        [](obs_source_t*, obs_source_t* child, void* param) {
-            auto& list = *static_cast<SourceList*>(param);
-            if (!isAudioInput(child) || contains(list, child))
-                return;
-            if (obs_source_t* ref = obs_source_get_ref(child))
-                list.emplace_back(ref);
-        },
-        &wanted);
-    return wanted;
 }
 
 } // namespace
@@ -116,7 +91,7 @@ void EntryAudioTrack::setRoot(obs_source_t* source) {
 
 void EntryAudioTrack::refreshCaptures() {
     // Without a root nothing is wanted, so captures of a former root do not linger.
-    SourceList wanted = wantedSources(rootSource_);
+    SourceList wanted = audibleSourcesUnder(rootSource_);
 
     QList<SourceCapture*> removed;
     {

@@ -1,0 +1,112 @@
+#include "support/tone_source.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <numbers>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace relaycast::test {
+namespace {
+
+constexpr uint32_t kToneRate = 48000;
+constexpr uint32_t kToneSeconds = 5;
+
+class ToneFolder {
+public:
+    ~ToneFolder() {
+        if (!path_.empty()) {
+            std::error_code error;
+            std::filesystem::remove_all(path_, error);
+        }
+    }
+    const std::filesystem::path& path() {
+        if (path_.empty()) {
+            std::error_code error;
+            std::string pattern =
+                (std::filesystem::temp_directory_path(error) / "relaycast-tone-XXXXXX").string();
+            if (mkdtemp(pattern.data()))
+                path_ = pattern;
+        }
+        return path_;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+template <typename T> void putLittleEndian(std::ofstream& out, T value) {
+    for (size_t i = 0; i < sizeof(T); ++i)
+        out.put(char((uint64_t(value) >> (8 * i)) & 0xFF));
+}
+
+// A whole number of periods fits the file when the frequency divides the rate, so the loop
+// seam is click-free for the usual test frequencies.
+bool writeToneWav(const std::filesystem::path& file, int frequencyHz, double amplitude) {
+    const uint32_t frames = kToneRate * kToneSeconds;
+    const uint32_t dataBytes = frames * 2;
+    std::ofstream out(file, std::ios::binary);
+    out.write("RIFF", 4);
+    putLittleEndian<uint32_t>(out, 36 + dataBytes);
+    out.write("WAVEfmt ", 8);
+    putLittleEndian<uint32_t>(out, 16);
+    putLittleEndian<uint16_t>(out, 1); // PCM
+    putLittleEndian<uint16_t>(out, 1); // mono
+    putLittleEndian<uint32_t>(out, kToneRate);
+    putLittleEndian<uint32_t>(out, kToneRate * 2);
+    putLittleEndian<uint16_t>(out, 2);
+    putLittleEndian<uint16_t>(out, 16);
+    out.write("data", 4);
+    putLittleEndian<uint32_t>(out, dataBytes);
+    for (uint32_t i = 0; i < frames; ++i) {
+        const double phase = 2.0 * std::numbers::pi * frequencyHz * double(i) / kToneRate;
+        putLittleEndian<uint16_t>(
+            out, uint16_t(int16_t(std::lround(amplitude * 32767.0 * std::sin(phase)))));
+    }
+    return bool(out);
+}
+
+} // namespace
+
+std::string toneWavPath(int frequencyHz, double amplitude) {
+    static std::mutex lock;
+    static ToneFolder folder;
+    static std::map<std::pair<int, long>, std::string> written;
+
+    std::lock_guard guard(lock);
+    const std::pair<int, long> key{frequencyHz, std::lround(amplitude * 1e6)};
+    if (auto it = written.find(key); it != written.end())
+        return it->second;
+    if (folder.path().empty())
+        return {};
+    const std::filesystem::path file = folder.path() / ("tone-" + std::to_string(key.first) + "-" +
+                                                        std::to_string(key.second) + ".wav");
+    if (!writeToneWav(file, frequencyHz, amplitude)) {
+        std::fprintf(stderr, "tone source: could not write %s\n", file.c_str());
+        return {};
+    }
+    return written[key] = file.string();
+}
+
+OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz, double amplitude) {
+    const std::string file = toneWavPath(frequencyHz, amplitude);
+    if (file.empty())
+        return nullptr;
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_bool(settings, "is_local_file", true);
+    obs_data_set_string(settings, "local_file", file.c_str());
+    obs_data_set_bool(settings, "looping", true);
+    obs_data_set_bool(settings, "restart_on_activate", false);
+    obs_data_set_bool(settings, "close_when_inactive", false);
+    obs_data_set_bool(settings, "hw_decode", false);
+    return obs_source_create("ffmpeg_source", name, settings, nullptr);
+}
+
+} // namespace relaycast::test
