@@ -8,6 +8,8 @@
 #include <sodium.h>
 
 #include <cerrno>
+#include <mutex>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,6 +114,40 @@ bool createKeyFile(const QByteArray& path) {
     return linked || linkError == EEXIST;
 }
 
+// Both timestamps count: a rewrite changes the modification time, a rename the change time.
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// The last key read, so that saving a large configuration does not open the key file for
+// every secret. It is used only while the file at its path is still the same file: a key
+// file that was removed or replaced is read again (or found missing) at once.
+struct KeyCache {
+    std::mutex mutex;
+    QByteArray path;
+    struct stat identity {};
+    SecretKey key;
+    bool filled = false;
+};
+
+KeyCache& keyCache() {
+    static KeyCache cache;
+    return cache;
+}
+
+bool isKeyFile(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_size == static_cast<off_t>(kSecretKeySize);
+}
+
+bool readKeyFileUncached(const QByteArray& path, SecretKey& key, struct stat& identity) {
+    Descriptor fd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.get() < 0 || ::fstat(fd.get(), &identity) != 0 || !isKeyFile(identity))
+        return false;
+    return readFully(fd.get(), key.bytes.data(), key.bytes.size());
+}
+
 } // namespace
 
 SecretKey::~SecretKey() {
@@ -120,14 +156,24 @@ SecretKey::~SecretKey() {
 
 bool readKeyFile(const QString& path, SecretKey& key) {
     const QByteArray encoded = QFile::encodeName(path);
-    Descriptor fd(::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (fd.get() < 0)
+    struct stat current {};
+    if (::lstat(encoded.constData(), &current) != 0 || !isKeyFile(current))
         return false;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size != static_cast<off_t>(kSecretKeySize))
+
+    KeyCache& cache = keyCache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    if (cache.filled && cache.path == encoded && sameFile(cache.identity, current)) {
+        key.bytes = cache.key.bytes;
+        return true;
+    }
+    struct stat identity {};
+    if (!readKeyFileUncached(encoded, key, identity))
         return false;
-    return readFully(fd.get(), key.bytes.data(), key.bytes.size());
+    cache.path = encoded;
+    cache.identity = identity;
+    cache.key.bytes = key.bytes;
+    cache.filled = true;
+    return true;
 }
 
 bool readOrCreateKeyFile(const QString& path, SecretKey& key) {

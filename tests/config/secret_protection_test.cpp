@@ -38,7 +38,9 @@ TEST(SecretProtection, RoundTripsTextInTheStoredForm) {
         const QString stored = protectSecret(secret);
         ASSERT_TRUE(standardBase64.match(stored).hasMatch()) << stored.toStdString();
         EXPECT_EQ((stored.size() - 6) % 4, 0);
-        EXPECT_FALSE(stored.contains(secret));
+        if (secret.size() > 8) { // short texts may occur in Base64 by chance
+            EXPECT_FALSE(stored.contains(secret));
+        }
 
         const QByteArray blob = blobOf(stored);
         EXPECT_EQ(static_cast<unsigned char>(blob.at(0)), secret_store::kBlobVersion);
