@@ -12,9 +12,7 @@
 
 #include <graphics/graphics.h>
 
-#include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <mutex>
 #include <string>
@@ -104,38 +102,6 @@ void expectNothingOpen(const EntryPipeline& pipeline) {
     EXPECT_EQ(pipeline.audioTrack.audioOutput(), nullptr);
     EXPECT_EQ(countEncodersNamed("relaycast-video"), 0);
 }
-
-// A 640x480 picture: a red band 40 rows high at the top, a blue one at the bottom, green
-// between, so framing shows which part of it reaches the frame.
-class StripedPicture {
-public:
-    StripedPicture() {
-        const int width = 640;
-        const int height = 480;
-        QByteArray ppm = QByteArray("P6\n640 480\n255\n");
-        for (int y = 0; y < height; ++y) {
-            const Rgb colour = y < 40
-                                   ? rgbOf(kOpaqueRed)
-                                   : (y >= height - 40 ? rgbOf(kOpaqueBlue) : rgbOf(kOpaqueGreen));
-            for (int x = 0; x < width; ++x)
-                ppm.append(char(colour.r)).append(char(colour.g)).append(char(colour.b));
-        }
-        QFile file(folder_.filePath("rayas.ppm"));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(ppm);
-        path_ = file.fileName();
-    }
-
-    OBSSourceAutoRelease createSource(const char* name) const {
-        OBSDataAutoRelease settings = obs_data_create();
-        obs_data_set_string(settings, "file", path_.toUtf8().constData());
-        return obs_source_create("image_source", name, settings, nullptr);
-    }
-
-private:
-    QTemporaryDir folder_;
-    QString path_;
-};
 
 bool dark(const Rgb& colour) {
     return colour.r < 24 && colour.g < 24 && colour.b < 24;
@@ -374,10 +340,9 @@ TEST(ClosePipeline, LogsItsTimingsOnlyWhenSomethingWasOpen) {
 }
 
 TEST(PipelineFraming, FitShowsBarsAtTheSidesAndFillCropsTopAndBottom) {
-    StripedPicture picture;
-    OBSSourceAutoRelease source = picture.createSource("p-rayas");
+    OBSSourceAutoRelease source = createBandedFourByThreeSource("p-rayas");
     ASSERT_TRUE(source);
-    ASSERT_TRUE(waitFor([&] { return obs_source_get_width(source) == 640; }));
+    ASSERT_EQ(obs_source_get_width(source), 640u);
 
     EntryConfig fitEntry = entrySending("p-rayas", 640, 360);
     EntryConfig fillEntry = fitEntry;

@@ -1,7 +1,9 @@
 #include "support/test_host.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cctype>
 #include <condition_variable>
@@ -29,6 +31,33 @@ OBSSourceAutoRelease createColorSource(const char* name, uint32_t abgr, uint32_t
 
 OBSSourceAutoRelease createFourByThreeSource(const char* name, uint32_t abgr) {
     return createColorSource(name, abgr, 640, 480);
+}
+
+OBSSourceAutoRelease createBandedFourByThreeSource(const char* name) {
+    static const QString path = [] {
+        static QTemporaryDir folder;
+        const int width = 640;
+        const int height = 480;
+        QByteArray ppm = QByteArray("P6\n640 480\n255\n");
+        for (int y = 0; y < height; ++y) {
+            const uint32_t abgr =
+                y < kBandRows ? kOpaqueRed : (y >= height - kBandRows ? kOpaqueBlue : kOpaqueGreen);
+            const Rgb colour = rgbOf(abgr);
+            for (int x = 0; x < width; ++x)
+                ppm.append(char(colour.r)).append(char(colour.g)).append(char(colour.b));
+        }
+        QFile file(folder.filePath(QStringLiteral("bands.ppm")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ppm);
+        return file.fileName();
+    }();
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_string(settings, "file", path.toUtf8().constData());
+    OBSSourceAutoRelease source = obs_source_create("image_source", name, settings, nullptr);
+    // The picture is decoded when the source is created; its size tells it is ready.
+    if (source)
+        waitFor([&] { return obs_source_get_width(source) == 640; }, std::chrono::seconds(5));
+    return source;
 }
 
 obs_sceneitem_t* addToScene(obs_scene_t* scene, obs_source_t* source) {

@@ -46,6 +46,12 @@ OBSSourceAutoRelease createColorSource(const char* name, uint32_t abgr, uint32_t
 // A 640x480 colour source: a 4:3 picture for framing checks.
 OBSSourceAutoRelease createFourByThreeSource(const char* name, uint32_t abgr);
 
+// A 640x480 picture ("image_source") with a red band 40 rows high at the top, a blue one at the
+// bottom and green between, so framing checks can see which part of it reaches a frame. Its
+// file lives until the process exits.
+OBSSourceAutoRelease createBandedFourByThreeSource(const char* name);
+inline constexpr int kBandRows = 40;
+
 // Adds `source` to `scene`; the item belongs to the scene (not referenced for the caller).
 obs_sceneitem_t* addToScene(obs_scene_t* scene, obs_source_t* source);
 
