@@ -1,0 +1,310 @@
+// Destinations of one entry streaming for real to servers on 127.0.0.1: sharing of the
+// pipeline, independence of siblings, the failures a user meets first (refused key, nobody
+// listening, SRT passphrase, missing audio codec) and the release of every host object.
+
+#include "engine/entry_pipeline.h"
+#include "support/local_servers.h"
+#include "support/stream_harness.h"
+#include "support/test_host.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kLiveTimeout = 30s;
+constexpr auto kEndTimeout = 15s;
+
+// A public scene of the host holding one colour source, alive for the test's scope.
+struct ColourScene {
+    ColourScene(const char* name, uint32_t abgr, uint32_t width = 640, uint32_t height = 360)
+        : scene(createScene(name)),
+          colour(createColorSource((std::string(name) + "-color").c_str(), abgr, width, height)) {
+        addToScene(scene, colour);
+    }
+    OBSSceneAutoRelease scene;
+    OBSSourceAutoRelease colour;
+};
+
+void expectStream(const QString& where, const char* audioCodec) {
+    const ProbeResult probe = probeStreams(where);
+    ASSERT_TRUE(probe.ok) << where.toStdString() << ": " << probe.error.toStdString();
+    const StreamInfo* video = probe.first(QStringLiteral("video"));
+    const StreamInfo* audio = probe.first(QStringLiteral("audio"));
+    ASSERT_NE(video, nullptr) << where.toStdString();
+    ASSERT_NE(audio, nullptr) << where.toStdString();
+    EXPECT_EQ(video->codec, QStringLiteral("h264")) << where.toStdString();
+    EXPECT_EQ(video->width, 640);
+    EXPECT_EQ(video->height, 360);
+    EXPECT_EQ(audio->codec, QString::fromLatin1(audioCodec)) << where.toStdString();
+    EXPECT_EQ(audio->sampleRate, 48000);
+    EXPECT_EQ(audio->channels, 2);
+}
+
+std::string describe(const EntryRuntime& runtime, const QList<QString>& ids) {
+    std::string text;
+    for (const QString& id : ids) {
+        const DestinationStatus s = destinationStatus(runtime, id);
+        text += id.toStdString() + "=" + stateName(s.state) + " «" + s.message.toStdString() + "» ";
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
+    RtmpServer rtmp;
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    ColourScene content("tres-destinos", kOpaqueRed);
+
+    const QList<DestConfig> dests{destination("a", rtmp.url(), "clave-a"),
+                                  destination("b", rtmp.url(), "clave-b"),
+                                  destination("c", srt.url())};
+    const EntryConfig entry = entrySending("tres-destinos", 640, 360, dests);
+    const QList<QString> ids{"a", "b", "c"};
+    EntryRuntime runtime;
+
+    // Started one by one, as the user presses each button; the second and third destinations
+    // reuse the pipeline and its video encoder as they run.
+    ASSERT_TRUE(startDestination(runtime, entry, dests[0], &error)) << error.toStdString();
+    ASSERT_TRUE(runtime.pipeline);
+    const EntryPipeline* pipeline = runtime.pipeline.get();
+    obs_encoder_t* videoEncoder = runtime.pipeline->videoEncoder;
+    ASSERT_NE(videoEncoder, nullptr);
+    for (int i = 1; i < dests.size(); ++i) {
+        ASSERT_TRUE(startDestination(runtime, entry, dests[i], &error)) << error.toStdString();
+        EXPECT_EQ(runtime.pipeline.get(), pipeline);
+        EXPECT_EQ(runtime.pipeline->videoEncoder.Get(), videoEncoder);
+    }
+
+    // Pressing start again on a running destination starts nothing more.
+    const DestinationOutput* first = runtime.outputs.at("a").get();
+    EXPECT_TRUE(startDestination(runtime, entry, dests[0], &error));
+    EXPECT_EQ(runtime.outputs.size(), 3u);
+    EXPECT_EQ(runtime.outputs.at("a").get(), first);
+    EXPECT_EQ(countHostOutputs("relaycast-salida"), 3);
+
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return allInState(runtime, ids, DestinationState::Live); }, kLiveTimeout))
+        << describe(runtime, ids);
+
+    // One render and one video encode for the entry; a service, output and audio encoder each.
+    EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
+    EXPECT_EQ(countHostEncoders("relaycast-audio"), 3);
+    EXPECT_EQ(countHostServices("relaycast-servicio"), 3);
+
+    expectStream(rtmp.playUrl("clave-a"), "aac");
+    expectStream(rtmp.playUrl("clave-b"), "aac");
+    expectStream(srt.recordingPath(), "aac");
+
+    // Stopping one leaves the other two live and untouched.
+    const DestinationOutput* a = runtime.outputs.at("a").get();
+    const DestinationOutput* c = runtime.outputs.at("c").get();
+    const uint64_t aBytesBefore = a->port->totalBytes();
+    bool siblingsStayedLive = true;
+    stopDestination(*runtime.outputs.at("b"));
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return !runtime.outputs.contains("b"); }, kEndTimeout,
+        [&] {
+            siblingsStayedLive &= allInState(runtime, {"a", "c"}, DestinationState::Live);
+        }));
+    EXPECT_EQ(stateOf(runtime, "b"), DestinationState::Idle);
+    EXPECT_TRUE(destinationStatus(runtime, "b").message.isEmpty());
+    tickFor({&runtime}, 1500ms, [&] {
+        siblingsStayedLive &= allInState(runtime, {"a", "c"}, DestinationState::Live);
+    });
+    EXPECT_TRUE(siblingsStayedLive) << describe(runtime, ids);
+    EXPECT_EQ(runtime.outputs.at("a").get(), a);
+    EXPECT_EQ(runtime.outputs.at("c").get(), c);
+    EXPECT_GT(a->port->totalBytes(), aBytesBefore);
+    EXPECT_EQ(a->cuts.load(), 0);
+    EXPECT_EQ(c->cuts.load(), 0);
+    EXPECT_EQ(runtime.pipeline.get(), pipeline);
+    EXPECT_EQ(countHostOutputs("relaycast-salida"), 2);
+
+    // Started again, it joins the running pipeline.
+    ASSERT_TRUE(startDestination(runtime, entry, dests[1], &error)) << error.toStdString();
+    EXPECT_EQ(runtime.pipeline.get(), pipeline);
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return allInState(runtime, ids, DestinationState::Live); }, kLiveTimeout))
+        << describe(runtime, ids);
+    EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
+
+    // Stop-and-wait with three live destinations releases everything of the plug-in.
+    stopAllAndWait(runtime);
+    EXPECT_TRUE(runtime.outputs.empty());
+    EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+TEST(DestinationsHost, RefusedKeyFailsWithTheHostTextAndIsNotRestarted) {
+    RtmpServer rtmp(QStringLiteral("clave-mala"));
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ColourScene content("clave-rechazada", kOpaqueGreen);
+    const DestConfig dest = destination("r", rtmp.url(), "clave-mala");
+    const EntryConfig entry = entrySending("clave-rechazada", 640, 360, {dest});
+    EntryRuntime runtime;
+
+    ASSERT_TRUE(startDestination(runtime, entry, dest, &error)) << error.toStdString();
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return stateOf(runtime, "r") == DestinationState::Failed; }, kLiveTimeout))
+        << describe(runtime, {"r"});
+    // The host's own text follows when it gave one (its RTMP output leaves none for a
+    // refused publish).
+    const QString prefix = QStringLiteral("La clave o la dirección no son válidas.");
+    const QString message = destinationStatus(runtime, "r").message;
+    EXPECT_TRUE(message == prefix || (message.startsWith(prefix + QLatin1Char(' ')) &&
+                                      message.size() > prefix.size() + 1))
+        << message.toStdString();
+
+    // No restart: the next ticks remove it, keep the failure and release the pipeline.
+    bool restarted = false;
+    tickFor({&runtime}, 3000ms, [&] {
+        if (runtime.outputs.contains("r")) {
+            const DestinationOutput& d = *runtime.outputs.at("r");
+            restarted |=
+                d.autoRestart || d.nextRestartMs != 0 || d.state == DestinationState::Starting;
+        }
+    });
+    EXPECT_FALSE(restarted);
+    EXPECT_TRUE(runtime.outputs.empty());
+    EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(stateOf(runtime, "r"), DestinationState::Failed);
+    EXPECT_EQ(destinationStatus(runtime, "r").message, message);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+TEST(DestinationsHost, NobodyListeningFailsWithoutRestartAndReleasesThePipeline) {
+    const uint16_t closedPort = freePort();
+    ColourScene content("sin-servidor", kOpaqueGreen);
+    const DestConfig dest =
+        destination("n", QStringLiteral("rtmp://127.0.0.1:%1/live").arg(closedPort), "k");
+    const EntryConfig entry = entrySending("sin-servidor", 640, 360, {dest});
+    EntryRuntime runtime;
+    QString error;
+
+    // The host may refuse at once or report the failed connection with its "stop" signal;
+    // either way the destination ends Failed with the connection message.
+    const bool accepted = startDestination(runtime, entry, dest, &error);
+    if (accepted) {
+        ASSERT_TRUE(tickUntil(
+            runtime, [&] { return runtime.outputs.empty(); }, kLiveTimeout))
+            << describe(runtime, {"n"});
+    }
+    const DestinationStatus status = destinationStatus(runtime, "n");
+    EXPECT_EQ(status.state, DestinationState::Failed);
+    EXPECT_TRUE(status.message.startsWith(QStringLiteral("No se pudo conectar con el servidor.")))
+        << status.message.toStdString();
+    EXPECT_EQ(status.cuts, 0);
+    EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
+    const QString passphrase = QStringLiteral("frase-secreta-123");
+    SrtListener good(passphrase);
+    SrtListener guarded(passphrase);
+    QString error;
+    ASSERT_TRUE(good.start(&error)) << error.toStdString();
+    ASSERT_TRUE(guarded.start(&error)) << error.toStdString();
+    ColourScene content("srt-clave", kOpaqueBlue);
+    const DestConfig right = destination("bien", good.url(), {}, passphrase);
+    const DestConfig wrong = destination("mal", guarded.url(), {}, "otra-frase-456");
+    const EntryConfig entry = entrySending("srt-clave", 640, 360, {right, wrong});
+    EntryRuntime runtime;
+
+    ASSERT_TRUE(startDestination(runtime, entry, right, &error)) << error.toStdString();
+    const bool wrongAccepted = startDestination(runtime, entry, wrong, &error);
+    ASSERT_TRUE(tickUntil(
+        runtime,
+        [&] {
+            return stateOf(runtime, "bien") == DestinationState::Live &&
+                   stateOf(runtime, "mal") == DestinationState::Failed;
+        },
+        kLiveTimeout))
+        << describe(runtime, {"bien", "mal"});
+    if (!wrongAccepted) {
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_FALSE(destinationStatus(runtime, "mal").message.isEmpty());
+
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return good.recordedBytes() > 100000; }, 10s));
+    EXPECT_EQ(guarded.recordedBytes(), 0);
+    expectStream(good.recordingPath(), "aac");
+    EXPECT_EQ(stateOf(runtime, "bien"), DestinationState::Live);
+    EXPECT_FALSE(runtime.outputs.contains("mal"));
+    EXPECT_EQ(stateOf(runtime, "mal"), DestinationState::Failed);
+}
+
+TEST(DestinationsHost, OpusTravelsOverSrtAndAMissingCodecLeavesNothingBehind) {
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    ColourScene content("con-opus", kOpaqueWhite);
+
+    {
+        const DestConfig dest = destination("o", srt.url());
+        EntryConfig entry = entrySending("con-opus", 640, 360, {dest});
+        entry.codificadorAudio = QStringLiteral("opus");
+        EntryRuntime runtime;
+        ASSERT_TRUE(startDestination(runtime, entry, dest, &error)) << error.toStdString();
+        obs_output_t* output = hostOutputOf(*runtime.outputs.at("o"));
+        ASSERT_NE(output, nullptr);
+        EXPECT_STREQ(obs_encoder_get_id(obs_output_get_audio_encoder(output, 0)), "ffmpeg_opus");
+        // Either the stream flows, or the host gives up on it.
+        const auto flowing = [&] {
+            return stateOf(runtime, "o") == DestinationState::Live && srt.recordedBytes() > 100000;
+        };
+        ASSERT_TRUE(tickUntil(
+            runtime, [&] { return flowing() || stateOf(runtime, "o") == DestinationState::Failed; },
+            kLiveTimeout))
+            << describe(runtime, {"o"});
+        if (flowing()) {
+            expectStream(srt.recordingPath(), "opus");
+        } else {
+            // OBS 29.0's MPEG-TS muxer declares every audio track AAC and refuses the Opus
+            // header after reporting the start: the destination must end with a message and
+            // without retrying.
+            const QString message = destinationStatus(runtime, "o").message;
+            std::printf("note: this host does not send Opus over SRT: %s\n",
+                        message.toUtf8().constData());
+            EXPECT_FALSE(message.isEmpty());
+            tickFor({&runtime}, 2s);
+            EXPECT_TRUE(runtime.outputs.empty());
+            EXPECT_EQ(stateOf(runtime, "o"), DestinationState::Failed);
+        }
+        stopAllAndWait(runtime);
+    }
+    EXPECT_EQ(countPluginHostObjects(), 0);
+
+    // Refused starts: nothing of the destination or of the entry stays in the host.
+    const DestConfig dest = destination("x", srt.url());
+    EntryConfig entry = entrySending("con-opus", 640, 360, {dest});
+    entry.codificadorAudio = QStringLiteral(" mp3 ");
+    EntryRuntime runtime;
+    EXPECT_FALSE(startDestination(runtime, entry, dest, &error));
+    EXPECT_EQ(error, QStringLiteral("El codificador de audio «mp3» no existe en este OBS. "
+                                    "Elige «aac» u «opus»."));
+    EXPECT_EQ(stateOf(runtime, "x"), DestinationState::Failed);
+    EXPECT_EQ(destinationStatus(runtime, "x").message, error);
+    EXPECT_TRUE(runtime.outputs.empty());
+    EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+
+    const DestConfig web = destination("w", QStringLiteral("https://127.0.0.1/whip"), "k");
+    EXPECT_FALSE(startDestination(runtime, entrySending("con-opus", 640, 360, {web}), web, &error));
+    EXPECT_EQ(error, QStringLiteral("La dirección debe empezar por rtmp://, rtmps:// o srt://."));
+    EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
