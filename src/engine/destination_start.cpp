@@ -1,0 +1,71 @@
+#include "engine/destination_host.h"
+#include "engine/entry_pipeline.h"
+#include "engine/entry_runtime.h"
+
+#include "module/ui_text.h"
+
+#include <exception>
+
+namespace relaycast {
+namespace {
+
+void recordFailure(EntryRuntime& runtime, const QString& id, const QString& message, QString* out) {
+    DestinationStatus s;
+    s.state = DestinationState::Failed;
+    s.message = message;
+    runtime.lastStatus.insert(id, s);
+    if (out)
+        *out = message;
+    if (runtime.outputs.empty())
+        runtime.pipeline.reset();
+}
+
+bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
+                    QString* out) {
+    if (runtime.outputs.contains(dest.id))
+        return true;
+    runtime.lastStatus.remove(dest.id);
+
+    if (!runtime.pipeline) {
+        auto pipeline = std::make_unique<EntryPipeline>();
+        QString message;
+        if (!openPipeline(*pipeline, entry, &message)) {
+            pipeline.reset();
+            recordFailure(runtime, dest.id, message, out);
+            return false;
+        }
+        runtime.pipeline = std::move(pipeline);
+    }
+
+    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock);
+    QString message;
+    if (openDestinationOutput(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio,
+                              &message) &&
+        d->beginStart(&message)) {
+        runtime.outputs.emplace(dest.id, std::move(d));
+        return true;
+    }
+    d.reset();
+    recordFailure(runtime, dest.id, message, out);
+    return false;
+}
+
+} // namespace
+
+bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
+                      QString* out) {
+    try {
+        return startUnguarded(runtime, entry, dest, out);
+    } catch (const std::exception& e) {
+        const QString what = QString::fromUtf8(e.what());
+        recordFailure(runtime, dest.id,
+                      what.isEmpty() ? uiText("Error inesperado al iniciar la emisión.")
+                                     : uiText("Error inesperado: %1").arg(what),
+                      out);
+    } catch (...) {
+        recordFailure(runtime, dest.id, uiText("Error inesperado al iniciar la emisión."), out);
+    }
+    return false;
+}
+
+} // namespace relaycast
