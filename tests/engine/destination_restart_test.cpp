@@ -1,0 +1,412 @@
+// How a destination reacts to the host's signals and how the heartbeat restarts it: outages,
+// the restart schedule, the attempt limit, fatal codes and the start time-out.
+
+#include "engine/destination_output.h"
+#include "engine/entry_runtime.h"
+#include "support/fake_runtime.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <util/base.h>
+
+#include <vector>
+
+namespace relaycast {
+namespace {
+
+using test::FakeRuntime;
+
+const QString kDest = QStringLiteral("d1");
+const QString kLost = QStringLiteral("Se perdió la conexión y no se pudo recuperar. %1");
+
+// Heartbeats until the fake port has been asked to start once more (or `limitMs` passes);
+// returns the milliseconds that took.
+int64_t msUntilNextStart(FakeRuntime& f, test::FakeOutputScript& script, int64_t limitMs = 60000) {
+    const int before = script.starts;
+    int64_t waited = 0;
+    while (script.starts == before && waited < limitMs) {
+        f.tickAfter(FakeRuntime::kTickMs);
+        waited += FakeRuntime::kTickMs;
+    }
+    return waited;
+}
+
+TEST(DestinationRestart, DroppedStreamIsRestartedAfterOneAndAHalfSecondsAndRecovers) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    f.runFor(2000);
+    DestinationOutput& d = f.at(kDest);
+
+    test::LogCapture log;
+    script->active = false;
+    d.onStop(-5, QString());
+
+    EXPECT_EQ(
+        log.linesAt(LOG_WARNING),
+        QStringList{"[relaycast] stream dropped by itself (code -5): restarting it automatically"});
+    DestinationStatus s = f.status(kDest);
+    EXPECT_EQ(s.state, DestinationState::Reconnecting);
+    EXPECT_EQ(s.cuts, 1);
+    EXPECT_EQ(s.attempts, 1);
+    EXPECT_TRUE(d.autoRestart);
+
+    // Not yet after one second; asked to start on the tick at 1.5 s.
+    f.tickAfter(500);
+    f.tickAfter(500);
+    EXPECT_EQ(script->starts, 1); // the first start only
+    f.tickAfter(500);
+    EXPECT_EQ(script->starts, 2);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Starting);
+
+    // The outage keeps counting until the host reports the stream started again.
+    f.runFor(2000);
+    EXPECT_EQ(f.status(kDest).outageSecs, 3);
+    f.clock.advanceMs(700);
+    d.onStart();
+
+    s = f.status(kDest);
+    EXPECT_EQ(s.state, DestinationState::Live);
+    EXPECT_EQ(s.recoveryAfterSecs, 4); // 4.2 s, in whole seconds
+    EXPECT_EQ(s.outageSecs, 0);
+    EXPECT_EQ(s.cuts, 1);
+    EXPECT_FALSE(d.autoRestart);
+    EXPECT_EQ(log.linesAt(LOG_INFO),
+              QStringList{"[relaycast] stream recovered automatically after 4 s"});
+
+    // A later drop is a new outage: counted again, attempts start over.
+    script->active = false;
+    d.onStop(-5, QStringLiteral("Connection reset"));
+    EXPECT_EQ(f.status(kDest).cuts, 2);
+    EXPECT_EQ(f.status(kDest).attempts, 1);
+    EXPECT_TRUE(log.contains("[relaycast] stream dropped by itself (code -5, Connection reset): "
+                             "restarting it automatically"));
+}
+
+TEST(DestinationRestart, ServerThatStaysDownIsRetriedEveryFiveSecondsUpToTheLimit) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->active = false;
+    script->acceptStart = false;
+    script->setLastError(QStringLiteral("Connection refused"));
+    d.onStop(-5, QString());
+
+    EXPECT_EQ(msUntilNextStart(f, *script), 1500);
+    std::vector<int64_t> gaps;
+    int32_t attemptsBeforeLastTry = 0;
+    while (f.has(kDest) && gaps.size() < 200) {
+        attemptsBeforeLastTry = f.status(kDest).attempts;
+        gaps.push_back(msUntilNextStart(f, *script));
+    }
+
+    // 120 refused starts in all: the first at 1.5 s, then 119 more 5 s apart; the one made with
+    // 120 attempts counted ends it, and that same tick removes it.
+    EXPECT_EQ(script->starts, 1 + 120);
+    ASSERT_EQ(gaps.size(), 119u);
+    for (int64_t gap : gaps)
+        EXPECT_EQ(gap, 5000);
+    EXPECT_EQ(attemptsBeforeLastTry, 120);
+    EXPECT_TRUE(script->destroyed);
+    const DestinationStatus s = f.status(kDest);
+    EXPECT_EQ(s.state, DestinationState::Failed);
+    EXPECT_EQ(s.message, kLost.arg("Connection refused"));
+
+    f.runFor(10000);
+    EXPECT_EQ(script->starts, 121);
+}
+
+TEST(DestinationRestart, ConnectionFailuresDuringRestartsKeepGoingUntilTheLimit) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->active = false;
+    d.onStop(-5, QString());
+
+    // Every restart is accepted, then the connection fails: retried 5 s later each time.
+    for (int attempt = 1; attempt < 120; ++attempt) {
+        ASSERT_EQ(msUntilNextStart(f, *script), attempt == 1 ? 1500 : 5000) << attempt;
+        ASSERT_EQ(f.status(kDest).state, DestinationState::Starting);
+        script->active = false;
+        d.onStop(-2, QString());
+        ASSERT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << attempt;
+    }
+    EXPECT_EQ(f.status(kDest).attempts, 120);
+
+    // With the limit reached, the next failed connection ends it with the code's message.
+    msUntilNextStart(f, *script);
+    script->active = false;
+    d.onStop(-2, QStringLiteral("timed out"));
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    EXPECT_EQ(f.status(kDest).message, "No se pudo conectar con el servidor. timed out");
+    EXPECT_EQ(f.status(kDest).cuts, 1);
+}
+
+TEST(DestinationRestart, LastRefusalWithoutHostTextKeepsTheFixedMessage) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    script->active = false;
+    script->acceptStart = false;
+    f.at(kDest).onStop(-5, QString());
+    f.runFor(10 * 60 * 1000);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    EXPECT_EQ(f.status(kDest).message, kLost.arg(QString()));
+}
+
+TEST(DestinationRestart, CodesARetryCannotFixFailAtOnceWithTheHostText) {
+    const struct {
+        int code;
+        const char* message;
+    } cases[] = {
+        {-1, "La dirección no es correcta. host says no"},
+        {-3, "La clave o la dirección no son válidas. host says no"},
+        {-6, "El servidor no admite este formato. host says no"},
+        {-8, "Falló el codificador de vídeo o audio. host says no"},
+    };
+    for (const auto& c : cases) {
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        test::LogCapture log;
+        script->active = false;
+        f.at(kDest).onStop(c.code, QStringLiteral("host says no"));
+
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
+        EXPECT_EQ(f.status(kDest).message, QString::fromUtf8(c.message)) << c.code;
+        EXPECT_EQ(f.status(kDest).cuts, 0) << c.code;
+        EXPECT_TRUE(log.linesAt(LOG_WARNING).isEmpty()) << c.code;
+        f.runFor(10000);
+        EXPECT_EQ(script->starts, 1) << c.code;
+        EXPECT_FALSE(f.has(kDest)) << c.code;
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
+    }
+}
+
+TEST(DestinationRestart, FirstConnectionThatNeverCameUpIsNotRestarted) {
+    FakeRuntime f;
+    auto script = f.addStarting(kDest);
+    f.runFor(3000);
+    script->active = false;
+    f.at(kDest).onStop(-2, QString());
+
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    EXPECT_EQ(f.status(kDest).message, "No se pudo conectar con el servidor.");
+    f.runFor(10000);
+    EXPECT_EQ(script->starts, 1);
+    EXPECT_FALSE(f.has(kDest));
+}
+
+TEST(DestinationRestart, GenericErrorCodesAreRestarted) {
+    for (int code : {-4, -7, -9, 3}) {
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        test::LogCapture log;
+        script->active = false;
+        f.at(kDest).onStop(code, QStringLiteral("boom"));
+
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << code;
+        EXPECT_TRUE(log.contains(QStringLiteral("[relaycast] stream dropped by itself (code %1, "
+                                                "boom): restarting it automatically")
+                                     .arg(code)))
+            << code;
+        EXPECT_EQ(msUntilNextStart(f, *script), 1500) << code;
+    }
+    EXPECT_EQ(stopCodeText(-4, QStringLiteral("boom")),
+              "La emisión se detuvo por un error (código -4). boom");
+    EXPECT_EQ(stopCodeText(-4, QString()), "La emisión se detuvo por un error (código -4).");
+}
+
+TEST(DestinationRestart, StopCodeTextsFollowTheHostCodes) {
+    EXPECT_EQ(stopCodeText(-1, {}), "La dirección no es correcta.");
+    EXPECT_EQ(stopCodeText(-2, {}), "No se pudo conectar con el servidor.");
+    EXPECT_EQ(stopCodeText(-3, {}), "La clave o la dirección no son válidas.");
+    EXPECT_EQ(stopCodeText(-5, {}), "Se perdió la conexión con el servidor.");
+    EXPECT_EQ(stopCodeText(-6, {}), "El servidor no admite este formato.");
+    EXPECT_EQ(stopCodeText(-7, {}), "La emisión se detuvo por un error (código -7).");
+    EXPECT_EQ(stopCodeText(-8, {}), "Falló el codificador de vídeo o audio.");
+    EXPECT_EQ(stopCodeText(-12, {}), "La emisión se detuvo por un error (código -12).");
+    EXPECT_EQ(stopCodeText(-5, QStringLiteral("Broken pipe")),
+              "Se perdió la conexión con el servidor. Broken pipe");
+}
+
+TEST(DestinationRestart, RestartWaitsWhileTheOldOutputIsStillActive) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    f.at(kDest).onStop(-5, QString()); // the fake output stays active for now
+    f.runFor(3000);
+    EXPECT_EQ(script->starts, 1);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
+
+    script->active = false;
+    EXPECT_EQ(msUntilNextStart(f, *script), 500);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Starting);
+}
+
+TEST(DestinationRestart, HostReconnectionsCountOneCutPerOutage) {
+    FakeRuntime f;
+    f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+
+    d.onReconnect();
+    f.runFor(5000);
+    d.onReconnect();
+    d.onReconnect();
+    DestinationStatus s = f.status(kDest);
+    EXPECT_EQ(s.state, DestinationState::Reconnecting);
+    EXPECT_EQ(s.cuts, 1);
+    EXPECT_EQ(s.attempts, 3);
+    EXPECT_EQ(s.outageSecs, 5);
+
+    f.clock.advanceMs(1999);
+    d.onReconnectSuccess();
+    s = f.status(kDest);
+    EXPECT_EQ(s.state, DestinationState::Live);
+    EXPECT_EQ(s.recoveryAfterSecs, 6);
+    EXPECT_EQ(s.outageSecs, 0);
+
+    d.onReconnect();
+    EXPECT_EQ(f.status(kDest).cuts, 2);
+    EXPECT_EQ(f.status(kDest).attempts, 1);
+}
+
+TEST(DestinationRestart, HostReconnectionThatGivesUpThenAnAutomaticRestartCountsTwoCuts) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    d.onReconnect();
+    d.onReconnect();
+    script->active = false;
+    d.onStop(-5, QString());
+
+    DestinationStatus s = f.status(kDest);
+    EXPECT_EQ(s.cuts, 2);
+    EXPECT_EQ(s.attempts, 1);
+    EXPECT_EQ(s.state, DestinationState::Reconnecting);
+    EXPECT_EQ(msUntilNextStart(f, *script), 1500);
+}
+
+TEST(DestinationRestart, ServerThatNeverCompletesTheStartIsStoppedAfterFortySeconds) {
+    FakeRuntime f;
+    auto script = f.addStarting(kDest);
+    f.runFor(40000);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Starting);
+    EXPECT_EQ(script->forceStops, 0);
+
+    f.tickAfter(500);
+    EXPECT_EQ(script->forceStops, 1);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    EXPECT_EQ(f.status(kDest).message, "El servidor no respondió a tiempo.");
+    f.tickAfter(500);
+    EXPECT_FALSE(f.has(kDest));
+    EXPECT_EQ(f.status(kDest).message, "El servidor no respondió a tiempo.");
+}
+
+TEST(DestinationRestart, TimedOutAutomaticRestartEndsAndIsRemoved) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->active = false;
+    d.onStop(-5, QString());
+    msUntilNextStart(f, *script); // accepted, but "start" never comes
+
+    f.runFor(40500);
+    EXPECT_EQ(script->forceStops, 1);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    EXPECT_EQ(f.status(kDest).message, "El servidor no respondió a tiempo.");
+    f.tickAfter(500);
+    EXPECT_FALSE(f.has(kDest));
+    EXPECT_EQ(script->starts, 2);
+}
+
+TEST(DestinationRestart, NormalStopDuringAnAutomaticRestartEndsIt) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->active = false;
+    d.onStop(-5, QString());
+    msUntilNextStart(f, *script);
+
+    script->active = false;
+    d.onStop(0, QString());
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+    f.tickAfter(500);
+    EXPECT_FALSE(f.has(kDest));
+    EXPECT_EQ(script->starts, 2);
+}
+
+TEST(DestinationRestart, LateNormalStopDoesNotHideAFailure) {
+    FakeRuntime f;
+    auto script = f.addStarting(kDest);
+    script->stopDeactivates = false; // the host finishes the forced stop later
+    f.runFor(41000);
+    ASSERT_EQ(f.status(kDest).state, DestinationState::Failed);
+
+    script->active = false;
+    f.at(kDest).onStop(0, QString());
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    f.tickAfter(500);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+    EXPECT_EQ(f.status(kDest).message, "El servidor no respondió a tiempo.");
+}
+
+TEST(DestinationRestart, UserStopDuringARestartWaitEndsWithoutAskingTheHost) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->active = false;
+    d.onStop(-5, QString());
+    f.tickAfter(500);
+    const int callsBefore = script->hostCalls();
+
+    stopDestination(d);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+    f.tickAfter(500);
+    EXPECT_FALSE(f.has(kDest));
+    EXPECT_EQ(script->hostCalls(), callsBefore);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+    EXPECT_EQ(f.status(kDest).cuts, 0);
+}
+
+TEST(DestinationRestart, UserStopOfARunningOutputAsksTheHostAndNeverRestarts) {
+    {
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        DestinationOutput& d = f.at(kDest);
+        stopDestination(d);
+        EXPECT_EQ(script->stops, 1);
+        d.onStop(0, QString());
+        f.tickAfter(500);
+        EXPECT_FALSE(f.has(kDest));
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+        EXPECT_TRUE(f.status(kDest).message.isEmpty());
+    }
+    {
+        // The stop arrives with an error code: reported, not restarted.
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        DestinationOutput& d = f.at(kDest);
+        stopDestination(d);
+        d.onStop(-5, QString());
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
+        EXPECT_EQ(f.status(kDest).message, "Se perdió la conexión con el servidor.");
+        f.runFor(10000);
+        EXPECT_EQ(script->starts, 1);
+    }
+    {
+        // Stopped while a restart was starting: the restart is not retried.
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        DestinationOutput& d = f.at(kDest);
+        script->active = false;
+        d.onStop(-5, QString());
+        msUntilNextStart(f, *script);
+        stopDestination(d);
+        EXPECT_EQ(script->stops, 1);
+        d.onStop(0, QString());
+        f.runFor(10000);
+        EXPECT_FALSE(f.has(kDest));
+        EXPECT_EQ(script->starts, 2);
+    }
+}
+
+} // namespace
+} // namespace relaycast

@@ -1,0 +1,65 @@
+#include "support/fake_output_port.h"
+
+#include <utility>
+
+namespace relaycast::test {
+
+void FakeOutputScript::setLastError(const QString& text) {
+    std::lock_guard guard(lock_);
+    lastError_ = text;
+}
+
+QString FakeOutputScript::lastError() const {
+    std::lock_guard guard(lock_);
+    return lastError_;
+}
+
+FakeOutputPort::FakeOutputPort(std::shared_ptr<FakeOutputScript> script)
+    : script_(std::move(script)) {}
+
+FakeOutputPort::~FakeOutputPort() {
+    script_->destroyed = true;
+}
+
+bool FakeOutputPort::start() {
+    script_->starts += 1;
+    if (!script_->acceptStart)
+        return false;
+    if (script_->activeAfterStart)
+        script_->active = true;
+    return true;
+}
+
+void FakeOutputPort::stop() {
+    script_->stops += 1;
+    if (script_->stopDeactivates)
+        script_->active = false;
+    if (script_->afterStop)
+        script_->afterStop();
+}
+
+void FakeOutputPort::forceStop() {
+    script_->forceStops += 1;
+    if (script_->stopDeactivates)
+        script_->active = false;
+    if (script_->afterStop)
+        script_->afterStop();
+}
+
+bool FakeOutputPort::active() const {
+    return script_->active;
+}
+
+uint64_t FakeOutputPort::totalBytes() const {
+    return script_->totalBytes;
+}
+
+int FakeOutputPort::droppedFrames() const {
+    return script_->droppedFrames;
+}
+
+QString FakeOutputPort::lastError() const {
+    return script_->lastError();
+}
+
+} // namespace relaycast::test
