@@ -1,5 +1,6 @@
 #include "config/config_store.h"
 #include "config/owner_only_file.h"
+#include "module/ui_text.h"
 
 #include "config/config_test_env.h"
 
@@ -125,12 +126,14 @@ TEST_F(SettingsFileSafety, DamagedFileThatCannotBeCopiedBlocksSaving) {
     EXPECT_FALSE(store.load(&message));
     EXPECT_EQ(message, QStringLiteral("El archivo de configuración estaba dañado y no se pudo "
                                       "copiar. Se empieza de cero."));
+    EXPECT_NE(englishTextOf(message), message) << "the text has an English twin";
     EXPECT_TRUE(store.saveBlocked());
 
     store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("a")));
     message.clear();
     EXPECT_FALSE(store.save(&message));
     EXPECT_EQ(message, kBlockedMessage);
+    EXPECT_NE(englishTextOf(message), message) << "the text has an English twin";
     EXPECT_EQ(readBytes(path()), QByteArray("{ damaged"));
     EXPECT_EQ(readBytes(asidePath() + QStringLiteral("/inside")), QByteArray("x"));
 }
@@ -219,15 +222,18 @@ TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
 
     std::mt19937 random(20240607);
     std::uniform_int_distribution<qint64> delay(0, 3 * saveMicroseconds);
-    int sawFirst = 0;
-    int sawSecond = 0;
+    ConfigStore* inFile = &first;
+    int changes = 0;
     for (int round = 0; round < kKills; ++round) {
+        // The writer starts with the content the file does not hold, so every save it
+        // completes shows.
+        ConfigStore* other = inFile == &first ? &second : &first;
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (;;) {
-                second.save();
-                first.save();
+                other->save();
+                inFile->save();
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
@@ -240,16 +246,16 @@ TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
         QString message;
         ASSERT_TRUE(check.load(&message)) << "round " << round << ": " << message.toStdString();
         EXPECT_EQ(modeOf(path()), 0600);
-        if (check.collections() == first.collections())
-            ++sawFirst;
-        else if (check.collections() == second.collections())
-            ++sawSecond;
-        else
-            ADD_FAILURE() << "round " << round << ": the file holds neither content";
+        if (check.collections() == other->collections()) {
+            inFile = other;
+            ++changes;
+        } else {
+            EXPECT_EQ(check.collections(), inFile->collections())
+                << "round " << round << ": the file holds neither content";
+        }
     }
-    EXPECT_EQ(sawFirst + sawSecond, kKills);
-    EXPECT_GT(sawFirst, 0);
-    EXPECT_GT(sawSecond, 0);
+    RecordProperty("completedSaves", changes);
+    EXPECT_GT(changes, 0) << "the writer never completed a save: the kills proved nothing";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "config/config_store.h"
 #include "config/secret_protection.h"
+#include "module/ui_text.h"
 
 #include "config/config_test_env.h"
 
@@ -320,6 +321,7 @@ TEST_F(SettingsReading, UnopenableSecretsAreReportedAndNotRewritten) {
     EXPECT_EQ(message, QStringLiteral("Algunas claves de emisión no se pudieron abrir porque se "
                                       "guardaron en otro usuario o PC. Vuelve a escribirlas en "
                                       "cada destino."));
+    EXPECT_NE(englishTextOf(message), message) << "the text has an English twin";
     // The plain key of d3 would ask for a rewrite, but nothing is written until the user saves.
     EXPECT_EQ(readBytes(folders.settingsPath()), file);
 
