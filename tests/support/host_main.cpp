@@ -23,6 +23,12 @@ extern "C" __attribute__((weak)) const char* relaycastHostTestLocale() {
     return "es-ES";
 }
 
+// Host allocations a test file may leave alive because of a known defect of the host itself
+// (not of the plug-in); such a file defines this with the exact count and the reason.
+extern "C" __attribute__((weak)) long relaycastHostTestToleratedLeaks() {
+    return 0;
+}
+
 namespace {
 
 constexpr const char* kPluginDir = "/usr/lib/x86_64-linux-gnu/obs-plugins/";
@@ -164,7 +170,8 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(configDir, error);
 
     const long leaks = bnum_allocs();
-    if (leaks != 0) {
+    const bool leaked = leaks > relaycastHostTestToleratedLeaks();
+    if (leaked) {
         std::fprintf(stderr,
                      "host test: %ld host allocation(s) still alive after shutdown: a host "
                      "reference leaked.\n",
@@ -173,5 +180,5 @@ int main(int argc, char** argv) {
     // The host process holds two SRT libraries (obs-ffmpeg's and libavformat's); once a stream
     // used SRT, their static destructors crash at exit. Everything is already shut down.
     std::fflush(nullptr);
-    std::_Exit(leaks != 0 ? 1 : result);
+    std::_Exit(leaked ? 1 : result);
 }
