@@ -177,6 +177,8 @@ bool readKeyFile(const QString& path, SecretKey& key) {
 }
 
 bool readOrCreateKeyFile(const QString& path, SecretKey& key) {
+    if (!path.startsWith(QLatin1Char('/')))
+        return false; // never a key relative to whatever the working folder is
     if (readKeyFile(path, key))
         return true;
     const QByteArray encoded = QFile::encodeName(path);

@@ -27,7 +27,7 @@ bool readKeyFile(const QString& path, SecretKey& key);
 
 // Reads the key file, first creating it with a fresh random key (file 0600, folder 0700) when
 // there is none. Safe against other processes doing the same at once: all end up with the key
-// that was linked into place first.
+// that was linked into place first. A relative path is refused.
 bool readOrCreateKeyFile(const QString& path, SecretKey& key);
 
 } // namespace relaycast::secret_store

@@ -4,13 +4,14 @@
 
 #include "config/secret_key_file.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <sodium.h>
 
 #include <cstdlib>
+#include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 namespace relaycast::secret_store {
 namespace {
@@ -36,6 +37,20 @@ QString nonEmptyEnvironment(const char* name) {
     return value && *value ? QFile::decodeName(value) : QString();
 }
 
+// $HOME, else the home folder of the user's account.
+QString homeFolder() {
+    QString home = nonEmptyEnvironment("HOME");
+    if (!home.isEmpty())
+        return home;
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir)
+        home = QFile::decodeName(found->pw_dir);
+    return home;
+}
+
 const unsigned char* bytesOf(const QByteArray& array) {
     return reinterpret_cast<const unsigned char*>(array.constData());
 }
@@ -44,8 +59,12 @@ const unsigned char* bytesOf(const QByteArray& array) {
 
 QString defaultKeyFilePath() {
     QString dataHome = nonEmptyEnvironment("XDG_DATA_HOME");
-    if (dataHome.isEmpty())
-        dataHome = nonEmptyEnvironment("HOME") + QStringLiteral("/.local/share");
+    if (!dataHome.startsWith(QLatin1Char('/'))) { // a relative one is to be ignored
+        const QString home = homeFolder();
+        if (home.isEmpty())
+            return QString();
+        dataHome = home + QStringLiteral("/.local/share");
+    }
     return dataHome + QStringLiteral("/relaycast/secret.key");
 }
 

@@ -25,7 +25,9 @@ struct SealingContext {
     QByteArray binding;
 };
 
-// $XDG_DATA_HOME/relaycast/secret.key, else $HOME/.local/share/relaycast/secret.key.
+// $XDG_DATA_HOME/relaycast/secret.key when that is an absolute path, else
+// <home>/.local/share/relaycast/secret.key with the home from $HOME or the user's account; empty
+// when there is no home at all.
 QString defaultKeyFilePath();
 
 // The binding of a blob to one computer and one user.

@@ -121,7 +121,7 @@ TEST(SecretProtection, KeyFileAndItsFolderAreOwnerOnly) {
 
 TEST(SecretProtection, KeyFolderFallsBackToHomeAndIsNarrowedWhenWide) {
     PrivateUserFolders folders;
-    qunsetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", "relative/data"); // not absolute: ignored
     const QString home = folders.root() + QStringLiteral("/home");
     const QString keyFolder = home + QStringLiteral("/.local/share/relaycast");
     ASSERT_TRUE(QDir().mkpath(keyFolder));
