@@ -1,0 +1,35 @@
+#pragma once
+
+#include <obs.hpp>
+
+#include <QString>
+
+#include <vector>
+
+class QWidget;
+
+namespace relaycast {
+
+// The few front-end calls of the OBS main window the plug-in uses. The real one forwards to
+// obs-frontend-api; tests install their own, since the main window cannot run in a test.
+class HostFrontend {
+public:
+    virtual ~HostFrontend() = default;
+
+    // The host's scenes in the front end's order (obs_frontend_get_scenes).
+    virtual std::vector<OBSSource> scenes() = 0;
+    // The scene the host has live (obs_frontend_get_current_scene), or empty.
+    virtual OBSSourceAutoRelease currentScene() = 0;
+    // The current scene collection's name, or empty when the host reports none.
+    virtual QString currentSceneCollection() = 0;
+    // Hands `panel` to the host as a dock with this id and title. False when refused, in which
+    // case the caller still owns the panel.
+    virtual bool addDock(QWidget* panel, const char* id, const char* title) = 0;
+};
+
+// The front end in use: the real one unless a test installed another.
+HostFrontend& hostFrontend();
+// Installs `frontend` (not owned); null restores the real one.
+void setHostFrontend(HostFrontend* frontend);
+
+} // namespace relaycast
