@@ -36,7 +36,7 @@ BenchHost::~BenchHost() {
     shutdown();
 }
 
-bool BenchHost::start(std::string* error) {
+bool BenchHost::start(std::string* error, const char* locale) {
     xlib_ = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     auto openDisplay =
         xlib_ ? reinterpret_cast<void* (*)(const char*)>(dlsym(xlib_, "XOpenDisplay")) : nullptr;
@@ -60,7 +60,7 @@ bool BenchHost::start(std::string* error) {
 
     obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
     obs_set_nix_platform_display(display_);
-    if (!obs_startup("es-ES", (configDir_ + "/").c_str(), nullptr)) {
+    if (!obs_startup(locale, (configDir_ + "/").c_str(), nullptr)) {
         *error = "obs_startup failed";
         return false;
     }

@@ -15,7 +15,7 @@ public:
     BenchHost& operator=(const BenchHost&) = delete;
 
     // False with the reason when the host could not be started.
-    bool start(std::string* error);
+    bool start(std::string* error, const char* locale = "es-ES");
     // Shuts the host down; returns the host allocations still alive (0 when nothing leaked).
     long shutdown();
 
