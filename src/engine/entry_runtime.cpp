@@ -18,9 +18,11 @@ DestinationStatus endedStatus(const DestinationOutput& d) {
     return s;
 }
 
+// A deleted source keeps resolving by name while anyone (this entry's own view and audio
+// track included) still holds it, so the removal mark decides.
 bool sourceExists(const QByteArray& name) {
     OBSSourceAutoRelease source = obs_get_source_by_name(name.constData());
-    return source != nullptr;
+    return source != nullptr && !obs_source_removed(source);
 }
 
 bool everyDestinationEnded(EntryRuntime& runtime) {
