@@ -27,7 +27,8 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
     ASSERT_TRUE(srt.start(&error)) << error.toStdString();
     OBSSceneAutoRelease scene = createScene("caida-servidor");
-    OBSSourceAutoRelease colour = createColorSource("caida-color", kOpaqueRed, 640, 360);
+    OBSSourceAutoRelease colour =
+        createColorSource("caida-color", kOpaqueRed, kCanvasWidth, kCanvasHeight);
     addToScene(scene, colour);
 
     const DestConfig viaRtmp = destination("rtmp", rtmp.url(), "caida");

@@ -23,7 +23,8 @@ constexpr auto kEndTimeout = 15s;
 
 // A public scene of the host holding one colour source, alive for the test's scope.
 struct ColourScene {
-    ColourScene(const char* name, uint32_t abgr, uint32_t width = 640, uint32_t height = 360)
+    ColourScene(const char* name, uint32_t abgr, uint32_t width = kCanvasWidth,
+                uint32_t height = kCanvasHeight)
         : scene(createScene(name)),
           colour(createColorSource((std::string(name) + "-color").c_str(), abgr, width, height)) {
         addToScene(scene, colour);
