@@ -5,6 +5,7 @@
 #include "engine/encoder_settings.h"
 #include "engine/entry_pipeline.h"
 #include "engine/host_output_port.h"
+#include "module/srt_guard.h"
 #include "module/ui_text.h"
 
 #include <memory>
@@ -55,6 +56,9 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     const DestinationMapping mapping = mapDestination(d.url, d.key, d.passphrase);
     if (mapping.kind == AddressKind::Invalid)
         return refuse(d, mapping.error, out);
+    // Held for the rest of the module's life, so this stream ending cannot cut another one.
+    if (mapping.kind == AddressKind::SRT)
+        holdSrtReferences();
 
     // Until it is installed, the port releases whatever was built if a later step fails.
     auto port = std::make_unique<HostOutputPort>();

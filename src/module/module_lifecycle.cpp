@@ -15,48 +15,40 @@ namespace {
 // Module-level state; the host calls every entry point on its interface thread.
 obs_module_t* g_module = nullptr;
 lookup_t* g_localeLookup = nullptr;
-SrtGuard g_srtGuard;
 
 } // namespace
 
-void setModulePointer(obs_module_t* module)
-{
+void setModulePointer(obs_module_t* module) {
     g_module = module;
 }
 
-obs_module_t* modulePointer()
-{
+obs_module_t* modulePointer() {
     return g_module;
 }
 
-void setLocale(const char* locale)
-{
+void setLocale(const char* locale) {
     if (g_localeLookup)
         text_lookup_destroy(g_localeLookup);
     g_localeLookup = obs_module_load_locale(g_module, "en-US", locale);
 }
 
-void freeLocale()
-{
+void freeLocale() {
     text_lookup_destroy(g_localeLookup);
     g_localeLookup = nullptr;
 }
 
-bool getLocaleString(const char* key, const char** out)
-{
+bool getLocaleString(const char* key, const char** out) {
     return text_lookup_getstr(g_localeLookup, key, out);
 }
 
-bool moduleLoad()
-{
+bool moduleLoad() {
     registerFrontendEvents();
-    g_srtGuard.acquire();
+    // SRT references are taken by the first SRT stream (see holdSrtReferences).
     moduleLog(LOG_INFO, "Relaycast loaded (version %s)", kModuleVersion);
     return true;
 }
 
-void modulePostLoad()
-{
+void modulePostLoad() {
     try {
         createPanel();
     } catch (...) {
@@ -64,11 +56,10 @@ void modulePostLoad()
     }
 }
 
-void moduleUnload()
-{
+void moduleUnload() {
     unregisterFrontendEvents();
     shutDownPanel();
-    g_srtGuard.release();
+    releaseSrtReferences();
     moduleLog(LOG_INFO, "Relaycast unloaded");
 }
 

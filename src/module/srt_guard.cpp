@@ -14,8 +14,7 @@ namespace {
 using StartupFn = int (*)();
 
 #ifdef _WIN32
-void* findLibrary(const std::string& name)
-{
+void* findLibrary(const std::string& name) {
     const std::wstring wide(name.begin(), name.end());
     HMODULE handle = GetModuleHandleW(wide.c_str());
     if (!handle)
@@ -23,31 +22,26 @@ void* findLibrary(const std::string& name)
     return handle;
 }
 
-void* findSymbol(void* library, const char* name)
-{
+void* findSymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 #else
-void* findLibrary(const std::string& name)
-{
+void* findLibrary(const std::string& name) {
     return dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
 }
 
-void* loadLibrary(const std::string& name)
-{
+void* loadLibrary(const std::string& name) {
     return dlopen(name.c_str(), RTLD_NOW);
 }
 
-void* findSymbol(void* library, const char* name)
-{
+void* findSymbol(void* library, const char* name) {
     return dlsym(library, name);
 }
 #endif
 
 // The library the host already uses wins over one we would load ourselves: only its start-up
 // count protects the host's streams.
-void* locateSrtLibrary(const std::vector<std::string>& names)
-{
+void* locateSrtLibrary(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         if (void* handle = findLibrary(name))
             return handle;
@@ -63,8 +57,7 @@ void* locateSrtLibrary(const std::vector<std::string>& names)
 
 } // namespace
 
-std::vector<std::string> SrtGuard::defaultLibraryNames()
-{
+std::vector<std::string> SrtGuard::defaultLibraryNames() {
 #ifdef _WIN32
     return {"srt.dll"};
 #else
@@ -72,13 +65,12 @@ std::vector<std::string> SrtGuard::defaultLibraryNames()
 #endif
 }
 
-void SrtGuard::acquire()
-{
+void SrtGuard::acquire() {
     acquireFrom(defaultLibraryNames());
 }
 
-void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames)
-{
+void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames) {
+    attempted_ = true;
     void* library = locateSrtLibrary(libraryNames);
     if (!library) {
         moduleLog(LOG_WARNING, "SRT library not found; streams to SRT servers may cut each other");
@@ -97,14 +89,31 @@ void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames)
     moduleLog(LOG_INFO, "SRT protection active (%d references)", count_);
 }
 
-void SrtGuard::release()
-{
+void SrtGuard::release() {
     if (cleanup_ && count_ > 0) {
         for (int i = 0; i < count_; ++i)
             cleanup_();
     }
     count_ = 0;
     cleanup_ = nullptr;
+    attempted_ = false;
+}
+
+namespace {
+SrtGuard g_moduleGuard;
+} // namespace
+
+void holdSrtReferences() {
+    if (!g_moduleGuard.attempted())
+        g_moduleGuard.acquire();
+}
+
+void releaseSrtReferences() {
+    g_moduleGuard.release();
+}
+
+const SrtGuard& moduleSrtGuard() {
+    return g_moduleGuard;
 }
 
 } // namespace relaycast

@@ -21,6 +21,8 @@ public:
     void release();
 
     int referenceCount() const { return count_; }
+    // Whether acquisition was attempted since construction or the last release.
+    bool attempted() const { return attempted_; }
 
     // The library names tried on this platform, in order.
     static std::vector<std::string> defaultLibraryNames();
@@ -29,6 +31,18 @@ private:
     using CleanupFn = int (*)();
     CleanupFn cleanup_ = nullptr;
     int count_ = 0;
+    bool attempted_ = false;
 };
+
+// The module's one guard. Its references are taken when the first SRT stream of the module
+// starts, not at load: on hosts that carry two SRT library builds (Debian's OBS does), an SRT
+// library that was ever started crashes the process in its static destructors at exit, so
+// starting it at load would crash every exit, even of users who never stream over SRT.
+// Interface thread only.
+void holdSrtReferences();
+// Gives back the module guard's references (at unload).
+void releaseSrtReferences();
+// The module guard, for inspection.
+const SrtGuard& moduleSrtGuard();
 
 } // namespace relaycast

@@ -122,3 +122,20 @@ TEST(SrtGuard, DebianNamesComeFirstInTheSearchOrder) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ModuleSrtGuard, TakesItsReferencesOnceUntilReleased) {
+    LogCapture log;
+    relaycast::holdSrtReferences();
+    const int taken = relaycast::moduleSrtGuard().referenceCount();
+    relaycast::holdSrtReferences();
+    EXPECT_EQ(relaycast::moduleSrtGuard().referenceCount(), taken);
+    // One outcome line however often streams start: the activation line or the warning.
+    EXPECT_EQ(log.count("SRT protection active") + log.count("SRT library not found"), 1);
+
+    relaycast::releaseSrtReferences();
+    EXPECT_EQ(relaycast::moduleSrtGuard().referenceCount(), 0);
+}
+
+} // namespace
