@@ -18,6 +18,8 @@ public:
     bool start(std::string* error, const char* locale = "es-ES");
     // Shuts the host down; returns the host allocations still alive (0 when nothing leaked).
     long shutdown();
+    // The host's module configuration folder (a fresh temporary folder), with a final "/".
+    std::string moduleConfigDir() const { return configDir_ + "/"; }
 
 private:
     void* xlib_ = nullptr;
