@@ -1,0 +1,126 @@
+// How fast a destination is live: from startDestination to Live on 127.0.0.1, and from the
+// return of a dropped RTMP server to Live again (host reconnection every 5 s). Run under
+// xvfb-run.
+
+#include "support/bench_host.h"
+#include "support/local_servers.h"
+#include "support/stream_harness.h"
+#include "support/test_host.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kStartRuns = 5;
+constexpr int kDropRuns = 3;
+constexpr auto kServerAway = 3s;
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+bool isLive(const EntryRuntime& runtime) {
+    return stateOf(runtime, "r") == DestinationState::Live;
+}
+
+int run() {
+    OBSSceneAutoRelease scene = createScene("bench-recuperacion");
+    OBSSourceAutoRelease colour =
+        createColorSource("bench-recuperacion-color", kOpaqueRed, kCanvasWidth, kCanvasHeight);
+    addToScene(scene, colour);
+    RtmpServer rtmp;
+    QString error;
+    if (!rtmp.start(&error)) {
+        std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+        return 1;
+    }
+    const DestConfig dest = destination("r", rtmp.url(), "recuperacion");
+    const EntryConfig entry = entrySending("bench-recuperacion", 640, 360, {dest});
+
+    std::vector<double> starts;
+    for (int i = 0; i < kStartRuns; ++i) {
+        EntryRuntime runtime;
+        const auto begin = std::chrono::steady_clock::now();
+        if (!startDestination(runtime, entry, dest, &error) ||
+            !tickUntil(
+                runtime, [&] { return isLive(runtime); }, 30s)) {
+            std::fprintf(stderr, "start %d did not reach Live\n", i);
+            return 1;
+        }
+        starts.push_back(secondsSince(begin));
+        stopAllAndWait(runtime);
+    }
+
+    std::vector<double> returns;
+    std::vector<int> recoveries;
+    {
+        EntryRuntime runtime;
+        if (!startDestination(runtime, entry, dest, &error) ||
+            !tickUntil(
+                runtime, [&] { return isLive(runtime); }, 30s))
+            return 1;
+        for (int i = 0; i < kDropRuns; ++i) {
+            tickFor({&runtime}, 2s);
+            rtmp.stop();
+            if (!tickUntil(
+                    runtime, [&] { return !isLive(runtime); }, 15s)) {
+                std::fprintf(stderr, "the drop was not noticed\n");
+                return 1;
+            }
+            tickFor({&runtime}, kServerAway);
+            if (!rtmp.start(&error))
+                return 1;
+            const auto back = std::chrono::steady_clock::now();
+            if (!tickUntil(
+                    runtime, [&] { return isLive(runtime); }, 60s)) {
+                std::fprintf(stderr, "drop %d did not recover\n", i);
+                return 1;
+            }
+            returns.push_back(secondsSince(back));
+            recoveries.push_back(destinationStatus(runtime, "r").recoveryAfterSecs);
+        }
+        stopAllAndWait(runtime);
+    }
+
+    std::printf("startDestination -> Live (RTMP, 127.0.0.1), %d runs:", kStartRuns);
+    for (double s : starts)
+        std::printf(" %.2f", s);
+    std::printf(" s; median %.2f s\n", median(starts));
+    std::printf("server back -> Live (away %lld s), %d runs:",
+                static_cast<long long>(kServerAway.count()), kDropRuns);
+    for (double s : returns)
+        std::printf(" %.2f", s);
+    std::printf(" s; median %.2f s; outage reported (recoveryAfterSecs):", median(returns));
+    for (int r : recoveries)
+        std::printf(" %d", r);
+    std::printf(" s\n");
+    return 0;
+}
+
+} // namespace
+
+int main() {
+    BenchHost host;
+    std::string error;
+    if (!host.start(&error)) {
+        std::fprintf(stderr, "host: %s\n", error.c_str());
+        return 1;
+    }
+    const int result = run();
+    const long leaks = host.shutdown();
+    if (leaks != 0)
+        std::fprintf(stderr, "%ld host allocation(s) leaked\n", leaks);
+    return leaks == 0 ? result : 1;
+}
