@@ -6,10 +6,9 @@
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
+#include "support/tone_source.h"
 
 #include <gtest/gtest.h>
-
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <string>
@@ -213,28 +212,10 @@ TEST(EntryContentHost, DeletedSceneStopsEveryDestinationOfTheEntry) {
 }
 
 TEST(EntryContentHost, VisibleSoundIsHeardAndAHiddenOneIsNot) {
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString tone = folder.filePath("tono.wav");
-    const CommandResult made =
-        runCommand({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                    "sine=frequency=440:sample_rate=48000:duration=2", "-ac", "2", "-y", tone},
-                   30000);
-    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
-
-    const auto mediaSource = [&](const char* name) {
-        OBSDataAutoRelease settings = obs_data_create();
-        obs_data_set_string(settings, "local_file", tone.toUtf8().constData());
-        obs_data_set_bool(settings, "is_local_file", true);
-        obs_data_set_bool(settings, "looping", true);
-        // An entry's own view shows its sources without making them active.
-        obs_data_set_bool(settings, "restart_on_activate", false);
-        return OBSSourceAutoRelease(obs_source_create("ffmpeg_source", name, settings, nullptr));
-    };
     OBSSceneAutoRelease audible = createScene("tono-visible");
     OBSSourceAutoRelease audibleColour =
         createColorSource("tono-visible-color", kOpaqueRed, kCanvasWidth, kCanvasHeight);
-    OBSSourceAutoRelease audibleTone = mediaSource("tono-visible-wav");
+    OBSSourceAutoRelease audibleTone = createToneSource("tono-visible-wav");
     ASSERT_TRUE(audibleTone);
     addToScene(audible, audibleColour);
     addToScene(audible, audibleTone);
@@ -242,7 +223,7 @@ TEST(EntryContentHost, VisibleSoundIsHeardAndAHiddenOneIsNot) {
     OBSSceneAutoRelease muted = createScene("tono-oculto");
     OBSSourceAutoRelease mutedColour =
         createColorSource("tono-oculto-color", kOpaqueBlue, kCanvasWidth, kCanvasHeight);
-    OBSSourceAutoRelease hiddenTone = mediaSource("tono-oculto-wav");
+    OBSSourceAutoRelease hiddenTone = createToneSource("tono-oculto-wav");
     addToScene(muted, mutedColour);
     obs_sceneitem_t* hidden = addToScene(muted, hiddenTone);
     ASSERT_NE(hidden, nullptr);
