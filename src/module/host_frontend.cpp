@@ -1,0 +1,66 @@
+#include "module/host_frontend.h"
+
+#include <obs-frontend-api.h>
+#include <util/bmem.h>
+
+#include <QDockWidget>
+#include <QWidget>
+
+namespace relaycast {
+namespace {
+
+class RealFrontend final : public HostFrontend {
+public:
+    std::vector<OBSSource> scenes() override {
+        obs_frontend_source_list list = {};
+        obs_frontend_get_scenes(&list);
+        std::vector<OBSSource> result;
+        result.reserve(list.sources.num);
+        for (size_t i = 0; i < list.sources.num; ++i)
+            result.emplace_back(list.sources.array[i]);
+        obs_frontend_source_list_free(&list);
+        return result;
+    }
+
+    OBSSourceAutoRelease currentScene() override { return obs_frontend_get_current_scene(); }
+
+    QString currentSceneCollection() override {
+        char* name = obs_frontend_get_current_scene_collection();
+        QString result = name ? QString::fromUtf8(name) : QString();
+        bfree(name);
+        return result;
+    }
+
+    bool addDock(QWidget* panel, const char* id, const char* title) override {
+#if LIBOBS_API_MAJOR_VER < 30
+        // OBS 29 takes a ready dock widget; it then belongs to the main window.
+        auto* dock = new QDockWidget(QString::fromUtf8(title));
+        dock->setObjectName(QString::fromUtf8(id));
+        dock->setWidget(panel);
+        if (obs_frontend_add_dock(dock))
+            return true;
+        // Refused: give the panel back to the caller before the dock goes.
+        dock->setWidget(nullptr);
+        panel->setParent(nullptr);
+        delete dock;
+        return false;
+#else
+        return obs_frontend_add_dock_by_id(id, title, panel);
+#endif
+    }
+};
+
+RealFrontend g_realFrontend;
+HostFrontend* g_frontend = &g_realFrontend;
+
+} // namespace
+
+HostFrontend& hostFrontend() {
+    return *g_frontend;
+}
+
+void setHostFrontend(HostFrontend* frontend) {
+    g_frontend = frontend ? frontend : &g_realFrontend;
+}
+
+} // namespace relaycast
