@@ -1,0 +1,134 @@
+#include "editor/dest_row_widget.h"
+
+#include "address/address.h"
+#include "editor/input_widgets.h"
+#include "module/ui_text.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace relaycast {
+
+namespace {
+
+// Shorter addresses ("rtmp://", "srt://") are bare schemes, not a platform.
+constexpr int kMinPreselectLength = 9;
+
+} // namespace
+
+const QList<DestinationTemplate>& destinationTemplates() {
+    static const QList<DestinationTemplate> templates{
+        {"YouTube", "rtmp://a.rtmp.youtube.com/live2"},
+        {"Twitch", "rtmp://live.twitch.tv/app"},
+        {"Facebook Live", "rtmps://live-api-s.facebook.com:443/rtmp/"},
+        {"RTMP personalizado", "rtmp://"},
+        {"SRT personalizado", "srt://"},
+    };
+    return templates;
+}
+
+DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCallback removeCallback)
+    : QFrame(parent), source_(dest), removeCallback_(std::move(removeCallback)) {
+    setFrameShape(QFrame::StyledPanel);
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 6, 6, 6);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 0);
+
+    templateCombo_ = new NoWheelComboBox(this);
+    templateCombo_->addItem(uiText("Plantilla de destino…"));
+    for (const DestinationTemplate& t : destinationTemplates())
+        templateCombo_->addItem(uiText(t.name), QString::fromUtf8(t.address));
+    templateCombo_->setToolTip(uiText("Rellena la dirección de la plataforma; después solo "
+                                      "tienes que pegar tu clave de emisión"));
+
+    removeButton_ = new QToolButton(this);
+    removeButton_->setText(QStringLiteral("✖"));
+    removeButton_->setAutoRaise(true);
+    removeButton_->setToolTip(uiText("Quitar este destino"));
+
+    addressEdit_ = new QLineEdit(dest.url, this);
+    addressEdit_->setPlaceholderText(addressFieldPlaceholder());
+
+    keyEdit_ = new QLineEdit(dest.clave, this);
+    keyEdit_->setEchoMode(QLineEdit::Password);
+
+    passphraseEdit_ = new QLineEdit(dest.contrasena, this);
+    passphraseEdit_->setEchoMode(QLineEdit::Password);
+    passphraseEdit_->setPlaceholderText(passphrasePlaceholder());
+
+    hintLabel_ = new QLabel(this);
+    hintLabel_->setEnabled(false);
+
+    grid->addWidget(templateCombo_, 0, 0, 1, 2);
+    grid->addWidget(removeButton_, 0, 2);
+    grid->addWidget(addressEdit_, 1, 0, 1, 3);
+    grid->addWidget(keyEdit_, 2, 0);
+    grid->addWidget(passphraseEdit_, 2, 1);
+    grid->addWidget(hintLabel_, 3, 0, 1, 3);
+
+    connect(templateCombo_, qOverload<int>(&QComboBox::activated), this,
+            &DestRowWidget::onTemplateActivated);
+    connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::onAddressChanged);
+    connect(removeButton_, &QToolButton::clicked, this, [this] {
+        if (removeCallback_)
+            removeCallback_(this);
+    });
+
+    preselectTemplate();
+    refreshKind();
+}
+
+DestRowWidget::~DestRowWidget() = default;
+
+void DestRowWidget::preselectTemplate() {
+    for (int i = 1; i < templateCombo_->count(); ++i) {
+        const QString address = templateCombo_->itemData(i).toString();
+        if (address.size() >= kMinPreselectLength && address == source_.url) {
+            templateCombo_->setCurrentIndex(i);
+            return;
+        }
+    }
+}
+
+void DestRowWidget::onTemplateActivated(int index) {
+    if (index <= 0)
+        return;
+    applyingTemplate_ = true;
+    addressEdit_->setText(templateCombo_->itemData(index).toString());
+    applyingTemplate_ = false;
+    keyEdit_->setFocus();
+}
+
+void DestRowWidget::onAddressChanged(const QString& text) {
+    // The menu names a template only while the address is exactly that template's address.
+    const int current = templateCombo_->currentIndex();
+    if (!applyingTemplate_ && current > 0 && text != templateCombo_->itemData(current).toString())
+        templateCombo_->setCurrentIndex(0);
+    refreshKind();
+}
+
+void DestRowWidget::refreshKind() {
+    const AddressPresentation p = addressPresentation(classifyAddress(addressEdit_->text()));
+    hintLabel_->setText(p.hint);
+    keyEdit_->setPlaceholderText(p.keyPlaceholder);
+    passphraseEdit_->setVisible(p.showPassphrase);
+}
+
+QString DestRowWidget::validationMessage(int number) const {
+    return validateDestinationAddress(addressEdit_->text().trimmed(), number);
+}
+
+void DestRowWidget::setSecretsVisible(bool visible) {
+    const QLineEdit::EchoMode mode = visible ? QLineEdit::Normal : QLineEdit::Password;
+    keyEdit_->setEchoMode(mode);
+    passphraseEdit_->setEchoMode(mode);
+}
+
+} // namespace relaycast

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "config/config_model.h"
+
+#include <QFrame>
+#include <QString>
+
+#include <functional>
+
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QToolButton;
+
+namespace relaycast {
+
+class NoWheelComboBox;
+
+// A platform whose ingest address a destination row can fill in.
+struct DestinationTemplate {
+    const char* name; // passed through uiText
+    const char* address;
+};
+
+// The fixed template menu, in menu order.
+const QList<DestinationTemplate>& destinationTemplates();
+
+// One destination of the entry dialog: template menu, address, key, SRT passphrase, a hint
+// naming the recognised address kind, and a remove button.
+class DestRowWidget : public QFrame {
+    Q_OBJECT
+
+public:
+    using RemoveCallback = std::function<void(DestRowWidget*)>;
+
+    DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCallback removeCallback);
+    ~DestRowWidget() override;
+
+    // Hint, key placeholder and passphrase visibility from the current address.
+    void refreshKind();
+
+    // Empty when the row may be saved; otherwise the complete message for row `number`.
+    QString validationMessage(int number) const;
+
+    // Clear text or password echo for the key and passphrase fields.
+    void setSecretsVisible(bool visible);
+
+    // The destination the row was built from; only its id is used again.
+    const DestConfig& source() const { return source_; }
+
+    NoWheelComboBox* templateCombo() const { return templateCombo_; }
+    QLineEdit* addressEdit() const { return addressEdit_; }
+    QLineEdit* keyEdit() const { return keyEdit_; }
+    QLineEdit* passphraseEdit() const { return passphraseEdit_; }
+    QLabel* hintLabel() const { return hintLabel_; }
+    QToolButton* removeButton() const { return removeButton_; }
+
+private:
+    void preselectTemplate();
+    void onTemplateActivated(int index);
+    void onAddressChanged(const QString& text);
+
+    DestConfig source_;
+    NoWheelComboBox* templateCombo_ = nullptr;
+    QToolButton* removeButton_ = nullptr;
+    QLineEdit* addressEdit_ = nullptr;
+    QLineEdit* keyEdit_ = nullptr;
+    QLineEdit* passphraseEdit_ = nullptr;
+    QLabel* hintLabel_ = nullptr;
+    bool applyingTemplate_ = false;
+    RemoveCallback removeCallback_;
+};
+
+} // namespace relaycast
