@@ -1,0 +1,94 @@
+// The OK path of the entry dialog and the entry it hands back.
+
+#include "editor/entry_dialog.h"
+
+#include "address/address.h"
+#include "editor/dest_row_widget.h"
+#include "editor/encoder_form.h"
+#include "editor/input_widgets.h"
+#include "editor/ui_helpers.h"
+#include "module/ui_text.h"
+
+#include <obs.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSize>
+
+namespace relaycast {
+
+bool EntryDialog::isEmptyRow(const DestRowWidget* row) const {
+    return row->addressEdit()->text().trimmed().isEmpty() && row->keyEdit()->text().isEmpty() &&
+           row->passphraseEdit()->text().isEmpty();
+}
+
+void EntryDialog::accept() {
+    if (!followCheck_->isChecked() &&
+        (sourceCombo_->currentIndex() < 0 || sourceCombo_->currentData().toString().isEmpty())) {
+        showWarning(
+            this,
+            uiText("No hay ninguna fuente o escena para elegir. Crea alguna en OBS primero."));
+        return;
+    }
+    int number = 0;
+    for (const DestRowWidget* row : destRows_) {
+        if (isEmptyRow(row))
+            continue;
+        const QString message = row->validationMessage(++number);
+        if (!message.isEmpty()) {
+            showWarning(this, message);
+            return;
+        }
+    }
+    QDialog::accept();
+}
+
+EntryConfig EntryDialog::resultEntry() const {
+    EntryConfig entry = original_;
+    if (entry.id.isEmpty())
+        entry.id = newConfigId();
+    entry.nombre = nameEdit_->text().trimmed();
+
+    if (!liveLocked_) {
+        entry.fuente =
+            sourceCombo_->currentIndex() >= 0 ? sourceCombo_->currentData().toString() : QString();
+        entry.seguirObs = followCheck_->isChecked();
+        entry.equivalencias = matchResult();
+        entry.codificador = encoderCombo_->currentData().toString();
+        entry.audioKbps = audioKbps_->currentData().toInt();
+        entry.codificadorAudio = audioCodec_->currentText();
+        const QSize size = sizeCombo_->currentData().toSize();
+        entry.ancho = size.width();
+        entry.alto = size.height();
+        entry.llenar = framingCombo_->currentData().toBool();
+    }
+
+    entry.videoKbps = videoKbps_->value();
+    entry.retrasoAudioMs = audioDelay_->value();
+
+    if (obs_data_t* settings = encoderForm_->settingsObject()) {
+        obs_data_set_int(settings, "bitrate", entry.videoKbps);
+        const char* json = obs_data_get_json(settings);
+        entry.ajustesCodificador = json ? QString::fromUtf8(json) : QString();
+    }
+
+    if (!liveLocked_) {
+        entry.destinos.clear();
+        for (const DestRowWidget* row : destRows_) {
+            if (isEmptyRow(row))
+                continue;
+            DestConfig dest = row->source();
+            if (dest.id.isEmpty())
+                dest.id = newConfigId();
+            dest.url = row->addressEdit()->text().trimmed();
+            dest.clave = row->keyEdit()->text();
+            dest.contrasena = classifyAddress(dest.url) == AddressKind::SRT
+                                  ? row->passphraseEdit()->text()
+                                  : QString();
+            entry.destinos.append(dest);
+        }
+    }
+    return entry;
+}
+
+} // namespace relaycast
