@@ -175,6 +175,8 @@ QString stopCodeText(int code, const QString& lastError) {
 }
 
 void stopDestination(DestinationOutput& d) {
+    if (!d.stopRequested)
+        d.stopRequestedNs = d.clock.nowNs();
     d.stopRequested = true;
     d.nextRestartMs = 0;
     if (d.autoRestart && d.port && !d.port->active()) {
@@ -241,6 +243,15 @@ void enforceStartTimeout(DestinationOutput& d) {
     if (d.port)
         d.port->forceStop();
     d.fail(uiText("El servidor no respondió a tiempo."));
+}
+
+void enforceStopTimeout(DestinationOutput& d) {
+    if (!d.stopRequested || d.stopRequestedNs == 0 || !d.port || !d.port->active())
+        return;
+    if (d.clock.nowNs() - d.stopRequestedNs <= kStopTimeoutNs)
+        return;
+    d.stopRequestedNs = 0; // once: the host's "stop" signal or the inactive output ends it
+    d.port->forceStop();
 }
 
 bool hasEnded(DestinationOutput& d) {

@@ -20,6 +20,7 @@ inline constexpr int64_t kNextRestartDelayMs = 5000;
 inline constexpr int64_t kActiveRecheckDelayMs = 500;
 inline constexpr int64_t kStartTimeoutNs = 40LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kInactiveGraceNs = 3LL * 1000 * 1000 * 1000;
+inline constexpr int64_t kStopTimeoutNs = 5LL * 1000 * 1000 * 1000;
 inline constexpr int kHostReconnectRetries = 300;
 inline constexpr int kHostReconnectDelaySecs = 5;
 
@@ -57,6 +58,7 @@ public:
     int64_t lastSampleMs = 0;
     int64_t startNs = 0;
     int64_t inactiveSinceNs = 0;
+    int64_t stopRequestedNs = 0; // when the user's stop was asked for; 0 when not
 
     EngineClock& clock;
 
@@ -94,6 +96,9 @@ void runRestartStep(DestinationOutput& d);
 void collectStatistics(DestinationOutput& d);
 // Force-stops and fails a destination stuck in Starting for more than 40 s.
 void enforceStartTimeout(DestinationOutput& d);
+// Force-stops an output still active 5 s after the user asked it to stop: a graceful stop
+// the host never completes would otherwise keep the destination (and its entry) live.
+void enforceStopTimeout(DestinationOutput& d);
 // Whether the destination has ended and may be removed (also the "done" rule of a stop-and-wait).
 // Updates inactiveSinceNs.
 bool hasEnded(DestinationOutput& d);

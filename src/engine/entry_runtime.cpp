@@ -1,6 +1,7 @@
 #include "engine/entry_runtime.h"
 
 #include "engine/entry_pipeline.h"
+#include "engine/host_source_lookup.h"
 
 #include <obs.hpp>
 
@@ -18,11 +19,8 @@ DestinationStatus endedStatus(const DestinationOutput& d) {
     return s;
 }
 
-// A deleted source keeps resolving by name while anyone (this entry's own view and audio
-// track included) still holds it, so the removal mark decides.
 bool sourceExists(const QByteArray& name) {
-    OBSSourceAutoRelease source = obs_get_source_by_name(name.constData());
-    return source != nullptr && !obs_source_removed(source);
+    return findHostSource(QString::fromUtf8(name)) != nullptr;
 }
 
 bool everyDestinationEnded(EntryRuntime& runtime) {
@@ -73,6 +71,7 @@ void tick(EntryRuntime& runtime) {
         runRestartStep(d);
         collectStatistics(d);
         enforceStartTimeout(d);
+        enforceStopTimeout(d);
         if (!hasEnded(d)) {
             ++it;
             continue;

@@ -262,5 +262,25 @@ TEST(EntryRuntimeStop, DestroyingARuntimeStopsAndReleasesEverything) {
     EXPECT_TRUE(fine->destroyed);
 }
 
+TEST(EntryRuntimeStop, GracefulStopTheHostNeverCompletesIsForcedAfterFiveSeconds) {
+    FakeRuntime fake;
+    auto script = fake.addLive("d1");
+    script->stopDeactivates = false; // the host accepts the stop but the output keeps going
+    stopDestination(fake.at("d1"));
+    EXPECT_EQ(script->stops, 1);
+
+    fake.runFor(5000);
+    EXPECT_EQ(script->forceStops, 0) << "forced before the host had its five seconds";
+    EXPECT_TRUE(fake.has("d1"));
+
+    script->stopDeactivates = true;
+    fake.tickAfter(FakeRuntime::kTickMs);
+    EXPECT_EQ(script->forceStops, 1);
+    // Inactive and still Live: gone after the usual grace, so the entry stops counting as live.
+    fake.runFor(4000);
+    EXPECT_FALSE(fake.has("d1"));
+    EXPECT_EQ(script->forceStops, 1);
+}
+
 } // namespace
 } // namespace relaycast
