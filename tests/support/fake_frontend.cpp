@@ -1,0 +1,100 @@
+#include "support/fake_frontend.h"
+
+#include <QDockWidget>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace relaycast::test {
+
+FakeFrontend::FakeFrontend() {
+    setHostFrontend(this);
+}
+
+FakeFrontend::~FakeFrontend() {
+    setHostFrontend(nullptr);
+    destroyDock();
+}
+
+std::vector<OBSSource> FakeFrontend::scenes() {
+    if (!hostScenes_)
+        return scenes_;
+    std::vector<OBSSource> result;
+    obs_enum_scenes(
+        [](void* param, obs_source_t* scene) {
+            // The main window's scene list has no groups.
+            if (!obs_source_is_group(scene))
+                static_cast<std::vector<OBSSource>*>(param)->emplace_back(scene);
+            return true;
+        },
+        &result);
+    // The host enumerates the newest scene first; the main window lists them as created.
+    std::reverse(result.begin(), result.end());
+    return result;
+}
+
+void FakeFrontend::setScenes(std::vector<OBSSource> scenes) {
+    scenes_ = std::move(scenes);
+    hostScenes_ = false;
+}
+
+void FakeFrontend::useHostScenes() {
+    scenes_.clear();
+    hostScenes_ = true;
+}
+
+OBSSourceAutoRelease FakeFrontend::currentScene() {
+    return obs_source_get_ref(currentScene_);
+}
+
+void FakeFrontend::setCurrentScene(obs_source_t* scene) {
+    currentScene_ = scene;
+}
+
+QString FakeFrontend::currentSceneCollection() {
+    return collection_;
+}
+
+void FakeFrontend::setCurrentSceneCollection(const QString& name) {
+    collection_ = name;
+}
+
+bool FakeFrontend::addDock(QWidget* panel, const char* id, const char* title) {
+    ++addDockCalls_;
+    lastDockId_ = QString::fromUtf8(id);
+    lastDockTitle_ = QString::fromUtf8(title);
+    if (refuseDocks_)
+        return false;
+    destroyDock();
+    auto* dock = new QDockWidget(lastDockTitle_);
+    dock->setObjectName(lastDockId_);
+    dock->setWidget(panel);
+    dock_ = dock;
+    return true;
+}
+
+void FakeFrontend::setRefuseDocks(bool refuse) {
+    refuseDocks_ = refuse;
+}
+
+int FakeFrontend::addDockCalls() const {
+    return addDockCalls_;
+}
+
+QString FakeFrontend::lastDockId() const {
+    return lastDockId_;
+}
+
+QString FakeFrontend::lastDockTitle() const {
+    return lastDockTitle_;
+}
+
+QDockWidget* FakeFrontend::dock() const {
+    return dock_;
+}
+
+void FakeFrontend::destroyDock() {
+    delete dock_.data();
+}
+
+} // namespace relaycast::test

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "module/host_frontend.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <vector>
+
+class QDockWidget;
+
+namespace relaycast::test {
+
+// Stands in for the OBS main window behind the front-end seam. It serves the real host's scenes
+// and installs itself as the front end while it lives (the real one comes back afterwards).
+class FakeFrontend : public HostFrontend {
+public:
+    FakeFrontend();
+    ~FakeFrontend() override;
+    FakeFrontend(const FakeFrontend&) = delete;
+    FakeFrontend& operator=(const FakeFrontend&) = delete;
+
+    // The scenes list: the host's public scenes in enumeration (creation) order, unless a list
+    // was set. A set list is served as it is, in its order.
+    std::vector<OBSSource> scenes() override;
+    void setScenes(std::vector<OBSSource> scenes);
+    void useHostScenes();
+
+    OBSSourceAutoRelease currentScene() override;
+    void setCurrentScene(obs_source_t* scene);
+
+    QString currentSceneCollection() override;
+    void setCurrentSceneCollection(const QString& name);
+
+    // An accepted panel is put into a dock widget the fake owns, as the host does; a refused
+    // one stays with the caller.
+    bool addDock(QWidget* panel, const char* id, const char* title) override;
+    void setRefuseDocks(bool refuse);
+    int addDockCalls() const;
+    QString lastDockId() const;
+    QString lastDockTitle() const;
+    // The dock of the last accepted panel, or null once destroyed.
+    QDockWidget* dock() const;
+    // Destroys the dock and the panel in it, as the host does when it drops a dock.
+    void destroyDock();
+
+private:
+    bool hostScenes_ = true;
+    std::vector<OBSSource> scenes_;
+    OBSSource currentScene_;
+    QString collection_;
+    bool refuseDocks_ = false;
+    int addDockCalls_ = 0;
+    QString lastDockId_;
+    QString lastDockTitle_;
+    QPointer<QDockWidget> dock_;
+};
+
+} // namespace relaycast::test

@@ -1,0 +1,39 @@
+#include "support/message_box_driver.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+namespace relaycast::test {
+
+void whenMessageBoxOpens(std::function<void(QMessageBox*)> act) {
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(poll, &QTimer::timeout, poll,
+                     [poll, act, clock, acted = false, box = QPointer<QMessageBox>()]() mutable {
+                         const bool late = clock.elapsed() > 5000;
+                         if (!acted) {
+                             box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                             if (box && box->isVisible()) {
+                                 acted = true;
+                                 act(box);
+                                 return;
+                             }
+                             if (!late)
+                                 return;
+                         } else if (box && box->isVisible()) {
+                             if (!late)
+                                 return;
+                             box->reject();
+                         }
+                         poll->stop();
+                         poll->deleteLater();
+                     });
+    poll->start();
+}
+
+} // namespace relaycast::test
