@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+class QComboBox;
 class QFormLayout;
 
 namespace relaycast {
@@ -53,7 +54,7 @@ private:
 
     void addPropertyRow(obs_property_t* property);
     QWidget* makeEditor(obs_property_t* property, const QByteArray& name, int type, int format);
-    void addListItems(obs_property_t* property, QWidget* combo, int format);
+    static void addListItems(obs_property_t* property, QComboBox* combo, int format);
     // After an editor wrote its setting: the encoder's own reaction, then the rows.
     void settingChanged(const QByteArray& name);
     void refreshRows();
@@ -62,7 +63,7 @@ private:
 
     QFormLayout* layout_ = nullptr;
     PropertiesPtr properties_;
-    OBSData settings_;
+    OBSDataAutoRelease settings_;
     QList<FormRow> rows_;
 };
 
