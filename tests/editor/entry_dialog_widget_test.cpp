@@ -1,0 +1,534 @@
+// The entry dialog on the real host (Spanish interface): layout, the source list, the OK
+// checks, sizes, codecs and the entry it hands back, "Mostrar claves", and the scene
+// equivalence rows.
+#include "editor/entry_dialog.h"
+
+#include "editor/dest_row_widget.h"
+#include "editor/encoder_form.h"
+#include "editor/input_widgets.h"
+#include "editor/ui_helpers.h"
+#include "support/fake_frontend.h"
+#include "support/test_host.h"
+
+#include <obs.hpp>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+// Readable failure output for Qt texts and scene matches.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QMap<QString, QString>& map, std::ostream* out) {
+    *out << '{';
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        *out << ' ' << it.key().toStdString() << " -> " << it.value().toStdString() << ';';
+    *out << " }";
+}
+
+using namespace relaycast;
+
+namespace {
+
+// Scenes and input sources of the host for one test, removed again at its end.
+class HostContent {
+public:
+    HostContent() = default;
+    ~HostContent() {
+        for (OBSSceneAutoRelease& scene : scenes_)
+            obs_source_remove(obs_scene_get_source(scene));
+        for (OBSSourceAutoRelease& input : inputs_)
+            obs_source_remove(input);
+    }
+    HostContent(const HostContent&) = delete;
+    HostContent& operator=(const HostContent&) = delete;
+
+    void scene(const char* name) { scenes_.push_back(test::createScene(name)); }
+    void input(const char* name) {
+        inputs_.push_back(test::createColorSource(name, test::kOpaqueBlue, 64, 64));
+    }
+
+private:
+    std::vector<OBSSceneAutoRelease> scenes_;
+    std::vector<OBSSourceAutoRelease> inputs_;
+};
+
+// The standard host content: two scenes and one camera.
+struct StudioFixture : ::testing::Test {
+    StudioFixture() {
+        content.scene("Plató");
+        content.scene("Entrevista");
+        content.input("Cámara 1");
+    }
+    test::FakeFrontend frontend;
+    HostContent content;
+};
+
+EntryConfig newEntry() {
+    return EntryConfig{};
+}
+
+EntryConfig storedEntry() {
+    EntryConfig entry;
+    entry.id = "e-1";
+    entry.fuente = "Plató";
+    entry.nombre = "Principal";
+    entry.destinos = {{"d-1", "rtmp://servidor/live", "clave-1", ""}};
+    return entry;
+}
+
+QStringList itemTexts(const QComboBox* combo) {
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts.append(combo->itemText(i));
+    return texts;
+}
+
+QStringList formLabels(QWidget* content) {
+    auto* form = content->findChild<QFormLayout*>();
+    QStringList labels;
+    for (int row = 0; row < form->rowCount(); ++row) {
+        QLayoutItem* item = form->itemAt(row, QFormLayout::LabelRole);
+        auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr;
+        labels.append(label ? label->text() : QStringLiteral("-"));
+    }
+    return labels;
+}
+
+// Presses OK; returns the text of the warning it raised (answered at once), or an empty text.
+QString pressOk(EntryDialog& dialog) {
+    QString warning;
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warning = box->text();
+            box->accept();
+        }
+    });
+    answer.start();
+    QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                      Qt::LeftButton);
+    return warning;
+}
+
+TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
+    EntryDialog dialog(nullptr, newEntry(), false, false, {});
+    EXPECT_EQ(dialog.windowTitle(), "Añadir entrada");
+    EXPECT_EQ(dialog.minimumWidth(), 480);
+    EXPECT_EQ(dialog.width(), 540);
+    EXPECT_EQ(dialog.height(), std::min(640, dialog.screen()->availableGeometry().height() - 80));
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), "Aceptar");
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Cancelar");
+    auto* scroll = dialog.findChild<QScrollArea*>();
+    EXPECT_TRUE(scroll->widgetResizable());
+    EXPECT_EQ(scroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+    EXPECT_EQ(formLabels(scroll->widget()),
+              QStringList({"Qué quieres emitir:", "Nombre (opcional):", "-", "-",
+                           "Codificador de vídeo:", "-", "-",
+                           "Calidad de vídeo:", "Calidad de audio:", "Códec de audio:",
+                           "Retraso de audio:", "Tamaño de imagen:", "Encuadre:", "Perfil:"}));
+
+    const QStringList sources = itemTexts(dialog.sourceCombo());
+    EXPECT_EQ(sources.mid(sources.indexOf("🎬 Escena: Plató"), 2),
+              QStringList({"🎬 Escena: Plató", "🎬 Escena: Entrevista"}));
+    EXPECT_GT(sources.indexOf("🎥 Fuente: Cámara 1"), sources.indexOf("🎬 Escena: Entrevista"));
+    EXPECT_EQ(dialog.sourceCombo()->currentIndex(), 0);
+
+    EXPECT_EQ(dialog.nameEdit()->placeholderText(),
+              "Si lo dejas vacío, se usa el nombre de la fuente");
+    EXPECT_EQ(dialog.encoderCombo()->currentIndex(), 0);
+    EXPECT_EQ(dialog.videoKbpsSpin()->value(), 4000);
+    EXPECT_EQ(dialog.videoKbpsSpin()->singleStep(), 500);
+    EXPECT_EQ(itemTexts(dialog.audioKbpsCombo()),
+              QStringList({"96 kbps", "128 kbps", "160 kbps", "192 kbps", "256 kbps"}));
+    EXPECT_EQ(dialog.audioKbpsCombo()->currentText(), "128 kbps");
+    EXPECT_EQ(itemTexts(dialog.audioCodecCombo()), QStringList({"aac", "opus"}));
+    EXPECT_EQ(dialog.audioCodecCombo()->currentText(), "aac");
+    EXPECT_EQ(dialog.audioDelaySpin()->maximum(), 1000);
+    EXPECT_EQ(itemTexts(dialog.sizeCombo()),
+              QStringList({"Igual que el lienzo de OBS", "1920×1080 (horizontal)",
+                           "1280×720 (horizontal)", "1080×1920 (vertical, móviles)",
+                           "720×1280 (vertical, móviles)", "1080×1080 (cuadrado)"}));
+    EXPECT_EQ(dialog.sizeCombo()->currentIndex(), 0);
+    EXPECT_FALSE(dialog.framingCombo()->isEnabled());
+    EXPECT_EQ(dialog.advancedToggle()->text(), " Ajustes avanzados del codificador");
+    EXPECT_FALSE(dialog.advancedPanel()->isVisibleTo(&dialog));
+    EXPECT_FALSE(dialog.matchBox()->isVisibleTo(&dialog));
+
+    ASSERT_EQ(dialog.destRows().size(), 1);
+    EXPECT_TRUE(dialog.destRows()[0]->addressEdit()->text().isEmpty());
+    EXPECT_EQ(dialog.addDestButton()->text(), "＋ Añadir otro destino");
+    EXPECT_FALSE(dialog.showKeysCheck()->isChecked());
+}
+
+TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHoldingTheBitrate) {
+    EntryDialog dialog(nullptr, newEntry(), false, false, {});
+    dialog.show();
+    dialog.sourceCombo()->setCurrentIndex(dialog.sourceCombo()->findData("Cámara 1"));
+    dialog.nameEdit()->setText("  Cámara de la sala  ");
+    dialog.videoKbpsSpin()->setValue(2500);
+    dialog.audioDelaySpin()->setValue(120);
+    dialog.audioKbpsCombo()->setCurrentIndex(3);
+    dialog.audioCodecCombo()->setCurrentIndex(1);
+    dialog.sizeCombo()->setCurrentIndex(3);
+    dialog.framingCombo()->setCurrentIndex(1);
+    DestRowWidget* first = dialog.destRows()[0];
+    first->addressEdit()->setText("  SRT://h:9000 ");
+    first->keyEdit()->setText(" id con espacios ");
+    first->passphraseEdit()->setText("frase");
+    dialog.addDestRow({});
+    DestRowWidget* second = dialog.destRows()[1];
+    second->addressEdit()->setText("rtmp://servidor/live");
+    second->keyEdit()->setText("clave");
+    second->passphraseEdit()->setText("sobra");
+    dialog.addDestRow({}); // left empty: neither checked nor saved
+
+    EXPECT_EQ(pressOk(dialog), "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    const EntryConfig result = dialog.resultEntry();
+    EXPECT_EQ(result.id.size(), 36);
+    EXPECT_FALSE(result.id.contains('{'));
+    EXPECT_EQ(result.fuente, "Cámara 1");
+    EXPECT_EQ(result.nombre, "Cámara de la sala");
+    EXPECT_EQ(result.codificador, dialog.encoderCombo()->itemData(0).toString());
+    EXPECT_EQ(result.videoKbps, 2500);
+    EXPECT_EQ(result.retrasoAudioMs, 120);
+    EXPECT_EQ(result.audioKbps, 192);
+    EXPECT_EQ(result.codificadorAudio, "opus");
+    EXPECT_EQ(result.ancho, 1080);
+    EXPECT_EQ(result.alto, 1920);
+    EXPECT_TRUE(result.llenar);
+    EXPECT_FALSE(result.seguirObs);
+    const QJsonObject settings =
+        QJsonDocument::fromJson(result.ajustesCodificador.toUtf8()).object();
+    EXPECT_EQ(settings.value("bitrate").toInt(), 2500);
+
+    ASSERT_EQ(result.destinos.size(), 2);
+    EXPECT_EQ(result.destinos[0].url, "SRT://h:9000");
+    EXPECT_EQ(result.destinos[0].clave, " id con espacios ");
+    EXPECT_EQ(result.destinos[0].contrasena, "frase");
+    EXPECT_EQ(result.destinos[1].url, "rtmp://servidor/live");
+    EXPECT_EQ(result.destinos[1].contrasena, "") << "a passphrase belongs only to SRT";
+    EXPECT_EQ(result.destinos[0].id.size(), 36);
+    EXPECT_NE(result.destinos[0].id, result.destinos[1].id);
+}
+
+TEST(EntryDialogSources, WithNothingToSendOkWarnsUnlessTheLiveSceneIsFollowed) {
+    test::FakeFrontend frontend;
+    frontend.setScenes({});
+    ASSERT_TRUE(listInputSourceNames().isEmpty()) << "another test left input sources behind";
+
+    EntryDialog dialog(nullptr, newEntry(), false, false, {});
+    dialog.show();
+    EXPECT_EQ(dialog.sourceCombo()->count(), 0);
+    EXPECT_EQ(pressOk(dialog),
+              "No hay ninguna fuente o escena para elegir. Crea alguna en OBS primero.");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+
+    dialog.followCheck()->setChecked(true);
+    EXPECT_EQ(pressOk(dialog), "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.resultEntry().seguirObs);
+    EXPECT_EQ(dialog.resultEntry().fuente, "");
+}
+
+TEST_F(StudioFixture, ADeletedSourceStaysSelectedAsAWarningItemAndIsSavedUnchanged) {
+    EntryConfig entry = storedEntry();
+    entry.fuente = "Cámara retirada";
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), "Editar entrada");
+    EXPECT_EQ(dialog.sourceCombo()->currentText(), "⚠ Cámara retirada (ya no existe)");
+    EXPECT_EQ(dialog.sourceCombo()->currentIndex(), dialog.sourceCombo()->count() - 1);
+    EXPECT_EQ(pressOk(dialog), "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.resultEntry().fuente, "Cámara retirada");
+    EXPECT_EQ(dialog.resultEntry().id, "e-1");
+}
+
+TEST_F(StudioFixture, RowMessagesCarryTheNumberAmongNonEmptyRows) {
+    EntryConfig entry = storedEntry();
+    entry.destinos = {{"d-0", "", "", ""},
+                      {"d-1", "rtmp://servidor/live", "clave", ""},
+                      {"d-2", "rtmp://h", "clave", ""}};
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    dialog.show();
+    EXPECT_EQ(pressOk(dialog), "Destino 2: a la dirección RTMP le falta la parte final, por "
+                               "ejemplo rtmp://servidor/live.");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.destRows()[2]->addressEdit()->text(), "rtmp://h");
+
+    // Only a stray key makes an otherwise empty row count (and fail) as row 1.
+    dialog.destRows()[0]->keyEdit()->setText("k");
+    EXPECT_EQ(pressOk(dialog),
+              "Destino 1: la dirección debe empezar por rtmp://, rtmps:// o srt://.");
+
+    dialog.destRows()[0]->keyEdit()->clear();
+    dialog.destRows()[2]->addressEdit()->setText("rtmp://h/live");
+    EXPECT_EQ(pressOk(dialog), "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    const EntryConfig result = dialog.resultEntry();
+    ASSERT_EQ(result.destinos.size(), 2);
+    EXPECT_EQ(result.destinos[0].id, "d-1");
+    EXPECT_EQ(result.destinos[1].id, "d-2");
+}
+
+TEST_F(StudioFixture, RemovingEveryDestinationRowSavesAnEntryWithoutDestinations) {
+    EntryDialog dialog(nullptr, storedEntry(), true, false, {});
+    dialog.show();
+    ASSERT_EQ(dialog.destRows().size(), 1);
+    QPointer<DestRowWidget> row = dialog.destRows()[0];
+    QTest::mouseClick(row->removeButton(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.destRows().isEmpty());
+    EXPECT_FALSE(row->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(row.isNull());
+    EXPECT_EQ(pressOk(dialog), "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.resultEntry().destinos.isEmpty());
+}
+
+TEST_F(StudioFixture, ACustomStoredSizeIsKeptAndTheCanvasSizeTurnsFramingOff) {
+    EntryConfig entry = storedEntry();
+    entry.ancho = 1600;
+    entry.alto = 900;
+    entry.llenar = true;
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    EXPECT_EQ(dialog.sizeCombo()->count(), 7);
+    EXPECT_EQ(dialog.sizeCombo()->currentText(), "1600×900 (personalizado)");
+    EXPECT_TRUE(dialog.framingCombo()->isEnabled());
+    EXPECT_EQ(dialog.framingCombo()->currentIndex(), 1);
+    dialog.accept();
+    EXPECT_EQ(dialog.resultEntry().ancho, 1600);
+    EXPECT_EQ(dialog.resultEntry().alto, 900);
+
+    dialog.sizeCombo()->setCurrentIndex(0);
+    EXPECT_FALSE(dialog.framingCombo()->isEnabled());
+    EXPECT_EQ(dialog.resultEntry().ancho, 0);
+    EXPECT_EQ(dialog.resultEntry().alto, 0);
+    dialog.sizeCombo()->setCurrentIndex(2);
+    EXPECT_TRUE(dialog.framingCombo()->isEnabled());
+
+    // A size with only a height is the canvas size.
+    entry.ancho = 0;
+    EntryDialog heightOnly(nullptr, entry, true, false, {});
+    EXPECT_EQ(heightOnly.sizeCombo()->count(), 6);
+    EXPECT_EQ(heightOnly.sizeCombo()->currentIndex(), 0);
+    EXPECT_EQ(heightOnly.resultEntry().alto, 0);
+}
+
+TEST_F(StudioFixture, TheNameTakesAtMostEightyCharacters) {
+    EntryDialog dialog(nullptr, storedEntry(), true, false, {});
+    dialog.show();
+    dialog.nameEdit()->clear();
+    dialog.nameEdit()->setFocus();
+    QTest::keyClicks(dialog.nameEdit(), QString(81, QChar('n')));
+    EXPECT_EQ(dialog.nameEdit()->text(), QString(80, QChar('n')));
+    EXPECT_EQ(dialog.resultEntry().nombre.size(), 80);
+}
+
+TEST_F(StudioFixture, CodecsAndAudioQualitiesOutsideTheListsAreHandledAsStored) {
+    EntryConfig entry = storedEntry();
+    entry.codificadorAudio = "flac";
+    entry.audioKbps = 64;
+    EntryDialog unknown(nullptr, entry, true, false, {});
+    EXPECT_EQ(itemTexts(unknown.audioCodecCombo()), QStringList({"aac", "opus", "flac"}));
+    EXPECT_EQ(unknown.audioCodecCombo()->currentText(), "flac");
+    EXPECT_EQ(unknown.audioKbpsCombo()->currentText(), "128 kbps");
+    EXPECT_EQ(unknown.resultEntry().codificadorAudio, "flac");
+    EXPECT_EQ(unknown.resultEntry().audioKbps, 128);
+
+    entry.codificadorAudio = " OPUS ";
+    EntryDialog capitals(nullptr, entry, true, false, {});
+    EXPECT_EQ(capitals.audioCodecCombo()->count(), 2);
+    EXPECT_EQ(capitals.resultEntry().codificadorAudio, "opus");
+
+    entry.codificadorAudio = "";
+    EXPECT_EQ(EntryDialog(nullptr, entry, true, false, {}).resultEntry().codificadorAudio, "aac");
+}
+
+TEST_F(StudioFixture, AnEncoderNoLongerOfferedFallsBackToTheRecommendedOneFromItsDefaults) {
+    EntryConfig entry = storedEntry();
+    entry.codificador = "codificador_desaparecido";
+    entry.ajustesCodificador = R"({"bitrate": 4000, "preset": "veryslow"})";
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    EXPECT_EQ(dialog.encoderCombo()->currentIndex(), 0);
+    const EntryConfig result = dialog.resultEntry();
+    EXPECT_EQ(result.codificador, dialog.encoderCombo()->itemData(0).toString());
+    EXPECT_FALSE(result.ajustesCodificador.contains("veryslow"));
+
+    // The stored encoder with its stored settings, when it is offered.
+    entry.codificador = "obs_x264";
+    entry.ajustesCodificador = R"({"bitrate": 4000, "preset": "veryslow"})";
+    EntryDialog kept(nullptr, entry, true, false, {});
+    EXPECT_EQ(kept.encoderCombo()->currentData().toString(), "obs_x264");
+    EXPECT_EQ(QJsonDocument::fromJson(kept.resultEntry().ajustesCodificador.toUtf8())
+                  .object()
+                  .value("preset")
+                  .toString(),
+              "veryslow");
+
+    // Choosing another encoder and back starts again from the defaults.
+    if (kept.encoderCombo()->count() > 1) {
+        kept.encoderCombo()->setCurrentIndex(0);
+        kept.encoderCombo()->setCurrentIndex(kept.encoderCombo()->findData("obs_x264"));
+        EXPECT_FALSE(kept.resultEntry().ajustesCodificador.contains("veryslow"));
+    }
+}
+
+TEST_F(StudioFixture, ShowKeysUnmasksEveryRowIncludingRowsAddedLater) {
+    EntryConfig entry = storedEntry();
+    entry.destinos.append({"d-2", "srt://h:9000", "id", "frase"});
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    dialog.show();
+    for (DestRowWidget* row : dialog.destRows())
+        EXPECT_EQ(row->keyEdit()->echoMode(), QLineEdit::Password);
+
+    QTest::mouseClick(dialog.showKeysCheck(), Qt::LeftButton, {},
+                      QPoint(6, dialog.showKeysCheck()->height() / 2));
+    ASSERT_TRUE(dialog.showKeysCheck()->isChecked());
+    for (DestRowWidget* row : dialog.destRows()) {
+        EXPECT_EQ(row->keyEdit()->echoMode(), QLineEdit::Normal);
+        EXPECT_EQ(row->passphraseEdit()->echoMode(), QLineEdit::Normal);
+    }
+    QTest::mouseClick(dialog.addDestButton(), Qt::LeftButton);
+    ASSERT_EQ(dialog.destRows().size(), 3);
+    EXPECT_EQ(dialog.destRows()[2]->keyEdit()->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(dialog.destRows()[2]->passphraseEdit()->echoMode(), QLineEdit::Normal);
+
+    dialog.showKeysCheck()->setChecked(false);
+    for (DestRowWidget* row : dialog.destRows()) {
+        EXPECT_EQ(row->keyEdit()->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(row->passphraseEdit()->echoMode(), QLineEdit::Password);
+    }
+}
+
+TEST_F(StudioFixture, TheAdvancedPanelOpensTallerAndKeepsTheWindowOnTheScreen) {
+    EntryDialog dialog(nullptr, storedEntry(), true, false, {});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QRect area = dialog.screen()->availableGeometry();
+    dialog.move(dialog.x(), area.bottom() - 700);
+    QTRY_COMPARE(dialog.y(), area.bottom() - 700);
+    const int width = dialog.width();
+
+    QTest::mouseClick(dialog.advancedToggle(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.advancedPanel()->isVisible());
+    EXPECT_EQ(dialog.advancedToggle()->arrowType(), Qt::DownArrow);
+    EXPECT_EQ(dialog.height(), std::min(860, area.height() - 80));
+    EXPECT_EQ(dialog.width(), width);
+    QTRY_VERIFY(dialog.frameGeometry().bottom() <= area.bottom());
+    EXPECT_GE(dialog.frameGeometry().top(), area.top());
+
+    QTest::mouseClick(dialog.advancedToggle(), Qt::LeftButton);
+    EXPECT_FALSE(dialog.advancedPanel()->isVisible());
+    EXPECT_EQ(dialog.advancedToggle()->arrowType(), Qt::RightArrow);
+}
+
+TEST_F(StudioFixture, FollowingTheLiveSceneShowsTheMatchesAndDisablesTheSourceChoice) {
+    EntryDialog dialog(nullptr, storedEntry(), true, false, {});
+    dialog.show();
+    EXPECT_TRUE(dialog.sourceCombo()->isEnabled());
+    QTest::mouseClick(dialog.followCheck(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.matchBox()->isVisible());
+    EXPECT_FALSE(dialog.sourceCombo()->isEnabled());
+    dialog.followCheck()->setChecked(false);
+    EXPECT_FALSE(dialog.matchBox()->isVisible());
+    EXPECT_TRUE(dialog.sourceCombo()->isEnabled());
+}
+
+// Scene equivalences.
+
+EntryConfig followingEntry(SceneMatchMap matches) {
+    EntryConfig entry = storedEntry();
+    entry.seguirObs = true;
+    entry.equivalencias = std::move(matches);
+    return entry;
+}
+
+TEST_F(StudioFixture, StoredMatchesComeBackInKeyOrderWithMissingNamesMarked) {
+    EntryDialog dialog(
+        nullptr,
+        followingEntry(
+            {{"Plató", "Entrevista"}, {"Entrevista", "Cámara 1"}, {"Escena borrada", "Plató"}}),
+        true, false, {});
+    ASSERT_EQ(dialog.matchRows().size(), 3);
+    EXPECT_EQ(dialog.matchRows()[0].left->currentText(), "Entrevista");
+    EXPECT_EQ(dialog.matchRows()[0].right->currentText(), "🎥 Cámara 1");
+    EXPECT_EQ(dialog.matchRows()[1].left->currentText(), "⚠ Escena borrada (ya no existe)");
+    EXPECT_EQ(dialog.matchRows()[2].left->currentText(), "Plató");
+    EXPECT_EQ(dialog.matchRows()[2].right->currentText(), "🎬 Entrevista");
+
+    const QStringList right = itemTexts(dialog.matchRows()[0].right);
+    EXPECT_LT(right.indexOf("🎬 Entrevista"), right.indexOf("🎥 Cámara 1"));
+    EXPECT_FALSE(itemTexts(dialog.matchRows()[0].left).contains("Cámara 1"));
+
+    EXPECT_EQ(dialog.resultEntry().equivalencias, SceneMatchMap({{"Plató", "Entrevista"},
+                                                                 {"Entrevista", "Cámara 1"},
+                                                                 {"Escena borrada", "Plató"}}));
+}
+
+TEST_F(StudioFixture, EqualMatchSidesAreDroppedAndALaterRowForTheSameSceneWins) {
+    EntryDialog dialog(nullptr, followingEntry({}), true, false, {});
+    dialog.show();
+    EXPECT_TRUE(dialog.matchRows().isEmpty());
+    QTest::mouseClick(dialog.addMatchButton(), Qt::LeftButton);
+    ASSERT_EQ(dialog.matchRows().size(), 1);
+    // A new row names the first scene on both sides: saved untouched, it is dropped.
+    EXPECT_EQ(dialog.matchRows()[0].left->currentIndex(), 0);
+    EXPECT_EQ(dialog.matchRows()[0].left->currentData(),
+              dialog.matchRows()[0].right->currentData());
+    EXPECT_TRUE(dialog.resultEntry().equivalencias.isEmpty());
+
+    dialog.addMatchRow("Plató", "Entrevista");
+    dialog.addMatchRow("Entrevista", "Entrevista");
+    dialog.addMatchRow("Entrevista", "Cámara 1");
+    dialog.addMatchRow("Plató", "Cámara 1");
+    EXPECT_EQ(dialog.resultEntry().equivalencias,
+              SceneMatchMap({{"Plató", "Cámara 1"}, {"Entrevista", "Cámara 1"}}));
+
+    while (!dialog.matchRows().isEmpty()) {
+        QWidget* row = dialog.matchRows().last().row;
+        QTest::mouseClick(row->findChild<QToolButton*>(), Qt::LeftButton);
+        EXPECT_FALSE(row->isVisible());
+    }
+    EXPECT_TRUE(dialog.resultEntry().equivalencias.isEmpty());
+    EXPECT_TRUE(dialog.resultEntry().seguirObs);
+}
+
+TEST(EntryDialogMatches, AHalfEmptyRowIsDropped) {
+    // With nothing in the host, a side without a stored name has nothing to select.
+    test::FakeFrontend frontend;
+    frontend.setScenes({});
+    ASSERT_TRUE(listInputSourceNames().isEmpty()) << "another test left input sources behind";
+    EntryDialog dialog(nullptr, followingEntry({}), true, false, {});
+    dialog.addMatchRow("Plató", "");
+    dialog.addMatchRow("", "Entrevista");
+    dialog.addMatchRow("Entrevista", "Plató");
+    EXPECT_EQ(dialog.matchRows()[0].right->currentIndex(), -1);
+    EXPECT_EQ(dialog.matchRows()[2].left->currentText(), "⚠ Entrevista (ya no existe)");
+    EXPECT_EQ(dialog.resultEntry().equivalencias, SceneMatchMap({{"Entrevista", "Plató"}}));
+}
+
+} // namespace
