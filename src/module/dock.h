@@ -3,12 +3,16 @@
 namespace relaycast {
 
 class ConfigStore;
+class SalidasPanel;
 
-// Resolves the settings path, creates and loads the one configuration store.
+// Resolves the settings path, creates and loads the configuration store, creates the dock
+// panel and hands it to the host. Does nothing while the panel exists.
 void createPanel();
-// Stops the panel (once) at host exit or unload.
+// Shuts the panel down (once) at host exit or unload, when it exists.
 void shutDownPanel();
 // The module's store, or null before the first successful creation.
 ConfigStore* moduleConfigStore();
+// The dock panel, or null before it exists and once the host destroyed it.
+SalidasPanel* modulePanel();
 
 } // namespace relaycast

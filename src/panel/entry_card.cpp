@@ -1,0 +1,223 @@
+// The card list: one card per entry of the current scene collection.
+
+#include "address/address.h"
+#include "editor/input_widgets.h"
+#include "editor/ui_helpers.h"
+#include "module/ui_text.h"
+#include "panel/preview_widget.h"
+#include "panel/salidas_panel.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLayoutItem>
+#include <QPushButton>
+#include <QStringList>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace relaycast {
+namespace {
+
+QString cardTitle(const EntryConfig& entry) {
+    if (!entry.nombre.isEmpty())
+        return entry.nombre;
+    if (entry.seguirObs)
+        return uiText("↪ Sigue la escena de OBS");
+    return describeSource(entry.fuente);
+}
+
+QString cardTitleTip(const EntryConfig& entry) {
+    if (!entry.nombre.isEmpty())
+        return entry.seguirObs ? uiText("↪ Sigue la escena de OBS") : entry.fuente;
+    return entry.seguirObs ? uiText("Emite la escena que OBS tenga en directo, con las "
+                                    "equivalencias que hayas definido")
+                           : entry.fuente;
+}
+
+void makeBold(QWidget* widget) {
+    QFont font = widget->font();
+    font.setBold(true);
+    widget->setFont(font);
+}
+
+ElidedLabel* newElidedLabel(QWidget* parent) {
+    auto* label = new ElidedLabel(parent);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    label->setMinimumWidth(16);
+    return label;
+}
+
+void setElidedText(ElidedLabel* label, const QString& text) {
+    label->fullText = text;
+    label->updateElided();
+}
+
+QToolButton* newToolButton(const QString& text, const QString& tip, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setText(text);
+    button->setAutoRaise(true);
+    button->setToolTip(tip);
+    return button;
+}
+
+// The host's scenes and input sources, read once per rebuild for every card's switch combo.
+struct SwitchChoices {
+    QStringList scenes = listSceneNames();
+    QStringList sources = listInputSourceNames();
+};
+
+} // namespace
+
+void SalidasPanel::rebuildCards() {
+    destroyPreviewDisplays();
+    previews.clear();
+    destinationWidgets.clear();
+    switchRows.clear();
+    while (QLayoutItem* item = cardLayout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+
+    const CollectionConfig& entries = currentEntries();
+    if (entries.isEmpty()) {
+        auto* empty = new QLabel(
+            uiText("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una escena o una "
+                   "fuente y escribe los destinos a los que quieres enviarla (RTMP o SRT)."),
+            cardContainer);
+        empty->setWordWrap(true);
+        empty->setEnabled(false);
+        cardLayout->addWidget(empty);
+    } else {
+        const SwitchChoices choices;
+        for (const EntryConfig& entry : entries)
+            cardLayout->addWidget(buildCard(entry, choices.scenes, choices.sources));
+    }
+    cardLayout->addStretch(1);
+
+    refreshStatus();
+}
+
+QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sceneNames,
+                                const QStringList& sourceNames) {
+    const QString entryId = entry.id;
+    auto* card = new QFrame(cardContainer);
+    card->setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(6);
+
+    auto* header = new QHBoxLayout();
+    header->setSpacing(4);
+    layout->addLayout(header);
+    ElidedLabel* title = newElidedLabel(card);
+    makeBold(title);
+    setElidedText(title, cardTitle(entry));
+    title->setToolTip(cardTitleTip(entry));
+    header->addWidget(title, 1);
+
+    QToolButton* previewToggle = newToolButton(
+        QString::fromUtf8("👁"),
+        uiText("Ver lo que se está emitiendo (solo mientras emite). Gasta un poco de tarjeta "
+               "gráfica."),
+        card);
+    previewToggle->setCheckable(true);
+    previewToggle->setChecked(previewEnabled.contains(entryId));
+    connect(previewToggle, &QToolButton::toggled, this,
+            [this, entryId](bool on) { onPreviewToggled(entryId, on); });
+    header->addWidget(previewToggle);
+
+    QToolButton* edit =
+        newToolButton(uiText("✎ Editar"),
+                      uiText("Cambiar la fuente, los destinos y los ajustes del codificador. Si "
+                             "está emitiendo, solo se puede cambiar la calidad y los ajustes "
+                             "avanzados del codificador."),
+                      card);
+    connect(edit, &QToolButton::clicked, this, [this, entryId] { editEntry(entryId); });
+    header->addWidget(edit);
+
+    QToolButton* remove = newToolButton(QString::fromUtf8("🗑"),
+                                        uiText("Borrar esta entrada y todos sus destinos"), card);
+    connect(remove, &QToolButton::clicked, this, [this, entryId] { deleteEntry(entryId); });
+    header->addWidget(remove);
+
+    auto* switchRow = new QWidget(card);
+    auto* switchLayout = new QHBoxLayout(switchRow);
+    switchLayout->setContentsMargins(0, 0, 0, 0);
+    switchLayout->setSpacing(4);
+    switchLayout->addWidget(new QLabel(uiText("Emite ahora:"), switchRow));
+    auto* combo = new QComboBox(switchRow);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(6);
+    combo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    combo->setFocusPolicy(Qt::StrongFocus);
+    combo->setToolTip(uiText("Cambia lo que emite esta entrada sin cortar la emisión"));
+    for (const QString& name : sceneNames)
+        combo->addItem(QString::fromUtf8("🎬 ") + name, name);
+    for (const QString& name : sourceNames)
+        combo->addItem(QString::fromUtf8("🎥 ") + name, name);
+    connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, entryId, combo](int) {
+        switchEntrySource(entryId, combo->currentData().toString());
+    });
+    switchLayout->addWidget(combo, 1);
+    switchRow->hide();
+    layout->addWidget(switchRow);
+    switchRows.insert(entryId, {switchRow, combo});
+
+    auto* preview = new PreviewWidget(card);
+    preview->hide();
+    layout->addWidget(preview);
+    previews.insert(entryId, preview);
+
+    if (entry.destinos.isEmpty()) {
+        auto* none = new QLabel(uiText("Sin destinos. Pulsa «✎ Editar» para añadir uno."), card);
+        none->setWordWrap(true);
+        none->setEnabled(false);
+        layout->addWidget(none);
+    }
+    for (const DestConfig& destination : entry.destinos)
+        layout->addWidget(buildDestinationRow(card, entryId, destination));
+    return card;
+}
+
+QWidget* SalidasPanel::buildDestinationRow(QWidget* card, const QString& entryId,
+                                           const DestConfig& destination) {
+    const QString destinationId = destination.id;
+    auto* row = new QWidget(card);
+    auto* grid = new QGridLayout(row);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(2);
+    grid->setColumnStretch(1, 1);
+
+    auto* kind = new QLabel(addressKindName(classifyAddress(destination.url)), row);
+    makeBold(kind);
+    grid->addWidget(kind, 0, 0);
+
+    ElidedLabel* address = newElidedLabel(row);
+    const QString masked = maskAddress(destination.url);
+    setElidedText(address, masked);
+    address->setToolTip(masked);
+    grid->addWidget(address, 0, 1);
+
+    ElidedLabel* status = newElidedLabel(row);
+    grid->addWidget(status, 1, 0, 1, 2);
+
+    auto* button = new QPushButton(uiText("▶ Emitir"), row);
+    button->setMinimumSize(92, 36);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    makeBold(button);
+    connect(button, &QPushButton::clicked, this,
+            [this, entryId, destinationId] { toggleDestination(entryId, destinationId); });
+    grid->addWidget(button, 0, 2, 2, 1);
+
+    destinationWidgets.insert(destinationId, {status, button});
+    return row;
+}
+
+} // namespace relaycast

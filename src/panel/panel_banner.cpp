@@ -1,0 +1,26 @@
+// The update banner near the top of the dock.
+
+#include "module/module_lifecycle.h"
+#include "module/module_log.h"
+#include "module/ui_text.h"
+#include "panel/salidas_panel.h"
+
+#include <QLabel>
+
+namespace relaycast {
+
+void SalidasPanel::showUpdateBanner(const QString& version, const QString& url) {
+    downloadUrl = url;
+    bannerLabel->setText(uiText("⬆ Hay una versión nueva: %1 (tienes la %2).")
+                             .arg(version, QString::fromUtf8(kModuleVersion)));
+    bannerWidget->show();
+    moduleLog(LOG_INFO, "a newer version of the plugin is available: %s",
+              version.toUtf8().constData());
+}
+
+void SalidasPanel::openDownloadUrl() {
+    // Opens `downloadUrl` once the update check's address test is available to vet it; an
+    // address that was not vetted is never opened.
+}
+
+} // namespace relaycast

@@ -1,0 +1,86 @@
+// The notice line, the notices raised by a destination's change of state, and saving.
+
+#include "address/address.h"
+#include "config/config_store.h"
+#include "editor/ui_helpers.h"
+#include "module/module_log.h"
+#include "module/ui_text.h"
+#include "panel/salidas_panel.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace relaycast {
+namespace {
+
+constexpr int kInformationNoticeMs = 8000;
+
+// "«entry» → host": the entry's name (or source) and the destination's host, never its key.
+QString destinationLabel(const EntryConfig& entry, const DestConfig& destination) {
+    QString where = QUrl(destination.url.trimmed(), QUrl::TolerantMode).host(QUrl::FullyDecoded);
+    if (where.isEmpty())
+        where = maskAddress(destination.url);
+    const QString what = !entry.nombre.isEmpty()   ? entry.nombre
+                         : !entry.fuente.isEmpty() ? entry.fuente
+                                                   : uiText("entrada");
+    return QString::fromUtf8("«%1» → %2").arg(what, where);
+}
+
+} // namespace
+
+void SalidasPanel::showNotice(const QString& text, bool isError) {
+    if (text.isEmpty()) {
+        noticeLabel->hide();
+        return;
+    }
+    noticeLabel->setText(text);
+    noticeLabel->setStyleSheet(isError ? QStringLiteral("color: #e0524d;") : QString());
+    noticeLabel->show();
+    const int32_t generation = ++noticeGeneration;
+    if (isError) {
+        // Stream keys travel in address queries: the log only ever sees them masked.
+        moduleLog(LOG_WARNING, "%s", maskAddressQueries(text).toUtf8().constData());
+        return;
+    }
+    QTimer::singleShot(kInformationNoticeMs, this, [this, generation] {
+        if (noticeGeneration == generation)
+            noticeLabel->hide();
+    });
+}
+
+void SalidasPanel::saveWithNotice() {
+    QString error;
+    if (!configStore->save(&error))
+        showNotice(error + uiText(" Los cambios siguen funcionando, pero no se recordarán al "
+                                  "cerrar OBS."),
+                   true);
+}
+
+void SalidasPanel::announceDestinationChange(const EntryConfig& entry,
+                                             const DestConfig& destination, int previous,
+                                             const DestinationStatus& status) {
+    const auto was = static_cast<DestinationState>(previous);
+    const DestinationState now = status.state;
+    if (was == DestinationState::Live && now == DestinationState::Reconnecting) {
+        showNotice(uiText("⚠ Corte en %1. Reconectando automáticamente…")
+                       .arg(destinationLabel(entry, destination)),
+                   true);
+    } else if (was == DestinationState::Reconnecting && now == DestinationState::Live) {
+        const QString label = destinationLabel(entry, destination);
+        const int32_t seconds = std::max(status.recoveryAfterSecs, 0);
+        showNotice(
+            uiText("✔ %1 recuperado tras %2 s de corte.").arg(label, QString::number(seconds)),
+            false);
+        moduleLog(LOG_INFO, "%s recovered after %d s", label.toUtf8().constData(), seconds);
+    } else if (was == DestinationState::Reconnecting && now == DestinationState::Failed) {
+        showNotice(uiText("⛔ Se perdió definitivamente %1: no se pudo reconectar. Pulsa «▶ "
+                          "Emitir» para reintentar.")
+                       .arg(destinationLabel(entry, destination)),
+                   true);
+    }
+}
+
+} // namespace relaycast

@@ -1,0 +1,153 @@
+#include "panel/salidas_panel.h"
+
+#include "config/config_store.h"
+#include "editor/input_widgets.h"
+#include "module/host_frontend.h"
+#include "module/ui_text.h"
+#include "panel/preview_widget.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace relaycast {
+namespace {
+
+constexpr int kRefreshIntervalMs = 500;
+
+} // namespace
+
+SalidasPanel::SalidasPanel(ConfigStore* store, const QString& startupNotice, QWidget* parent)
+    : QWidget(parent), configStore(store) {
+    auto* mainLayout = new QVBoxLayout(this);
+    mainLayout->setContentsMargins(4, 4, 4, 4);
+    mainLayout->setSpacing(4);
+
+    bannerWidget = new QWidget(this);
+    auto* bannerLayout = new QHBoxLayout(bannerWidget);
+    bannerLayout->setContentsMargins(0, 0, 0, 0);
+    bannerLabel = new QLabel(bannerWidget);
+    bannerLabel->setWordWrap(true);
+    bannerLayout->addWidget(bannerLabel, 1);
+    auto* download = new QPushButton(uiText("Descargar"), bannerWidget);
+    bannerLayout->addWidget(download);
+    auto* dismiss = new QToolButton(bannerWidget);
+    dismiss->setText(QString::fromUtf8("✕"));
+    dismiss->setToolTip(uiText("Ocultar este aviso"));
+    bannerLayout->addWidget(dismiss);
+    connect(download, &QPushButton::clicked, this, [this] { openDownloadUrl(); });
+    connect(dismiss, &QToolButton::clicked, this, [this] { bannerWidget->hide(); });
+    bannerWidget->hide();
+    mainLayout->addWidget(bannerWidget);
+
+    auto* add = new QPushButton(uiText("＋ Añadir entrada"), this);
+    add->setToolTip(
+        uiText("Elige una fuente o una escena de OBS y los destinos a los que enviarla"));
+    connect(add, &QPushButton::clicked, this, [this] { addEntry(); });
+    mainLayout->addWidget(add);
+
+    scrollArea = new QScrollArea(this);
+    scrollArea->setWidgetResizable(true);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    cardContainer = new QWidget(scrollArea);
+    cardLayout = new QVBoxLayout(cardContainer);
+    cardLayout->setContentsMargins(0, 0, 0, 0);
+    cardLayout->setSpacing(6);
+    scrollArea->setWidget(cardContainer);
+    mainLayout->addWidget(scrollArea, 1);
+
+    noticeLabel = new QLabel(this);
+    noticeLabel->setWordWrap(true);
+    // Notices carry names and server messages: never read them as markup.
+    noticeLabel->setTextFormat(Qt::PlainText);
+    noticeLabel->hide();
+    mainLayout->addWidget(noticeLabel);
+
+    if (!startupNotice.isEmpty())
+        showNotice(startupNotice, true);
+
+    rebuildCards();
+
+    refreshTimer = new QTimer(this);
+    refreshTimer->setInterval(kRefreshIntervalMs);
+    connect(refreshTimer, &QTimer::timeout, this, [this] { onRefreshTick(); });
+    refreshTimer->start();
+
+    // Update-check hook: the background version check is created here, with showUpdateBanner
+    // as its completion and an 8000 ms single-shot timer that starts it.
+}
+
+SalidasPanel::~SalidasPanel() {
+    refreshTimer->stop();
+    // Displays go before the preview widgets they draw on; each runtime then stops and waits
+    // for its outputs.
+    destroyPreviewDisplays();
+    runtimes.clear();
+    retiringRuntimes.clear();
+}
+
+QSize SalidasPanel::sizeHint() const {
+    return {340, 360};
+}
+
+CollectionConfig& SalidasPanel::currentEntries() {
+    return configStore->entriesOf(hostFrontend().currentSceneCollection());
+}
+
+EntryConfig* SalidasPanel::findEntry(const QString& entryId) {
+    for (EntryConfig& entry : currentEntries()) {
+        if (entry.id == entryId)
+            return &entry;
+    }
+    return nullptr;
+}
+
+EntryRuntime& SalidasPanel::runtimeFor(const QString& entryId) {
+    std::unique_ptr<EntryRuntime>& slot = runtimes[entryId];
+    if (!slot)
+        slot = std::make_unique<EntryRuntime>();
+    return *slot;
+}
+
+bool SalidasPanel::isEntryLive(const QString& entryId) const {
+    const auto found = runtimes.find(entryId);
+    return found != runtimes.end() && found->second && !found->second->outputs.empty();
+}
+
+ElidedLabel* SalidasPanel::destinationStatusLabel(const QString& destinationId) const {
+    return destinationWidgets.value(destinationId).first;
+}
+
+QPushButton* SalidasPanel::destinationButton(const QString& destinationId) const {
+    return destinationWidgets.value(destinationId).second;
+}
+
+QWidget* SalidasPanel::switchRow(const QString& entryId) const {
+    return switchRows.value(entryId).first;
+}
+
+QComboBox* SalidasPanel::switchCombo(const QString& entryId) const {
+    return switchRows.value(entryId).second;
+}
+
+PreviewWidget* SalidasPanel::previewWidget(const QString& entryId) const {
+    return previews.value(entryId);
+}
+
+const EntryRuntime* SalidasPanel::runtimeOf(const QString& entryId) const {
+    const auto found = runtimes.find(entryId);
+    return found != runtimes.end() ? found->second.get() : nullptr;
+}
+
+bool SalidasPanel::refreshTimerActive() const {
+    return refreshTimer->isActive();
+}
+
+} // namespace relaycast

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "engine/destination_status.h"
+
+#include <QString>
+
+namespace relaycast {
+
+// How a destination's state reads on its card: the status line and its colour.
+struct StatusLine {
+    QString text;
+    QString styleSheet;
+};
+
+StatusLine destinationStatusLine(const DestinationStatus& status);
+
+// "■ Cancelar" while an active destination connects, "■ Parar" while it is otherwise active,
+// "▶ Emitir" when it has no output.
+QString destinationButtonText(bool active, DestinationState state);
+
+// The start/stop button's look: red while the destination is active, green otherwise.
+inline constexpr const char* kActiveButtonStyle =
+    "QPushButton { background: #b3372f; color: white; border-radius: 4px; padding: 4px 10px; "
+    "}QPushButton:hover { background: #cc4037; }";
+inline constexpr const char* kIdleButtonStyle =
+    "QPushButton { background: #2d8a3e; color: white; border-radius: 4px; padding: 4px 10px; "
+    "}QPushButton:hover { background: #36a04a; }";
+
+} // namespace relaycast
