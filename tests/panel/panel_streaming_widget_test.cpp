@@ -1,0 +1,284 @@
+// The panel driving real streams to a local RTMP server: the start/stop button and status line
+// through a whole start and stop, the switch row, a start the engine refuses, a source that is
+// gone, what error notices leave in the log, and deleting a live entry.
+
+#include "editor/input_widgets.h"
+#include "engine/entry_pipeline.h"
+#include "panel/status_line.h"
+#include "support/local_servers.h"
+#include "support/log_capture.h"
+#include "support/message_box_driver.h"
+#include "support/panel_fixture.h"
+#include "support/stream_harness.h"
+#include "support/test_host.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kLiveStyle = QStringLiteral("color: #3fb950; font-weight: bold;");
+
+EntryConfig namedEntry(const QString& id, const QString& name, const QString& source,
+                       const QList<DestConfig>& destinations) {
+    EntryConfig entry = entrySending(source, 640, 360, destinations);
+    entry.id = id;
+    entry.nombre = name;
+    entry.videoKbps = 800;
+    return entry;
+}
+
+bool liveWithRate(const SalidasPanel& panel, const QString& destinationId) {
+    static const QRegularExpression pattern(QString::fromUtf8("^● EN EMISIÓN · \\d+\\.\\d Mbps$"));
+    return pattern.match(statusTextOf(panel, destinationId)).hasMatch();
+}
+
+QToolButton* cardButton(const SalidasPanel& panel, const QString& entryId, const QString& text) {
+    QWidget* card = panel.switchRow(entryId) ? panel.switchRow(entryId)->parentWidget() : nullptr;
+    if (!card)
+        return nullptr;
+    for (QToolButton* button : card->findChildren<QToolButton*>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+// The plug-in's own log lines (the host's outputs log lines of their own).
+QStringList pluginLines(const LogCapture& log, int level) {
+    return log.linesAt(level).filter(QRegularExpression(QStringLiteral("^\\[relaycast\\] ")));
+}
+
+class PanelStreaming : public testing::Test {
+protected:
+    void SetUp() override {
+        QString error;
+        ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+        addToScene(sceneA, colourA);
+        addToScene(sceneB, colourB);
+    }
+
+    RtmpServer rtmp;
+    OBSSceneAutoRelease sceneA = createScene("emision-a");
+    OBSSceneAutoRelease sceneB = createScene("emision-b");
+    OBSSourceAutoRelease colourA = createColorSource("color-a", kOpaqueRed, 640, 360);
+    OBSSourceAutoRelease colourB = createColorSource("color-b", kOpaqueBlue, 640, 360);
+};
+
+TEST_F(PanelStreaming, ButtonAndStatusFollowAWholeStartAndStop) {
+    LogCapture log;
+    PanelWorld world;
+    world.entries().append(namedEntry("e1", QStringLiteral("Programa"), QStringLiteral("emision-a"),
+                                      {destination("d1", rtmp.url(), "clave-secreta-1")}));
+    auto panel = world.openPanel();
+    EXPECT_EQ(statusTextOf(*panel, "d1"), QStringLiteral("Parado"));
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), QString());
+    EXPECT_TRUE(panel->switchRow("e1")->isHidden());
+
+    clickDestination(*panel, "d1");
+    // The repaint runs right after the start, before the server has answered.
+    EXPECT_EQ(statusTextOf(*panel, "d1"), QString::fromUtf8("Conectando…"));
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), QStringLiteral("color: #e0a030;"));
+    QPushButton* button = panel->destinationButton("d1");
+    EXPECT_EQ(button->text(), QString::fromUtf8("■ Cancelar"));
+    EXPECT_EQ(button->styleSheet(), QString::fromUtf8(kActiveButtonStyle));
+    EXPECT_TRUE(button->property("running").toBool());
+    EXPECT_TRUE(panel->noticeLine()->isHidden());
+
+    ASSERT_TRUE(pumpUntil([&] { return liveWithRate(*panel, "d1"); }, 30s))
+        << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), kLiveStyle);
+    EXPECT_EQ(button->text(), QString::fromUtf8("■ Parar"));
+    EXPECT_EQ(button->styleSheet(), QString::fromUtf8(kActiveButtonStyle));
+
+    // "Emite ahora:" shows what the entry sends, among every scene and source of the host.
+    QWidget* row = panel->switchRow("e1");
+    QComboBox* combo = panel->switchCombo("e1");
+    EXPECT_FALSE(row->isHidden());
+    EXPECT_EQ(combo->currentData().toString(), QStringLiteral("emision-a"));
+    EXPECT_GE(combo->findText(QString::fromUtf8("🎬 emision-b")), 0);
+    EXPECT_GE(combo->findText(QString::fromUtf8("🎥 color-a")), 0);
+    EXPECT_EQ(combo->findText(QString::fromUtf8("🎥 emision-a")), -1) << "scenes are not sources";
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(pumpUntil([&] { return statusTextOf(*panel, "d1") == QStringLiteral("Parado"); }))
+        << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), QString());
+    EXPECT_EQ(button->text(), QString::fromUtf8("▶ Emitir"));
+    EXPECT_EQ(button->styleSheet(), QString::fromUtf8(kIdleButtonStyle));
+    EXPECT_FALSE(button->property("running").toBool());
+    EXPECT_TRUE(row->isHidden());
+    EXPECT_TRUE(panel->noticeLine()->isHidden());
+    ASSERT_NE(panel->runtimeOf("e1"), nullptr);
+    EXPECT_EQ(panel->runtimeOf("e1")->pipeline, nullptr) << "the last stop releases the pipeline";
+    EXPECT_EQ(countPluginHostObjects(), 0);
+    EXPECT_EQ(pluginLines(log, LOG_WARNING), QStringList());
+    for (const QString& line : log.lines())
+        EXPECT_FALSE(line.contains(QStringLiteral("clave-secreta-1"))) << line.toStdString();
+}
+
+TEST_F(PanelStreaming, SwitchRowChangesWhatIsSentWithoutACutAndLeavesAFocusedComboAlone) {
+    PanelWorld world;
+    world.entries().append(namedEntry("e1", QStringLiteral("Cambios"), QStringLiteral("emision-a"),
+                                      {destination("d1", rtmp.url(), "cambios")}));
+    auto panel = world.openPanel();
+    clickDestination(*panel, "d1");
+    ASSERT_TRUE(pumpUntil([&] { return liveWithRate(*panel, "d1"); }, 30s));
+
+    QComboBox* combo = panel->switchCombo("e1");
+    combo->setFocus();
+    ASSERT_TRUE(pumpUntil([&] { return combo->hasFocus(); }, 5s));
+    const int target = combo->findData(QStringLiteral("emision-b"));
+    ASSERT_GE(target, 0);
+    // The keyboard walks the list; every step is a choice of the user.
+    while (combo->currentIndex() != target)
+        QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    const EntryRuntime* runtime = panel->runtimeOf("e1");
+    EXPECT_EQ(runtime->pipeline->sourceName, QByteArray("emision-b"));
+
+    // Something else switches it back while the user holds the combo: the selection stays.
+    panel->switchEntrySource("e1", QStringLiteral("emision-a"));
+    pumpFor(1200ms);
+    EXPECT_EQ(runtime->pipeline->sourceName, QByteArray("emision-a"));
+    EXPECT_EQ(combo->currentData().toString(), QStringLiteral("emision-b"));
+    combo->clearFocus();
+    EXPECT_TRUE(pumpUntil(
+        [&] { return combo->currentData().toString() == QStringLiteral("emision-a"); }, 5s));
+
+    EXPECT_TRUE(liveWithRate(*panel, "d1")) << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_EQ(destinationStatus(*runtime, "d1").cuts, 0);
+    EXPECT_TRUE(panel->noticeLine()->isHidden());
+}
+
+TEST_F(PanelStreaming, RefusedStartsAndMissingSourcesAreNoticedAndLoggedWithoutKeys) {
+    LogCapture log;
+    OBSSourceAutoRelease doomed = createColorSource("fuente-borrada", kOpaqueWhite, 320, 180);
+    ASSERT_TRUE(removeSource(doomed));
+
+    PanelWorld world;
+    EntryConfig refused = namedEntry("e1", QStringLiteral("Rechazada"), QStringLiteral("emision-a"),
+                                     {destination("d1", rtmp.url(), "clave-rechazada")});
+    refused.codificador = QStringLiteral("codificador_inexistente");
+    EntryConfig gone = namedEntry("e2", QString(), QStringLiteral("fuente-borrada"),
+                                  {destination("d2", rtmp.url(), "clave-borrada")});
+    world.entries() << refused << gone;
+    auto panel = world.openPanel();
+
+    clickDestination(*panel, "d1");
+    const QString engineMessage = QString::fromUtf8(
+        "No se pudo crear el codificador de vídeo «codificador_inexistente». Prueba con el "
+        "codificador por CPU (x264).");
+    const QString refusal = QStringLiteral("No se pudo emitir: ") + engineMessage;
+    EXPECT_EQ(panel->noticeLine()->text(), refusal);
+    EXPECT_FALSE(panel->noticeLine()->isHidden());
+    EXPECT_EQ(panel->noticeLine()->styleSheet(), QStringLiteral("color: #e0524d;"));
+    // No output was left: the card shows the failure the engine kept, with a start button.
+    EXPECT_EQ(statusTextOf(*panel, "d1"), QString::fromUtf8("⚠ ") + engineMessage);
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), QStringLiteral("color: #e0524d;"));
+    EXPECT_EQ(buttonTextOf(*panel, "d1"), QString::fromUtf8("▶ Emitir"));
+    EXPECT_FALSE(panel->isEntryLive("e1"));
+    EXPECT_TRUE(pluginLines(log, LOG_WARNING).contains(QStringLiteral("[relaycast] ") + refusal));
+
+    clickDestination(*panel, "d2");
+    const QString missing = QString::fromUtf8(
+        "«fuente-borrada» ya no existe en OBS. Cámbiala con «✎ Editar» o bórrala.");
+    EXPECT_EQ(panel->noticeLine()->text(), missing);
+    EXPECT_EQ(panel->noticeLine()->styleSheet(), QStringLiteral("color: #e0524d;"));
+    EXPECT_FALSE(panel->isEntryLive("e2"));
+    EXPECT_EQ(statusTextOf(*panel, "d2"), QStringLiteral("Parado"));
+    EXPECT_TRUE(pluginLines(log, LOG_WARNING).contains(QStringLiteral("[relaycast] ") + missing));
+
+    // An address inside an error notice is shown whole but logged without its query.
+    const QString withAddress = QStringLiteral(
+        "Fallo en srt://127.0.0.1:9000?passphrase=secreto-srt&latency=200 tras el corte");
+    panel->showNotice(withAddress, true);
+    EXPECT_EQ(panel->noticeLine()->text(), withAddress);
+    EXPECT_TRUE(pluginLines(log, LOG_WARNING)
+                    .contains(QString::fromUtf8(
+                        "[relaycast] Fallo en srt://127.0.0.1:9000?… tras el corte")));
+
+    for (const QString& line : log.lines()) {
+        EXPECT_FALSE(line.contains(QStringLiteral("secreto-srt"))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QStringLiteral("clave-rechazada"))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QStringLiteral("clave-borrada"))) << line.toStdString();
+    }
+}
+
+TEST_F(PanelStreaming, DeletingAnIdleEntryAsksThePlainQuestionAndCancelKeepsIt) {
+    PanelWorld world;
+    world.entries().append(namedEntry("e1", QStringLiteral("Quieta"), QStringLiteral("emision-a"),
+                                      {destination("d1", rtmp.url(), "quieta")}));
+    auto panel = world.openPanel();
+    QString asked;
+    whenMessageBoxOpens([&](QMessageBox* box) {
+        asked = box->text();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QStringLiteral("Cancelar"))
+                button->click();
+        }
+    });
+    QTest::mouseClick(cardButton(*panel, "e1", QString::fromUtf8("🗑")), Qt::LeftButton);
+    EXPECT_EQ(asked, QString::fromUtf8("¿Borrar esta entrada y todos sus destinos?"));
+    EXPECT_EQ(world.entries().size(), 1);
+    EXPECT_NE(panel->destinationStatusLabel("d1"), nullptr);
+}
+
+TEST_F(PanelStreaming, DeletingALiveEntryRemovesItsCardAtOnceAndItsRuntimeOnceTheOutputsEnded) {
+    PanelWorld world;
+    world.entries().append(namedEntry("e1", QStringLiteral("Borrable"), QStringLiteral("emision-a"),
+                                      {destination("d1", rtmp.url(), "borrable")}));
+    world.entries().append(namedEntry("e2", QStringLiteral("Otra"), QStringLiteral("emision-b"),
+                                      {destination("d2", rtmp.url(), "otra")}));
+    auto panel = world.openPanel();
+    clickDestination(*panel, "d1");
+    ASSERT_TRUE(pumpUntil([&] { return liveWithRate(*panel, "d1"); }, 30s));
+    QPointer<QWidget> card = panel->switchRow("e1")->parentWidget();
+
+    QString title;
+    QString asked;
+    whenMessageBoxOpens([&](QMessageBox* box) {
+        title = box->windowTitle();
+        asked = box->text();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QString::fromUtf8("Sí, borrar"))
+                button->click();
+        }
+    });
+    QTest::mouseClick(cardButton(*panel, "e1", QString::fromUtf8("🗑")), Qt::LeftButton);
+
+    EXPECT_EQ(title, QStringLiteral("Borrar entrada"));
+    EXPECT_EQ(asked, QString::fromUtf8("Esta entrada está emitiendo ahora mismo. Si la borras, se "
+                                       "detendrán sus emisiones.\n\n¿Borrarla?"));
+    // The card is gone at once; the other entry's card is rebuilt.
+    EXPECT_TRUE(card.isNull() || card->isHidden());
+    EXPECT_EQ(panel->destinationStatusLabel("d1"), nullptr);
+    EXPECT_EQ(statusTextOf(*panel, "d2"), QStringLiteral("Parado"));
+    ASSERT_EQ(world.entries().size(), 1);
+    EXPECT_EQ(world.entries().front().id, QStringLiteral("e2"));
+    QFile saved(world.store.path());
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(saved.readAll().contains("Borrable"));
+
+    // Its outputs close in the background, then the heartbeat destroys the runtime.
+    EXPECT_EQ(panel->runtimeOf("e1"), nullptr);
+    EXPECT_EQ(panel->retiringRuntimeCount(), 1);
+    EXPECT_TRUE(pumpUntil([&] { return panel->retiringRuntimeCount() == 0; }, 20s));
+    EXPECT_EQ(countPluginHostObjects(), 0);
+    EXPECT_TRUE(panel->noticeLine()->isHidden());
+}
+
+} // namespace
