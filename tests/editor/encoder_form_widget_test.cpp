@@ -2,6 +2,7 @@
 // encoder of the host, and fake encoder types for the property kinds x264 does not declare.
 
 #include "editor/encoder_form.h"
+#include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 
 #include "support/fake_encoder_types.h"
@@ -350,6 +351,51 @@ TEST_F(EncoderFormKindsTest, EncoderWithoutPropertiesSaysSoAndKeepsItsSettings) 
     ASSERT_NE(form.settingsObject(), nullptr);
     EXPECT_EQ(obs_data_get_int(form.settingsObject(), "bitrate"), 2200);
     EXPECT_EQ(obs_data_get_int(form.settingsObject(), "keyint_sec"), 2);
+}
+
+// The form inside the entry dialog: what the entry stores.
+TEST_F(EncoderFormKindsTest, StoredSettingsKeepTheirValuesAndTakeTheVideoQualityAsBitrate) {
+    EntryConfig stored;
+    stored.id = "e1";
+    stored.codificador = "obs_x264";
+    stored.videoKbps = 3000;
+    stored.ajustesCodificador = R"({"bitrate": 9000, "preset": "ultrafaster", "keyint_sec": 45})";
+    EntryDialog dialog(nullptr, stored, true, false, {});
+    EncoderForm& form = *dialog.encoderForm();
+
+    choose(editorOf<QComboBox>(form, "rate_control"), "VBR");
+    dialog.videoKbpsSpin()->setValue(4200);
+
+    const QJsonObject saved =
+        QJsonDocument::fromJson(dialog.resultEntry().ajustesCodificador.toUtf8()).object();
+    EXPECT_EQ(saved.value("bitrate").toInt(), 4200);
+    EXPECT_EQ(saved.value("preset").toString(), QString("ultrafaster"));
+    EXPECT_EQ(saved.value("keyint_sec").toInt(), 45);
+    EXPECT_EQ(saved.value("rate_control").toString(), QString("VBR"));
+}
+
+TEST_F(EncoderFormKindsTest, SwitchingTheEncoderStartsFromItsDefaultsWithTheVideoQuality) {
+    EntryConfig stored;
+    stored.codificador = "obs_x264";
+    stored.videoKbps = 3000;
+    stored.ajustesCodificador = R"({"preset": "slow", "keyint_sec": 7})";
+    EntryDialog dialog(nullptr, stored, true, false, {});
+    EncoderForm& form = *dialog.encoderForm();
+    ASSERT_EQ(editorOf<QSpinBox>(form, "keyint_sec")->value(), 7);
+
+    dialog.videoKbpsSpin()->setValue(2700);
+    NoWheelComboBox* encoders = dialog.encoderCombo();
+    encoders->setCurrentIndex(encoders->findData("rc_test_form_kinds"));
+    EXPECT_NE(findRow(form, "level"), nullptr);
+    EXPECT_EQ(findRow(form, "preset"), nullptr);
+    EXPECT_EQ(obs_data_get_int(form.settingsObject(), "bitrate"), 2700);
+
+    // Back to x264: its first-time values, the stored edits are gone.
+    encoders->setCurrentIndex(encoders->findData("obs_x264"));
+    EXPECT_EQ(editorOf<QSpinBox>(form, "keyint_sec")->value(), 2);
+    EXPECT_EQ(editorOf<QLineEdit>(form, "x264opts")->text(), QString("bframes=0"));
+    EXPECT_NE(settingsJson(form).value("preset").toString(), QString("slow"));
+    EXPECT_EQ(settingsJson(form).value("bitrate").toInt(), 2700);
 }
 
 } // namespace
