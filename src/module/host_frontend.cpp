@@ -4,6 +4,7 @@
 #include <util/bmem.h>
 
 #include <QDockWidget>
+#include <QMainWindow>
 #include <QWidget>
 
 namespace relaycast {
@@ -33,13 +34,21 @@ public:
 
     bool addDock(QWidget* panel, const char* id, const char* title) override {
 #if LIBOBS_API_MAJOR_VER < 30
-        // OBS 29 takes a ready dock widget; it then belongs to the main window.
-        auto* dock = new QDockWidget(QString::fromUtf8(title));
+        // OBS 29 only lists a dock in its menu: placing it in the main window is the plug-in's
+        // job, and only docks placed there are saved with the window layout and restored.
+        auto* mainWindow = static_cast<QMainWindow*>(obs_frontend_get_main_window());
+        auto* dock = new QDockWidget(QString::fromUtf8(title), mainWindow);
         dock->setObjectName(QString::fromUtf8(id));
         dock->setWidget(panel);
+        if (mainWindow) {
+            mainWindow->addDockWidget(Qt::RightDockWidgetArea, dock);
+            dock->setFloating(true);
+        }
         if (obs_frontend_add_dock(dock))
             return true;
         // Refused: give the panel back to the caller before the dock goes.
+        if (mainWindow)
+            mainWindow->removeDockWidget(dock);
         dock->setWidget(nullptr);
         panel->setParent(nullptr);
         delete dock;
