@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -229,6 +230,16 @@ void UpdateServer::removeManifest() {
 QStringList UpdateServer::requests() const {
     return readText(dir_.filePath(QStringLiteral("access.log")))
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QStringList UpdateServer::waitForRequests(int count, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    QStringList logged = requests();
+    while (logged.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        logged = requests();
+    }
+    return logged;
 }
 
 QString UpdateServer::errorLog() const {

@@ -106,6 +106,9 @@ public:
 
     // One line per request received: "METHOD PATH PROTOCOL|status|User-Agent|Host".
     QStringList requests() const;
+    // The server logs a request once its answer is sent, which may be after the client has
+    // it: waits up to timeoutMs until `count` requests are logged; returns the log then.
+    QStringList waitForRequests(int count, int timeoutMs = 5000) const;
     QString errorLog() const;
 
 private:

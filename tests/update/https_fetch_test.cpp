@@ -117,7 +117,7 @@ TEST_F(HttpsFetchTest, ReturnsTheBodyOfA200AnswerToTheUpdateRequest) {
 
     // One GET of the manifest path over HTTP/1.1, with the check's user agent and the maker's
     // host name (not the address it was reached at).
-    EXPECT_EQ(server.requests(),
+    EXPECT_EQ(server.waitForRequests(1),
               QStringList{QStringLiteral("GET /relaycast/version.json HTTP/1.1|200|"
                                          "Relaycast-UpdateCheck|updates.relaycast.app:%1")
                               .arg(server.port())});
@@ -127,7 +127,7 @@ TEST_F(HttpsFetchTest, AnswersOtherThan200GiveNothing) {
     UpdateServer missing;
     startServer(missing);
     EXPECT_TRUE(fetch(requestTo(missing.endpoint())).isEmpty());
-    ASSERT_EQ(missing.requests().size(), 1);
+    ASSERT_EQ(missing.waitForRequests(1).size(), 1);
     EXPECT_TRUE(missing.requests().first().contains(QStringLiteral("|404|")));
 
     // Even a good manifest does not count under another status; redirects are not followed.
@@ -136,7 +136,7 @@ TEST_F(HttpsFetchTest, AnswersOtherThan200GiveNothing) {
         UpdateServer server(UpdateServerOptions{.fixedStatus = status, .fixedBody = body});
         startServer(server);
         EXPECT_TRUE(fetch(requestTo(server.endpoint())).isEmpty()) << status;
-        EXPECT_EQ(server.requests().size(), 1) << status;
+        EXPECT_EQ(server.waitForRequests(1).size(), 1) << status;
     }
 }
 
@@ -183,6 +183,7 @@ TEST_F(HttpsFetchTest, OnlyATrustedCertificateForTheHostNameIsAccepted) {
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_TRUE(wrongName.requests().isEmpty());
     EXPECT_EQ(fetch(requestTo(server.endpoint())), QByteArray("{}"));
+    EXPECT_EQ(server.waitForRequests(2, 500).size(), 1);
 }
 
 TEST_F(HttpsFetchTest, AServerThatNeverStartsTlsEndsTheFetchAtTheConnectLimit) {
