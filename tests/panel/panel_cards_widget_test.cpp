@@ -1,0 +1,298 @@
+// The panel's fixed layout and its cards, built from the configuration and the host's sources,
+// and the notice line's timing.
+
+#include "editor/input_widgets.h"
+#include "panel/preview_widget.h"
+#include "panel/status_line.h"
+#include "support/message_box_driver.h"
+#include "support/panel_fixture.h"
+#include "support/stream_harness.h"
+#include "support/test_host.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The cards on show: new cards of a visible panel appear once the event loop has run.
+QList<QWidget*> cardsOf(const SalidasPanel& panel) {
+    QCoreApplication::processEvents();
+    QList<QWidget*> shown;
+    for (QWidget* child :
+         panel.cardList()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!child->isHidden())
+            shown << child;
+    }
+    return shown;
+}
+
+// The labels of a destination's row other than its status line: the kind and the address.
+QLabel* kindLabelOf(const SalidasPanel& panel, const QString& destinationId) {
+    QWidget* row = panel.destinationStatusLabel(destinationId)->parentWidget();
+    for (QLabel* label : row->findChildren<QLabel*>()) {
+        if (!dynamic_cast<ElidedLabel*>(label))
+            return label;
+    }
+    return nullptr;
+}
+
+ElidedLabel* addressLabelOf(const SalidasPanel& panel, const QString& destinationId) {
+    ElidedLabel* status = panel.destinationStatusLabel(destinationId);
+    for (QLabel* label : status->parentWidget()->findChildren<QLabel*>()) {
+        auto* elided = dynamic_cast<ElidedLabel*>(label);
+        if (elided && elided != status)
+            return elided;
+    }
+    return nullptr;
+}
+
+ElidedLabel* titleOf(const SalidasPanel& panel, const QString& entryId) {
+    // ElidedLabel has no meta-object of its own: find labels, then tell them apart.
+    QWidget* card = panel.switchRow(entryId)->parentWidget();
+    for (QLabel* label : card->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (auto* elided = dynamic_cast<ElidedLabel*>(label))
+            return elided;
+    }
+    return nullptr;
+}
+
+EntryConfig entry(const QString& id, const QString& source, const QList<DestConfig>& destinations) {
+    EntryConfig e = entrySending(source, 640, 360, destinations);
+    e.id = id;
+    e.nombre.clear();
+    return e;
+}
+
+TEST(PanelCards, AnEmptyCollectionShowsOnlyTheGreyedEmptyStateAndTheAddButton) {
+    PanelWorld world;
+    auto panel = world.openPanel();
+    EXPECT_EQ(panel->sizeHint(), QSize(340, 360));
+
+    const QList<QWidget*> cards = cardsOf(*panel);
+    ASSERT_EQ(cards.size(), 1);
+    auto* empty = qobject_cast<QLabel*>(cards.front());
+    ASSERT_NE(empty, nullptr);
+    EXPECT_FALSE(empty->isEnabled());
+    EXPECT_TRUE(empty->wordWrap());
+    EXPECT_EQ(empty->text(),
+              QString::fromUtf8("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una "
+                                "escena o una fuente y escribe los destinos a los que quieres "
+                                "enviarla (RTMP o SRT)."));
+
+    QList<QPushButton*> visibleButtons;
+    for (QPushButton* button : panel->findChildren<QPushButton*>()) {
+        if (button->isVisible())
+            visibleButtons << button;
+    }
+    ASSERT_EQ(visibleButtons.size(), 1);
+    EXPECT_EQ(visibleButtons.front()->text(), QString::fromUtf8("＋ Añadir entrada"));
+    EXPECT_EQ(visibleButtons.front()->toolTip(),
+              QStringLiteral("Elige una fuente o una escena de OBS y los destinos a los que "
+                             "enviarla"));
+    EXPECT_TRUE(panel->updateBanner()->isHidden());
+    EXPECT_TRUE(panel->noticeLine()->isHidden());
+
+    auto* scroll = panel->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_TRUE(scroll->widgetResizable());
+    EXPECT_EQ(scroll->frameShape(), QFrame::NoFrame);
+    EXPECT_EQ(scroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+}
+
+TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
+    OBSSceneAutoRelease scene = createScene("tarjetas-escena");
+    OBSSourceAutoRelease colour = createColorSource("tarjetas-color", kOpaqueGreen, 320, 180);
+    PanelWorld world;
+    EntryConfig named = entry(
+        "e1", QStringLiteral("tarjetas-escena"),
+        {destination("d1", QStringLiteral("  srt://127.0.0.1:9000?passphrase="
+                                          "secreto&latency=200  ")),
+         destination("d2", QStringLiteral(" rtmp://127.0.0.1/live "), QStringLiteral("clave")),
+         destination("d3", QStringLiteral("http://127.0.0.1/x"))});
+    named.nombre = QStringLiteral("Mi salida");
+    EntryConfig scenePicked = entry("e2", QStringLiteral("tarjetas-escena"), {});
+    EntryConfig sourcePicked = entry("e3", QStringLiteral("tarjetas-color"), {});
+    EntryConfig deletedSource = entry("e4", QStringLiteral("no-esta"), {});
+    EntryConfig following = entry("e5", QString(), {});
+    following.seguirObs = true;
+    EntryConfig namedFollowing = following;
+    namedFollowing.id = QStringLiteral("e6");
+    namedFollowing.nombre = QStringLiteral("Sigue");
+    world.entries() << named << scenePicked << sourcePicked << deletedSource << following
+                    << namedFollowing;
+    auto panel = world.openPanel();
+    EXPECT_EQ(cardsOf(*panel).size(), 6);
+
+    const auto expectTitle = [&](const char* id, const QString& text, const QString& tip) {
+        ElidedLabel* title = titleOf(*panel, QString::fromLatin1(id));
+        ASSERT_NE(title, nullptr) << id;
+        EXPECT_EQ(title->fullText, text) << id;
+        EXPECT_EQ(title->toolTip(), tip) << id;
+        EXPECT_TRUE(title->font().bold()) << id;
+    };
+    expectTitle("e1", QStringLiteral("Mi salida"), QStringLiteral("tarjetas-escena"));
+    expectTitle("e2", QString::fromUtf8("🎬 Escena: tarjetas-escena"),
+                QStringLiteral("tarjetas-escena"));
+    expectTitle("e3", QString::fromUtf8("🎥 Fuente: tarjetas-color"),
+                QStringLiteral("tarjetas-color"));
+    expectTitle("e4", QString::fromUtf8("🎥 Fuente: no-esta"), QStringLiteral("no-esta"));
+    expectTitle("e5", QString::fromUtf8("↪ Sigue la escena de OBS"),
+                QStringLiteral("Emite la escena que OBS tenga en directo, con las equivalencias "
+                               "que hayas definido"));
+    expectTitle("e6", QStringLiteral("Sigue"), QString::fromUtf8("↪ Sigue la escena de OBS"));
+
+    // Keys in a query never show: cut before "?" with "?…", text and tooltip alike.
+    EXPECT_EQ(kindLabelOf(*panel, "d1")->text(), QStringLiteral("SRT"));
+    EXPECT_EQ(addressLabelOf(*panel, "d1")->fullText, QString::fromUtf8("srt://127.0.0.1:9000?…"));
+    EXPECT_EQ(addressLabelOf(*panel, "d1")->toolTip(), QString::fromUtf8("srt://127.0.0.1:9000?…"));
+    EXPECT_EQ(kindLabelOf(*panel, "d2")->text(), QStringLiteral("RTMP"));
+    EXPECT_EQ(addressLabelOf(*panel, "d2")->fullText, QStringLiteral("rtmp://127.0.0.1/live"));
+    EXPECT_EQ(kindLabelOf(*panel, "d3")->text(), QStringLiteral("?"));
+    EXPECT_TRUE(kindLabelOf(*panel, "d1")->font().bold());
+
+    for (const char* id : {"d1", "d2", "d3"}) {
+        EXPECT_EQ(statusTextOf(*panel, id), QStringLiteral("Parado")) << id;
+        QPushButton* button = panel->destinationButton(QString::fromLatin1(id));
+        EXPECT_EQ(button->text(), QString::fromUtf8("▶ Emitir"));
+        EXPECT_EQ(button->styleSheet(), QString::fromUtf8(kIdleButtonStyle));
+        EXPECT_GE(button->width(), 92);
+        EXPECT_GE(button->height(), 36);
+    }
+
+    // An entry without destinations has its line, and its switch row and preview exist hidden.
+    QWidget* card = panel->switchRow("e2")->parentWidget();
+    QStringList lines;
+    for (QLabel* label : card->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!dynamic_cast<ElidedLabel*>(label)) {
+            lines << label->text();
+            EXPECT_FALSE(label->isEnabled());
+        }
+    }
+    EXPECT_EQ(lines,
+              QStringList{QString::fromUtf8("Sin destinos. Pulsa «✎ Editar» para añadir uno.")});
+    EXPECT_TRUE(panel->switchRow("e2")->isHidden());
+    ASSERT_NE(panel->previewWidget("e2"), nullptr);
+    EXPECT_TRUE(panel->previewWidget("e2")->isHidden());
+    EXPECT_EQ(panel->previewWidget("e2")->height(), 130);
+    EXPECT_TRUE(panel->previewWidget("e2")->testAttribute(Qt::WA_NativeWindow));
+    EXPECT_EQ(panel->previewWidget("e2")->paintEngine(), nullptr);
+
+    // Header buttons: preview toggle, edit, delete, with their fixed texts and tooltips.
+    QStringList texts;
+    for (QToolButton* button : card->findChildren<QToolButton*>())
+        texts << button->text();
+    EXPECT_EQ(texts, (QStringList{QString::fromUtf8("👁"), QString::fromUtf8("✎ Editar"),
+                                  QString::fromUtf8("🗑")}));
+    EXPECT_TRUE(card->findChildren<QToolButton*>().front()->isCheckable());
+
+    // The switch combo lists the host's scenes, then its input sources, by bare name.
+    QComboBox* combo = panel->switchCombo("e2");
+    const int sceneIndex = combo->findData(QStringLiteral("tarjetas-escena"));
+    const int sourceIndex = combo->findData(QStringLiteral("tarjetas-color"));
+    ASSERT_GE(sceneIndex, 0);
+    ASSERT_GE(sourceIndex, 0);
+    EXPECT_LT(sceneIndex, sourceIndex);
+    EXPECT_EQ(combo->itemText(sceneIndex), QString::fromUtf8("🎬 tarjetas-escena"));
+    EXPECT_EQ(combo->itemText(sourceIndex), QString::fromUtf8("🎥 tarjetas-color"));
+}
+
+TEST(PanelCards, ARebuildForAnotherCollectionKeepsPreviewTogglesAndClearsTheNotice) {
+    PanelWorld world(QStringLiteral("Uno"));
+    world.entries(QStringLiteral("Uno")) << entry("e1", QStringLiteral("x"), {});
+    world.entries(QStringLiteral("Dos")) << entry("e2", QStringLiteral("y"), {});
+    auto panel = world.openPanel(QStringLiteral("No se pudo leer el archivo."));
+    EXPECT_EQ(panel->noticeLine()->text(), QStringLiteral("No se pudo leer el archivo."));
+    EXPECT_EQ(panel->noticeLine()->styleSheet(), QStringLiteral("color: #e0524d;"));
+    EXPECT_FALSE(panel->noticeLine()->isHidden());
+
+    QToolButton* toggle =
+        panel->switchRow("e1")->parentWidget()->findChildren<QToolButton*>().front();
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_TRUE(toggle->isChecked());
+    // Not live: the preview stays hidden.
+    EXPECT_TRUE(panel->previewWidget("e1")->isHidden());
+
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Dos"));
+    panel->onCollectionChanged();
+    EXPECT_TRUE(panel->noticeLine()->isHidden());
+    EXPECT_EQ(panel->switchRow("e1"), nullptr);
+    ASSERT_NE(panel->switchRow("e2"), nullptr);
+
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Uno"));
+    panel->onCollectionChanged();
+    ASSERT_NE(panel->switchRow("e1"), nullptr);
+    EXPECT_TRUE(
+        panel->switchRow("e1")->parentWidget()->findChildren<QToolButton*>().front()->isChecked());
+
+    // A collection the store has never seen starts empty.
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Nueva"));
+    panel->onCollectionChanged();
+    EXPECT_TRUE(world.store.collections().contains(QStringLiteral("Nueva")));
+    EXPECT_EQ(cardsOf(*panel).size(), 1);
+}
+
+TEST(PanelCards, InformationNoticesHideEightSecondsAfterTheNewestAndErrorsStay) {
+    PanelWorld world;
+    auto panel = world.openPanel();
+    QLabel* notice = panel->noticeLine();
+
+    panel->showNotice(QStringLiteral("primero"), false);
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->styleSheet(), QString());
+    pumpFor(4s);
+    panel->showNotice(QStringLiteral("segundo"), false);
+    // The first one's timer fires in between: the newer notice stays.
+    pumpFor(5s);
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->text(), QStringLiteral("segundo"));
+
+    panel->showNotice(QStringLiteral("falla"), true);
+    pumpFor(3500ms);
+    EXPECT_FALSE(notice->isHidden()) << "an error outlives the information's timer";
+    EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
+    panel->showNotice(QString(), false);
+    EXPECT_TRUE(notice->isHidden());
+}
+
+TEST(PanelCards, AFailedSaveIsAnnouncedAndTheDeletionStaysInEffect) {
+    PanelWorld world;
+    world.entries() << entry("e1", QStringLiteral("x"), {});
+    // The settings file's folder is replaced by a file: nothing can be written there.
+    ConfigStore blocked(world.dir.filePath(QStringLiteral("bloqueo/salidas.json")));
+    QFile obstacle(world.dir.filePath(QStringLiteral("bloqueo")));
+    ASSERT_TRUE(obstacle.open(QIODevice::WriteOnly));
+    obstacle.close();
+    blocked.entriesOf(QStringLiteral("Escenas")) << entry("e1", QStringLiteral("x"), {});
+    SalidasPanel panel(&blocked, QString());
+    panel.show();
+    whenMessageBoxOpens([](QMessageBox* box) {
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QString::fromUtf8("Sí, borrar"))
+                button->click();
+        }
+    });
+    QTest::mouseClick(panel.switchRow("e1")->parentWidget()->findChildren<QToolButton*>().back(),
+                      Qt::LeftButton);
+    EXPECT_TRUE(blocked.entriesOf(QStringLiteral("Escenas")).isEmpty());
+    EXPECT_EQ(panel.switchRow("e1"), nullptr);
+    EXPECT_TRUE(panel.noticeLine()->text().endsWith(QString::fromUtf8(
+        ". Los cambios siguen funcionando, pero no se recordarán al cerrar OBS.")))
+        << panel.noticeLine()->text().toStdString();
+    EXPECT_EQ(panel.noticeLine()->styleSheet(), QStringLiteral("color: #e0524d;"));
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+// How a destination's state reads on its card, from the snapshot the engine gives.
+
+#include "panel/status_line.h"
+
+#include <gtest/gtest.h>
+
+using namespace relaycast;
+
+namespace {
+
+DestinationStatus live(int32_t kbps, int32_t dropped = 0, int32_t cuts = 0,
+                       int32_t recoveryAfterSecs = -1) {
+    DestinationStatus s;
+    s.state = DestinationState::Live;
+    s.bitrateKbps = kbps;
+    s.droppedFrames = dropped;
+    s.cuts = cuts;
+    s.recoveryAfterSecs = recoveryAfterSecs;
+    return s;
+}
+
+QString text(const DestinationStatus& s) {
+    return destinationStatusLine(s).text;
+}
+
+TEST(StatusLine, LiveLineAddsRateDroppedFramesAndCutsOnlyWhenKnown) {
+    EXPECT_EQ(text(live(-1)), QString::fromUtf8("● EN EMISIÓN"));
+    EXPECT_EQ(text(live(2500)), QString::fromUtf8("● EN EMISIÓN · 2.5 Mbps"));
+    EXPECT_EQ(text(live(4000)), QString::fromUtf8("● EN EMISIÓN · 4.0 Mbps"));
+    EXPECT_EQ(text(live(0)), QString::fromUtf8("● EN EMISIÓN · 0.0 Mbps"));
+    EXPECT_EQ(text(live(1249)), QString::fromUtf8("● EN EMISIÓN · 1.2 Mbps"));
+    EXPECT_EQ(text(live(3000, 17)),
+              QString::fromUtf8("● EN EMISIÓN · 3.0 Mbps · 17 fotogramas perdidos"));
+    EXPECT_EQ(text(live(3000, 0, 1, 12)),
+              QString::fromUtf8("● EN EMISIÓN · 3.0 Mbps · 1 corte (12 s)"));
+    EXPECT_EQ(text(live(-1, 0, 3, -1)), QString::fromUtf8("● EN EMISIÓN · 3 cortes"));
+    EXPECT_EQ(
+        text(live(6000, 2, 2, 0)),
+        QString::fromUtf8("● EN EMISIÓN · 6.0 Mbps · 2 fotogramas perdidos · 2 cortes (0 s)"));
+    EXPECT_EQ(destinationStatusLine(live(1)).styleSheet,
+              QStringLiteral("color: #3fb950; font-weight: bold;"));
+}
+
+TEST(StatusLine, OtherStatesHaveTheirTextAndColour) {
+    DestinationStatus s;
+    EXPECT_EQ(text(s), QStringLiteral("Parado"));
+    EXPECT_EQ(destinationStatusLine(s).styleSheet, QString());
+
+    s.state = DestinationState::Starting;
+    EXPECT_EQ(text(s), QString::fromUtf8("Conectando…"));
+    EXPECT_EQ(destinationStatusLine(s).styleSheet, QStringLiteral("color: #e0a030;"));
+
+    s.state = DestinationState::Reconnecting;
+    s.outageSecs = 7;
+    s.attempts = 2;
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ Cortado 7 s · intento 2"));
+    EXPECT_EQ(destinationStatusLine(s).styleSheet,
+              QStringLiteral("color: #e0a030; font-weight: bold;"));
+
+    s.state = DestinationState::Failed;
+    s.message = QString::fromUtf8("El servidor no respondió a tiempo.");
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ El servidor no respondió a tiempo."));
+    EXPECT_EQ(destinationStatusLine(s).styleSheet, QStringLiteral("color: #e0524d;"));
+    s.message.clear();
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ Error"));
+
+    s.state = static_cast<DestinationState>(9);
+    EXPECT_EQ(text(s), QStringLiteral("Parado"));
+}
+
+TEST(StatusLine, ButtonTextFollowsActivityAndConnecting) {
+    EXPECT_EQ(destinationButtonText(false, DestinationState::Live), QString::fromUtf8("▶ Emitir"));
+    EXPECT_EQ(destinationButtonText(false, DestinationState::Failed),
+              QString::fromUtf8("▶ Emitir"));
+    EXPECT_EQ(destinationButtonText(true, DestinationState::Starting),
+              QString::fromUtf8("■ Cancelar"));
+    EXPECT_EQ(destinationButtonText(true, DestinationState::Reconnecting),
+              QString::fromUtf8("■ Parar"));
+    EXPECT_EQ(destinationButtonText(true, DestinationState::Idle), QString::fromUtf8("■ Parar"));
+}
+
+} // namespace
