@@ -16,8 +16,9 @@ namespace {
 QStringList placeholdersOf(const QString& text) {
     QStringList found;
     static const QRegularExpression placeholder(QStringLiteral("%[123]"));
-    for (const QRegularExpressionMatch& match : placeholder.globalMatch(text))
-        found << match.captured();
+    QRegularExpressionMatchIterator matches = placeholder.globalMatch(text);
+    while (matches.hasNext())
+        found << matches.next().captured();
     found.sort();
     return found;
 }
