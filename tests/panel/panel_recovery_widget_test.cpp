@@ -1,0 +1,96 @@
+// A live destination whose RTMP server drops and comes back, as the panel tells it: the red cut
+// notice, the outage on the status line, the recovery notice that goes away by itself, and the
+// cut counted on the live line.
+
+#include "support/local_servers.h"
+#include "support/log_capture.h"
+#include "support/panel_fixture.h"
+#include "support/stream_harness.h"
+#include "support/test_host.h"
+
+#include <QLabel>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(PanelRecovery, ADroppedServerIsAnnouncedCountedAndRecovered) {
+    LogCapture log;
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("corte-escena");
+    OBSSourceAutoRelease colour = createColorSource("corte-color", kOpaqueGreen, 640, 360);
+    addToScene(scene, colour);
+
+    PanelWorld world;
+    EntryConfig entry = entrySending(QStringLiteral("corte-escena"), 640, 360,
+                                     {destination("d1", rtmp.url(), "clave-del-corte")});
+    entry.id = QStringLiteral("e1");
+    entry.nombre = QStringLiteral("Directo");
+    entry.videoKbps = 800;
+    world.entries() << entry;
+    auto panel = world.openPanel();
+    QLabel* notice = panel->noticeLine();
+
+    clickDestination(*panel, "d1");
+    ASSERT_TRUE(pumpUntil(
+        [&] { return statusTextOf(*panel, "d1").startsWith(QString::fromUtf8("● EN EMISIÓN · ")); },
+        30s))
+        << statusTextOf(*panel, "d1").toStdString();
+
+    rtmp.stop();
+    const QString cut =
+        QString::fromUtf8("⚠ Corte en «Directo» → 127.0.0.1. Reconectando automáticamente…");
+    ASSERT_TRUE(pumpUntil([&] { return notice->text() == cut; }, 30s))
+        << notice->text().toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
+    static const QRegularExpression down(QString::fromUtf8("^⚠ Cortado \\d+ s · intento \\d+$"));
+    EXPECT_TRUE(pumpUntil([&] { return down.match(statusTextOf(*panel, "d1")).hasMatch(); }, 10s))
+        << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), QStringLiteral("color: #e0a030; font-weight: bold;"));
+    EXPECT_EQ(buttonTextOf(*panel, "d1"), QString::fromUtf8("■ Parar"));
+    pumpFor(2s);
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+
+    static const QRegularExpression recovered(
+        QString::fromUtf8("^✔ «Directo» → 127\\.0\\.0\\.1 recuperado tras (\\d+) s de corte\\.$"));
+    QRegularExpressionMatch match;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            match = recovered.match(notice->text());
+            return match.hasMatch();
+        },
+        60s))
+        << notice->text().toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
+    const QString seconds = match.captured(1);
+    EXPECT_GE(seconds.toInt(), 2);
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->styleSheet(), QString()) << "information, not an error";
+    EXPECT_TRUE(log.linesAt(LOG_INFO).contains(
+        QString::fromUtf8("[relaycast] «Directo» → 127.0.0.1 recovered after %1 s").arg(seconds)));
+
+    // The live line counts the cut with its length; the notice goes by itself.
+    EXPECT_TRUE(pumpUntil(
+        [&] {
+            return statusTextOf(*panel, "d1")
+                .endsWith(QString::fromUtf8(" · 1 corte (%1 s)").arg(seconds));
+        },
+        5s))
+        << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_TRUE(pumpUntil([&] { return notice->isHidden(); }, 15s));
+    EXPECT_TRUE(statusTextOf(*panel, "d1").startsWith(QString::fromUtf8("● EN EMISIÓN")));
+
+    // The cut is logged as a warning, the key never.
+    EXPECT_TRUE(log.linesAt(LOG_WARNING).contains(QStringLiteral("[relaycast] ") + cut));
+    for (const QString& line : log.lines())
+        EXPECT_FALSE(line.contains(QStringLiteral("clave-del-corte"))) << line.toStdString();
+}
+
+} // namespace
