@@ -4,8 +4,11 @@
 #include "module/module_log.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
+#include "update/version_rules.h"
 
+#include <QDesktopServices>
 #include <QLabel>
+#include <QUrl>
 
 namespace relaycast {
 
@@ -19,8 +22,8 @@ void SalidasPanel::showUpdateBanner(const QString& version, const QString& url) 
 }
 
 void SalidasPanel::openDownloadUrl() {
-    // Opens `downloadUrl` once the update check's address test is available to vet it; an
-    // address that was not vetted is never opened.
+    if (isAcceptedDownloadUrl(downloadUrl))
+        QDesktopServices::openUrl(QUrl(downloadUrl));
 }
 
 } // namespace relaycast

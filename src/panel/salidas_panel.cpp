@@ -5,6 +5,7 @@
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
+#include "update/update_checker.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -20,6 +21,7 @@ namespace relaycast {
 namespace {
 
 constexpr int kRefreshIntervalMs = 500;
+constexpr int kUpdateCheckDelayMs = 8000;
 
 } // namespace
 
@@ -80,12 +82,18 @@ SalidasPanel::SalidasPanel(ConfigStore* store, const QString& startupNotice, QWi
     connect(refreshTimer, &QTimer::timeout, this, [this] { onRefreshTick(); });
     refreshTimer->start();
 
-    // Update-check hook: the background version check is created here, with showUpdateBanner
-    // as its completion and an 8000 ms single-shot timer that starts it.
+    updateChecker =
+        std::make_unique<UpdateChecker>(this, [this](const QString& version, const QString& url) {
+            showUpdateBanner(version, url);
+        });
+    QTimer::singleShot(kUpdateCheckDelayMs, Qt::PreciseTimer, this,
+                       [this] { updateChecker->start(); });
 }
 
 SalidasPanel::~SalidasPanel() {
     refreshTimer->stop();
+    // A request in progress is aborted, never waited out.
+    updateChecker->cancelAndJoin();
     // Displays go before the preview widgets they draw on; each runtime then stops and waits
     // for its outputs.
     destroyPreviewDisplays();

@@ -29,6 +29,7 @@ namespace relaycast {
 class ConfigStore;
 class ElidedLabel;
 class PreviewWidget;
+class UpdateChecker;
 
 // The plug-in's dock: one card per entry of the current scene collection, the 500 ms heartbeat
 // that drives the engine and repaints every destination's status, the user's actions, the
@@ -131,8 +132,7 @@ private:
     QWidget* bannerWidget = nullptr;
     QLabel* bannerLabel = nullptr;
     QString downloadUrl;
-    // The background version check is created at the end of construction (see the
-    // constructor's update-check hook) once the update module exists.
+    std::unique_ptr<UpdateChecker> updateChecker;
     QTimer* refreshTimer = nullptr;
 };
 
