@@ -112,6 +112,7 @@ void SilentListener::serve() {
             } else {
                 ::close(fds[i].fd);
                 fds[i].fd = -1; // poll ignores negative descriptors
+                ++closed_;
             }
         }
     }

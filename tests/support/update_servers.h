@@ -31,6 +31,8 @@ public:
     bool listening() const { return fd_ >= 0; }
     uint16_t port() const { return port_; }
     int connectionCount() const { return connections_; }
+    // Connections the client side has closed.
+    int closedCount() const { return closed_; }
     // Everything received so far, from all connections in arrival order.
     QByteArray received() const;
     // Closes the listener and every accepted connection.
@@ -44,6 +46,7 @@ private:
     int wakeWrite_ = -1;
     uint16_t port_ = 0;
     std::atomic<int> connections_{0};
+    std::atomic<int> closed_{0};
     mutable std::mutex lock_;
     QByteArray received_;
     std::thread thread_;
