@@ -268,6 +268,58 @@ TEST(PanelCards, InformationNoticesHideEightSecondsAfterTheNewestAndErrorsStay) 
     EXPECT_TRUE(notice->isHidden());
 }
 
+TEST(PanelCards, StateChangesAnnounceOnlyCutsRecoveriesAndLossesForGood) {
+    PanelWorld world;
+    auto panel = world.openPanel();
+    QLabel* notice = panel->noticeLine();
+    EntryConfig sourceOnly = entry("e1", QStringLiteral("Cámara"), {});
+    const DestConfig dest =
+        destination("d1", QStringLiteral(" srt://sala.example:9000?passphrase=x "));
+    DestinationStatus status;
+
+    // Stops by the user and failed first starts are left to the status line.
+    status.state = DestinationState::Idle;
+    panel->announceDestinationChange(sourceOnly, dest, 3, status);
+    status.state = DestinationState::Failed;
+    panel->announceDestinationChange(sourceOnly, dest, 1, status);
+    status.state = DestinationState::Live;
+    panel->announceDestinationChange(sourceOnly, dest, 1, status);
+    EXPECT_TRUE(notice->isHidden());
+
+    status.state = DestinationState::Failed;
+    panel->announceDestinationChange(sourceOnly, dest, 3, status);
+    EXPECT_EQ(notice->text(),
+              QString::fromUtf8("⛔ Se perdió definitivamente «Cámara» → sala.example: no se pudo "
+                                "reconectar. Pulsa «▶ Emitir» para reintentar."));
+    EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
+    status.state = DestinationState::Live;
+    status.recoveryAfterSecs = -1;
+    panel->announceDestinationChange(entry("e2", QString(), {}), dest, 3, status);
+    EXPECT_EQ(notice->text(),
+              QString::fromUtf8("✔ «entrada» → sala.example recuperado tras 0 s de corte."));
+    EXPECT_EQ(notice->styleSheet(), QString());
+}
+
+TEST(PanelCards, TheUpdateBannerShowsTheNewVersionUntilDismissed) {
+    PanelWorld world;
+    auto panel = world.openPanel();
+    EXPECT_TRUE(panel->updateBanner()->isHidden());
+    panel->showUpdateBanner(QStringLiteral("1.2"), QStringLiteral("https://example.invalid/d"));
+    EXPECT_FALSE(panel->updateBanner()->isHidden());
+    EXPECT_EQ(panel->updateBannerLabel()->text(),
+              QString::fromUtf8("⬆ Hay una versión nueva: 1.2 (tienes la 1.0.3)."));
+    EXPECT_TRUE(panel->updateBannerLabel()->wordWrap());
+    panel->rebuildCards();
+    EXPECT_FALSE(panel->updateBanner()->isHidden());
+    QToolButton* dismiss = panel->updateBanner()->findChild<QToolButton*>();
+    EXPECT_EQ(dismiss->text(), QString::fromUtf8("✕"));
+    EXPECT_EQ(dismiss->toolTip(), QStringLiteral("Ocultar este aviso"));
+    EXPECT_EQ(panel->updateBanner()->findChild<QPushButton*>()->text(),
+              QStringLiteral("Descargar"));
+    QTest::mouseClick(dismiss, Qt::LeftButton);
+    EXPECT_TRUE(panel->updateBanner()->isHidden());
+}
+
 TEST(PanelCards, AFailedSaveIsAnnouncedAndTheDeletionStaysInEffect) {
     PanelWorld world;
     world.entries() << entry("e1", QStringLiteral("x"), {});
