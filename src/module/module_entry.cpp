@@ -5,43 +5,35 @@
 
 extern "C" {
 
-MODULE_EXPORT void obs_module_set_pointer(obs_module_t* module)
-{
+MODULE_EXPORT void obs_module_set_pointer(obs_module_t* module) {
     relaycast::setModulePointer(module);
 }
 
-MODULE_EXPORT uint32_t obs_module_ver(void)
-{
+MODULE_EXPORT uint32_t obs_module_ver(void) {
     return relaycast::kModuleApiVersion;
 }
 
-MODULE_EXPORT void obs_module_set_locale(const char* locale)
-{
+MODULE_EXPORT void obs_module_set_locale(const char* locale) {
     relaycast::setLocale(locale);
 }
 
-MODULE_EXPORT void obs_module_free_locale(void)
-{
+MODULE_EXPORT void obs_module_free_locale(void) {
     relaycast::freeLocale();
 }
 
-MODULE_EXPORT bool obs_module_get_string(const char* key, const char** out)
-{
+MODULE_EXPORT bool obs_module_get_string(const char* key, const char** out) {
     return relaycast::getLocaleString(key, out);
 }
 
-MODULE_EXPORT bool obs_module_load(void)
-{
+MODULE_EXPORT bool obs_module_load(void) {
     return relaycast::moduleLoad();
 }
 
-MODULE_EXPORT void obs_module_post_load(void)
-{
+MODULE_EXPORT void obs_module_post_load(void) {
     relaycast::modulePostLoad();
 }
 
-MODULE_EXPORT void obs_module_unload(void)
-{
+MODULE_EXPORT void obs_module_unload(void) {
     relaycast::moduleUnload();
 }
 

@@ -16,13 +16,11 @@
 
 // Widget tests are written against the Spanish texts unless a file opts into another locale
 // with RELAYCAST_HOST_TEST_LOCALE (test_host.h).
-extern "C" __attribute__((weak)) const char* relaycastHostTestLocale()
-{
+extern "C" __attribute__((weak)) const char* relaycastHostTestLocale() {
     return "es-ES";
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
