@@ -124,6 +124,11 @@ bool CurlHttpsFetch::configure(CURL* easy, const HttpsRequest& request, Transfer
     ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &onBody) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer) == CURLE_OK;
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // Otherwise ending a transfer waits for a name look-up still running on curl's resolver
+    // thread, which can take as long as the system's DNS time-outs.
+    ok = ok && curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK;
+#endif
     // libcurl copies string options, so the local byte arrays may go.
     if (ok && !caFile.isEmpty())
         ok = curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.constData()) == CURLE_OK;
