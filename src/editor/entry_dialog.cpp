@@ -7,6 +7,8 @@
 #include "editor/video_encoder_list.h"
 #include "module/ui_text.h"
 
+#include <obs.h>
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -122,6 +124,15 @@ QWidget* EntryDialog::buildContent() {
         encoderCombo_->addItem(choice.label, choice.id);
         if (choice.id == original_.codificador)
             storedEncoder = encoderCombo_->count() - 1;
+    }
+    if (storedEncoder < 0 && liveLocked_) {
+        // A streaming entry cannot change its encoder, so the form must edit the settings of
+        // the one that runs, offered here or not.
+        const QByteArray id = original_.codificador.toUtf8();
+        const char* name = obs_encoder_get_display_name(id.constData());
+        encoderCombo_->addItem(name ? QString::fromUtf8(name) : original_.codificador,
+                               original_.codificador);
+        storedEncoder = encoderCombo_->count() - 1;
     }
     const bool keepStoredEncoder = editing_ && storedEncoder >= 0;
     encoderCombo_->setCurrentIndex(keepStoredEncoder ? storedEncoder : 0);

@@ -141,4 +141,22 @@ TEST_F(LiveLockFixture, OkChangesOnlyTheNameTheVideoBitrateTheDelayAndTheEncoder
     EXPECT_EQ(settings.value("preset").toString(), "veryfast");
 }
 
+TEST_F(LiveLockFixture, ARunningEncoderThatIsNotOfferedKeepsItsOwnSettings) {
+    // Unlocked, such an entry would move to the recommended encoder; while it streams it
+    // cannot, so its stored settings must not be replaced by another encoder's.
+    stored.codificador = "codificador_retirado";
+    stored.ajustesCodificador = R"({"bitrate": 3000, "modo": "propio"})";
+    EntryDialog dialog(nullptr, stored, true, true, {});
+    EXPECT_EQ(dialog.encoderCombo()->currentData().toString(), "codificador_retirado");
+    EXPECT_EQ(dialog.encoderCombo()->currentText(), "codificador_retirado");
+    dialog.videoKbpsSpin()->setValue(2000);
+
+    const EntryConfig result = dialog.resultEntry();
+    EXPECT_EQ(result.codificador, "codificador_retirado");
+    const QJsonObject settings =
+        QJsonDocument::fromJson(result.ajustesCodificador.toUtf8()).object();
+    EXPECT_EQ(settings.value("modo").toString(), "propio");
+    EXPECT_EQ(settings.value("bitrate").toInt(), 2000);
+}
+
 } // namespace
