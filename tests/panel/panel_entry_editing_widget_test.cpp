@@ -250,9 +250,11 @@ TEST_F(PanelEntryEditing, AnEntryDeletedWhileItsDialogIsOpenIsNotStoredAgain) {
 }
 
 TEST_F(PanelLiveEditing, ALiveEditAppliesTheDelayAndEncoderSettingsAndChangesOnlyTheLiveFields) {
-    auto panel = openStreaming(900, {destination("d2", "srt://127.0.0.1:9", "id", "frase")});
+    auto panel = openStreaming(900);
+    ASSERT_FALSE(runningBool(*panel, "e1", "repeat_headers"));
+    // An SRT destination that has not been started yet: its encoder needs repeated headers.
+    world.entries()[0].destinos.append(destination("d2", "srt://127.0.0.1:9", "id", "frase"));
     const EntryConfig before = world.entries()[0];
-    ASSERT_TRUE(runningBool(*panel, "e1", "repeat_headers"));
 
     auto watch = whenEntryDialogOpens([](EntryDialog* dialog) {
         EXPECT_TRUE(dialog->isLiveLocked());
