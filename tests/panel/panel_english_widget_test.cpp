@@ -218,8 +218,9 @@ TEST(PanelEnglish, AStreamStartsAndStopsAndFailuresAreNoticed) {
     EXPECT_EQ(world.entries().size(), 3);
 
     clickDestination(*panel, "d1");
-    EXPECT_TRUE(pumpUntil([&] { return statusTextOf(*panel, "d1") == QStringLiteral("Stopped"); }))
-        << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_TRUE(pumpUntil([&] {
+        return !panel->isEntryLive("e1") && statusTextOf(*panel, "d1") == QStringLiteral("Stopped");
+    })) << statusTextOf(*panel, "d1").toStdString();
     EXPECT_EQ(buttonTextOf(*panel, "d1"), QString::fromUtf8("▶ Stream"));
 }
 
