@@ -8,6 +8,7 @@
 #include "module/module_log.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
+#include "update/update_checker.h"
 
 #include <obs.hpp>
 
@@ -200,6 +201,8 @@ void SalidasPanel::onHostExit() {
         return;
     closing = true;
     refreshTimer->stop();
+    // The module may be unloaded before the host destroys this widget: no check may outlive it.
+    updateChecker->cancelAndJoin();
     destroyPreviewDisplays();
     stopAllRuntimes();
 }
