@@ -22,6 +22,22 @@ QString suffixText(const char* suffix) {
     return suffix && *suffix ? QStringLiteral(" ") + QString::fromUtf8(suffix) : QString();
 }
 
+// A wrapped row label that asks for the height its text needs at the width it was actually
+// given: Qt 5's form layout sizes a row for the label's preferred width, and a label laid out
+// narrower would lose its last lines.
+class FormRowLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        const int needed = heightForWidth(width());
+        if (needed > 0 && needed != minimumHeight())
+            setMinimumHeight(needed);
+    }
+};
+
 } // namespace
 
 EncoderForm::EncoderForm(QWidget* parent) : QWidget(parent), layout_(new QFormLayout(this)) {
@@ -76,9 +92,9 @@ void EncoderForm::addPropertyRow(obs_property_t* property) {
         return;
 
     const char* description = obs_property_description(property);
-    auto* label = new QLabel(description && *description ? QString::fromUtf8(description)
-                                                         : QString::fromUtf8(name),
-                             this);
+    auto* label = new FormRowLabel(description && *description ? QString::fromUtf8(description)
+                                                               : QString::fromUtf8(name),
+                                   this);
     label->setWordWrap(true);
     layout_->addRow(label, editor);
     rows_.append({name, type, format, label, editor});
