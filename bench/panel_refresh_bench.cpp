@@ -7,7 +7,7 @@
 #include "config/config_store.h"
 #include "engine/entry_pipeline.h"
 #include "panel/salidas_panel.h"
-#include "support/bench_host.h"
+#include "support/headless_host.h"
 #include "support/fake_frontend.h"
 #include "support/fake_runtime.h"
 #include "support/stream_harness.h"
@@ -126,7 +126,7 @@ BENCHMARK(BM_PanelHeartbeatAndPaint)->Unit(benchmark::kMicrosecond)->MinTime(3.0
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    BenchHost host;
+    HeadlessHost host;
     std::string error;
     if (!host.start(&error)) {
         std::fprintf(stderr, "could not start the host: %s\n", error.c_str());

@@ -2,7 +2,7 @@
 // return of a dropped RTMP server to Live again (host reconnection every 5 s). Run under
 // xvfb-run.
 
-#include "support/bench_host.h"
+#include "support/headless_host.h"
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
@@ -112,7 +112,7 @@ int run() {
 } // namespace
 
 int main() {
-    BenchHost host;
+    HeadlessHost host;
     std::string error;
     if (!host.start(&error)) {
         std::fprintf(stderr, "host: %s\n", error.c_str());

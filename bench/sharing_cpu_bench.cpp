@@ -4,7 +4,7 @@
 // destination each (every one with an encoder of its own). Run under xvfb-run.
 
 #include "engine/entry_pipeline.h"
-#include "support/bench_host.h"
+#include "support/headless_host.h"
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
@@ -166,7 +166,7 @@ int run() {
 } // namespace
 
 int main() {
-    BenchHost host;
+    HeadlessHost host;
     std::string error;
     if (!host.start(&error)) {
         std::fprintf(stderr, "host: %s\n", error.c_str());

@@ -1,7 +1,7 @@
 // Loads the built plug-in file into a real host, as OBS does, in a child process per case: the
 // host's module start-up, post-load and shut-down run for real and the parent checks what the
 // child saw.
-#include "support/bench_host.h"
+#include "support/headless_host.h"
 #include "support/log_capture.h"
 
 #include <obs-module.h>
@@ -31,7 +31,7 @@
 #include <set>
 #include <string>
 
-using relaycast::test::BenchHost;
+using relaycast::test::HeadlessHost;
 using relaycast::test::LogCapture;
 
 namespace {
@@ -64,7 +64,7 @@ ChildReport runPluginLife(const QString& dataHome, const Scenario& beforeLoad,
         int code = 0;
         {
             LogCapture capture;
-            BenchHost host;
+            HeadlessHost host;
             std::string error;
             if (!host.start(&error)) {
                 std::fprintf(stderr, "child: %s\n", error.c_str());

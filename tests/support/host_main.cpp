@@ -1,7 +1,7 @@
 // The main of every *_host_test.cpp: starts the real host headless once per process, runs the
 // tests, shuts the host down and fails the run when any host allocation is still alive.
 
-#include "support/bench_host.h"
+#include "support/headless_host.h"
 #include "support/test_host.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
 
-    relaycast::test::BenchHost host;
+    relaycast::test::HeadlessHost host;
     std::string error;
     if (!host.start(&error, relaycastHostTestLocale())) {
         std::fprintf(stderr, "host test: could not start the host: %s\n", error.c_str());

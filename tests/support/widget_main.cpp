@@ -2,7 +2,7 @@
 // windows exist for previews), the real host started headless, then the tests; the run fails
 // when any host allocation is still alive after shutdown.
 
-#include "support/bench_host.h"
+#include "support/headless_host.h"
 #include "support/test_host.h"
 
 #include <util/bmem.h>
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     long leaks = 0;
     {
         QApplication app(argc, argv);
-        relaycast::test::BenchHost host;
+        relaycast::test::HeadlessHost host;
         std::string error;
         if (!host.start(&error, relaycastHostTestLocale())) {
             std::fprintf(stderr, "widget test: could not start the host: %s\n", error.c_str());

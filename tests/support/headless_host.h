@@ -4,15 +4,15 @@
 
 namespace relaycast::test {
 
-// The real host, started headless for a benchmark program the way the host tests' main does
-// it (X display, 1280x720 canvas at 30 fps, 48 kHz stereo, the engine's plug-ins only) and
-// shut down when this goes away. Needs an X display: run under xvfb-run.
-class BenchHost {
+// The real host, started headless for a test or benchmark process (X display, 1280x720 canvas
+// at 30 fps, 48 kHz stereo, the engine's plug-ins only) and shut down when this goes away.
+// Needs an X display: run under xvfb-run.
+class HeadlessHost {
 public:
-    BenchHost() = default;
-    ~BenchHost();
-    BenchHost(const BenchHost&) = delete;
-    BenchHost& operator=(const BenchHost&) = delete;
+    HeadlessHost() = default;
+    ~HeadlessHost();
+    HeadlessHost(const HeadlessHost&) = delete;
+    HeadlessHost& operator=(const HeadlessHost&) = delete;
 
     // False with the reason when the host could not be started.
     bool start(std::string* error, const char* locale = "es-ES");

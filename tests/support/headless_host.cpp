@@ -1,4 +1,4 @@
-#include "bench_host.h"
+#include "headless_host.h"
 
 #include "test_host.h"
 
@@ -32,11 +32,11 @@ bool openModule(const char* name, std::string* error) {
 
 } // namespace
 
-BenchHost::~BenchHost() {
+HeadlessHost::~HeadlessHost() {
     shutdown();
 }
 
-bool BenchHost::start(std::string* error, const char* locale) {
+bool HeadlessHost::start(std::string* error, const char* locale) {
     xlib_ = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     auto openDisplay =
         xlib_ ? reinterpret_cast<void* (*)(const char*)>(dlsym(xlib_, "XOpenDisplay")) : nullptr;
@@ -93,7 +93,7 @@ bool BenchHost::start(std::string* error, const char* locale) {
     return true;
 }
 
-long BenchHost::shutdown() {
+long HeadlessHost::shutdown() {
     if (obs_initialized())
         obs_shutdown();
     if (!configDir_.empty()) {
