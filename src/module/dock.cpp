@@ -13,9 +13,6 @@
 namespace relaycast {
 namespace {
 
-constexpr const char* kDockId = "relaycast-panel";
-constexpr const char* kDockTitle = "Relaycast";
-
 // Outlives the panel: destroyed only when the library leaves the process.
 std::unique_ptr<ConfigStore> g_configStore;
 // The host owns the panel once it accepted the dock; this reads null once it is destroyed.

@@ -5,6 +5,9 @@ namespace relaycast {
 class ConfigStore;
 class SalidasPanel;
 
+inline constexpr const char* kDockId = "relaycast-panel";
+inline constexpr const char* kDockTitle = "Relaycast";
+
 // Resolves the settings path, creates and loads the configuration store, creates the dock
 // panel and hands it to the host. Does nothing while the panel exists.
 void createPanel();

@@ -1,6 +1,7 @@
 #include "module/frontend_events.h"
 
 #include "module/dock.h"
+#include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "panel/salidas_panel.h"
 
@@ -27,8 +28,11 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
             panel->followLiveScene();
             break;
         case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
+            panel->onCollectionChanged();
+            break;
         case OBS_FRONTEND_EVENT_FINISHED_LOADING:
             panel->onCollectionChanged();
+            hostFrontend().revealNewDock(kDockId);
             break;
         case OBS_FRONTEND_EVENT_EXIT:
             panel->onHostExit();

@@ -2,6 +2,7 @@
 
 #include <obs-frontend-api.h>
 #include <util/bmem.h>
+#include <util/config-file.h>
 
 #include <QDockWidget>
 #include <QMainWindow>
@@ -56,6 +57,34 @@ public:
 #else
         return obs_frontend_add_dock_by_id(id, title, panel);
 #endif
+    }
+
+    void revealNewDock(const char* id) override {
+        auto* mainWindow = static_cast<QMainWindow*>(obs_frontend_get_main_window());
+        auto* dock =
+            mainWindow ? mainWindow->findChild<QDockWidget*>(QString::fromUtf8(id)) : nullptr;
+        if (!dock || dock->isVisible() || savedLayoutMentions(id))
+            return;
+        dock->show();
+        dock->raise();
+    }
+
+private:
+    // The host saves its window layout with every dock's object name in UTF-16.
+    static bool savedLayoutMentions(const char* id) {
+        config_t* config = obs_frontend_get_global_config();
+        const char* state =
+            config ? config_get_string(config, "BasicWindow", "DockState") : nullptr;
+        if (!state || !*state)
+            return false;
+        const QByteArray layout = QByteArray::fromBase64(QByteArray(state));
+        const QString name = QString::fromUtf8(id);
+        QByteArray bigEndian, littleEndian;
+        for (const QChar c : name) {
+            bigEndian.append(static_cast<char>(c.row())).append(static_cast<char>(c.cell()));
+            littleEndian.append(static_cast<char>(c.cell())).append(static_cast<char>(c.row()));
+        }
+        return layout.contains(bigEndian) || layout.contains(littleEndian);
     }
 };
 

@@ -95,6 +95,8 @@ TEST_F(DockEvents, EventsBeforeThePanelExistDoNothingAndFinishedLoadingCreatesIt
     EXPECT_EQ(frontend.lastDockTitle(), QStringLiteral("Relaycast"));
     ASSERT_NE(frontend.dock(), nullptr);
     EXPECT_EQ(frontend.dock()->widget(), modulePanel());
+    // Only once the host has laid out its docks may the new dock be revealed.
+    EXPECT_EQ(frontend.revealedDocks(), QStringList{QStringLiteral("relaycast-panel")});
     QPointer<SalidasPanel> first = modulePanel();
     markStore();
 

@@ -105,6 +105,14 @@ $loaded || fail "OBS did not finish loading within 60 s"
 # Let the late start-up (post-load, finished-loading event) settle.
 sleep 3
 
+# The first start with the plug-in shows its dock (OBS alone would leave it hidden).
+dock_window=$(xwininfo -root -tree 2>/dev/null | grep -F '"Relaycast"' | head -n 1 | awk '{print $1}')
+if [[ -n $dock_window ]] && xwininfo -id "$dock_window" | grep -q "Map State: IsViewable"; then
+    pass "dock shown on the first start"
+else
+    fail "dock not shown on the first start"
+fi
+
 status=
 if kill -0 "$obs_pid" 2>/dev/null; then
     kill -INT "$obs_pid"

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -37,6 +38,10 @@ public:
     bool addDock(QWidget* panel, const char* id, const char* title) override;
     void setRefuseDocks(bool refuse);
     int addDockCalls() const;
+
+    // Records the dock ids the module asked to reveal.
+    void revealNewDock(const char* id) override { revealedDocks_.append(QString::fromUtf8(id)); }
+    const QStringList& revealedDocks() const { return revealedDocks_; }
     QString lastDockId() const;
     QString lastDockTitle() const;
     // The dock of the last accepted panel, or null once destroyed.
@@ -51,6 +56,7 @@ private:
     QString collection_;
     bool refuseDocks_ = false;
     int addDockCalls_ = 0;
+    QStringList revealedDocks_;
     QString lastDockId_;
     QString lastDockTitle_;
     QPointer<QDockWidget> dock_;
