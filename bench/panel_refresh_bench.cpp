@@ -7,9 +7,9 @@
 #include "config/config_store.h"
 #include "engine/entry_pipeline.h"
 #include "panel/salidas_panel.h"
-#include "support/headless_host.h"
 #include "support/fake_frontend.h"
 #include "support/fake_runtime.h"
+#include "support/headless_host.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 
