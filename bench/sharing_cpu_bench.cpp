@@ -166,15 +166,5 @@ int run() {
 } // namespace
 
 int main() {
-    HeadlessHost host;
-    std::string error;
-    if (!host.start(&error)) {
-        std::fprintf(stderr, "host: %s\n", error.c_str());
-        return 1;
-    }
-    const int result = run();
-    const long leaks = host.shutdown();
-    if (leaks != 0)
-        std::fprintf(stderr, "%ld host allocation(s) leaked\n", leaks);
-    return leaks == 0 ? result : 1;
+    return runOnHeadlessHost(run);
 }

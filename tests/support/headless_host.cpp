@@ -6,6 +6,7 @@
 #include <obs.h>
 #include <util/bmem.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
@@ -112,6 +113,20 @@ long HeadlessHost::shutdown() {
         xlib_ = nullptr;
     }
     return bnum_allocs();
+}
+
+int runOnHeadlessHost(const std::function<int()>& body) {
+    HeadlessHost host;
+    std::string error;
+    if (!host.start(&error)) {
+        std::fprintf(stderr, "host: %s\n", error.c_str());
+        return 1;
+    }
+    const int result = body();
+    const long leaks = host.shutdown();
+    if (leaks != 0)
+        std::fprintf(stderr, "%ld host allocation(s) leaked\n", leaks);
+    return leaks == 0 ? result : 1;
 }
 
 } // namespace relaycast::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace relaycast::test {
@@ -26,5 +27,9 @@ private:
     void* display_ = nullptr;
     std::string configDir_;
 };
+
+// Starts the host, runs `body`, shuts the host down: the exit code of `body`, or 1 when the
+// host did not start or a host allocation leaked (both reported on stderr).
+int runOnHeadlessHost(const std::function<int()>& body);
 
 } // namespace relaycast::test
