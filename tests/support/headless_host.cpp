@@ -58,6 +58,8 @@ bool HeadlessHost::start(std::string* error, const char* locale) {
         return false;
     }
     configDir_ = pattern;
+    // Keys the tests protect go to a key file of their own, never the user's.
+    setenv("XDG_DATA_HOME", (configDir_ + "/data").c_str(), 1);
 
     obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
     obs_set_nix_platform_display(display_);
