@@ -2,35 +2,71 @@
 
 #include <util/base.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace relaycast::test {
+namespace {
+
+// The host reads its log handler without a lock, so a host thread may still call ours after a
+// capture was destroyed. Live captures are therefore found through this registry, never
+// through the handler's parameter, and a late call only reaches the original handler.
+struct Registry {
+    std::mutex lock;
+    std::vector<LogCapture*> captures;
+    log_handler_t original = nullptr;
+    void* originalParam = nullptr;
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+} // namespace
 
 LogCapture::LogCapture() {
-    log_handler_t previous = nullptr;
-    base_get_log_handler(&previous, &previousParam_);
-    previousHandler_ = reinterpret_cast<void*>(previous);
-    base_set_log_handler(&LogCapture::handler, this);
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (r.captures.empty()) {
+        base_get_log_handler(&r.original, &r.originalParam);
+        base_set_log_handler(&LogCapture::handler, nullptr);
+    }
+    r.captures.push_back(this);
 }
 
 LogCapture::~LogCapture() {
-    base_set_log_handler(reinterpret_cast<log_handler_t>(previousHandler_), previousParam_);
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.captures.erase(std::remove(r.captures.begin(), r.captures.end(), this), r.captures.end());
+    if (r.captures.empty())
+        base_set_log_handler(r.original, r.originalParam);
 }
 
-void LogCapture::handler(int level, const char* format, va_list args, void* param) {
-    auto* self = static_cast<LogCapture*>(param);
+void LogCapture::handler(int level, const char* format, va_list args, void*) {
     va_list copy;
     va_copy(copy, args);
     char buffer[8192];
     vsnprintf(buffer, sizeof(buffer), format, copy);
     va_end(copy);
+    const QString text = QString::fromUtf8(buffer);
+
+    Registry& r = registry();
+    log_handler_t original = nullptr;
+    void* originalParam = nullptr;
     {
-        std::lock_guard<std::mutex> guard(self->lock_);
-        self->lines_.append({level, QString::fromUtf8(buffer)});
+        std::lock_guard<std::mutex> guard(r.lock);
+        for (LogCapture* capture : r.captures) {
+            std::lock_guard<std::mutex> lines(capture->lock_);
+            capture->lines_.append({level, text});
+        }
+        original = r.original;
+        originalParam = r.originalParam;
     }
-    if (auto previous = reinterpret_cast<log_handler_t>(self->previousHandler_))
-        previous(level, format, args, self->previousParam_);
+    if (original)
+        original(level, format, args, originalParam);
 }
 
 QStringList LogCapture::lines() const {

@@ -3,12 +3,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdarg>
 #include <mutex>
 
 namespace relaycast::test {
 
-// Captures host log lines (from any thread) while alive and restores the previous handler.
-// Lines are also passed on to the previous handler so test output keeps them.
+// Captures host log lines (from any thread) while alive; the host's original handler is
+// restored when the last capture goes. Lines are also passed on to the original handler so
+// test output keeps them.
 class LogCapture {
 public:
     LogCapture();
@@ -32,8 +34,6 @@ private:
     };
     mutable std::mutex lock_;
     QList<Line> lines_;
-    void* previousHandler_ = nullptr;
-    void* previousParam_ = nullptr;
 };
 
 } // namespace relaycast::test
