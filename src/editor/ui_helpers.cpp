@@ -1,5 +1,6 @@
 #include "editor/ui_helpers.h"
 
+#include "engine/host_source_lookup.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 
@@ -36,7 +37,8 @@ QStringList listInputSourceNames() {
 }
 
 QString describeSource(const QString& name) {
-    const OBSSourceAutoRelease source = obs_get_source_by_name(name.toUtf8().constData());
+    // A deleted scene is captioned like any missing name, as the cards treat it.
+    const OBSSourceAutoRelease source = findHostSource(name);
     if (source && obs_source_get_type(source) == OBS_SOURCE_TYPE_SCENE)
         return uiText("🎬 Escena: ") + name;
     return uiText("🎥 Fuente: ") + name;
