@@ -35,14 +35,8 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
     const DestConfig viaSrt = destination("srt", srt.url());
     const EntryConfig entry = entrySending("caida-servidor", 640, 360, {viaRtmp, viaSrt});
     EntryRuntime runtime;
-    ASSERT_TRUE(startDestination(runtime, entry, viaRtmp, &error)) << error.toStdString();
-    ASSERT_TRUE(startDestination(runtime, entry, viaSrt, &error)) << error.toStdString();
-    ASSERT_TRUE(tickUntil(
-        runtime,
-        [&] {
-            return allInState(runtime, {"rtmp", "srt"}, DestinationState::Live);
-        },
-        30s));
+    const QString started = startAllUntilLive(runtime, entry, {viaRtmp, viaSrt}, 30s);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
     const DestinationOutput* rtmpOutput = runtime.outputs.at("rtmp").get();
 
     bool siblingLeftLive = false;

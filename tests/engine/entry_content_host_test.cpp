@@ -106,14 +106,8 @@ TEST(EntryContentHost, LiveSwitchChangesThePictureWithoutCuttingTheStreams) {
     const DestConfig viaSrt = destination("srt", srt.url());
     const EntryConfig entry = entrySending("cambio-rojo", 640, 360, {viaRtmp, viaSrt});
     EntryRuntime runtime;
-    ASSERT_TRUE(startDestination(runtime, entry, viaRtmp, &error)) << error.toStdString();
-    ASSERT_TRUE(startDestination(runtime, entry, viaSrt, &error)) << error.toStdString();
-    ASSERT_TRUE(tickUntil(
-        runtime,
-        [&] {
-            return allInState(runtime, {"rtmp", "srt"}, DestinationState::Live);
-        },
-        kLiveTimeout));
+    const QString started = startAllUntilLive(runtime, entry, {viaRtmp, viaSrt}, kLiveTimeout);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
 
     // A viewer of the RTMP stream, recording what it receives.
     StreamRecorder viewer;
@@ -171,14 +165,8 @@ TEST(EntryContentHost, DeletedSceneStopsEveryDestinationOfTheEntry) {
     const DestConfig viaSrt = destination("srt", srt.url());
     const EntryConfig entry = entrySending("efimera", 640, 360, {viaRtmp, viaSrt});
     EntryRuntime runtime;
-    ASSERT_TRUE(startDestination(runtime, entry, viaRtmp, &error)) << error.toStdString();
-    ASSERT_TRUE(startDestination(runtime, entry, viaSrt, &error)) << error.toStdString();
-    ASSERT_TRUE(tickUntil(
-        runtime,
-        [&] {
-            return allInState(runtime, {"rtmp", "srt"}, DestinationState::Live);
-        },
-        kLiveTimeout));
+    const QString started = startAllUntilLive(runtime, entry, {viaRtmp, viaSrt}, kLiveTimeout);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
 
     // Deleted while the streams flow, as a user would.
     ASSERT_TRUE(tickUntil(

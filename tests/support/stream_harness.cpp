@@ -112,6 +112,21 @@ bool allInState(const EntryRuntime& runtime, const QList<QString>& ids, Destinat
     return true;
 }
 
+QString startAllUntilLive(EntryRuntime& runtime, const EntryConfig& entry,
+                          const QList<DestConfig>& destinations,
+                          std::chrono::milliseconds timeout) {
+    QList<QString> ids;
+    for (const DestConfig& destination : destinations) {
+        QString error;
+        if (!startDestination(runtime, entry, destination, &error))
+            return QStringLiteral("could not start %1: %2").arg(destination.id, error);
+        ids.append(destination.id);
+    }
+    const bool live = tickUntil(
+        runtime, [&] { return allInState(runtime, ids, DestinationState::Live); }, timeout);
+    return live ? QString() : QStringLiteral("not every destination reached Live");
+}
+
 const char* stateName(DestinationState state) {
     switch (state) {
     case DestinationState::Idle:

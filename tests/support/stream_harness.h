@@ -42,6 +42,11 @@ DestinationState stateOf(const EntryRuntime& runtime, const QString& id);
 bool allInState(const EntryRuntime& runtime, const QList<QString>& ids, DestinationState state);
 const char* stateName(DestinationState state);
 
+// Starts every destination of `destinations` on `runtime` in order, then ticks until all are
+// Live. Empty on success, otherwise what went wrong.
+QString startAllUntilLive(EntryRuntime& runtime, const EntryConfig& entry,
+                          const QList<DestConfig>& destinations, std::chrono::milliseconds timeout);
+
 // How many host encoders / outputs / services carry this name right now.
 int countHostEncoders(const char* name);
 int countHostOutputs(const char* name);
