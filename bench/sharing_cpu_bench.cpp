@@ -133,7 +133,7 @@ int run() {
             std::fprintf(stderr, "four shared destinations did not stream\n");
             return 1;
         }
-        stopAllAndWait(runtime);
+        stopAllAndAwaitRelease(runtime);
     }
     {
         std::vector<std::unique_ptr<EntryRuntime>> runtimes;
@@ -150,7 +150,7 @@ int run() {
                      &separateFour))
             std::fprintf(stderr, "note: a separate entry left Live during the measurement\n");
         for (auto& runtime : runtimes)
-            stopAllAndWait(*runtime);
+            stopAllAndAwaitRelease(*runtime);
     }
 
     const double reference = one.cpuSeconds / one.wallSeconds;

@@ -94,7 +94,9 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
     obs_output_set_audio_encoder(port->output, port->audioEncoder, 0);
     obs_output_set_service(port->output, port->service);
-    obs_output_set_reconnect_settings(port->output, kHostReconnectRetries, kHostReconnectDelaySecs);
+    // No reconnection by the host: its delays grow with every try, so the engine reconnects on
+    // its own fixed schedule (see kOutageAttemptLimit).
+    obs_output_set_reconnect_settings(port->output, 0, 0);
 
     port->connectSignals(d);
     d.port = std::move(port);

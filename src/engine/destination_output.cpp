@@ -1,5 +1,6 @@
 #include "engine/destination_output.h"
 
+#include "address/address.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
 
@@ -38,6 +39,9 @@ QString codeMessage(int code) {
     }
 }
 
+// Shorter texts would mask ordinary words of a message.
+constexpr qsizetype kMinMaskedSecretLength = 4;
+
 int32_t truncatedKbps(double rate) {
     if (!(rate >= 0)) // also catches NaN
         return 0;
@@ -46,11 +50,23 @@ int32_t truncatedKbps(double rate) {
     return static_cast<int32_t>(rate);
 }
 
+// Host texts may quote the address with its query, or the key itself: neither may reach a
+// card, a notice or the log.
+QString maskedHostText(const QString& text, const QString& key, const QString& passphrase) {
+    QString masked = maskAddressQueries(text);
+    for (const QString& secret : {key, passphrase}) {
+        if (secret.size() >= kMinMaskedSecretLength)
+            masked.replace(secret, QStringLiteral("…"));
+    }
+    return masked;
+}
+
 } // namespace
 
-DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engineClock)
-    : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena), clock(engineClock) {
-}
+DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engineClock,
+                                     HostCallQueue& queue)
+    : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena), clock(engineClock),
+      hostCalls(queue) {}
 
 DestinationOutput::~DestinationOutput() {
     // The port disconnects the handlers before it releases the output, so it must go while
@@ -59,7 +75,13 @@ DestinationOutput::~DestinationOutput() {
 }
 
 void DestinationOutput::onStart() {
+    connecting = false;
     started = true;
+    if (stopRequested) {
+        // Cancelled while connecting: never Live; the next tick stops it at once.
+        cameUpAfterCancel = true;
+        return;
+    }
     if (autoRestart) {
         recoveryAfterSecs = secondsSinceOutage();
         outageStartMs = 0;
@@ -71,18 +93,26 @@ void DestinationOutput::onStart() {
 }
 
 void DestinationOutput::onStop(int code, const QString& lastError) {
+    connecting = false;
     if (code == 0) {
         // A normal stop also ends a restart in progress, so the destination can be removed.
         autoRestart = false;
-        // A forced stop after a failure must not turn that failure into a plain stop.
-        DestinationState current = state.load();
-        while (current != DestinationState::Failed &&
-               !state.compare_exchange_weak(current, DestinationState::Idle)) {
-        }
+        endPlainly();
+        return;
+    }
+    if (state == DestinationState::Failed) {
+        // The stop that follows a failure (a time-out, say) keeps the first message.
+        autoRestart = false;
+        return;
+    }
+    if (stopRequested && state != DestinationState::Live) {
+        // A start the user cancelled ends plainly, whatever the abandoned connection said.
+        autoRestart = false;
+        endPlainly();
         return;
     }
     const bool neverCameUp = !started && !autoRestart;
-    if (stopRequested || isFatalStopCode(code) || neverCameUp || attempts >= kRestartAttemptLimit) {
+    if (stopRequested || isFatalStopCode(code) || neverCameUp || attempts >= kOutageAttemptLimit) {
         autoRestart = false;
         fail(stopCodeText(code, lastError));
         return;
@@ -94,7 +124,7 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
         outageStartMs = nowMs;
         attempts = 0;
         cuts += 1;
-        const QByteArray error = lastError.toUtf8();
+        const QByteArray error = maskedHostText(lastError, key, passphrase).toUtf8();
         moduleLog(LOG_WARNING,
                   "stream dropped by itself (code %d%s%s): restarting it automatically", code,
                   error.isEmpty() ? "" : ", ", error.constData());
@@ -120,10 +150,18 @@ void DestinationOutput::onReconnectSuccess() {
     state = DestinationState::Live;
 }
 
+void DestinationOutput::endPlainly() {
+    // A failure already shown stays: a stop that follows it must not turn it into a plain stop.
+    DestinationState current = state.load();
+    while (current != DestinationState::Failed &&
+           !state.compare_exchange_weak(current, DestinationState::Idle)) {
+    }
+}
+
 void DestinationOutput::fail(const QString& text) {
     {
         std::lock_guard guard(lock_);
-        message_ = text;
+        message_ = maskedHostText(text, key, passphrase);
     }
     state = DestinationState::Failed;
 }
@@ -143,15 +181,33 @@ int32_t DestinationOutput::secondsSinceOutage() const {
 bool DestinationOutput::beginStart(QString* out) {
     state = DestinationState::Starting;
     startNs = clock.nowNs();
+    connecting = true;
     if (port && port->start())
         return true;
+    connecting = false;
     QString text = port ? port->lastError() : QString();
     if (text.isEmpty())
         text = uiText("No se pudo iniciar la emisión.");
     fail(text);
     if (out)
-        *out = text;
+        *out = message();
     return false;
+}
+
+void DestinationOutput::requestHostStop(bool force) {
+    if (!port)
+        return;
+    ++pendingHostCalls;
+    hostCalls.post([this, force] {
+        struct Done {
+            std::atomic<int>& pending;
+            ~Done() { --pending; }
+        } done{pendingHostCalls};
+        if (force)
+            port->forceStop();
+        else
+            port->stop();
+    });
 }
 
 DestinationStatus DestinationOutput::status() const {
@@ -179,36 +235,56 @@ void stopDestination(DestinationOutput& d) {
         d.stopRequestedNs = d.clock.nowNs();
     d.stopRequested = true;
     d.nextRestartMs = 0;
-    if (d.autoRestart && d.port && !d.port->active()) {
+    if (!d.port)
+        return;
+    if (d.connecting) {
+        // The host's plain stop does nothing while it connects; the forced one waits for the
+        // connection attempt (on the host call queue) and ends it at once. For the user the
+        // destination is stopped now: it never shows Live, whatever the server does later.
+        d.autoRestart = false;
+        d.requestHostStop(true);
+        d.endPlainly();
+        return;
+    }
+    if (d.autoRestart && !d.port->active()) {
         // Waiting for an automatic restart: there is nothing running to ask the host about.
         d.autoRestart = false;
         d.state = DestinationState::Idle;
         return;
     }
-    if (d.port)
-        d.port->stop();
+    d.requestHostStop(false);
+}
+
+void retireDestination(std::unique_ptr<DestinationOutput> d) {
+    if (!d)
+        return;
+    HostCallQueue& queue = d->hostCalls;
+    queue.post(
+        [owned = std::shared_ptr<DestinationOutput>(std::move(d))]() mutable { owned.reset(); });
 }
 
 void runRestartStep(DestinationOutput& d) {
-    if (!d.port || d.stopRequested)
+    if (!d.port || d.stopRequested || d.pendingHostCalls > 0)
         return;
     const int64_t due = d.nextRestartMs;
     const int64_t nowMs = d.clock.nowMs();
     if (due == 0 || nowMs < due)
         return;
-    if (d.port->active()) {
+    if (d.port->active() || d.connecting) {
         d.nextRestartMs = nowMs + kActiveRecheckDelayMs;
         return;
     }
     d.nextRestartMs = 0;
-    d.state = DestinationState::Starting;
+    // The state stays Reconnecting, so the status keeps counting the outage and its attempts
+    // until the host reports the stream started again.
     d.startNs = d.clock.nowNs();
+    d.connecting = true;
     if (d.port->start())
         return;
-    if (d.attempts < kRestartAttemptLimit) {
+    d.connecting = false;
+    if (d.attempts < kOutageAttemptLimit) {
         d.attempts += 1;
         d.nextRestartMs = nowMs + kNextRestartDelayMs;
-        d.state = DestinationState::Reconnecting;
         return;
     }
     d.autoRestart = false;
@@ -235,14 +311,21 @@ void collectStatistics(DestinationOutput& d) {
 }
 
 void enforceStartTimeout(DestinationOutput& d) {
+    // Automatic restarts stay Reconnecting: an attempt that hangs is ended by the host's own
+    // connection time-outs and the schedule goes on, however long the outage lasts.
     if (d.state != DestinationState::Starting || d.clock.nowNs() - d.startNs <= kStartTimeoutNs)
         return;
-    // A restart that timed out is over too; left set, it would keep the destination in the
-    // runtime for good.
     d.autoRestart = false;
-    if (d.port)
-        d.port->forceStop();
+    d.requestHostStop(true);
     d.fail(uiText("El servidor no respondió a tiempo."));
+}
+
+void enforceCancel(DestinationOutput& d) {
+    if (!d.cameUpAfterCancel || d.pendingHostCalls > 0)
+        return;
+    d.cameUpAfterCancel = false;
+    if (d.port && d.port->active())
+        d.requestHostStop(true);
 }
 
 void enforceStopTimeout(DestinationOutput& d) {
@@ -251,7 +334,7 @@ void enforceStopTimeout(DestinationOutput& d) {
     if (d.clock.nowNs() - d.stopRequestedNs <= kStopTimeoutNs)
         return;
     d.stopRequestedNs = 0; // once: the host's "stop" signal or the inactive output ends it
-    d.port->forceStop();
+    d.requestHostStop(true);
 }
 
 bool hasEnded(DestinationOutput& d) {

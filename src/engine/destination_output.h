@@ -3,6 +3,7 @@
 #include "config/config_model.h"
 #include "engine/destination_status.h"
 #include "engine/engine_clock.h"
+#include "engine/host_call_queue.h"
 #include "engine/output_port.h"
 
 #include <QString>
@@ -15,21 +16,28 @@
 namespace relaycast {
 
 inline constexpr int kRestartAttemptLimit = 120;
+// The host's own reconnection would space its tries 1.5 times further apart each time (seen:
+// 5, 7.5, 11, 17, 25, 37, 56 s ...), so after a long outage viewers would wait minutes while
+// the server is back. The engine therefore reconnects on its own fixed schedule, and the 300
+// tries at 5 s the host was meant to make are part of that schedule.
+inline constexpr int kHostReconnectRetries = 300;
+inline constexpr int kOutageAttemptLimit = kHostReconnectRetries + kRestartAttemptLimit;
 inline constexpr int64_t kFirstRestartDelayMs = 1500;
 inline constexpr int64_t kNextRestartDelayMs = 5000;
 inline constexpr int64_t kActiveRecheckDelayMs = 500;
 inline constexpr int64_t kStartTimeoutNs = 40LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kInactiveGraceNs = 3LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kStopTimeoutNs = 5LL * 1000 * 1000 * 1000;
-inline constexpr int kHostReconnectRetries = 300;
-inline constexpr int kHostReconnectDelaySecs = 5;
 
 // One destination of a running entry: its host output (behind an OutputPort) and the state the
 // host's output threads and the interface thread share. The four signal handlers touch only
-// the atomics and, under `lock`, the message.
+// the atomics and, under `lock`, the message. Stopping and releasing the host output go
+// through `hostCalls`; a destination is itself destroyed only through that queue (see
+// `retireDestination`), so every call it handed over has run before it goes.
 class DestinationOutput {
 public:
-    explicit DestinationOutput(const DestConfig& dest, EngineClock& clock = steadyClock());
+    explicit DestinationOutput(const DestConfig& dest, EngineClock& clock = steadyClock(),
+                               HostCallQueue& hostCalls = backgroundHostCalls());
     ~DestinationOutput();
     DestinationOutput(const DestinationOutput&) = delete;
     DestinationOutput& operator=(const DestinationOutput&) = delete;
@@ -59,8 +67,17 @@ public:
     int64_t startNs = 0;
     int64_t inactiveSinceNs = 0;
     int64_t stopRequestedNs = 0; // when the user's stop was asked for; 0 when not
+    // A start the host accepted whose connection attempt has not ended yet ("start" or "stop"
+    // not received). The host's plain stop ignores such an output, and releasing it waits for
+    // the connection attempt.
+    std::atomic<bool> connecting{false};
+    // The host came up after the user had already cancelled: it is stopped at the next tick.
+    std::atomic<bool> cameUpAfterCancel{false};
+    // Host calls handed to `hostCalls` that have not run yet.
+    std::atomic<int> pendingHostCalls{0};
 
     EngineClock& clock;
+    HostCallQueue& hostCalls;
 
     // Host signal handlers (host output threads).
     void onStart();
@@ -68,8 +85,11 @@ public:
     void onReconnect();
     void onReconnectSuccess();
 
-    // Stores the message, then marks the destination Failed.
+    // Stores the message (with any address query or key masked), then marks the destination
+    // Failed.
     void fail(const QString& message);
+    // Idle, unless a failure is already shown.
+    void endPlainly();
     QString message() const;
 
     // Whole seconds since the current outage began; 0 when there is none.
@@ -79,6 +99,9 @@ public:
     // (or the generic text), copies it to `out` and returns false.
     bool beginStart(QString* out);
 
+    // Hands a graceful or forced stop of the host output to `hostCalls`.
+    void requestHostStop(bool force);
+
     // The snapshot the panel reads.
     DestinationStatus status() const;
 
@@ -87,8 +110,13 @@ private:
     QString message_;
 };
 
-// The user's stop: no restart afterwards; a pending restart with an inactive output just ends.
+// The user's stop: no restart afterwards; a pending restart with an inactive output just ends;
+// a start still connecting is cancelled (forced, since the host's plain stop ignores it) and
+// never shows Live.
 void stopDestination(DestinationOutput& d);
+
+// Hands the destination to its host call queue, which releases its host objects there.
+void retireDestination(std::unique_ptr<DestinationOutput> d);
 
 // Due automatic restart (tick step 1).
 void runRestartStep(DestinationOutput& d);
@@ -96,6 +124,8 @@ void runRestartStep(DestinationOutput& d);
 void collectStatistics(DestinationOutput& d);
 // Force-stops and fails a destination stuck in Starting for more than 40 s.
 void enforceStartTimeout(DestinationOutput& d);
+// Stops at once a start that came up after the user had cancelled it.
+void enforceCancel(DestinationOutput& d);
 // Force-stops an output still active 5 s after the user asked it to stop: a graceful stop
 // the host never completes would otherwise keep the destination (and its entry) live.
 void enforceStopTimeout(DestinationOutput& d);

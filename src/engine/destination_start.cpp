@@ -2,6 +2,7 @@
 #include "engine/entry_pipeline.h"
 #include "engine/entry_runtime.h"
 
+#include "address/address.h"
 #include "module/ui_text.h"
 
 #include <exception>
@@ -9,7 +10,8 @@
 namespace relaycast {
 namespace {
 
-void recordFailure(EntryRuntime& runtime, const QString& id, const QString& message, QString* out) {
+void recordFailure(EntryRuntime& runtime, const QString& id, const QString& text, QString* out) {
+    const QString message = maskAddressQueries(text);
     DestinationStatus s;
     s.state = DestinationState::Failed;
     s.message = message;
@@ -17,7 +19,7 @@ void recordFailure(EntryRuntime& runtime, const QString& id, const QString& mess
     if (out)
         *out = message;
     if (runtime.outputs.empty())
-        runtime.pipeline.reset();
+        retirePipeline(runtime);
 }
 
 bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
@@ -25,6 +27,14 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
     if (runtime.outputs.contains(dest.id))
         return true;
     runtime.lastStatus.remove(dest.id);
+    if (dest.needsSecretsAgain()) {
+        // Streaming with an empty key would only be refused by the server, or worse, accepted.
+        recordFailure(runtime, dest.id,
+                      uiText("La clave guardada de este destino no se puede abrir en este equipo. "
+                             "Escríbela de nuevo con «✎ Editar»."),
+                      out);
+        return false;
+    }
 
     if (!runtime.pipeline) {
         auto pipeline = std::make_unique<EntryPipeline>();
@@ -37,7 +47,7 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
         runtime.pipeline = std::move(pipeline);
     }
 
-    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock);
+    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
     QString message;
     if (openDestinationOutput(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio,
                               &message) &&
@@ -45,7 +55,7 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
         runtime.outputs.emplace(dest.id, std::move(d));
         return true;
     }
-    d.reset();
+    retireDestination(std::move(d));
     recordFailure(runtime, dest.id, message, out);
     return false;
 }

@@ -106,6 +106,14 @@ void destroyPreviewDisplay(EntryPipeline& pipeline) {
     pipeline.previewWindow = nullptr;
 }
 
+void releasePreviewAndSources(EntryPipeline& pipeline) {
+    destroyPreviewDisplay(pipeline);
+    if (pipeline.view)
+        obs_view_set_source(pipeline.view, 0, nullptr);
+    pipeline.privateScene = nullptr;
+    pipeline.audioTrack.setRoot(nullptr);
+}
+
 void closePipeline(EntryPipeline& pipeline) {
     const bool hadWork = pipeline.videoEncoder || pipeline.view;
 

@@ -51,6 +51,11 @@ void closePipeline(EntryPipeline& pipeline);
 // Destroys the preview display, if any (before the view or widget it draws goes away).
 void destroyPreviewDisplay(EntryPipeline& pipeline);
 
+// Destroys the preview and lets go of the user's scene or source (view channel, private scene,
+// audio captures), so a pipeline waiting for its release holds nothing of the user's scene
+// collection. Interface thread; the encoders and the view stay until closePipeline.
+void releasePreviewAndSources(EntryPipeline& pipeline);
+
 // The preview draw routine registered on a display with the pipeline as parameter.
 void drawPipelinePreview(void* pipeline, uint32_t displayWidth, uint32_t displayHeight);
 

@@ -5,6 +5,8 @@
 
 #include <obs.hpp>
 
+#include <memory>
+
 namespace relaycast {
 namespace {
 
@@ -23,22 +25,23 @@ bool sourceExists(const QByteArray& name) {
     return findHostSource(QString::fromUtf8(name)) != nullptr;
 }
 
-bool everyDestinationEnded(EntryRuntime& runtime) {
+using OutputMap = std::map<QString, std::unique_ptr<DestinationOutput>>;
+
+bool everyDestinationEnded(OutputMap& outputs) {
     bool all = true;
     // Every destination is looked at, so each one's inactive bookkeeping stays current.
-    for (auto& [id, d] : runtime.outputs)
+    for (auto& [id, d] : outputs)
         all = hasEnded(*d) && all;
     return all;
 }
 
 } // namespace
 
-EntryRuntime::EntryRuntime(EngineClock& engineClock) : clock(engineClock) {}
+EntryRuntime::EntryRuntime(EngineClock& engineClock, HostCallQueue& queue)
+    : clock(engineClock), hostCalls(queue) {}
 
 EntryRuntime::~EntryRuntime() {
-    stopAllAndWait(*this);
-    outputs.clear();
-    pipeline.reset();
+    stopAllAndRelease(*this);
 }
 
 void stopAll(EntryRuntime& runtime) {
@@ -46,17 +49,32 @@ void stopAll(EntryRuntime& runtime) {
         stopDestination(*d);
 }
 
-void stopAllAndWait(EntryRuntime& runtime) {
+void stopAllAndRelease(EntryRuntime& runtime) {
     stopAll(runtime);
-    for (int pass = 0; pass < kWaitPasses; ++pass) {
-        if (everyDestinationEnded(runtime))
-            break;
-        runtime.clock.sleepMs(kWaitPassMs);
+    if (!runtime.outputs.empty()) {
+        auto outputs = std::make_shared<OutputMap>(std::move(runtime.outputs));
+        runtime.outputs.clear();
+        EngineClock& clock = runtime.clock;
+        runtime.hostCalls.post([outputs, &clock] {
+            for (int pass = 0; pass < kWaitPasses; ++pass) {
+                if (everyDestinationEnded(*outputs))
+                    break;
+                clock.sleepMs(kWaitPassMs);
+            }
+            // One by one in id order: each release force-stops and awaits its own output.
+            while (!outputs->empty())
+                outputs->erase(outputs->begin());
+        });
     }
-    // Destroyed one by one in id order: each release force-stops and awaits its own output.
-    while (!runtime.outputs.empty())
-        runtime.outputs.erase(runtime.outputs.begin());
-    runtime.pipeline.reset();
+    retirePipeline(runtime);
+}
+
+void retirePipeline(EntryRuntime& runtime) {
+    if (!runtime.pipeline)
+        return;
+    std::shared_ptr<EntryPipeline> pipeline(std::move(runtime.pipeline));
+    releasePreviewAndSources(*pipeline);
+    runtime.hostCalls.post([pipeline]() mutable { pipeline.reset(); });
 }
 
 DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId) {
@@ -71,16 +89,19 @@ void tick(EntryRuntime& runtime) {
         runRestartStep(d);
         collectStatistics(d);
         enforceStartTimeout(d);
+        enforceCancel(d);
         enforceStopTimeout(d);
         if (!hasEnded(d)) {
             ++it;
             continue;
         }
         runtime.lastStatus.insert(it->first, endedStatus(d));
+        std::unique_ptr<DestinationOutput> ended = std::move(it->second);
         it = runtime.outputs.erase(it);
+        retireDestination(std::move(ended));
     }
     if (runtime.outputs.empty()) {
-        runtime.pipeline.reset();
+        retirePipeline(runtime);
         return;
     }
     // The scene or source was deleted or renamed in the host: the whole entry winds down.

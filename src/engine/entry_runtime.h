@@ -4,6 +4,7 @@
 #include "engine/destination_output.h"
 #include "engine/destination_status.h"
 #include "engine/engine_clock.h"
+#include "engine/host_call_queue.h"
 
 #include <QMap>
 #include <QString>
@@ -16,10 +17,13 @@ namespace relaycast {
 struct EntryPipeline;
 
 // The live side of one entry: its shared pipeline (while anything runs) and its destinations.
-// The entry counts as live exactly while `outputs` is not empty. Interface thread only.
+// The entry counts as live exactly while `outputs` is not empty. Interface thread only; the
+// host calls that may wait on the network go to `hostCalls`.
 struct EntryRuntime {
-    explicit EntryRuntime(EngineClock& clock = steadyClock());
-    // Stops and waits for every destination, then releases them and the pipeline.
+    explicit EntryRuntime(EngineClock& clock = steadyClock(),
+                          HostCallQueue& hostCalls = backgroundHostCalls());
+    // Stops every destination and hands them and the pipeline over for release (see
+    // stopAllAndRelease); never waits.
     ~EntryRuntime();
     EntryRuntime(const EntryRuntime&) = delete;
     EntryRuntime& operator=(const EntryRuntime&) = delete;
@@ -28,6 +32,7 @@ struct EntryRuntime {
     std::map<QString, std::unique_ptr<DestinationOutput>> outputs;
     QMap<QString, DestinationStatus> lastStatus;
     EngineClock& clock;
+    HostCallQueue& hostCalls;
 };
 
 // Starts one destination (opening the pipeline first when needed). True when it runs or
@@ -38,9 +43,13 @@ bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const Des
 // Asks every destination to stop, in id order.
 void stopAll(EntryRuntime& runtime);
 
-// Stops everything, waits (at most about 5 s) for the outputs to end, then releases every
-// destination and the pipeline.
-void stopAllAndWait(EntryRuntime& runtime);
+// Stops everything and empties the runtime at once; the host call queue then waits (at most
+// about 5 s) for the outputs to end, releases every destination in id order, then the pipeline.
+void stopAllAndRelease(EntryRuntime& runtime);
+
+// Takes the pipeline out of the runtime: the preview and the user's sources are let go of here,
+// the rest is released on the host call queue after the outputs handed over before it.
+void retirePipeline(EntryRuntime& runtime);
 
 DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId);
 

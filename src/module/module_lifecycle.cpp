@@ -1,5 +1,6 @@
 #include "module/module_lifecycle.h"
 
+#include "engine/host_call_queue.h"
 #include "module/dock.h"
 #include "module/frontend_events.h"
 #include "module/module_log.h"
@@ -59,6 +60,8 @@ void modulePostLoad() {
 void moduleUnload() {
     unregisterFrontendEvents();
     shutDownPanel();
+    // Nothing of the plug-in may still run once its code is unloaded.
+    stopBackgroundHostCalls();
     releaseSrtReferences();
     moduleLog(LOG_INFO, "Relaycast unloaded");
 }

@@ -57,7 +57,8 @@ TEST(DestinationRestart, DroppedStreamIsRestartedAfterOneAndAHalfSecondsAndRecov
     EXPECT_EQ(script->starts, 1); // the first start only
     f.tickAfter(500);
     EXPECT_EQ(script->starts, 2);
-    EXPECT_EQ(f.status(kDest).state, DestinationState::Starting);
+    // Still the outage: the status keeps counting it and its attempts.
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
 
     // The outage keeps counting until the host reports the stream started again.
     f.runFor(2000);
@@ -95,43 +96,47 @@ TEST(DestinationRestart, ServerThatStaysDownIsRetriedEveryFiveSecondsUpToTheLimi
     EXPECT_EQ(msUntilNextStart(f, *script), 1500);
     std::vector<int64_t> gaps;
     int32_t attemptsBeforeLastTry = 0;
-    while (f.has(kDest) && gaps.size() < 200) {
+    while (f.has(kDest) && gaps.size() < 1000) {
         attemptsBeforeLastTry = f.status(kDest).attempts;
         gaps.push_back(msUntilNextStart(f, *script));
     }
 
-    // 120 refused starts in all: the first at 1.5 s, then 119 more 5 s apart; the one made with
-    // 120 attempts counted ends it, and that same tick removes it.
-    EXPECT_EQ(script->starts, 1 + 120);
-    ASSERT_EQ(gaps.size(), 119u);
+    // However long the outage, the tries never spread out: the first at 1.5 s, then every 5 s
+    // (35 minutes in all); the one made with the limit counted ends it, and that same tick
+    // removes it.
+    EXPECT_EQ(script->starts, 1 + kOutageAttemptLimit);
+    ASSERT_EQ(gaps.size(), size_t(kOutageAttemptLimit - 1));
     for (int64_t gap : gaps)
-        EXPECT_EQ(gap, 5000);
-    EXPECT_EQ(attemptsBeforeLastTry, 120);
+        ASSERT_EQ(gap, 5000);
+    EXPECT_EQ(attemptsBeforeLastTry, kOutageAttemptLimit);
     EXPECT_TRUE(script->destroyed);
     const DestinationStatus s = f.status(kDest);
     EXPECT_EQ(s.state, DestinationState::Failed);
     EXPECT_EQ(s.message, kLost.arg("Connection refused"));
 
     f.runFor(10000);
-    EXPECT_EQ(script->starts, 121);
+    EXPECT_EQ(script->starts, 1 + kOutageAttemptLimit);
 }
 
-TEST(DestinationRestart, ConnectionFailuresDuringRestartsKeepGoingUntilTheLimit) {
+TEST(DestinationRestart, ConnectionFailuresDuringRestartsKeepCountingTheOutageUntilTheLimit) {
     FakeRuntime f;
     auto script = f.addLive(kDest);
     DestinationOutput& d = f.at(kDest);
     script->active = false;
     d.onStop(-5, QString());
 
-    // Every restart is accepted, then the connection fails: retried 5 s later each time.
-    for (int attempt = 1; attempt < 120; ++attempt) {
+    // Every restart is accepted, then the connection fails: retried 5 s later each time, and
+    // the status stays on the outage with its attempts all along.
+    for (int attempt = 1; attempt < kOutageAttemptLimit; ++attempt) {
         ASSERT_EQ(msUntilNextStart(f, *script), attempt == 1 ? 1500 : 5000) << attempt;
-        ASSERT_EQ(f.status(kDest).state, DestinationState::Starting);
+        ASSERT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << attempt;
+        ASSERT_EQ(f.status(kDest).attempts, attempt);
         script->active = false;
         d.onStop(-2, QString());
         ASSERT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << attempt;
     }
-    EXPECT_EQ(f.status(kDest).attempts, 120);
+    EXPECT_EQ(f.status(kDest).attempts, kOutageAttemptLimit);
+    EXPECT_GE(f.status(kDest).outageSecs, 2000);
 
     // With the limit reached, the next failed connection ends it with the code's message.
     msUntilNextStart(f, *script);
@@ -142,13 +147,33 @@ TEST(DestinationRestart, ConnectionFailuresDuringRestartsKeepGoingUntilTheLimit)
     EXPECT_EQ(f.status(kDest).cuts, 1);
 }
 
+TEST(DestinationRestart, ServerBackAfterALongOutageIsLiveWithinFiveSeconds) {
+    for (int64_t outageMs : {10000, 60000, 300000, 1234567}) {
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        DestinationOutput& d = f.at(kDest);
+        script->acceptStart = false; // nothing answers while the server is away
+        script->active = false;
+        d.onStop(-5, QString());
+        f.runFor(outageMs);
+
+        script->acceptStart = true;
+        const int64_t waited = msUntilNextStart(f, *script);
+        EXPECT_LE(waited, 5000) << outageMs;
+        d.onStart();
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Live) << outageMs;
+        EXPECT_EQ(f.status(kDest).cuts, 1) << outageMs;
+        EXPECT_EQ(f.status(kDest).recoveryAfterSecs, (outageMs + waited) / 1000) << outageMs;
+    }
+}
+
 TEST(DestinationRestart, LastRefusalWithoutHostTextKeepsTheFixedMessage) {
     FakeRuntime f;
     auto script = f.addLive(kDest);
     script->active = false;
     script->acceptStart = false;
     f.at(kDest).onStop(-5, QString());
-    f.runFor(10 * 60 * 1000);
+    f.runFor(40 * 60 * 1000);
     EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
     EXPECT_EQ(f.status(kDest).message, kLost.arg(QString()));
 }
@@ -238,7 +263,7 @@ TEST(DestinationRestart, RestartWaitsWhileTheOldOutputIsStillActive) {
 
     script->active = false;
     EXPECT_EQ(msUntilNextStart(f, *script), 500);
-    EXPECT_EQ(f.status(kDest).state, DestinationState::Starting);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
 }
 
 TEST(DestinationRestart, HostReconnectionsCountOneCutPerOutage) {
@@ -300,21 +325,24 @@ TEST(DestinationRestart, ServerThatNeverCompletesTheStartIsStoppedAfterFortySeco
     EXPECT_EQ(f.status(kDest).message, "El servidor no respondió a tiempo.");
 }
 
-TEST(DestinationRestart, TimedOutAutomaticRestartEndsAndIsRemoved) {
+TEST(DestinationRestart, HangingRestartAttemptIsLeftToTheHostsTimeOutAndTheOutageGoesOn) {
     FakeRuntime f;
     auto script = f.addLive(kDest);
     DestinationOutput& d = f.at(kDest);
     script->active = false;
     d.onStop(-5, QString());
-    msUntilNextStart(f, *script); // accepted, but "start" never comes
+    msUntilNextStart(f, *script); // accepted, but the connection attempt hangs
 
-    f.runFor(40500);
-    EXPECT_EQ(script->forceStops, 1);
-    EXPECT_EQ(f.status(kDest).state, DestinationState::Failed);
-    EXPECT_EQ(f.status(kDest).message, "El servidor no respondió a tiempo.");
-    f.tickAfter(500);
-    EXPECT_FALSE(f.has(kDest));
-    EXPECT_EQ(script->starts, 2);
+    f.runFor(90000);
+    EXPECT_EQ(script->forceStops, 0);
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
+    EXPECT_GE(f.status(kDest).outageSecs, 90);
+
+    // The host's own connection time-out ends the attempt; the schedule carries on.
+    script->active = false;
+    d.onStop(-2, QStringLiteral("timed out"));
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
+    EXPECT_EQ(msUntilNextStart(f, *script), 5000);
 }
 
 TEST(DestinationRestart, NormalStopDuringAnAutomaticRestartEndsIt) {
@@ -392,7 +420,7 @@ TEST(DestinationRestart, UserStopOfARunningOutputAsksTheHostAndNeverRestarts) {
         EXPECT_EQ(script->starts, 1);
     }
     {
-        // Stopped while a restart was starting: the restart is not retried.
+        // Stopped while a restart was connecting: cancelled, and not retried.
         FakeRuntime f;
         auto script = f.addLive(kDest);
         DestinationOutput& d = f.at(kDest);
@@ -400,12 +428,67 @@ TEST(DestinationRestart, UserStopOfARunningOutputAsksTheHostAndNeverRestarts) {
         d.onStop(-5, QString());
         msUntilNextStart(f, *script);
         stopDestination(d);
-        EXPECT_EQ(script->stops, 1);
+        EXPECT_EQ(script->forceStops, 1);
         d.onStop(0, QString());
         f.runFor(10000);
         EXPECT_FALSE(f.has(kDest));
         EXPECT_EQ(script->starts, 2);
     }
+}
+
+TEST(DestinationRestart, CancelWhileConnectingIsForcedAndNeverShowsLive) {
+    {
+        // The host connects anyway right after the cancel: never Live, stopped at once.
+        FakeRuntime f;
+        auto script = f.addStarting(kDest);
+        DestinationOutput& d = f.at(kDest);
+        stopDestination(d);
+        EXPECT_EQ(script->stops, 0) << "the host's plain stop ignores a connecting output";
+        EXPECT_EQ(script->forceStops, 1);
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+
+        script->active = true;
+        d.onStart();
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+        f.tickAfter(500);
+        EXPECT_EQ(script->forceStops, 2);
+        d.onStop(0, QString());
+        f.tickAfter(500);
+        EXPECT_FALSE(f.has(kDest));
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+        EXPECT_TRUE(f.status(kDest).message.isEmpty());
+    }
+    {
+        // The abandoned connection fails: still a plain end, no error for the user.
+        FakeRuntime f;
+        auto script = f.addStarting(kDest);
+        DestinationOutput& d = f.at(kDest);
+        stopDestination(d);
+        d.onStop(-2, QStringLiteral("connection refused"));
+        f.tickAfter(500);
+        EXPECT_FALSE(f.has(kDest));
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+        EXPECT_TRUE(f.status(kDest).message.isEmpty());
+        EXPECT_EQ(script->starts, 1);
+    }
+}
+
+TEST(DestinationRestart, HostTextsNeverCarryTheKey) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    test::LogCapture log;
+    script->active = false;
+    d.onStop(-5, QStringLiteral("Connection to rtmp://h/app?token=hush failed (key-d1)"));
+    d.onStop(-3, QStringLiteral("Connection to rtmp://h/app?token=hush failed (key-d1)"));
+
+    const QString message = f.status(kDest).message;
+    EXPECT_TRUE(message.startsWith("La clave o la dirección no son válidas."))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains("hush")) << message.toStdString();
+    EXPECT_FALSE(message.contains("key-d1")) << message.toStdString();
+    EXPECT_FALSE(log.lines().join("\n").contains("hush"));
+    EXPECT_FALSE(log.lines().join("\n").contains("key-d1"));
 }
 
 } // namespace

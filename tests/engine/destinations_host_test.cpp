@@ -140,8 +140,8 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
         << describe(runtime, ids);
     EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
 
-    // Stop-and-wait with three live destinations releases everything of the plug-in.
-    stopAllAndWait(runtime);
+    // Stopping all with three live destinations releases everything of the plug-in.
+    stopAllAndAwaitRelease(runtime);
     EXPECT_TRUE(runtime.outputs.empty());
     EXPECT_FALSE(runtime.pipeline);
     EXPECT_EQ(countPluginHostObjects(), 0);
@@ -285,7 +285,7 @@ TEST(DestinationsHost, OpusTravelsOverSrtAndAMissingCodecLeavesNothingBehind) {
             EXPECT_TRUE(runtime.outputs.empty());
             EXPECT_EQ(stateOf(runtime, "o"), DestinationState::Failed);
         }
-        stopAllAndWait(runtime);
+        stopAllAndAwaitRelease(runtime);
     }
     EXPECT_EQ(countPluginHostObjects(), 0);
 

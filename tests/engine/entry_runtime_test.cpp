@@ -198,7 +198,7 @@ TEST(EntryRuntimeStop, StopAllAsksEveryDestinationInIdOrder) {
         EXPECT_TRUE(d->stopRequested) << id.toStdString();
 }
 
-TEST(EntryRuntimeStop, StopAndWaitReturnsAtOnceWhenEveryOutputStops) {
+TEST(EntryRuntimeStop, StopAndReleaseWaitsNotAtAllWhenEveryOutputStops) {
     FakeRuntime f;
     std::shared_ptr<test::FakeOutputScript> scripts[3];
     const char* ids[] = {"a", "b", "c"};
@@ -211,7 +211,7 @@ TEST(EntryRuntimeStop, StopAndWaitReturnsAtOnceWhenEveryOutputStops) {
     scripts[2]->active = false;
     f.at("c").onStop(-5, QString());
 
-    stopAllAndWait(f.runtime);
+    stopAllAndRelease(f.runtime);
     EXPECT_EQ(f.clock.sleepCalls(), 0);
     EXPECT_TRUE(f.runtime.outputs.empty());
     for (const auto& script : scripts)
@@ -219,7 +219,7 @@ TEST(EntryRuntimeStop, StopAndWaitReturnsAtOnceWhenEveryOutputStops) {
     EXPECT_EQ(scripts[2]->stops, 0);
 }
 
-TEST(EntryRuntimeStop, StopAndWaitGivesUpOnAStuckOutputAfterAboutFiveSeconds) {
+TEST(EntryRuntimeStop, StopAndReleaseGivesUpOnAStuckOutputAfterAboutFiveSeconds) {
     FakeRuntime f;
     auto stuck = f.addLive("a");
     stuck->stopDeactivates = false;
@@ -227,7 +227,7 @@ TEST(EntryRuntimeStop, StopAndWaitGivesUpOnAStuckOutputAfterAboutFiveSeconds) {
     DestinationOutput* b = &f.at("b");
     fine->afterStop = [b] { b->onStop(0, QString()); };
 
-    stopAllAndWait(f.runtime);
+    stopAllAndRelease(f.runtime);
     EXPECT_EQ(f.clock.sleepCalls(), 100);
     EXPECT_EQ(f.clock.sleptMs(), 5000);
     EXPECT_TRUE(f.runtime.outputs.empty());
@@ -239,27 +239,62 @@ TEST(EntryRuntimeStop, OutputThatStopsWithoutSignalIsAwaitedForItsGrace) {
     // The output went inactive but the host never said "stop": Live for 3 s more.
     FakeRuntime f;
     auto script = f.addLive(kDest);
-    stopAllAndWait(f.runtime);
+    stopAllAndRelease(f.runtime);
     EXPECT_EQ(f.clock.sleptMs(), 3050);
     EXPECT_TRUE(script->destroyed);
 }
 
-TEST(EntryRuntimeStop, DestroyingARuntimeStopsAndReleasesEverything) {
+TEST(EntryRuntimeStop, DestroyingARuntimeLeavesEveryStopAndReleaseToTheHostCallQueue) {
     test::ManualClock clock;
-    auto runtime = std::make_unique<EntryRuntime>(clock);
+    test::HeldHostCalls queue;
+    auto runtime = std::make_unique<EntryRuntime>(clock, queue);
     auto stuck = test::addFakeDestination(*runtime, "a");
     stuck->stopDeactivates = false;
-    auto fine = test::addFakeDestination(*runtime, "b");
-    DestinationOutput* b = runtime->outputs.at("b").get();
-    b->onStart();
-    fine->afterStop = [b] { b->onStop(0, QString()); };
+    auto connecting = test::addFakeDestination(*runtime, "b");
+    auto live = test::addFakeDestination(*runtime, "c");
+    DestinationOutput* c = runtime->outputs.at("c").get();
+    c->onStart();
+    live->afterStop = [c] { c->onStop(0, QString()); };
+    runtime->outputs.at("a")->onStart();
 
+    // Nothing that can wait on the network happens on the caller's thread.
     runtime.reset();
+    EXPECT_EQ(clock.sleptMs(), 0);
+    for (const auto& script : {stuck, connecting, live}) {
+        EXPECT_EQ(script->stops + script->forceStops, 0);
+        EXPECT_FALSE(script->destroyed);
+    }
+
+    queue.runAll();
     EXPECT_EQ(clock.sleptMs(), 5000);
     EXPECT_EQ(stuck->stops, 1);
-    EXPECT_EQ(fine->stops, 1);
-    EXPECT_TRUE(stuck->destroyed);
-    EXPECT_TRUE(fine->destroyed);
+    EXPECT_EQ(connecting->forceStops, 1) << "a connecting output is cancelled, not asked to stop";
+    EXPECT_EQ(live->stops, 1);
+    for (const auto& script : {stuck, connecting, live})
+        EXPECT_TRUE(script->destroyed);
+}
+
+TEST(EntryRuntimeStop, HeartbeatLeavesStopsAndReleasesToTheHostCallQueue) {
+    test::ManualClock clock;
+    test::HeldHostCalls queue;
+    EntryRuntime runtime(clock, queue);
+    auto script = test::addFakeDestination(runtime, kDest);
+    DestinationOutput& d = *runtime.outputs.at(kDest);
+    d.onStart();
+
+    stopDestination(d);
+    EXPECT_EQ(script->stops, 0);
+    EXPECT_EQ(queue.pending(), 1);
+    queue.runAll();
+    EXPECT_EQ(script->stops, 1);
+
+    d.onStop(0, QString());
+    clock.advanceMs(500);
+    tick(runtime);
+    EXPECT_FALSE(runtime.outputs.contains(kDest));
+    EXPECT_FALSE(script->destroyed) << "released on the queue, not by the heartbeat itself";
+    queue.runAll();
+    EXPECT_TRUE(script->destroyed);
 }
 
 TEST(EntryRuntimeStop, GracefulStopTheHostNeverCompletesIsForcedAfterFiveSeconds) {

@@ -12,7 +12,7 @@ std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, cons
     dest.id = id;
     dest.url = QStringLiteral("rtmp://127.0.0.1/live");
     dest.clave = QStringLiteral("key-") + id;
-    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock);
+    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
     d->port = fake.makePort();
     if (!d->beginStart(nullptr))
         throw std::logic_error("the fake port refused the first start");

@@ -4,6 +4,7 @@
 #include "engine/entry_runtime.h"
 #include "support/fake_output_port.h"
 #include "support/manual_clock.h"
+#include "support/test_host_calls.h"
 
 #include <QString>
 
@@ -22,7 +23,8 @@ struct FakeRuntime {
     static constexpr int64_t kTickMs = 500;
 
     ManualClock clock;
-    EntryRuntime runtime{clock};
+    InlineHostCalls hostCalls;
+    EntryRuntime runtime{clock, hostCalls};
 
     std::shared_ptr<FakeOutputScript> addStarting(const QString& id) {
         return addFakeDestination(runtime, id);

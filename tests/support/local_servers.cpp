@@ -139,6 +139,24 @@ QString RtmpServer::errorLog() const {
     return readFile(dir_.filePath(QStringLiteral("error.log")));
 }
 
+QList<PublishSpan> RtmpServer::publishes(const QString& key) const {
+    QList<PublishSpan> spans;
+    const QStringList lines =
+        readFile(dir_.filePath(QStringLiteral("publish.log"))).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        if (fields.size() != 4 || fields.at(2) != key)
+            continue;
+        const double at = fields.at(0).toDouble();
+        if (fields.at(1) == QStringLiteral("/on_publish") && fields.at(3) == QStringLiteral("204"))
+            spans.append({at, -1});
+        else if (fields.at(1) == QStringLiteral("/on_publish_done") && !spans.isEmpty() &&
+                 spans.last().endedAt < 0)
+            spans.last().endedAt = at;
+    }
+    return spans;
+}
+
 bool RtmpServer::writeConfig(QString* error) {
     const QString d = dir_.path();
     QFile file(dir_.filePath(QStringLiteral("nginx.conf")));
@@ -158,13 +176,17 @@ bool RtmpServer::writeConfig(QString* error) {
       << "    application live {\n      live on;\n      record off;\n"
       << "      notify_method get;\n"
       << "      on_publish http://127.0.0.1:" << httpPort_ << "/on_publish;\n"
+      << "      on_publish_done http://127.0.0.1:" << httpPort_ << "/on_publish_done;\n"
       << "    }\n  }\n}\n"
-      << "http {\n  access_log off;\n";
+      << "http {\n  access_log off;\n"
+      << "  log_format notes '$msec $uri $arg_name $status';\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         c << "  " << temp << "_temp_path " << d << "/" << temp << ";\n";
     // The on_publish check: nginx-rtmp sends the stream name as "name"; any 2xx lets the
     // publisher in, 403 refuses it.
     c << "  server {\n    listen 127.0.0.1:" << httpPort_ << ";\n"
+      << "    access_log " << d << "/publish.log notes;\n"
+      << "    location /on_publish_done { return 204; }\n"
       << "    location /on_publish {\n"
       << "      if ($arg_name = \"" << refusedKey_ << "\") { return 403; }\n"
       << "      return 204;\n    }\n"

@@ -3,6 +3,7 @@
 #include "child_process.h"
 #include "media_probe.h"
 
+#include <QList>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -17,6 +18,13 @@ uint16_t freePort();
 bool waitForTcpListener(uint16_t port, int timeoutMs);
 // Waits up to timeoutMs until a UDP socket is bound to port on 127.0.0.1 (or any address).
 bool waitForUdpListener(uint16_t port, int timeoutMs);
+
+// One publish the RTMP server accepted: when it began and ended (seconds since the epoch, with
+// milliseconds); endedAt is negative while it goes on.
+struct PublishSpan {
+    double startedAt = 0;
+    double endedAt = -1;
+};
 
 // nginx with the RTMP module, alone in a temporary folder, listening only on 127.0.0.1.
 // Application "live" relays every published stream to players; a publish with the refused
@@ -45,6 +53,8 @@ public:
     QString playUrl(const QString& key) const;
     // The server's error log (useful in failure messages).
     QString errorLog() const;
+    // Every publish of stream `key` the server let in, in order.
+    QList<PublishSpan> publishes(const QString& key) const;
 
 private:
     bool writeConfig(QString* error);

@@ -1,5 +1,6 @@
 #include "stream_harness.h"
 
+#include "engine/host_call_queue.h"
 #include "engine/host_output_port.h"
 
 #include <cstring>
@@ -143,25 +144,34 @@ const char* stateName(DestinationState state) {
     return "?";
 }
 
+void stopAllAndAwaitRelease(EntryRuntime& runtime) {
+    stopAllAndRelease(runtime);
+    drainBackgroundHostCalls();
+}
+
 int countHostEncoders(const char* name) {
+    drainBackgroundHostCalls();
     NameCount count{name};
     obs_enum_encoders(countEncoder, &count);
     return count.count;
 }
 
 int countHostOutputs(const char* name) {
+    drainBackgroundHostCalls();
     NameCount count{name};
     obs_enum_outputs(countOutput, &count);
     return count.count;
 }
 
 int countHostServices(const char* name) {
+    drainBackgroundHostCalls();
     NameCount count{name};
     obs_enum_services(countService, &count);
     return count.count;
 }
 
 int countPluginHostObjects() {
+    drainBackgroundHostCalls();
     NameCount count{nullptr, true};
     obs_enum_encoders(countEncoder, &count);
     obs_enum_outputs(countOutput, &count);

@@ -47,7 +47,12 @@ const char* stateName(DestinationState state);
 QString startAllUntilLive(EntryRuntime& runtime, const EntryConfig& entry,
                           const QList<DestConfig>& destinations, std::chrono::milliseconds timeout);
 
-// How many host encoders / outputs / services carry this name right now.
+// Stops every destination of `runtime` and waits until the host call queue has released them
+// and the pipeline (streams ended, recordings complete).
+void stopAllAndAwaitRelease(EntryRuntime& runtime);
+
+// How many host encoders / outputs / services carry this name right now (after the host call
+// queue has run what it was given).
 int countHostEncoders(const char* name);
 int countHostOutputs(const char* name);
 int countHostServices(const char* name);

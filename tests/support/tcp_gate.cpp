@@ -1,0 +1,143 @@
+#include "tcp_gate.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace relaycast::test {
+namespace {
+
+constexpr int kPollMs = 50;
+
+sockaddr_in loopbackAddress(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+// Copies what is readable on `from` to `to`; false when `from` closed or either failed.
+bool pass(int from, int to) {
+    char buffer[16384];
+    const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
+    if (got <= 0)
+        return false;
+    ssize_t sent = 0;
+    while (sent < got) {
+        const ssize_t n = ::send(to, buffer + sent, size_t(got - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+} // namespace
+
+TcpGate::TcpGate(uint16_t targetPort, Mode mode, int delayMs)
+    : targetPort_(targetPort), mode_(mode), delayMs_(delayMs) {}
+
+TcpGate::~TcpGate() {
+    stopping_ = true;
+    cut();
+    if (acceptor_.joinable())
+        acceptor_.join();
+    for (std::thread& t : threads_)
+        t.join();
+    if (listener_ >= 0)
+        ::close(listener_);
+}
+
+bool TcpGate::start() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0)
+        return false;
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr = loopbackAddress(0);
+    socklen_t len = sizeof addr;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return false;
+    port_ = ntohs(addr.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+    return true;
+}
+
+void TcpGate::cut() {
+    std::lock_guard guard(lock_);
+    ++generation_;
+    // shutdown() wakes the relaying threads; each closes its own descriptors.
+    for (int fd : open_)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+void TcpGate::track(int fd) {
+    std::lock_guard guard(lock_);
+    open_.push_back(fd);
+}
+
+void TcpGate::untrack(int fd) {
+    std::lock_guard guard(lock_);
+    open_.erase(std::remove(open_.begin(), open_.end(), fd), open_.end());
+}
+
+void TcpGate::acceptLoop() {
+    while (!stopping_) {
+        pollfd waiting{listener_, POLLIN, 0};
+        if (::poll(&waiting, 1, kPollMs) <= 0)
+            continue;
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        ++accepted_;
+        track(client);
+        const int generation = generation_;
+        std::lock_guard guard(lock_);
+        threads_.emplace_back([this, client, generation] { relay(client, generation); });
+    }
+}
+
+void TcpGate::relay(int client, int generation) {
+    const auto alive = [&] { return !stopping_ && generation_ == generation; };
+    // The mode and delay of the moment the connection came in.
+    const bool silent = mode_ == Mode::Silent;
+    const auto answerAt =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(int(delayMs_));
+    int server = -1;
+    while (alive() && (silent || std::chrono::steady_clock::now() < answerAt)) {
+        pollfd closed{client, POLLRDHUP, 0};
+        if (::poll(&closed, 1, kPollMs) > 0 && (closed.revents & (POLLRDHUP | POLLHUP | POLLERR)))
+            break;
+    }
+    if (alive() && !silent) {
+        server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in target = loopbackAddress(targetPort_);
+        if (server >= 0 &&
+            ::connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
+            track(server);
+            pollfd both[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            while (alive()) {
+                if (::poll(both, 2, kPollMs) <= 0)
+                    continue;
+                if ((both[0].revents && !pass(client, server)) ||
+                    (both[1].revents && !pass(server, client)))
+                    break;
+            }
+            untrack(server);
+        }
+    }
+    if (server >= 0)
+        ::close(server);
+    untrack(client);
+    ::close(client);
+}
+
+} // namespace relaycast::test
