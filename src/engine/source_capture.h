@@ -4,8 +4,11 @@
 
 #include <obs.hpp>
 
+#include <media-io/audio-resampler.h>
+
 #include <QList>
 
+#include <memory>
 #include <mutex>
 
 namespace relaycast {
@@ -24,8 +27,9 @@ struct SourceCapture {
     void attach();
     void detach();
 
-    // One audio packet of the source: muted or empty packets are dropped, a packet without a
-    // second plane is used for both channels.
+    // One audio packet of the source, in the host's channel layout: muted or empty packets are
+    // dropped, a packet without a second plane is used for both channels, and a layout of more
+    // than two channels is mixed down to stereo by the host's own resampler.
     void capture(const audio_data* data, bool muted, float volume);
     // Adds this capture's next block to the outputs.
     void pullInto(float* left, float* right);
@@ -36,7 +40,14 @@ struct SourceCapture {
     AudioCaptureRing ring;
 
 private:
+    struct ResamplerDeleter {
+        void operator()(audio_resampler_t* resampler) const { audio_resampler_destroy(resampler); }
+    };
+
     static void onAudio(void* param, obs_source_t* source, const audio_data* data, bool muted);
+
+    // Only when the host mixes more than two channels; used under `lock`.
+    std::unique_ptr<audio_resampler_t, ResamplerDeleter> downmix_;
 };
 
 // One mixing block: every capture adds its next block to `left` and `right`. The caller holds

@@ -1,6 +1,6 @@
 // What a live entry sends, checked in the streams the servers receive: a live switch between
 // scenes without a cut, the winding down of an entry whose scene is deleted, and the audio of
-// visible and hidden sources.
+// visible, hidden and monitor-only sources.
 
 #include "engine/entry_pipeline.h"
 #include "support/local_servers.h"
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -145,7 +146,7 @@ TEST(EntryContentHost, LiveSwitchChangesThePictureWithoutCuttingTheStreams) {
         EXPECT_EQ(after.outageSecs, 0) << id;
     }
     EXPECT_EQ(runtime.pipeline->videoEncoder.Get(), encoder);
-    stopAllAndWait(runtime);
+    stopAllAndAwaitRelease(runtime);
 
     expectCleanSwitch(srt.recordingPath());
     expectCleanSwitch(viewer.path());
@@ -238,8 +239,8 @@ TEST(EntryContentHost, VisibleSoundIsHeardAndAHiddenOneIsNot) {
             return heard.recordedBytes() > kThreeSeconds && silent.recordedBytes() > kThreeSeconds;
         },
         30s));
-    stopAllAndWait(heardRuntime);
-    stopAllAndWait(silentRuntime);
+    stopAllAndAwaitRelease(heardRuntime);
+    stopAllAndAwaitRelease(silentRuntime);
 
     // The first second may hold the track's start-up; the rest is the steady mix.
     const AudioLevel loud = measureAudio(heard.recordingPath(), 1.0);
@@ -249,4 +250,41 @@ TEST(EntryContentHost, VisibleSoundIsHeardAndAHiddenOneIsNot) {
     EXPECT_GT(loud.samples, 48000);
     EXPECT_GT(loud.rmsDb, -35.0);
     EXPECT_LT(quiet.peakDb, -60.0);
+}
+
+TEST(EntryContentHost, MonitorOnlySoundStaysPrivateUntilItIsSentToTheOutput) {
+    OBSSceneAutoRelease scene = createScene("tono-privado");
+    OBSSourceAutoRelease colour =
+        createColorSource("tono-privado-color", kOpaqueGreen, kCanvasWidth, kCanvasHeight);
+    OBSSourceAutoRelease tone = createToneSource("tono-privado-wav");
+    ASSERT_TRUE(tone);
+    addToScene(scene, colour);
+    addToScene(scene, tone);
+    obs_source_set_monitoring_type(tone, OBS_MONITORING_TYPE_MONITOR_ONLY);
+
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    const DestConfig dest = destination("privado", srt.url());
+    const EntryConfig entry = entrySending("tono-privado", 640, 360, {dest});
+    EntryRuntime runtime;
+    ASSERT_TRUE(startDestination(runtime, entry, dest, &error)) << error.toStdString();
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return srt.recordedBytes() > kThreeSeconds; }, 30s));
+
+    // The user lets the audience hear it too, while the stream runs.
+    obs_source_set_monitoring_type(tone, OBS_MONITORING_TYPE_MONITOR_AND_OUTPUT);
+    const qint64 switchedAt = srt.recordedBytes();
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return srt.recordedBytes() > switchedAt + kThreeSeconds; }, 30s));
+    stopAllAndAwaitRelease(runtime);
+
+    const AudioLevel before = measureAudio(srt.recordingPath(), 1.0, 1.5);
+    const AudioLevel after = measureAudio(srt.recordingPath(), 0, 0);
+    const AudioLevel end =
+        measureAudio(srt.recordingPath(), std::max(0.0, after.samples / 48000.0 - 1.5), 1.5);
+    ASSERT_TRUE(before.ok);
+    ASSERT_TRUE(end.ok);
+    EXPECT_LT(before.peakDb, -60.0) << "a monitor-only source reached the audience";
+    EXPECT_GT(end.rmsDb, -35.0) << "monitor and output: the audience hears it";
 }

@@ -2,6 +2,8 @@
 
 #include "test_host.h"
 
+#include "engine/host_call_queue.h"
+
 #include <obs-nix-platform.h>
 #include <obs.h>
 #include <util/bmem.h>
@@ -37,7 +39,7 @@ HeadlessHost::~HeadlessHost() {
     shutdown();
 }
 
-bool HeadlessHost::start(std::string* error, const char* locale) {
+bool HeadlessHost::start(std::string* error, const char* locale, int speakers) {
     xlib_ = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     auto openDisplay =
         xlib_ ? reinterpret_cast<void* (*)(const char*)>(dlsym(xlib_, "XOpenDisplay")) : nullptr;
@@ -84,7 +86,7 @@ bool HeadlessHost::start(std::string* error, const char* locale) {
     }
     obs_audio_info audio = {};
     audio.samples_per_sec = 48000;
-    audio.speakers = SPEAKERS_STEREO;
+    audio.speakers = static_cast<speaker_layout>(speakers);
     if (!obs_reset_audio(&audio)) {
         *error = "obs_reset_audio failed";
         return false;
@@ -97,6 +99,8 @@ bool HeadlessHost::start(std::string* error, const char* locale) {
 }
 
 long HeadlessHost::shutdown() {
+    // Outputs and pipelines still being released go before the host frees its types.
+    stopBackgroundHostCalls();
     if (obs_initialized())
         obs_shutdown();
     if (!configDir_.empty()) {

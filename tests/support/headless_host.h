@@ -6,8 +6,8 @@
 namespace relaycast::test {
 
 // The real host, started headless for a test or benchmark process (X display, 1280x720 canvas
-// at 30 fps, 48 kHz stereo, the engine's plug-ins only) and shut down when this goes away.
-// Needs an X display: run under xvfb-run.
+// at 30 fps, 48 kHz stereo by default, the engine's plug-ins only) and shut down when this goes
+// away. Needs an X display: run under xvfb-run.
 class HeadlessHost {
 public:
     HeadlessHost() = default;
@@ -15,8 +15,9 @@ public:
     HeadlessHost(const HeadlessHost&) = delete;
     HeadlessHost& operator=(const HeadlessHost&) = delete;
 
-    // False with the reason when the host could not be started.
-    bool start(std::string* error, const char* locale = "es-ES");
+    // False with the reason when the host could not be started. `speakers` is a host
+    // speaker_layout (SPEAKERS_STEREO unless a test needs the host to mix more channels).
+    bool start(std::string* error, const char* locale = "es-ES", int speakers = 2);
     // Shuts the host down; returns the host allocations still alive (0 when nothing leaked).
     long shutdown();
     // The host's module configuration folder (a fresh temporary folder), with a final "/".

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <media-io/audio-io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,6 +16,12 @@
 // (RELAYCAST_HOST_TEST_LOCALE in test_host.h) and runs as its own process.
 extern "C" __attribute__((weak)) const char* relaycastHostTestLocale() {
     return "es-ES";
+}
+
+// The host's speaker layout (SPEAKERS_STEREO); a file that needs the host to mix more channels
+// defines it with RELAYCAST_HOST_TEST_SPEAKERS (test_host.h).
+extern "C" __attribute__((weak)) int relaycastHostTestSpeakers() {
+    return SPEAKERS_STEREO;
 }
 
 // Host allocations a test file may leave alive because of a known defect of the host itself
@@ -29,7 +37,7 @@ int main(int argc, char** argv) {
 
     relaycast::test::HeadlessHost host;
     std::string error;
-    if (!host.start(&error, relaycastHostTestLocale())) {
+    if (!host.start(&error, relaycastHostTestLocale(), relaycastHostTestSpeakers())) {
         std::fprintf(stderr, "host test: could not start the host: %s\n", error.c_str());
         return 1;
     }

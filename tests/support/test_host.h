@@ -24,6 +24,22 @@
         return locale;                                                                             \
     }
 
+// A host test file whose host must mix more than two channels, e.g.
+// RELAYCAST_HOST_TEST_SPEAKERS(SPEAKERS_5POINT1).
+#define RELAYCAST_HOST_TEST_SPEAKERS(layout)                                                       \
+    extern "C" int relaycastHostTestSpeakers() {                                                   \
+        return layout;                                                                             \
+    }
+
+// obs-outputs 29 leaks the video packet it was sending when it finds the RTMP server gone (its
+// send_packet returns early when reading the server fails, without releasing the packet); up to
+// two allocations per dropped connection were seen. A test file that drops RTMP connections
+// `drops` times tolerates that many, and only that: nothing of the plug-in may stay alive.
+#define RELAYCAST_TOLERATE_HOST_LEAKS_OF_DROPPED_CONNECTIONS(drops)                                \
+    extern "C" long relaycastHostTestToleratedLeaks() {                                            \
+        return 2 * (drops);                                                                        \
+    }
+
 namespace relaycast::test {
 
 inline constexpr uint32_t kCanvasWidth = 1280;

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <numbers>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 namespace relaycast::test {
@@ -49,54 +48,58 @@ template <typename T> void putLittleEndian(std::ofstream& out, T value) {
 
 // A whole number of periods fits the file when the frequency divides the rate, so the loop
 // seam is click-free for the usual test frequencies.
-bool writeToneWav(const std::filesystem::path& file, int frequencyHz, double amplitude) {
+bool writeToneWav(const std::filesystem::path& file, int frequencyHz, double amplitude,
+                  int channels, int toneChannel) {
     const uint32_t frames = kToneRate * kToneSeconds;
-    const uint32_t dataBytes = frames * 2;
+    const uint32_t dataBytes = frames * 2 * uint32_t(channels);
     std::ofstream out(file, std::ios::binary);
     out.write("RIFF", 4);
     putLittleEndian<uint32_t>(out, 36 + dataBytes);
     out.write("WAVEfmt ", 8);
     putLittleEndian<uint32_t>(out, 16);
     putLittleEndian<uint16_t>(out, 1); // PCM
-    putLittleEndian<uint16_t>(out, 1); // mono
+    putLittleEndian<uint16_t>(out, uint16_t(channels));
     putLittleEndian<uint32_t>(out, kToneRate);
-    putLittleEndian<uint32_t>(out, kToneRate * 2);
-    putLittleEndian<uint16_t>(out, 2);
+    putLittleEndian<uint32_t>(out, kToneRate * 2 * uint32_t(channels));
+    putLittleEndian<uint16_t>(out, uint16_t(2 * channels));
     putLittleEndian<uint16_t>(out, 16);
     out.write("data", 4);
     putLittleEndian<uint32_t>(out, dataBytes);
     for (uint32_t i = 0; i < frames; ++i) {
         const double phase = 2.0 * std::numbers::pi * frequencyHz * double(i) / kToneRate;
-        putLittleEndian<uint16_t>(
-            out, uint16_t(int16_t(std::lround(amplitude * 32767.0 * std::sin(phase)))));
+        const auto sample = int16_t(std::lround(amplitude * 32767.0 * std::sin(phase)));
+        for (int channel = 0; channel < channels; ++channel)
+            putLittleEndian<uint16_t>(out, uint16_t(channel == toneChannel ? sample : 0));
     }
     return bool(out);
 }
 
 } // namespace
 
-std::string toneWavPath(int frequencyHz, double amplitude) {
+std::string toneWavPath(int frequencyHz, double amplitude, int channels, int toneChannel) {
     static std::mutex lock;
     static ToneFolder folder;
-    static std::map<std::pair<int, long>, std::string> written;
+    static std::map<std::string, std::string> written;
 
     std::lock_guard guard(lock);
-    const std::pair<int, long> key{frequencyHz, std::lround(amplitude * 1e6)};
+    const std::string key = "tone-" + std::to_string(frequencyHz) + "-" +
+                            std::to_string(std::lround(amplitude * 1e6)) + "-" +
+                            std::to_string(channels) + "-" + std::to_string(toneChannel);
     if (auto it = written.find(key); it != written.end())
         return it->second;
     if (folder.path().empty())
         return {};
-    const std::filesystem::path file = folder.path() / ("tone-" + std::to_string(key.first) + "-" +
-                                                        std::to_string(key.second) + ".wav");
-    if (!writeToneWav(file, frequencyHz, amplitude)) {
+    const std::filesystem::path file = folder.path() / (key + ".wav");
+    if (!writeToneWav(file, frequencyHz, amplitude, channels, toneChannel)) {
         std::fprintf(stderr, "tone source: could not write %s\n", file.c_str());
         return {};
     }
     return written[key] = file.string();
 }
 
-OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz, double amplitude) {
-    const std::string file = toneWavPath(frequencyHz, amplitude);
+OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz, double amplitude,
+                                      int channels, int toneChannel) {
+    const std::string file = toneWavPath(frequencyHz, amplitude, channels, toneChannel);
     if (file.empty())
         return nullptr;
     OBSDataAutoRelease settings = obs_data_create();

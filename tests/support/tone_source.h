@@ -8,13 +8,17 @@
 
 namespace relaycast::test {
 
-// A host media source ("ffmpeg_source") looping a sine tone (mono WAV, 48 kHz, peak
-// `amplitude` of full scale) from a file written once per process. It plays from its creation
-// whether or not it is shown anywhere.
+// A host media source ("ffmpeg_source") looping a sine tone (48 kHz WAV, peak `amplitude` of
+// full scale) from a file written once per process. It plays from its creation whether or not
+// it is shown anywhere. Mono by default; with `channels` > 1 the tone is only on channel
+// `toneChannel` (in WAV order: for 6 channels L, R, centre, LFE, rear L, rear R) and the others
+// are silent.
 OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz = 440,
-                                      double amplitude = 0.5);
+                                      double amplitude = 0.5, int channels = 1,
+                                      int toneChannel = 0);
 
 // The WAV file behind such a source (written on first use, removed at process exit).
-std::string toneWavPath(int frequencyHz = 440, double amplitude = 0.5);
+std::string toneWavPath(int frequencyHz = 440, double amplitude = 0.5, int channels = 1,
+                        int toneChannel = 0);
 
 } // namespace relaycast::test

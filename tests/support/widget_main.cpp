@@ -20,6 +20,12 @@ extern "C" __attribute__((weak)) const char* relaycastHostTestLocale() {
     return "es-ES";
 }
 
+// Host allocations a test file may leave alive because of a known defect of the host itself;
+// such a file defines this with the count and the reason.
+extern "C" __attribute__((weak)) long relaycastHostTestToleratedLeaks() {
+    return 0;
+}
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
@@ -42,7 +48,7 @@ int main(int argc, char** argv) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         leaks = host.shutdown();
     }
-    if (leaks != 0) {
+    if (leaks > relaycastHostTestToleratedLeaks()) {
         std::fprintf(stderr, "widget test: %ld host allocation(s) still alive after shutdown\n",
                      leaks);
         return 1;
