@@ -35,6 +35,16 @@ void NoWheelComboBox::wheelEvent(QWheelEvent* event) {
         QComboBox::wheelEvent(event);
 }
 
+WheelProofComboBox::WheelProofComboBox(QWidget* parent) : QComboBox(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+WheelProofComboBox::~WheelProofComboBox() = default;
+
+void WheelProofComboBox::wheelEvent(QWheelEvent* event) {
+    event->ignore(); // the dock scrolls instead
+}
+
 NoWheelSpinBox::NoWheelSpinBox(QWidget* parent) : QSpinBox(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setKeyboardTracking(false);

@@ -18,6 +18,17 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 };
 
+// Combo box that never takes the mouse wheel, focused or not: for a control that changes what a
+// live show sends, which only a deliberate pick from its list may do.
+class WheelProofComboBox : public QComboBox {
+public:
+    explicit WheelProofComboBox(QWidget* parent = nullptr);
+    ~WheelProofComboBox() override;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+};
+
 // Spin box with the same wheel rule; commits only finished edits (no keyboard tracking),
 // selects its whole text when entered, and clamps a typed out-of-range number on commit.
 class NoWheelSpinBox : public QSpinBox {

@@ -72,6 +72,10 @@ struct SwitchChoices {
 } // namespace
 
 void SalidasPanel::rebuildCards() {
+    guarded("Error inesperado al actualizar el panel.", [this] { rebuildCardsUnguarded(); });
+}
+
+void SalidasPanel::rebuildCardsUnguarded() {
     destroyPreviewDisplays();
     previews.clear();
     destinationWidgets.clear();
@@ -151,11 +155,10 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
     switchLayout->setContentsMargins(0, 0, 0, 0);
     switchLayout->setSpacing(4);
     switchLayout->addWidget(new QLabel(uiText("Emite ahora:"), switchRow));
-    auto* combo = new QComboBox(switchRow);
+    auto* combo = new WheelProofComboBox(switchRow);
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(6);
     combo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    combo->setFocusPolicy(Qt::StrongFocus);
     combo->setToolTip(uiText("Cambia lo que emite esta entrada sin cortar la emisión"));
     for (const QString& name : sceneNames)
         combo->addItem(QString::fromUtf8("🎬 ") + name, name);

@@ -3,6 +3,7 @@
 
 #include "editor/ui_helpers.h"
 #include "engine/entry_pipeline.h"
+#include "engine/host_call_queue.h"
 #include "engine/host_source_lookup.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
@@ -29,7 +30,21 @@ QString sentSourceName(const EntryRuntime& runtime) {
 
 } // namespace
 
+void SalidasPanel::guarded(const char* fallback, const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        showNotice(uiText("Error inesperado: %1").arg(QString::fromUtf8(e.what())), true);
+    } catch (...) {
+        showNotice(uiText(fallback), true);
+    }
+}
+
 void SalidasPanel::deleteEntry(const QString& entryId) {
+    guarded("Error inesperado al borrar la entrada.", [&] { deleteEntryUnguarded(entryId); });
+}
+
+void SalidasPanel::deleteEntryUnguarded(const QString& entryId) {
     if (!findEntry(entryId))
         return;
     const bool live = isEntryLive(entryId);
@@ -169,20 +184,14 @@ void SalidasPanel::followLiveScene() {
 
 void SalidasPanel::stopAllRuntimes() {
     try {
-        // Every output starts closing at once; then each runtime waits for its own.
+        // Nothing waits here: the outputs close and are released on the host call queue.
         for (auto& [id, runtime] : runtimes) {
             if (runtime)
-                stopAll(*runtime);
-        }
-        for (auto& runtime : retiringRuntimes)
-            stopAll(*runtime);
-        for (auto& [id, runtime] : runtimes) {
-            if (runtime)
-                stopAllAndWait(*runtime);
+                stopAllAndRelease(*runtime);
         }
         runtimes.clear();
         for (auto& runtime : retiringRuntimes)
-            stopAllAndWait(*runtime);
+            stopAllAndRelease(*runtime);
         retiringRuntimes.clear();
     } catch (...) {
         moduleLog(LOG_WARNING, "could not stop all streams when changing collection");
@@ -205,6 +214,10 @@ void SalidasPanel::onHostExit() {
     updateChecker->cancelAndJoin();
     destroyPreviewDisplays();
     stopAllRuntimes();
+    // The host frees its outputs and encoders right after this event: ours must be gone first.
+    const long long waitedMs = drainBackgroundHostCalls();
+    if (waitedMs > 0)
+        moduleLog(LOG_INFO, "waited %lld ms at exit for streams to close", waitedMs);
 }
 
 } // namespace relaycast

@@ -57,6 +57,14 @@ void SalidasPanel::saveWithNotice() {
         showNotice(error + uiText(" Los cambios siguen funcionando, pero no se recordarán al "
                                   "cerrar OBS."),
                    true);
+    else
+        showProtectionWarning();
+}
+
+void SalidasPanel::showProtectionWarning() {
+    const QString warning = configStore->takeProtectionWarning();
+    if (!warning.isEmpty())
+        showNotice(warning, true);
 }
 
 void SalidasPanel::announceDestinationChange(const EntryConfig& entry,

@@ -75,11 +75,13 @@ QPaintEngine* PreviewWidget::paintEngine() const {
 }
 
 void SalidasPanel::onPreviewToggled(const QString& entryId, bool on) {
-    if (on)
-        previewEnabled.insert(entryId);
-    else
-        previewEnabled.remove(entryId);
-    refreshStatus();
+    guarded("Error inesperado al mostrar la vista previa.", [&] {
+        if (on)
+            previewEnabled.insert(entryId);
+        else
+            previewEnabled.remove(entryId);
+        refreshStatus();
+    });
 }
 
 void SalidasPanel::refreshPreview(const QString& entryId, PreviewWidget* preview,

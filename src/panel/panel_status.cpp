@@ -6,6 +6,7 @@
 #include "panel/salidas_panel.h"
 #include "panel/status_line.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -21,10 +22,14 @@ void SalidasPanel::onRefreshTick() {
     try {
         ++tickCount;
         tickRuntimes();
-        if (isVisible())
+        if (isVisible()) {
             refreshStatus();
-        else
+        } else {
+            // Cuts, recoveries and losses are told even while the dock is hidden or in another
+            // tab; only the painting waits.
+            announceStateChanges();
             destroyPreviewDisplays(); // a hidden dock costs no rendering
+        }
     } catch (const std::exception& e) {
         showNotice(uiText("Error al actualizar el panel: %1").arg(QString::fromUtf8(e.what())),
                    true);
@@ -52,7 +57,24 @@ void SalidasPanel::tickRuntimes() {
     }
 }
 
+void SalidasPanel::announceStateChanges() {
+    for (const EntryConfig& entry : currentEntries()) {
+        const auto found = runtimes.find(entry.id);
+        const EntryRuntime* runtime = found != runtimes.end() ? found->second.get() : nullptr;
+        for (const DestConfig& destination : entry.destinos) {
+            const DestinationStatus status =
+                runtime ? destinationStatus(*runtime, destination.id) : DestinationStatus{};
+            const int state = static_cast<int>(status.state);
+            const int previous = lastDestinationState.value(destination.id, 0);
+            if (previous != state)
+                announceDestinationChange(entry, destination, previous, status);
+            lastDestinationState.insert(destination.id, state);
+        }
+    }
+}
+
 void SalidasPanel::refreshStatus() {
+    announceStateChanges();
     for (const EntryConfig& entry : currentEntries()) {
         const auto found = runtimes.find(entry.id);
         EntryRuntime* runtime = found != runtimes.end() ? found->second.get() : nullptr;
@@ -61,7 +83,7 @@ void SalidasPanel::refreshStatus() {
         refreshSwitchRow(entry.id, runtime);
         for (const DestConfig& destination : entry.destinos) {
             if (destinationWidgets.contains(destination.id))
-                refreshDestination(entry, destination, runtime);
+                refreshDestination(destination, runtime);
         }
     }
 }
@@ -77,8 +99,8 @@ void SalidasPanel::refreshSwitchRow(const QString& entryId, EntryRuntime* runtim
         return;
     }
     row->show();
-    // Never move the selection under the user's hands.
-    if (combo->hasFocus())
+    // Never move the selection under the user's hands, nor in a list they have open.
+    if (combo->hasFocus() || combo->view()->isVisible())
         return;
     const QString current =
         runtime->pipeline ? QString::fromUtf8(runtime->pipeline->sourceName) : QString();
@@ -90,21 +112,18 @@ void SalidasPanel::refreshSwitchRow(const QString& entryId, EntryRuntime* runtim
     }
 }
 
-void SalidasPanel::refreshDestination(const EntryConfig& entry, const DestConfig& destination,
-                                      EntryRuntime* runtime) {
+void SalidasPanel::refreshDestination(const DestConfig& destination, EntryRuntime* runtime) {
     const DestinationStatus status =
         runtime ? destinationStatus(*runtime, destination.id) : DestinationStatus{};
     const bool active = runtime && runtime->outputs.count(destination.id) != 0;
 
-    const int state = static_cast<int>(status.state);
-    const int previous = lastDestinationState.value(destination.id, 0);
-    if (previous != state)
-        announceDestinationChange(entry, destination, previous, status);
-    lastDestinationState.insert(destination.id, state);
-
     const auto [label, button] = destinationWidgets.value(destination.id);
 
-    const StatusLine line = destinationStatusLine(status);
+    // An idle destination whose saved key cannot be opened here says so before anything is tried.
+    const StatusLine line =
+        !active && status.state == DestinationState::Idle && destination.needsSecretsAgain()
+            ? missingSecretLine()
+            : destinationStatusLine(status);
     label->fullText = line.text;
     label->updateElided();
     // Re-setting an identical style sheet would re-polish the label twice a second.

@@ -2,6 +2,7 @@
 
 #include "config/config_store.h"
 #include "editor/input_widgets.h"
+#include "engine/host_call_queue.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
@@ -74,6 +75,7 @@ SalidasPanel::SalidasPanel(ConfigStore* store, const QString& startupNotice, QWi
 
     if (!startupNotice.isEmpty())
         showNotice(startupNotice, true);
+    showProtectionWarning(); // the load may have rewritten the file already
 
     rebuildCards();
 
@@ -94,11 +96,12 @@ SalidasPanel::~SalidasPanel() {
     refreshTimer->stop();
     // A request in progress is aborted, never waited out.
     updateChecker->cancelAndJoin();
-    // Displays go before the preview widgets they draw on; each runtime then stops and waits
-    // for its outputs.
+    // Displays go before the preview widgets they draw on; each runtime then stops, and the
+    // panel goes only with the host (exit, unload), so its outputs are awaited here.
     destroyPreviewDisplays();
     runtimes.clear();
     retiringRuntimes.clear();
+    drainBackgroundHostCalls();
 }
 
 QSize SalidasPanel::sizeHint() const {

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -40,7 +41,8 @@ public:
     // `configStore` is not owned and must outlive the panel. A non-empty `startupNotice` is
     // shown as an error notice.
     SalidasPanel(ConfigStore* configStore, const QString& startupNotice, QWidget* parent = nullptr);
-    // Stops the heartbeat and destroys every runtime (each waits for its outputs).
+    // Stops the heartbeat, stops every runtime and waits until their outputs are released (the
+    // panel only goes with the host).
     ~SalidasPanel() override;
 
     QSize sizeHint() const override;
@@ -74,6 +76,8 @@ public:
     // Notices: one line at the bottom; errors stay (and are logged), information hides after 8 s.
     void showNotice(const QString& text, bool isError);
     void saveWithNotice();
+    // Shows, once per session, that keys had to be saved unencrypted.
+    void showProtectionWarning();
     void announceDestinationChange(const EntryConfig& entry, const DestConfig& destination,
                                    int previous, const DestinationStatus& status);
 
@@ -103,13 +107,21 @@ public:
     bool refreshTimerActive() const;
 
 private:
+    // Runs a handler's body so that nothing escapes into the host: a standard exception becomes
+    // the notice "Error inesperado: %1", anything else the handler's own `fallback` notice.
+    void guarded(const char* fallback, const std::function<void()>& body);
+    void rebuildCardsUnguarded();
+    void deleteEntryUnguarded(const QString& entryId);
+
     QFrame* buildCard(const EntryConfig& entry, const QStringList& sceneNames,
                       const QStringList& sourceNames);
     QWidget* buildDestinationRow(QWidget* card, const QString& entryId,
                                  const DestConfig& destination);
     void refreshSwitchRow(const QString& entryId, EntryRuntime* runtime);
-    void refreshDestination(const EntryConfig& entry, const DestConfig& destination,
-                            EntryRuntime* runtime);
+    void refreshDestination(const DestConfig& destination, EntryRuntime* runtime);
+    // Compares every destination's state with the last one seen and raises the cut, recovery
+    // and loss notices; runs every heartbeat, visible or not.
+    void announceStateChanges();
     void refreshPreview(const QString& entryId, PreviewWidget* preview, EntryRuntime* runtime);
     void tickRuntimes();
     void openDownloadUrl();

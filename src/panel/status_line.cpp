@@ -44,6 +44,11 @@ StatusLine destinationStatusLine(const DestinationStatus& status) {
     return {uiText("Parado"), QString()};
 }
 
+StatusLine missingSecretLine() {
+    return {uiText("⚠ Falta la clave: escríbela de nuevo con «✎ Editar»"),
+            QStringLiteral("color: #e0a030;")};
+}
+
 QString destinationButtonText(bool active, DestinationState state) {
     if (!active)
         return uiText("▶ Emitir");

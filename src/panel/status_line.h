@@ -14,6 +14,9 @@ struct StatusLine {
 
 StatusLine destinationStatusLine(const DestinationStatus& status);
 
+// The line of a destination whose saved key could not be opened on this computer.
+StatusLine missingSecretLine();
+
 // "■ Cancelar" while an active destination connects, "■ Parar" while it is otherwise active,
 // "▶ Emitir" when it has no output.
 QString destinationButtonText(bool active, DestinationState state);

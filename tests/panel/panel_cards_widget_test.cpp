@@ -22,6 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+
 using namespace relaycast;
 using namespace relaycast::test;
 using namespace std::chrono_literals;
@@ -345,6 +348,47 @@ TEST(PanelCards, AFailedSaveIsAnnouncedAndTheDeletionStaysInEffect) {
         ". Los cambios siguen funcionando, pero no se recordarán al cerrar OBS.")))
         << panel.noticeLine()->text().toStdString();
     EXPECT_EQ(panel.noticeLine()->styleSheet(), QStringLiteral("color: #e0524d;"));
+}
+
+TEST(PanelCards, ADestinationWhoseSavedKeyCannotBeOpenedAsksForItAndNeverStarts) {
+    OBSSceneAutoRelease scene = createScene("escena-clave");
+    PanelWorld world;
+    DestConfig dest = destination("d1", "rtmp://127.0.0.1/live");
+    dest.storedClave = {QStringLiteral("dpapi:AAAA"), false, {}};
+    world.entries() << entry("e1", "escena-clave", {dest});
+    auto panel = world.openPanel();
+    EXPECT_EQ(statusTextOf(*panel, "d1"),
+              QString::fromUtf8("⚠ Falta la clave: escríbela de nuevo con «✎ Editar»"));
+
+    clickDestination(*panel, "d1");
+    EXPECT_EQ(panel->noticeLine()->text(),
+              QString::fromUtf8("No se pudo emitir: La clave guardada de este destino no se puede "
+                                "abrir en este equipo. Escríbela de nuevo con «✎ Editar»."));
+    EXPECT_FALSE(panel->isEntryLive("e1"));
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+TEST(PanelCards, AFailureInAHandlerBecomesANoticeAndNothingEscapesIntoTheHost) {
+    PanelWorld world;
+    world.entries() << entry("e1", "escena-fallo", {destination("d1", "rtmp://127.0.0.1/live")});
+    auto panel = world.openPanel();
+    const auto noticeAfter = [&](const std::function<void()>& handler) {
+        EXPECT_NO_THROW(handler());
+        return panel->noticeLine()->text();
+    };
+
+    world.frontend.failWith([] { throw 7; });
+    EXPECT_EQ(noticeAfter([&] { panel->rebuildCards(); }),
+              QString::fromUtf8("Error inesperado al actualizar el panel."));
+    EXPECT_EQ(noticeAfter([&] { panel->deleteEntry("e1"); }),
+              QString::fromUtf8("Error inesperado al borrar la entrada."));
+    EXPECT_EQ(noticeAfter([&] { panel->onPreviewToggled("e1", true); }),
+              QString::fromUtf8("Error inesperado al mostrar la vista previa."));
+
+    world.frontend.failWith([] { throw std::runtime_error("sin escenas"); });
+    EXPECT_EQ(noticeAfter([&] { panel->rebuildCards(); }),
+              QString::fromUtf8("Error inesperado: sin escenas"));
+    world.frontend.failWith(nullptr);
 }
 
 } // namespace

@@ -7,8 +7,11 @@
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +100,36 @@ TEST_F(PanelFollowing, ALiveFollowingEntrySendsTheMappedOrLiveSceneAndStaysWhenT
     EXPECT_EQ(destinationStatus(*panel->runtimeOf("e1"), "d1").cuts, 0);
     // The saved entry keeps the editor's choice.
     EXPECT_EQ(world.entries().front().fuente, QStringLiteral("sigue-a"));
+
+    // The wheel over the switch never changes a live show, focused or not.
+    QComboBox* combo = panel->switchCombo("e1");
+    for (bool focused : {false, true}) {
+        if (focused)
+            combo->setFocus();
+        for (int delta : {-120, 120}) {
+            const QPoint at = combo->rect().center();
+            QWheelEvent wheel(at, combo->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(combo, &wheel);
+        }
+        pumpFor(600ms);
+        EXPECT_EQ(sent(*panel, "e1"), QByteArray("sigue-b")) << "focused: " << focused;
+        EXPECT_EQ(combo->currentData().toString(), QStringLiteral("sigue-b"));
+    }
+    combo->clearFocus();
+
+    // A list the user has open does not move under them; it catches up once closed.
+    combo->showPopup();
+    ASSERT_TRUE(pumpUntil([&] { return combo->view()->isVisible(); }, 2s));
+    const int shownIndex = combo->currentIndex();
+    world.frontend.setCurrentScene(obs_scene_get_source(c));
+    panel->followLiveScene();
+    pumpFor(1200ms);
+    EXPECT_EQ(sent(*panel, "e1"), QByteArray("sigue-c"));
+    EXPECT_EQ(combo->currentIndex(), shownIndex);
+    combo->hidePopup();
+    EXPECT_TRUE(pumpUntil(
+        [&] { return combo->currentData().toString() == QStringLiteral("sigue-c"); }, 5s));
 }
 
 TEST_F(PanelFollowing, ASwitchWithoutAPipelineSaysTheEntryIsNotStreaming) {

@@ -17,6 +17,8 @@ FakeFrontend::~FakeFrontend() {
 }
 
 std::vector<OBSSource> FakeFrontend::scenes() {
+    if (fault_)
+        fault_();
     if (!hostScenes_)
         return scenes_;
     std::vector<OBSSource> result;
@@ -52,6 +54,8 @@ void FakeFrontend::setCurrentScene(obs_source_t* scene) {
 }
 
 QString FakeFrontend::currentSceneCollection() {
+    if (fault_)
+        fault_();
     return collection_;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QDockWidget;
@@ -33,6 +34,10 @@ public:
     QString currentSceneCollection() override;
     void setCurrentSceneCollection(const QString& name);
 
+    // From now on the scenes list and the collection name run `fault` first (which throws, as a
+    // host in trouble might); null makes them answer again.
+    void failWith(std::function<void()> fault) { fault_ = std::move(fault); }
+
     // An accepted panel is put into a dock widget the fake owns, as the host does; a refused
     // one stays with the caller.
     bool addDock(QWidget* panel, const char* id, const char* title) override;
@@ -50,6 +55,7 @@ public:
     void destroyDock();
 
 private:
+    std::function<void()> fault_;
     bool hostScenes_ = true;
     std::vector<OBSSource> scenes_;
     OBSSource currentScene_;
