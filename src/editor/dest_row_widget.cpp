@@ -66,12 +66,21 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     hintLabel_ = new QLabel(this);
     hintLabel_->setEnabled(false);
 
+    queryWarning_ = new QLabel(
+        uiText("OBS escribe esta dirección tal cual en su registro, también lo que va tras «?». "
+               "Pon la clave en su campo."),
+        this);
+    queryWarning_->setWordWrap(true);
+    queryWarning_->setStyleSheet(QStringLiteral("color: #e0a030;"));
+    queryWarning_->hide();
+
     grid->addWidget(templateCombo_, 0, 0, 1, 2);
     grid->addWidget(removeButton_, 0, 2);
     grid->addWidget(addressEdit_, 1, 0, 1, 3);
     grid->addWidget(keyEdit_, 2, 0);
     grid->addWidget(passphraseEdit_, 2, 1);
     grid->addWidget(hintLabel_, 3, 0, 1, 3);
+    grid->addWidget(queryWarning_, 4, 0, 1, 3);
 
     connect(templateCombo_, qOverload<int>(&QComboBox::activated), this,
             &DestRowWidget::onTemplateActivated);
@@ -115,10 +124,24 @@ void DestRowWidget::onAddressChanged(const QString& text) {
 }
 
 void DestRowWidget::refreshKind() {
-    const AddressPresentation p = addressPresentation(classifyAddress(addressEdit_->text()));
+    const QString address = addressEdit_->text();
+    const AddressKind kind = classifyAddress(address);
+    const AddressPresentation p = addressPresentation(kind);
     hintLabel_->setText(p.hint);
-    keyEdit_->setPlaceholderText(p.keyPlaceholder);
+    // A saved key this computer cannot open stays saved until a new one is typed here.
+    const QString unopened =
+        uiText("Clave guardada que no se puede abrir aquí: escríbela de nuevo");
+    const bool keyUnopened = !source_.storedClave.stored.isEmpty() && !source_.storedClave.opened;
+    keyEdit_->setPlaceholderText(keyUnopened ? unopened : p.keyPlaceholder);
+    if (!source_.storedContrasena.stored.isEmpty() && !source_.storedContrasena.opened)
+        passphraseEdit_->setPlaceholderText(unopened);
     passphraseEdit_->setVisible(p.showPassphrase);
+
+    const bool hasQuery = address.contains(QLatin1Char('?'));
+    addressEdit_->setEchoMode(hasQuery && !secretsVisible_ ? QLineEdit::Password
+                                                           : QLineEdit::Normal);
+    // The host's RTMP and SRT outputs both quote the address in its log, query included.
+    queryWarning_->setVisible(hasQuery && kind != AddressKind::Invalid);
 }
 
 QString DestRowWidget::validationMessage(int number) const {
@@ -126,9 +149,11 @@ QString DestRowWidget::validationMessage(int number) const {
 }
 
 void DestRowWidget::setSecretsVisible(bool visible) {
+    secretsVisible_ = visible;
     const QLineEdit::EchoMode mode = visible ? QLineEdit::Normal : QLineEdit::Password;
     keyEdit_->setEchoMode(mode);
     passphraseEdit_->setEchoMode(mode);
+    refreshKind();
 }
 
 } // namespace relaycast

@@ -42,7 +42,8 @@ public:
     // Empty when the row may be saved; otherwise the complete message for row `number`.
     QString validationMessage(int number) const;
 
-    // Clear text or password echo for the key and passphrase fields.
+    // Clear text or password echo for the key and passphrase fields, and for the address while
+    // it carries a query (where keys travel too).
     void setSecretsVisible(bool visible);
 
     // The destination the row was built from; only its id is used again.
@@ -53,6 +54,8 @@ public:
     QLineEdit* keyEdit() const { return keyEdit_; }
     QLineEdit* passphraseEdit() const { return passphraseEdit_; }
     QLabel* hintLabel() const { return hintLabel_; }
+    // Shown while an address carries a query: the host writes addresses to its log as they are.
+    QLabel* queryWarningLabel() const { return queryWarning_; }
     QToolButton* removeButton() const { return removeButton_; }
 
 private:
@@ -67,6 +70,8 @@ private:
     QLineEdit* keyEdit_ = nullptr;
     QLineEdit* passphraseEdit_ = nullptr;
     QLabel* hintLabel_ = nullptr;
+    QLabel* queryWarning_ = nullptr;
+    bool secretsVisible_ = false;
     bool applyingTemplate_ = false;
     RemoveCallback removeCallback_;
 };
