@@ -21,8 +21,16 @@ struct ReadConfig {
 // Secrets come back as plain text.
 ReadConfig readConfigDocument(const QJsonObject& root);
 
-// Builds the top-level object of a settings file, protecting the secrets.
+// What writing a settings document had to do with secrets it could not protect.
+struct WriteOutcome {
+    bool storedInClear = false; // some secret went out in the clear (no usable protection)
+};
+
+// Builds the top-level object of a settings file, protecting the secrets. A secret that could
+// not be opened when read is written back as it was stored until the user replaced it; a value
+// that was stored protected is never written in the clear (its old protected form is kept).
 QJsonObject writeConfigDocument(const QMap<QString, CollectionConfig>& collections,
-                                const QList<EncoderProfile>& profiles);
+                                const QList<EncoderProfile>& profiles,
+                                WriteOutcome* outcome = nullptr);
 
 } // namespace relaycast

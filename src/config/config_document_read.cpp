@@ -34,6 +34,20 @@ SceneMatchMap readEquivalences(const QJsonObject& object) {
     return matches;
 }
 
+// The plain value of a stored secret, remembering how it was stored when it was protected.
+QString openStored(const QString& stored, StoredSecret& kept, ReadConfig& outcome) {
+    bool ok = true;
+    const QString plain = unprotectSecret(stored, ok);
+    if (!isStoredInClear(stored)) {
+        kept.stored = stored;
+        kept.opened = ok;
+        kept.openedAs = plain;
+    }
+    if (!ok)
+        outcome.unprotectFailed = true;
+    return plain;
+}
+
 // Reads one destination; false when it must be dropped (no address stored at all).
 bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& outcome) {
     dest.id = idOrNew(object);
@@ -41,14 +55,9 @@ bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& ou
     const QString storedClave = jsonString(object.value(QLatin1String("clave")));
     const QString storedContrasena = jsonString(object.value(QLatin1String("contrasena")));
 
-    bool urlOk = true;
-    bool claveOk = true;
-    bool contrasenaOk = true;
-    dest.url = unprotectSecret(storedUrl, urlOk);
-    dest.clave = unprotectSecret(storedClave, claveOk);
-    dest.contrasena = unprotectSecret(storedContrasena, contrasenaOk);
-    if (!urlOk || !claveOk || !contrasenaOk)
-        outcome.unprotectFailed = true;
+    dest.url = openStored(storedUrl, dest.storedUrl, outcome);
+    dest.clave = openStored(storedClave, dest.storedClave, outcome);
+    dest.contrasena = openStored(storedContrasena, dest.storedContrasena, outcome);
 
     if (needsReprotection(storedClave, storedContrasena, storedUrl))
         outcome.needsReprotection = true;
@@ -59,7 +68,7 @@ bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& ou
         return false;
     // The address was stored but could not be opened: keep the destination so the user sees
     // it and can type the address again.
-    dest.url = QStringLiteral("?");
+    dest.url = QString::fromLatin1(DestConfig::kUnopenedUrl);
     return true;
 }
 

@@ -4,20 +4,36 @@
 
 #include <QJsonArray>
 
+#include <optional>
+
 namespace relaycast {
 namespace {
 
-// Only addresses with a query can carry a key; plain addresses stay readable in the file.
-QString storedUrl(const QString& url) {
-    return url.contains(QLatin1Char('?')) ? protectSecret(url) : url;
+// The stored form of one secret (`placeholder` is what the value shows while unopened).
+QString storedForm(const QString& value, const StoredSecret& was, const QString& placeholder,
+                   WriteOutcome& outcome) {
+    if (!was.stored.isEmpty() && !was.opened && value == placeholder)
+        return was.stored; // kept as it is until the user types it again
+    if (const std::optional<QString> sealed = protectSecretChecked(value))
+        return *sealed;
+    if (!was.stored.isEmpty() && was.opened && was.openedAs == value)
+        return was.stored; // protected before: never rewritten in the clear
+    outcome.storedInClear = true;
+    return value;
 }
 
-QJsonObject destinationObject(const DestConfig& dest) {
+QJsonObject destinationObject(const DestConfig& dest, WriteOutcome& outcome) {
+    // Only addresses with a query can carry a key; plain addresses stay readable in the file.
+    const QString url = dest.url.contains(QLatin1Char('?'))
+                            ? storedForm(dest.url, dest.storedUrl,
+                                         QString::fromLatin1(DestConfig::kUnopenedUrl), outcome)
+                            : dest.url;
     QJsonObject object;
     object.insert(QLatin1String("id"), dest.id);
-    object.insert(QLatin1String("url"), storedUrl(dest.url));
-    object.insert(QLatin1String("clave"), protectSecret(dest.clave));
-    object.insert(QLatin1String("contrasena"), protectSecret(dest.contrasena));
+    object.insert(QLatin1String("url"), url);
+    object.insert(QLatin1String("clave"), storedForm(dest.clave, dest.storedClave, {}, outcome));
+    object.insert(QLatin1String("contrasena"),
+                  storedForm(dest.contrasena, dest.storedContrasena, {}, outcome));
     return object;
 }
 
@@ -28,7 +44,7 @@ QJsonObject equivalencesObject(const SceneMatchMap& matches) {
     return object;
 }
 
-QJsonObject entryObject(const EntryConfig& entry) {
+QJsonObject entryObject(const EntryConfig& entry, WriteOutcome& outcome) {
     QJsonObject object;
     object.insert(QLatin1String("id"), entry.id);
     object.insert(QLatin1String("fuente"), entry.fuente);
@@ -50,7 +66,7 @@ QJsonObject entryObject(const EntryConfig& entry) {
 
     QJsonArray destinations;
     for (const DestConfig& dest : entry.destinos)
-        destinations.append(destinationObject(dest));
+        destinations.append(destinationObject(dest, outcome));
     object.insert(QLatin1String("destinos"), destinations);
     return object;
 }
@@ -70,12 +86,14 @@ QJsonObject profileObject(const EncoderProfile& profile) {
 } // namespace
 
 QJsonObject writeConfigDocument(const QMap<QString, CollectionConfig>& collections,
-                                const QList<EncoderProfile>& profiles) {
+                                const QList<EncoderProfile>& profiles, WriteOutcome* outcome) {
+    WriteOutcome local;
+    WriteOutcome& result = outcome ? *outcome : local;
     QJsonObject collectionsObject;
     for (auto it = collections.begin(); it != collections.end(); ++it) {
         QJsonArray entries;
         for (const EntryConfig& entry : it.value())
-            entries.append(entryObject(entry));
+            entries.append(entryObject(entry, result));
         QJsonObject collection;
         collection.insert(QLatin1String("entradas"), entries);
         collectionsObject.insert(it.key(), collection);

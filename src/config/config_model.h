@@ -8,6 +8,16 @@
 
 namespace relaycast {
 
+// A secret as the settings file held it when it was stored protected. Kept so that a value this
+// computer cannot open (another account, a restored profile, a lost key file) is written back
+// unchanged until the user types a new one, and so that a protected value is never rewritten in
+// the clear when protection is unavailable.
+struct StoredSecret {
+    QString stored;      // the protected text as read; empty when it was plain or absent
+    bool opened = false; // whether it opened here
+    QString openedAs;    // the plain text it opened to
+};
+
 // One destination of an entry. In memory the three texts are always plain; protection exists
 // only in the settings file.
 struct DestConfig {
@@ -16,7 +26,22 @@ struct DestConfig {
     QString clave;      // RTMP stream key, or SRT stream ID
     QString contrasena; // SRT passphrase
 
-    friend bool operator==(const DestConfig&, const DestConfig&) = default;
+    // How the secrets above were stored when read (nothing for a new destination).
+    StoredSecret storedUrl;
+    StoredSecret storedClave;
+    StoredSecret storedContrasena;
+
+    // Shown instead of an address that could not be opened.
+    static constexpr const char* kUnopenedUrl = "?";
+
+    // A secret of this destination is stored but could not be opened here, and the user has
+    // not typed it again yet: the destination cannot stream until they do.
+    bool needsSecretsAgain() const;
+
+    // The destination itself; how the file stored it does not count.
+    friend bool operator==(const DestConfig& a, const DestConfig& b) {
+        return a.id == b.id && a.url == b.url && a.clave == b.clave && a.contrasena == b.contrasena;
+    }
 };
 
 // Scene equivalences of a following entry: live host scene -> scene (or source) sent instead.

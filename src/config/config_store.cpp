@@ -54,14 +54,20 @@ bool ConfigStore::load(QString* message) {
         return true;
 
     QFile file(path_);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto unreadable = [&] {
+        // Nothing of it is trusted or copied, and nothing may overwrite it.
         saveBlocked_ = true;
         setMessage(message, uiText("No se pudo leer el archivo de configuración (%1). Se empieza "
                                    "sin entradas guardadas.")
                                 .arg(file.errorString()));
         return false;
-    }
+    };
+    if (!file.open(QIODevice::ReadOnly))
+        return unreadable();
     const QByteArray bytes = file.readAll();
+    // A read that failed half-way is not a damaged file: the file may be perfectly fine.
+    if (file.error() != QFileDevice::NoError)
+        return unreadable();
     file.close();
 
     QJsonParseError parseError;
@@ -100,8 +106,15 @@ bool ConfigStore::save(QString* message) {
         return false;
     }
 
-    const QByteArray bytes =
-        QJsonDocument(writeConfigDocument(collections_, profiles_)).toJson(QJsonDocument::Indented);
+    WriteOutcome outcome;
+    const QByteArray bytes = QJsonDocument(writeConfigDocument(collections_, profiles_, &outcome))
+                                 .toJson(QJsonDocument::Indented);
+    if (outcome.storedInClear && !protectionWarned_) {
+        protectionWarned_ = true;
+        protectionWarning_ =
+            uiText("No se pudieron cifrar las claves de emisión nuevas porque la clave de cifrado "
+                   "de tu usuario no se puede usar; se han guardado sin cifrar.");
+    }
 
     const QString folder = QFileInfo(path_).absolutePath();
     if (!QDir().mkpath(folder)) {

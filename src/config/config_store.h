@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QString>
 
+#include <utility>
+
 namespace relaycast {
 
 // Owns the whole configuration (entries of every scene collection and the encoder profiles)
@@ -27,11 +29,17 @@ public:
 
     const QString& path() const { return path_; }
     bool saveBlocked() const { return saveBlocked_; }
+
+    // Once per session: the warning that some key had to be written in the clear because no
+    // protection was available, empty otherwise (and after it was taken).
+    QString takeProtectionWarning() { return std::exchange(protectionWarning_, QString()); }
     const QMap<QString, CollectionConfig>& collections() const { return collections_; }
 
 private:
     QString path_;
     bool saveBlocked_ = false;
+    bool protectionWarned_ = false;
+    QString protectionWarning_;
     QMap<QString, CollectionConfig> collections_;
     QList<EncoderProfile> profiles_;
 };

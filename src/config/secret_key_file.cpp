@@ -137,8 +137,11 @@ KeyCache& keyCache() {
     return cache;
 }
 
+// Only a key nobody else could have written or read is trusted: a regular file of the user's own,
+// readable by them alone, of exactly the key size.
 bool isKeyFile(const struct stat& info) {
-    return S_ISREG(info.st_mode) && info.st_size == static_cast<off_t>(kSecretKeySize);
+    return S_ISREG(info.st_mode) && info.st_size == static_cast<off_t>(kSecretKeySize) &&
+           info.st_uid == ::getuid() && (info.st_mode & 07777) == 0600;
 }
 
 bool readKeyFileUncached(const QByteArray& path, SecretKey& key, struct stat& identity) {
@@ -184,9 +187,10 @@ bool readOrCreateKeyFile(const QString& path, SecretKey& key) {
     const QByteArray encoded = QFile::encodeName(path);
     struct stat info {};
     // An existing but unusable key file is left alone: replacing it would make every secret
-    // sealed with it unreadable for good.
+    // sealed with it unreadable for good. It may also be one another process placed an instant
+    // ago, so it is read once more.
     if (::lstat(encoded.constData(), &info) == 0)
-        return false;
+        return readKeyFile(path, key);
     return createKeyFile(encoded) && readKeyFile(path, key);
 }
 

@@ -21,8 +21,8 @@ struct SecretKey {
     ~SecretKey();
 };
 
-// Reads the key file at `path`. False when it is missing or is not a regular file of exactly
-// the key size; never creates anything.
+// Reads the key file at `path`. False when it is missing, or is not a regular file of exactly
+// the key size owned by the user with mode 0600; never creates anything.
 bool readKeyFile(const QString& path, SecretKey& key);
 
 // Reads the key file, first creating it with a fresh random key (file 0600, folder 0700) when

@@ -15,6 +15,11 @@
 namespace relaycast {
 
 QString protectSecret(const QString& text) {
+    // Written in the clear when it fails; the next load notices and tries again.
+    return protectSecretChecked(text).value_or(text);
+}
+
+std::optional<QString> protectSecretChecked(const QString& text) {
     if (text.isEmpty())
         return QString();
     QByteArray plain = text.toUtf8();
@@ -24,7 +29,7 @@ QString protectSecret(const QString& text) {
                                               CRYPTPROTECT_UI_FORBIDDEN, &output);
     SecureZeroMemory(plain.data(), static_cast<SIZE_T>(plain.size()));
     if (!protectedOk)
-        return text; // written in the clear; the next load notices and tries again
+        return std::nullopt;
     const QByteArray blob(reinterpret_cast<const char*>(output.pbData),
                           static_cast<qsizetype>(output.cbData));
     LocalFree(output.pbData);

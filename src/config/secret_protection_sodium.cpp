@@ -16,7 +16,7 @@ void wipe(QByteArray& bytes) {
 
 } // namespace
 
-QString protectSecret(const QString& text) {
+std::optional<QString> protectSecretChecked(const QString& text) {
     if (text.isEmpty())
         return QString();
     QByteArray plain = text.toUtf8();
@@ -24,8 +24,13 @@ QString protectSecret(const QString& text) {
         secret_store::sealSecret(plain, secret_store::defaultContext());
     wipe(plain);
     if (!blob)
-        return text; // written in the clear; the next load notices and tries again
+        return std::nullopt;
     return QLatin1String(kProtectedPrefix) + QString::fromLatin1(blob->toBase64());
+}
+
+QString protectSecret(const QString& text) {
+    // Written in the clear when it fails; the next load notices and tries again.
+    return protectSecretChecked(text).value_or(text);
 }
 
 QString unprotectSecret(const QString& text, bool& ok) {

@@ -193,6 +193,40 @@ TEST(SecretProtection, PublicFunctionsFailWhenTheKeyFileIsGone) {
     EXPECT_FALSE(ok);
 }
 
+TEST(SecretProtection, KeyFileIsTrustedOnlyWhenItIsTheUsersOwnAndPrivate) {
+    PrivateUserFolders folders;
+    const QString stored = protectSecret(QStringLiteral("clave"));
+    const QByteArray key = testing::readBytes(folders.keyFile());
+    const auto opens = [&] {
+        bool ok = false;
+        return unprotectSecret(stored, ok) == QStringLiteral("clave") && ok &&
+               protectSecretChecked(QStringLiteral("otra")).has_value();
+    };
+    ASSERT_TRUE(opens());
+    const QByteArray path = QFile::encodeName(folders.keyFile());
+
+    ASSERT_EQ(::chmod(path.constData(), 0640), 0);
+    EXPECT_FALSE(opens()) << "readable by the group";
+    ASSERT_EQ(::chmod(path.constData(), 0400), 0);
+    EXPECT_FALSE(opens()) << "mode 0400";
+    ASSERT_EQ(::chmod(path.constData(), 0600), 0);
+    EXPECT_TRUE(opens());
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.constData(), 4321, 4321), 0);
+        EXPECT_FALSE(opens()) << "another user's file";
+        ASSERT_EQ(::chown(path.constData(), 0, 0), 0);
+        EXPECT_TRUE(opens());
+    }
+
+    // A link to a good key is not the key file either; nothing replaces it.
+    const QString real = folders.root() + QStringLiteral("/elsewhere.key");
+    ASSERT_TRUE(QFile::rename(folders.keyFile(), real));
+    ASSERT_TRUE(QFile::link(real, folders.keyFile()));
+    EXPECT_FALSE(opens());
+    EXPECT_TRUE(QFileInfo(folders.keyFile()).isSymLink());
+    EXPECT_EQ(testing::readBytes(real), key);
+}
+
 TEST(SecretProtection, ProcessesCreatingTheKeyAtOnceAgreeOnOne) {
     constexpr int kRounds = 10;
     constexpr int kProcesses = 4;

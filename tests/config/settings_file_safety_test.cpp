@@ -39,6 +39,22 @@ EntryConfig sampleEntry(const QString& fuente, int destinations = 1) {
     return entry;
 }
 
+// The first destination of entry `entry` of collection "c" as a settings file stores it.
+QJsonObject storedDestination(const QJsonObject& root, int entry = 0) {
+    return root.value(QLatin1String("colecciones"))
+        .toObject()
+        .value(QLatin1String("c"))
+        .toObject()
+        .value(QLatin1String("entradas"))
+        .toArray()
+        .at(entry)
+        .toObject()
+        .value(QLatin1String("destinos"))
+        .toArray()
+        .at(0)
+        .toObject();
+}
+
 class SettingsFileSafety : public ::testing::Test {
 protected:
     QString path() const { return folders.settingsPath(); }
@@ -179,6 +195,88 @@ TEST_F(SettingsFileSafety, UnreadableFileBlocksSaving) {
     EXPECT_FALSE(store.save());
     QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     EXPECT_EQ(readBytes(path()), QByteArray("{}"));
+}
+
+TEST_F(SettingsFileSafety, ReadThatFailsAfterOpeningIsNotTakenForADamagedFile) {
+    // Opening works, reading fails with an I/O error: this process's own memory file at
+    // address 0 behaves so. The settings file may be fine: nothing is copied aside or replaced.
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path()).absolutePath()));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), path()));
+    QString message;
+    EXPECT_FALSE(store.load(&message));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("No se pudo leer el archivo de configuración (")))
+        << message.toStdString();
+    EXPECT_TRUE(store.saveBlocked());
+    EXPECT_FALSE(QFileInfo::exists(asidePath()));
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("a")));
+    EXPECT_FALSE(store.save());
+    EXPECT_TRUE(QFileInfo(path()).isSymLink()) << "the file that failed to read was replaced";
+}
+
+TEST_F(SettingsFileSafety, KeysThatCannotBeOpenedStayInTheFileUntilTheUserReplacesThem) {
+    EntryConfig entry = sampleEntry(QStringLiteral("a"));
+    entry.destinos[0].url = QStringLiteral("srt://127.0.0.1:9000?streamid=publicar");
+    entry.destinos[0].contrasena = QStringLiteral("frase-secreta");
+    store.entriesOf(QStringLiteral("c")).append(entry);
+    ASSERT_TRUE(store.save());
+    const QJsonObject sealed = testing::readJsonObject(path());
+    // The key file is lost (a restored profile, another account): nothing opens any more.
+    ASSERT_TRUE(QFile::remove(folders.keyFile()));
+
+    QString message;
+    ASSERT_TRUE(store.load(&message));
+    EXPECT_FALSE(message.isEmpty());
+    DestConfig& loaded = store.entriesOf(QStringLiteral("c"))[0].destinos[0];
+    EXPECT_TRUE(loaded.needsSecretsAgain());
+    EXPECT_EQ(loaded.url, QStringLiteral("?"));
+    EXPECT_TRUE(loaded.clave.isEmpty());
+
+    // Any other change is saved with the unopened values exactly as they were.
+    store.entriesOf(QStringLiteral("c"))[0].nombre = QStringLiteral("renombrada");
+    ASSERT_TRUE(store.save());
+    EXPECT_EQ(storedDestination(testing::readJsonObject(path())), storedDestination(sealed));
+
+    // Once the user types them again, the new values replace them.
+    DestConfig& typed = store.entriesOf(QStringLiteral("c"))[0].destinos[0];
+    typed.url = QStringLiteral("srt://127.0.0.1:9000?streamid=nuevo");
+    typed.clave = QStringLiteral("clave-nueva");
+    typed.contrasena = QStringLiteral("frase-nueva");
+    EXPECT_FALSE(typed.needsSecretsAgain());
+    ASSERT_TRUE(store.save());
+    ASSERT_TRUE(store.load());
+    const DestConfig& reread = store.entriesOf(QStringLiteral("c"))[0].destinos[0];
+    EXPECT_EQ(reread.url, QStringLiteral("srt://127.0.0.1:9000?streamid=nuevo"));
+    EXPECT_EQ(reread.clave, QStringLiteral("clave-nueva"));
+    EXPECT_EQ(reread.contrasena, QStringLiteral("frase-nueva"));
+}
+
+TEST_F(SettingsFileSafety, KeysThatCannotBeProtectedAreToldOnceAndOldOnesStayProtected) {
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("a")));
+    ASSERT_TRUE(store.save());
+    ASSERT_TRUE(store.load());
+    const QString protectedBefore =
+        storedDestination(testing::readJsonObject(path())).value(QLatin1String("clave")).toString();
+    ASSERT_TRUE(protectedBefore.startsWith(QStringLiteral("dpapi:")));
+    EXPECT_TRUE(store.takeProtectionWarning().isEmpty());
+
+    // The key file becomes unusable: readable by others now.
+    ASSERT_TRUE(QFile::setPermissions(folders.keyFile(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("b")));
+    ASSERT_TRUE(store.save());
+    EXPECT_EQ(store.takeProtectionWarning(),
+              QStringLiteral("No se pudieron cifrar las claves de emisión nuevas porque la clave "
+                             "de cifrado de tu usuario no se puede usar; se han guardado sin "
+                             "cifrar."));
+    const QJsonObject written = testing::readJsonObject(path());
+    EXPECT_EQ(storedDestination(written).value(QLatin1String("clave")).toString(), protectedBefore)
+        << "a key that was protected is never written in the clear";
+    EXPECT_EQ(storedDestination(written, 1).value(QLatin1String("clave")).toString(),
+              QStringLiteral("clave-0"));
+    ASSERT_TRUE(store.save());
+    EXPECT_TRUE(store.takeProtectionWarning().isEmpty()) << "told once per session";
+    EXPECT_EQ(modeOf(folders.keyFile()), 0644) << "an unusable key file is never replaced";
 }
 
 TEST_F(SettingsFileSafety, SaveReportsAFolderThatCannotBeCreated) {
