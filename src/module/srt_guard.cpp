@@ -37,6 +37,19 @@ void* loadLibrary(const std::string& name) {
 void* findSymbol(void* library, const char* name) {
     return dlsym(library, name);
 }
+
+// The build the host's own SRT code calls into: a host plug-in's reference to srt_startup binds
+// to the first definition in the process's global scope, which may belong to a library other
+// than the one that plug-in lists (Debian's OBS carries two builds). A reference on the handle,
+// and the file it came from.
+void* libraryBoundBySrtStartup(std::string& path) {
+    void* entry = dlsym(RTLD_DEFAULT, "srt_startup");
+    Dl_info info{};
+    if (!entry || !dladdr(entry, &info) || !info.dli_fname)
+        return nullptr;
+    path = info.dli_fname;
+    return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+}
 #endif
 
 // The library the host already uses wins over one we would load ourselves: only its start-up
@@ -66,6 +79,15 @@ std::vector<std::string> SrtGuard::defaultLibraryNames() {
 }
 
 void SrtGuard::acquire() {
+#ifndef _WIN32
+    std::string path;
+    if (void* library = libraryBoundBySrtStartup(path)) {
+        attempted_ = true;
+        libraryPath_ = path;
+        takeReferences(library);
+        return;
+    }
+#endif
     acquireFrom(defaultLibraryNames());
 }
 
@@ -76,6 +98,10 @@ void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames) {
         moduleLog(LOG_WARNING, "SRT library not found; streams to SRT servers may cut each other");
         return;
     }
+    takeReferences(library);
+}
+
+void SrtGuard::takeReferences(void* library) {
     auto startup = reinterpret_cast<StartupFn>(findSymbol(library, "srt_startup"));
     auto cleanup = reinterpret_cast<CleanupFn>(findSymbol(library, "srt_cleanup"));
     if (!startup || !cleanup)
@@ -97,6 +123,7 @@ void SrtGuard::release() {
     count_ = 0;
     cleanup_ = nullptr;
     attempted_ = false;
+    libraryPath_.clear();
 }
 
 namespace {

@@ -11,8 +11,9 @@ class SrtGuard {
 public:
     static constexpr int kMaxReferences = 1000;
 
-    // Takes the references on the first SRT library found (already loaded, else loadable) and
-    // logs the result. The library handle is never released.
+    // Takes the references on the SRT library the process resolves srt_startup to (the build
+    // the host's own SRT streams use), else on the first of the default names found (already
+    // loaded, else loadable), and logs the result. The library handle is never released.
     void acquire();
     // The same over an explicit list of library names, tried in order.
     void acquireFrom(const std::vector<std::string>& libraryNames);
@@ -21,6 +22,9 @@ public:
     void release();
 
     int referenceCount() const { return count_; }
+    // The file of the library the references were taken on, when found through the process's
+    // own resolution; empty otherwise.
+    const std::string& libraryPath() const { return libraryPath_; }
     // Whether acquisition was attempted since construction or the last release.
     bool attempted() const { return attempted_; }
 
@@ -29,7 +33,10 @@ public:
 
 private:
     using CleanupFn = int (*)();
+    void takeReferences(void* library);
+
     CleanupFn cleanup_ = nullptr;
+    std::string libraryPath_;
     int count_ = 0;
     bool attempted_ = false;
 };
