@@ -1,10 +1,12 @@
-// The cost of one panel heartbeat (engine ticks, audio capture refresh, status repaint) over a
-// show of 20 entries with 5 destinations each, 10 of them live, in a shown dock; and the same
-// with the dock painted at once afterwards. The live entries have real pipelines (view, video
+// The cost of one heartbeat (the entry controller's engine ticks, audio capture refresh and
+// state detection, then the dock's status repaint) over a show of 20 entries with 5
+// destinations each, 10 of them live, in a shown dock; and the same with the dock painted at
+// once afterwards. The live entries have real pipelines (view, video
 // encoder, audio track) on the host; their destinations sit on scripted output ports that
 // report a steady 6 Mbit/s, so no encoding runs. Run under xvfb-run.
 
 #include "config/config_store.h"
+#include "engine/entry_controller.h"
 #include "engine/entry_pipeline.h"
 #include "panel/salidas_panel.h"
 #include "support/fake_frontend.h"
@@ -37,6 +39,7 @@ struct Show {
     FakeFrontend frontend;
     OBSSceneAutoRelease scene = createScene("bench-panel");
     OBSSourceAutoRelease colour = createColorSource("bench-panel-color", kOpaqueRed, 640, 360);
+    EntryController controller{store};
     std::unique_ptr<SalidasPanel> panel;
     std::vector<std::shared_ptr<FakeOutputScript>> scripts;
 
@@ -54,14 +57,14 @@ struct Show {
             entry.id = QStringLiteral("e%1").arg(i);
             entries << entry;
         }
-        panel = std::make_unique<SalidasPanel>(&store, QString());
+        panel = std::make_unique<SalidasPanel>(controller, QString());
         panel->resize(360, 900);
         panel->show();
         QApplication::processEvents();
 
         for (int i = 0; i < kLiveEntries; ++i) {
             const EntryConfig& entry = entries[i];
-            EntryRuntime& runtime = panel->runtimeFor(entry.id);
+            EntryRuntime& runtime = controller.runtimeFor(entry.id);
             runtime.pipeline = std::make_unique<EntryPipeline>();
             QString error;
             if (!openPipeline(*runtime.pipeline, entry, &error)) {
@@ -82,7 +85,10 @@ struct Show {
             script->totalBytes += 375000;
     }
 
-    ~Show() { panel.reset(); }
+    ~Show() {
+        panel.reset();
+        controller.shutdown();
+    }
 };
 
 Show* g_show = nullptr;
@@ -91,7 +97,7 @@ void settle() {
     // Two heartbeats so every destination has its reference sample and the cards their look.
     for (int i = 0; i < 2; ++i) {
         g_show->sendHalfASecond();
-        g_show->panel->onRefreshTick();
+        g_show->controller.heartbeat();
         QApplication::processEvents();
     }
 }
@@ -102,7 +108,7 @@ void BM_PanelHeartbeat(benchmark::State& state) {
         state.PauseTiming();
         g_show->sendHalfASecond();
         state.ResumeTiming();
-        g_show->panel->onRefreshTick();
+        g_show->controller.heartbeat();
     }
     state.counters["entries"] = kEntries;
     state.counters["live destinations"] = kLiveEntries * kDestinationsPerEntry;
@@ -115,7 +121,7 @@ void BM_PanelHeartbeatAndPaint(benchmark::State& state) {
         state.PauseTiming();
         g_show->sendHalfASecond();
         state.ResumeTiming();
-        g_show->panel->onRefreshTick();
+        g_show->controller.heartbeat();
         g_show->panel->repaint();
     }
 }

@@ -1,5 +1,6 @@
 #include "module/frontend_events.h"
 
+#include "engine/entry_controller.h"
 #include "module/dock.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
@@ -19,27 +20,33 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
     try {
         if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
             createPanel();
+        EntryController* controller = moduleController();
         SalidasPanel* panel = modulePanel();
-        if (!panel)
-            return;
         switch (event) {
         case OBS_FRONTEND_EVENT_SCENE_CHANGED:
         case OBS_FRONTEND_EVENT_TRANSITION_STOPPED:
-            panel->followLiveScene();
+            if (panel)
+                panel->followLiveScene();
+            else if (controller)
+                controller->followLiveScene();
             break;
         case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
-            panel->onCollectionChanged();
+            if (panel)
+                panel->onCollectionChanged();
             break;
         case OBS_FRONTEND_EVENT_FINISHED_LOADING:
-            panel->onCollectionChanged();
-            hostFrontend().revealNewDock(kDockId);
+            if (panel) {
+                panel->onCollectionChanged();
+                hostFrontend().revealNewDock(kDockId);
+            }
             break;
         case OBS_FRONTEND_EVENT_EXIT:
-            panel->onHostExit();
+            shutDownPanel();
             break;
         case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING:
-            // Not closing: the panel rebuilds for the next collection.
-            panel->stopAllRuntimes();
+            // Not closing: the controller goes on with the next collection's entries.
+            if (controller)
+                controller->stopEverything();
             break;
         default:
             break;

@@ -3,8 +3,7 @@
 #include <cstdarg>
 #include <string>
 
-void moduleLog(int level, const char* format, ...)
-{
+void moduleLog(int level, const char* format, ...) {
     const std::string prefixed = std::string(RELAYCAST_LOG_PREFIX) + format;
     va_list args;
     va_start(args, format);

@@ -11,8 +11,7 @@
 
 namespace relaycast {
 
-QString adoptLegacySettings(const QString& settingsPath)
-{
+QString adoptLegacySettings(const QString& settingsPath) {
     if (QFileInfo::exists(settingsPath))
         return settingsPath;
     QString legacyPath = settingsPath;
@@ -26,15 +25,13 @@ QString adoptLegacySettings(const QString& settingsPath)
         // legacy copy had.
         QFile::setPermissions(settingsPath, QFile::ReadOwner | QFile::WriteOwner);
         moduleLog(LOG_INFO, "previous configuration copied to the new location");
-    }
-    else {
+    } else {
         moduleLog(LOG_WARNING, "could not copy the previous configuration");
     }
     return settingsPath;
 }
 
-QString resolveSettingsPath()
-{
+QString resolveSettingsPath() {
     char* hostPath = obs_module_get_config_path(modulePointer(), kSettingsFileName);
     const QString path = hostPath ? QString::fromUtf8(hostPath) : QString();
     bfree(hostPath);

@@ -24,10 +24,9 @@ bool storeChangedProfiles(const EntryDialog& dialog, ConfigStore& store) {
 // Applies the live-changeable fields of an edited, streaming entry to its running pipeline.
 void applyLiveEdit(SalidasPanel& panel, const QString& entryId, const EntryConfig& entry) {
     try {
-        EntryRuntime& runtime = panel.runtimeFor(entryId);
         // What the encoder cannot change on the fly takes effect at the next start.
-        if (runtime.pipeline)
-            applyLiveChanges(*runtime.pipeline, entry);
+        if (EntryPipeline* pipeline = panel.controller().pipelineOf(entryId))
+            applyLiveChanges(*pipeline, entry);
         panel.showNotice(
             uiText("Cambios guardados. Se aplican a la emisión en marcha lo que admite el "
                    "codificador; el resto, al volver a emitir."),

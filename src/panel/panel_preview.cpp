@@ -16,11 +16,6 @@ namespace {
 constexpr int kPreviewHeight = 130;
 constexpr uint32_t kPreviewBackground = 0xFF000000; // opaque black
 
-void clearDisplay(EntryRuntime* runtime) {
-    if (runtime && runtime->pipeline && runtime->pipeline->previewDisplay)
-        destroyPreviewDisplay(*runtime->pipeline);
-}
-
 // The host's description of a native window. Only X11 windows can be handed over on Linux;
 // elsewhere in Linux (Wayland) no display is created.
 bool describeWindow(WId window, gs_window& out) {
@@ -84,12 +79,13 @@ void SalidasPanel::onPreviewToggled(const QString& entryId, bool on) {
     });
 }
 
-void SalidasPanel::refreshPreview(const QString& entryId, PreviewWidget* preview,
-                                  EntryRuntime* runtime) {
-    const bool show = runtime && !runtime->outputs.empty() && previewEnabled.contains(entryId);
+void SalidasPanel::refreshPreview(const QString& entryId, PreviewWidget* preview) {
+    EntryPipeline* pipeline = controller_.pipelineOf(entryId);
+    const bool show = controller_.isEntryLive(entryId) && previewEnabled.contains(entryId);
     if (!show) {
         preview->hide();
-        clearDisplay(runtime);
+        if (pipeline)
+            destroyPreviewDisplay(*pipeline);
         return;
     }
 
@@ -98,30 +94,26 @@ void SalidasPanel::refreshPreview(const QString& entryId, PreviewWidget* preview
     const auto width = static_cast<uint32_t>(preview->width() * ratio);
     const auto height = static_cast<uint32_t>(preview->height() * ratio);
     const WId window = preview->winId(); // creates the native window when needed
-    if (!runtime->pipeline)
+    if (!pipeline)
         return;
-    EntryPipeline& pipeline = *runtime->pipeline;
 
-    if (!pipeline.view || window == 0 || width == 0 || height == 0) {
-        clearDisplay(runtime);
+    if (!pipeline->view || window == 0 || width == 0 || height == 0) {
+        destroyPreviewDisplay(*pipeline);
         return;
     }
     // A rebuilt card has a new native window: the old display cannot follow it.
-    if (pipeline.previewDisplay && pipeline.previewWindow != reinterpret_cast<void*>(window))
-        destroyPreviewDisplay(pipeline);
-    if (pipeline.previewDisplay) {
-        obs_display_resize(pipeline.previewDisplay, width, height);
-        obs_display_set_enabled(pipeline.previewDisplay, true);
+    if (pipeline->previewDisplay && pipeline->previewWindow != reinterpret_cast<void*>(window))
+        destroyPreviewDisplay(*pipeline);
+    if (pipeline->previewDisplay) {
+        obs_display_resize(pipeline->previewDisplay, width, height);
+        obs_display_set_enabled(pipeline->previewDisplay, true);
         return;
     }
-    createDisplay(pipeline, window, width, height);
+    createDisplay(*pipeline, window, width, height);
 }
 
 void SalidasPanel::destroyPreviewDisplays() {
-    for (auto& [id, runtime] : runtimes)
-        clearDisplay(runtime.get());
-    for (auto& runtime : retiringRuntimes)
-        clearDisplay(runtime.get());
+    controller_.forEachPipeline([](EntryPipeline& pipeline) { destroyPreviewDisplay(pipeline); });
 }
 
 } // namespace relaycast

@@ -1,4 +1,5 @@
-// The heartbeat: engine ticks, audio capture refresh, retiring runtimes, then the repaint.
+// The repaint after each heartbeat of the entry controller, and the notices of the state
+// changes it reports.
 
 #include "editor/input_widgets.h"
 #include "engine/entry_pipeline.h"
@@ -16,20 +17,14 @@
 
 namespace relaycast {
 
-void SalidasPanel::onRefreshTick() {
+void SalidasPanel::onHeartbeat() {
     if (closing)
         return;
     try {
-        ++tickCount;
-        tickRuntimes();
-        if (isVisible()) {
+        if (isVisible())
             refreshStatus();
-        } else {
-            // Cuts, recoveries and losses are told even while the dock is hidden or in another
-            // tab; only the painting waits.
-            announceStateChanges();
+        else
             destroyPreviewDisplays(); // a hidden dock costs no rendering
-        }
     } catch (const std::exception& e) {
         showNotice(uiText("Error al actualizar el panel: %1").arg(QString::fromUtf8(e.what())),
                    true);
@@ -38,63 +33,35 @@ void SalidasPanel::onRefreshTick() {
     }
 }
 
-void SalidasPanel::tickRuntimes() {
-    for (auto& [id, runtime] : runtimes)
-        tick(*runtime);
-    if (tickCount % 2 == 0) {
-        for (auto& [id, runtime] : runtimes) {
-            if (runtime->pipeline)
-                runtime->pipeline->audioTrack.refreshCaptures();
-        }
-    }
-    // Runtimes of deleted entries go as soon as their last output has ended.
-    for (auto it = retiringRuntimes.begin(); it != retiringRuntimes.end();) {
-        tick(**it);
-        if ((*it)->outputs.empty())
-            it = retiringRuntimes.erase(it);
-        else
-            ++it;
-    }
-}
-
-void SalidasPanel::announceStateChanges() {
-    for (const EntryConfig& entry : currentEntries()) {
-        const auto found = runtimes.find(entry.id);
-        const EntryRuntime* runtime = found != runtimes.end() ? found->second.get() : nullptr;
-        for (const DestConfig& destination : entry.destinos) {
-            const DestinationStatus status =
-                runtime ? destinationStatus(*runtime, destination.id) : DestinationStatus{};
-            const int state = static_cast<int>(status.state);
-            const int previous = lastDestinationState.value(destination.id, 0);
-            if (previous != state)
-                announceDestinationChange(entry, destination, previous, status);
-            lastDestinationState.insert(destination.id, state);
-        }
-    }
+void SalidasPanel::onDestinationChange(const DestinationChange& change) {
+    // Told even while the dock is hidden or in another tab.
+    const EntryConfig* entry = controller_.findEntry(change.entryId);
+    const DestConfig* destination =
+        controller_.findDestination(change.entryId, change.destinationId);
+    if (entry && destination)
+        announceDestinationChange(*entry, *destination, static_cast<int>(change.previous),
+                                  change.status);
 }
 
 void SalidasPanel::refreshStatus() {
-    announceStateChanges();
     for (const EntryConfig& entry : currentEntries()) {
-        const auto found = runtimes.find(entry.id);
-        EntryRuntime* runtime = found != runtimes.end() ? found->second.get() : nullptr;
         if (PreviewWidget* preview = previews.value(entry.id))
-            refreshPreview(entry.id, preview, runtime);
-        refreshSwitchRow(entry.id, runtime);
+            refreshPreview(entry.id, preview);
+        refreshSwitchRow(entry.id);
         for (const DestConfig& destination : entry.destinos) {
             if (destinationWidgets.contains(destination.id))
-                refreshDestination(destination, runtime);
+                refreshDestination(entry.id, destination);
         }
     }
 }
 
-void SalidasPanel::refreshSwitchRow(const QString& entryId, EntryRuntime* runtime) {
+void SalidasPanel::refreshSwitchRow(const QString& entryId) {
     const auto found = switchRows.constFind(entryId);
     if (found == switchRows.constEnd())
         return;
     QWidget* row = found->first;
     QComboBox* combo = found->second;
-    if (!runtime || runtime->outputs.empty()) {
+    if (!controller_.isEntryLive(entryId)) {
         row->hide();
         return;
     }
@@ -102,8 +69,7 @@ void SalidasPanel::refreshSwitchRow(const QString& entryId, EntryRuntime* runtim
     // Never move the selection under the user's hands, nor in a list they have open.
     if (combo->hasFocus() || combo->view()->isVisible())
         return;
-    const QString current =
-        runtime->pipeline ? QString::fromUtf8(runtime->pipeline->sourceName) : QString();
+    const QString current = controller_.sentSourceName(entryId);
     const int index =
         combo->findData(current, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index >= 0 && index != combo->currentIndex()) {
@@ -112,10 +78,9 @@ void SalidasPanel::refreshSwitchRow(const QString& entryId, EntryRuntime* runtim
     }
 }
 
-void SalidasPanel::refreshDestination(const DestConfig& destination, EntryRuntime* runtime) {
-    const DestinationStatus status =
-        runtime ? destinationStatus(*runtime, destination.id) : DestinationStatus{};
-    const bool active = runtime && runtime->outputs.count(destination.id) != 0;
+void SalidasPanel::refreshDestination(const QString& entryId, const DestConfig& destination) {
+    const DestinationStatus status = controller_.destinationStatus(entryId, destination.id);
+    const bool active = controller_.hasOutput(entryId, destination.id);
 
     const auto [label, button] = destinationWidgets.value(destination.id);
 

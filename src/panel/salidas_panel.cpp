@@ -2,7 +2,6 @@
 
 #include "config/config_store.h"
 #include "editor/input_widgets.h"
-#include "engine/host_call_queue.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
@@ -21,13 +20,13 @@
 namespace relaycast {
 namespace {
 
-constexpr int kRefreshIntervalMs = 500;
 constexpr int kUpdateCheckDelayMs = 8000;
 
 } // namespace
 
-SalidasPanel::SalidasPanel(ConfigStore* store, const QString& startupNotice, QWidget* parent)
-    : QWidget(parent), configStore(store) {
+SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNotice,
+                           QWidget* parent)
+    : QWidget(parent), controller_(controller), configStore(&controller.store()) {
     auto* mainLayout = new QVBoxLayout(this);
     mainLayout->setContentsMargins(4, 4, 4, 4);
     mainLayout->setSpacing(4);
@@ -79,10 +78,13 @@ SalidasPanel::SalidasPanel(ConfigStore* store, const QString& startupNotice, QWi
 
     rebuildCards();
 
-    refreshTimer = new QTimer(this);
-    refreshTimer->setInterval(kRefreshIntervalMs);
-    connect(refreshTimer, &QTimer::timeout, this, [this] { onRefreshTick(); });
-    refreshTimer->start();
+    listenerIds_ = {
+        controller_.addHeartbeatListener([this] { onHeartbeat(); }),
+        controller_.addChangeListener(
+            [this](const DestinationChange& change) { onDestinationChange(change); }),
+        controller_.addNoticeListener(
+            [this](const QString& text, bool isError) { showNotice(text, isError); }),
+    };
 
     updateChecker =
         std::make_unique<UpdateChecker>(this, [this](const QString& version, const QString& url) {
@@ -93,15 +95,12 @@ SalidasPanel::SalidasPanel(ConfigStore* store, const QString& startupNotice, QWi
 }
 
 SalidasPanel::~SalidasPanel() {
-    refreshTimer->stop();
+    for (int id : listenerIds_)
+        controller_.removeListener(id);
     // A request in progress is aborted, never waited out.
     updateChecker->cancelAndJoin();
-    // Displays go before the preview widgets they draw on; each runtime then stops, and the
-    // panel goes only with the host (exit, unload), so its outputs are awaited here.
+    // Displays go before the preview widgets they draw on.
     destroyPreviewDisplays();
-    runtimes.clear();
-    retiringRuntimes.clear();
-    drainBackgroundHostCalls();
 }
 
 QSize SalidasPanel::sizeHint() const {
@@ -109,27 +108,19 @@ QSize SalidasPanel::sizeHint() const {
 }
 
 CollectionConfig& SalidasPanel::currentEntries() {
-    return configStore->entriesOf(hostFrontend().currentSceneCollection());
+    return controller_.currentEntries();
 }
 
 EntryConfig* SalidasPanel::findEntry(const QString& entryId) {
-    for (EntryConfig& entry : currentEntries()) {
-        if (entry.id == entryId)
-            return &entry;
-    }
-    return nullptr;
+    return controller_.findEntry(entryId);
 }
 
 EntryRuntime& SalidasPanel::runtimeFor(const QString& entryId) {
-    std::unique_ptr<EntryRuntime>& slot = runtimes[entryId];
-    if (!slot)
-        slot = std::make_unique<EntryRuntime>();
-    return *slot;
+    return controller_.runtimeFor(entryId);
 }
 
 bool SalidasPanel::isEntryLive(const QString& entryId) const {
-    const auto found = runtimes.find(entryId);
-    return found != runtimes.end() && found->second && !found->second->outputs.empty();
+    return controller_.isEntryLive(entryId);
 }
 
 ElidedLabel* SalidasPanel::destinationStatusLabel(const QString& destinationId) const {
@@ -153,12 +144,7 @@ PreviewWidget* SalidasPanel::previewWidget(const QString& entryId) const {
 }
 
 const EntryRuntime* SalidasPanel::runtimeOf(const QString& entryId) const {
-    const auto found = runtimes.find(entryId);
-    return found != runtimes.end() ? found->second.get() : nullptr;
-}
-
-bool SalidasPanel::refreshTimerActive() const {
-    return refreshTimer->isActive();
+    return controller_.runtimeOf(entryId);
 }
 
 } // namespace relaycast

@@ -2,6 +2,7 @@
 
 #include "config/config_model.h"
 #include "engine/destination_status.h"
+#include "engine/entry_controller.h"
 #include "engine/entry_runtime.h"
 
 #include <QHash>
@@ -32,27 +33,25 @@ class ElidedLabel;
 class PreviewWidget;
 class UpdateChecker;
 
-// The plug-in's dock: one card per entry of the current scene collection, the 500 ms heartbeat
-// that drives the engine and repaints every destination's status, the user's actions, the
-// notice line, the update banner and the previews. Owns every entry runtime. Interface thread
-// only.
+// The plug-in's dock: one card per entry of the current scene collection, repainted after
+// every heartbeat of the entry controller, the user's actions (passed on to the controller),
+// the notice line, the update banner and the previews. The controller owns the streams; the
+// panel only draws what it reports. Interface thread only.
 class SalidasPanel : public QWidget {
 public:
-    // `configStore` is not owned and must outlive the panel. A non-empty `startupNotice` is
-    // shown as an error notice.
-    SalidasPanel(ConfigStore* configStore, const QString& startupNotice, QWidget* parent = nullptr);
-    // Stops the heartbeat, stops every runtime and waits until their outputs are released (the
-    // panel only goes with the host).
+    // `controller` (and its configuration store) is not owned and must outlive the panel. A
+    // non-empty `startupNotice` is shown as an error notice.
+    SalidasPanel(EntryController& controller, const QString& startupNotice,
+                 QWidget* parent = nullptr);
     ~SalidasPanel() override;
 
     QSize sizeHint() const override;
 
-    // The entries of the host's current scene collection (created empty for a new name).
+    EntryController& controller() { return controller_; }
+    // Views of the controller's state, as the cards use them.
     CollectionConfig& currentEntries();
     EntryConfig* findEntry(const QString& entryId);
-    // The entry's runtime, created empty when it has none.
     EntryRuntime& runtimeFor(const QString& entryId);
-    // True while the entry has any destination output, whatever its state.
     bool isEntryLive(const QString& entryId) const;
     // Throws the cards away and builds them again from currentEntries(); runtimes keep running.
     void rebuildCards();
@@ -65,12 +64,9 @@ public:
     void switchEntrySource(const QString& entryId, const QString& name);
     void onPreviewToggled(const QString& entryId, bool on);
 
-    // The name the entry is to send now: its own choice, or the host's live scene mapped
-    // through its equivalences when it follows the host.
-    QString effectiveSourceName(const EntryConfig& entry) const;
-
-    // The heartbeat and the repaint it ends with.
-    void onRefreshTick();
+    // After each of the controller's heartbeats: the repaint (visible) or letting go of the
+    // previews (hidden).
+    void onHeartbeat();
     void refreshStatus();
 
     // Notices: one line at the bottom; errors stay (and are logged), information hides after 8 s.
@@ -80,6 +76,8 @@ public:
     void showProtectionWarning();
     void announceDestinationChange(const EntryConfig& entry, const DestConfig& destination,
                                    int previous, const DestinationStatus& status);
+    // A change the controller reported: the cut, recovery and loss notices.
+    void onDestinationChange(const DestinationChange& change);
 
     void showUpdateBanner(const QString& version, const QString& url);
     void destroyPreviewDisplays();
@@ -87,8 +85,8 @@ public:
     // Host events (routed by the module).
     void followLiveScene();
     void onCollectionChanged();
-    void stopAllRuntimes();
-    // Shut-down at host exit or unload; runs once.
+    // The panel's part of the shut-down at host exit or unload (the update check, the
+    // previews); runs once.
     void onHostExit();
 
     // Read-only views for tests and diagnostics.
@@ -103,8 +101,8 @@ public:
     QWidget* updateBanner() const { return bannerWidget; }
     QLabel* updateBannerLabel() const { return bannerLabel; }
     const EntryRuntime* runtimeOf(const QString& entryId) const;
-    int retiringRuntimeCount() const { return static_cast<int>(retiringRuntimes.size()); }
-    bool refreshTimerActive() const;
+    int retiringRuntimeCount() const { return controller_.retiringRuntimeCount(); }
+    bool refreshTimerActive() const { return controller_.heartbeatActive(); }
 
 private:
     // Runs a handler's body so that nothing escapes into the host: a standard exception becomes
@@ -117,26 +115,20 @@ private:
                       const QStringList& sourceNames);
     QWidget* buildDestinationRow(QWidget* card, const QString& entryId,
                                  const DestConfig& destination);
-    void refreshSwitchRow(const QString& entryId, EntryRuntime* runtime);
-    void refreshDestination(const DestConfig& destination, EntryRuntime* runtime);
-    // Compares every destination's state with the last one seen and raises the cut, recovery
-    // and loss notices; runs every heartbeat, visible or not.
-    void announceStateChanges();
-    void refreshPreview(const QString& entryId, PreviewWidget* preview, EntryRuntime* runtime);
-    void tickRuntimes();
+    void refreshSwitchRow(const QString& entryId);
+    void refreshDestination(const QString& entryId, const DestConfig& destination);
+    void refreshPreview(const QString& entryId, PreviewWidget* preview);
     void openDownloadUrl();
 
+    EntryController& controller_;
     ConfigStore* configStore;
+    std::vector<int> listenerIds_;
     bool closing = false;
-    int32_t tickCount = 0;
     int32_t noticeGeneration = 0;
-    std::map<QString, std::unique_ptr<EntryRuntime>> runtimes;
-    std::list<std::unique_ptr<EntryRuntime>> retiringRuntimes;
     QHash<QString, QPair<ElidedLabel*, QPushButton*>> destinationWidgets;
     QHash<QString, QPair<QWidget*, QComboBox*>> switchRows;
     QHash<QString, PreviewWidget*> previews;
     QSet<QString> previewEnabled;
-    QHash<QString, int> lastDestinationState;
     QScrollArea* scrollArea = nullptr;
     QWidget* cardContainer = nullptr;
     QVBoxLayout* cardLayout = nullptr;
@@ -145,7 +137,6 @@ private:
     QLabel* bannerLabel = nullptr;
     QString downloadUrl;
     std::unique_ptr<UpdateChecker> updateChecker;
-    QTimer* refreshTimer = nullptr;
 };
 
 } // namespace relaycast

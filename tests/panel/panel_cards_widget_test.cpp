@@ -332,7 +332,8 @@ TEST(PanelCards, AFailedSaveIsAnnouncedAndTheDeletionStaysInEffect) {
     ASSERT_TRUE(obstacle.open(QIODevice::WriteOnly));
     obstacle.close();
     blocked.entriesOf(QStringLiteral("Escenas")) << entry("e1", QStringLiteral("x"), {});
-    SalidasPanel panel(&blocked, QString());
+    EntryController controller(blocked);
+    SalidasPanel panel(controller, QString());
     panel.show();
     whenMessageBoxOpens([](QMessageBox* box) {
         for (QAbstractButton* button : box->buttons()) {

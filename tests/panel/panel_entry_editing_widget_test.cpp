@@ -123,6 +123,8 @@ protected:
         QString error;
         ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
     }
+    // The streams end while their server still runs.
+    void TearDown() override { world.controller.shutdown(); }
 
     // An entry "e1" streaming to the local server as destination "d1", plus `extra`
     // destinations that are not started.

@@ -27,6 +27,11 @@ void pumpFor(std::chrono::milliseconds duration) {
 PanelWorld::PanelWorld(const QString& collection)
     : store(dir.filePath(QStringLiteral("salidas.json"))) {
     frontend.setCurrentSceneCollection(collection);
+    controller.startHeartbeat();
+}
+
+PanelWorld::~PanelWorld() {
+    controller.shutdown();
 }
 
 CollectionConfig& PanelWorld::entries() {
@@ -38,7 +43,7 @@ CollectionConfig& PanelWorld::entries(const QString& collection) {
 }
 
 std::unique_ptr<SalidasPanel> PanelWorld::openPanel(const QString& startupNotice) {
-    auto panel = std::make_unique<SalidasPanel>(&store, startupNotice);
+    auto panel = std::make_unique<SalidasPanel>(controller, startupNotice);
     panel->resize(360, 640);
     panel->show();
     if (!QTest::qWaitForWindowExposed(panel.get()))

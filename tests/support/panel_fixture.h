@@ -5,6 +5,7 @@
 // that keep the event loop (and so the panel's own 500 ms heartbeat) running.
 
 #include "config/config_store.h"
+#include "engine/entry_controller.h"
 #include "panel/salidas_panel.h"
 #include "support/fake_frontend.h"
 
@@ -26,16 +27,20 @@ void pumpFor(std::chrono::milliseconds duration);
 class PanelWorld {
 public:
     explicit PanelWorld(const QString& collection = QStringLiteral("Escenas"));
+    // Shuts the controller down: every stream stopped and released.
+    ~PanelWorld();
 
     QTemporaryDir dir;
     ConfigStore store;
     FakeFrontend frontend;
+    // Runs the entries of `store`, its heartbeat started, as the plug-in does.
+    EntryController controller{store};
 
     // The entries of a collection (the current one by default).
     CollectionConfig& entries();
     CollectionConfig& entries(const QString& collection);
 
-    // A panel on this store, shown at a dock-like size.
+    // A panel on this world's controller, shown at a dock-like size.
     std::unique_ptr<SalidasPanel> openPanel(const QString& startupNotice = {});
 };
 

@@ -1,0 +1,195 @@
+// The controller's life, its runtimes, its heartbeat and what it tells its listeners.
+
+#include "engine/entry_controller.h"
+
+#include "address/address.h"
+#include "config/config_store.h"
+#include "engine/entry_pipeline.h"
+#include "module/host_frontend.h"
+#include "module/module_log.h"
+
+#include <algorithm>
+
+namespace relaycast {
+
+EntryController::EntryController(ConfigStore& store, EngineClock& clock, HostCallQueue& hostCalls)
+    : store_(store), clock_(clock), hostCalls_(hostCalls) {
+    timer_.setInterval(kHeartbeatMs);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { heartbeat(); });
+}
+
+EntryController::~EntryController() {
+    timer_.stop();
+    stopEverything();
+}
+
+CollectionConfig& EntryController::currentEntries() {
+    return store_.entriesOf(hostFrontend().currentSceneCollection());
+}
+
+EntryConfig* EntryController::findEntry(const QString& entryId) {
+    for (EntryConfig& entry : currentEntries()) {
+        if (entry.id == entryId)
+            return &entry;
+    }
+    return nullptr;
+}
+
+const DestConfig* EntryController::findDestination(const QString& entryId,
+                                                   const QString& destinationId) {
+    const EntryConfig* entry = findEntry(entryId);
+    if (!entry)
+        return nullptr;
+    for (const DestConfig& destination : entry->destinos) {
+        if (destination.id == destinationId)
+            return &destination;
+    }
+    return nullptr;
+}
+
+EntryRuntime& EntryController::runtimeFor(const QString& entryId) {
+    std::unique_ptr<EntryRuntime>& slot = runtimes_[entryId];
+    if (!slot)
+        slot = std::make_unique<EntryRuntime>(clock_, hostCalls_);
+    return *slot;
+}
+
+const EntryRuntime* EntryController::runtimeOf(const QString& entryId) const {
+    const auto found = runtimes_.find(entryId);
+    return found != runtimes_.end() ? found->second.get() : nullptr;
+}
+
+bool EntryController::isEntryLive(const QString& entryId) const {
+    const EntryRuntime* runtime = runtimeOf(entryId);
+    return runtime && !runtime->outputs.empty();
+}
+
+bool EntryController::hasOutput(const QString& entryId, const QString& destinationId) const {
+    const EntryRuntime* runtime = runtimeOf(entryId);
+    return runtime && runtime->outputs.count(destinationId) != 0;
+}
+
+DestinationStatus EntryController::destinationStatus(const QString& entryId,
+                                                     const QString& destinationId) const {
+    const EntryRuntime* runtime = runtimeOf(entryId);
+    return runtime ? relaycast::destinationStatus(*runtime, destinationId) : DestinationStatus{};
+}
+
+EntryPipeline* EntryController::pipelineOf(const QString& entryId) {
+    const auto found = runtimes_.find(entryId);
+    return found != runtimes_.end() ? found->second->pipeline.get() : nullptr;
+}
+
+void EntryController::forEachPipeline(const std::function<void(EntryPipeline&)>& visit) {
+    for (auto& [id, runtime] : runtimes_) {
+        if (runtime->pipeline)
+            visit(*runtime->pipeline);
+    }
+    for (auto& runtime : retiring_) {
+        if (runtime->pipeline)
+            visit(*runtime->pipeline);
+    }
+}
+
+QString EntryController::sentSourceName(const QString& entryId) const {
+    const EntryRuntime* runtime = runtimeOf(entryId);
+    return runtime && runtime->pipeline ? QString::fromUtf8(runtime->pipeline->sourceName)
+                                        : QString();
+}
+
+void EntryController::startHeartbeat() {
+    if (!shutDown_)
+        timer_.start();
+}
+
+void EntryController::stopHeartbeat() {
+    timer_.stop();
+}
+
+void EntryController::heartbeat() {
+    if (shutDown_)
+        return;
+    try {
+        ++heartbeats_;
+        tickRuntimes();
+        detectChanges();
+    } catch (const std::exception& e) {
+        moduleLog(LOG_WARNING, "unexpected error in the heartbeat: %s", e.what());
+    } catch (...) {
+        moduleLog(LOG_WARNING, "unexpected error in the heartbeat");
+    }
+    for (const auto& [id, listener] : std::vector(heartbeatListeners_))
+        listener();
+}
+
+void EntryController::tickRuntimes() {
+    for (auto& [id, runtime] : runtimes_)
+        tick(*runtime);
+    if (heartbeats_ % 2 == 0) {
+        for (auto& [id, runtime] : runtimes_) {
+            if (runtime->pipeline)
+                runtime->pipeline->audioTrack.refreshCaptures();
+        }
+    }
+    // Runtimes of deleted entries go as soon as their last output has ended.
+    for (auto it = retiring_.begin(); it != retiring_.end();) {
+        tick(**it);
+        if ((*it)->outputs.empty())
+            it = retiring_.erase(it);
+        else
+            ++it;
+    }
+}
+
+void EntryController::detectChanges() {
+    for (const EntryConfig& entry : currentEntries()) {
+        const EntryRuntime* runtime = runtimeOf(entry.id);
+        for (const DestConfig& destination : entry.destinos) {
+            const DestinationStatus status =
+                runtime ? relaycast::destinationStatus(*runtime, destination.id)
+                        : DestinationStatus{};
+            const DestinationState previous =
+                lastState_.value(destination.id, DestinationState::Idle);
+            lastState_.insert(destination.id, status.state);
+            if (previous == status.state)
+                continue;
+            const DestinationChange change{entry.id, destination.id, previous, status};
+            for (const auto& [id, listener] : std::vector(changeListeners_))
+                listener(change);
+        }
+    }
+}
+
+int EntryController::addChangeListener(ChangeListener listener) {
+    changeListeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
+int EntryController::addHeartbeatListener(HeartbeatListener listener) {
+    heartbeatListeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
+int EntryController::addNoticeListener(NoticeListener listener) {
+    noticeListeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
+void EntryController::removeListener(int id) {
+    const auto other = [id](const auto& item) { return item.first == id; };
+    std::erase_if(changeListeners_, other);
+    std::erase_if(heartbeatListeners_, other);
+    std::erase_if(noticeListeners_, other);
+}
+
+void EntryController::notice(const QString& text, bool isError) {
+    if (noticeListeners_.empty()) {
+        if (isError)
+            moduleLog(LOG_WARNING, "%s", maskAddressQueries(text).toUtf8().constData());
+        return;
+    }
+    for (const auto& [id, listener] : std::vector(noticeListeners_))
+        listener(text, isError);
+}
+
+} // namespace relaycast

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "config/config_model.h"
+#include "engine/destination_status.h"
+#include "engine/engine_clock.h"
+#include "engine/entry_runtime.h"
+#include "engine/host_call_queue.h"
+
+#include <QHash>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace relaycast {
+
+class ConfigStore;
+struct EntryPipeline;
+
+// A destination whose state one heartbeat (or one action) found changed.
+struct DestinationChange {
+    QString entryId;
+    QString destinationId;
+    DestinationState previous = DestinationState::Idle;
+    DestinationStatus status; // the new state with its figures
+};
+
+// Everything the entries of the current scene collection do, whoever asks: the dock, hotkeys,
+// remote requests and OBS's own stream. Owns every entry's runtime (live, and retiring after
+// the entry was deleted), runs the 500 ms heartbeat, decides what an entry sends (its scene or
+// source, or OBS's live scene through its equivalences), follows OBS's live scene, stops
+// everything, and tells its listeners about every destination's change of state. It lives as
+// long as the plug-in's configuration store. Interface thread only.
+//
+// Actions report failures as user texts (already through uiText) in their `error` argument and
+// raise no notice themselves; callers without a place to show them pass them to notice().
+class EntryController {
+public:
+    static constexpr int kHeartbeatMs = 500;
+
+    using ChangeListener = std::function<void(const DestinationChange&)>;
+    using HeartbeatListener = std::function<void()>;
+    using NoticeListener = std::function<void(const QString& text, bool isError)>;
+
+    explicit EntryController(ConfigStore& store, EngineClock& clock = steadyClock(),
+                             HostCallQueue& hostCalls = backgroundHostCalls());
+    // Stops every stream; the outputs are released on the host call queue.
+    ~EntryController();
+    EntryController(const EntryController&) = delete;
+    EntryController& operator=(const EntryController&) = delete;
+
+    // --- Configuration
+    ConfigStore& store() { return store_; }
+    // The entries of the host's current scene collection (created empty for a new name).
+    CollectionConfig& currentEntries();
+    EntryConfig* findEntry(const QString& entryId);
+    const DestConfig* findDestination(const QString& entryId, const QString& destinationId);
+
+    // --- Runtimes
+    // The entry's runtime, created empty when it has none.
+    EntryRuntime& runtimeFor(const QString& entryId);
+    const EntryRuntime* runtimeOf(const QString& entryId) const;
+    // True while the entry has any destination output, whatever its state.
+    bool isEntryLive(const QString& entryId) const;
+    // True while the destination has an output (Starting, Live, Reconnecting, or ending).
+    bool hasOutput(const QString& entryId, const QString& destinationId) const;
+    DestinationStatus destinationStatus(const QString& entryId, const QString& destinationId) const;
+    int retiringRuntimeCount() const { return static_cast<int>(retiring_.size()); }
+    // The pipeline of a live entry (its preview is drawn from it); null when not streaming.
+    EntryPipeline* pipelineOf(const QString& entryId);
+    // Every pipeline, retiring entries' included (to let go of every preview at once).
+    void forEachPipeline(const std::function<void(EntryPipeline&)>& visit);
+
+    // --- What an entry sends
+    // Its own choice, or the host's live scene mapped through its equivalences when it follows
+    // the host.
+    QString effectiveSourceName(const EntryConfig& entry) const;
+    // What a live entry sends now; empty when it is not streaming.
+    QString sentSourceName(const QString& entryId) const;
+
+    // --- Actions
+    bool startDestination(const QString& entryId, const QString& destinationId,
+                          QString* error = nullptr);
+    // False when it had no output.
+    bool stopDestination(const QString& entryId, const QString& destinationId);
+    // Stops it when it has an output, starts it otherwise (the card's button).
+    bool toggleDestination(const QString& entryId, const QString& destinationId,
+                           QString* error = nullptr);
+    // Starts every destination of the entry that has no output yet; true when all run. The
+    // first failure's text goes to `error`.
+    bool startEntry(const QString& entryId, QString* error = nullptr);
+    void stopEntry(const QString& entryId);
+    // The same for every entry of the current collection.
+    bool startAll(QString* error = nullptr);
+    void stopAll();
+    bool switchEntrySource(const QString& entryId, const QString& name, QString* error = nullptr);
+    // Switches every live following entry to what it should send for the host's live scene;
+    // a target that does not exist raises a notice and the entry stays where it was.
+    void followLiveScene();
+    // The entry was deleted: its outputs close in the background and its runtime goes once
+    // they have ended.
+    void retireEntry(const QString& entryId);
+    // The scene collection is about to change: every stream stops; nothing waits.
+    void stopEverything();
+    // Host exit or unload: no more heartbeats; every stream stops and is released before this
+    // returns. Runs once.
+    void shutdown();
+    bool isShutDown() const { return shutDown_; }
+
+    // --- Heartbeat
+    void startHeartbeat();
+    void stopHeartbeat();
+    bool heartbeatActive() const { return timer_.isActive(); }
+    // One heartbeat: the engine's tick on every runtime, the audio captures refreshed every
+    // second, runtimes of deleted entries finished, state changes told, then the heartbeat
+    // listeners run.
+    void heartbeat();
+
+    // --- Listeners (run on the interface thread; ids are for removal)
+    int addChangeListener(ChangeListener listener);
+    int addHeartbeatListener(HeartbeatListener listener);
+    int addNoticeListener(NoticeListener listener);
+    void removeListener(int id);
+    // Raises a notice to the notice listeners, or logs it when nobody listens.
+    void notice(const QString& text, bool isError);
+    // Compares every destination's state with the last one seen and tells the change listeners.
+    void detectChanges();
+
+private:
+    bool startUnguarded(const QString& entryId, const QString& destinationId, QString* error);
+    void tickRuntimes();
+
+    ConfigStore& store_;
+    EngineClock& clock_;
+    HostCallQueue& hostCalls_;
+    std::map<QString, std::unique_ptr<EntryRuntime>> runtimes_;
+    std::list<std::unique_ptr<EntryRuntime>> retiring_;
+    QHash<QString, DestinationState> lastState_;
+    QTimer timer_;
+    int32_t heartbeats_ = 0;
+    bool shutDown_ = false;
+    int nextListenerId_ = 1;
+    std::vector<std::pair<int, ChangeListener>> changeListeners_;
+    std::vector<std::pair<int, HeartbeatListener>> heartbeatListeners_;
+    std::vector<std::pair<int, NoticeListener>> noticeListeners_;
+};
+
+} // namespace relaycast

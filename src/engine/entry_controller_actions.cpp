@@ -1,0 +1,237 @@
+// What the controller does when asked: start and stop destinations, entries and everything,
+// switch and follow what an entry sends, retire a deleted entry, stop for a collection change
+// or the host's exit.
+
+#include "engine/entry_controller.h"
+
+#include "engine/entry_pipeline.h"
+#include "engine/host_source_lookup.h"
+#include "module/host_frontend.h"
+#include "module/module_log.h"
+#include "module/ui_text.h"
+
+#include <obs.hpp>
+
+#include <exception>
+
+namespace relaycast {
+namespace {
+
+bool hostHasSource(const QString& name) {
+    return !name.isEmpty() && findHostSource(name) != nullptr;
+}
+
+void setError(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+QString EntryController::effectiveSourceName(const EntryConfig& entry) const {
+    if (!entry.seguirObs)
+        return entry.fuente;
+    OBSSourceAutoRelease scene = hostFrontend().currentScene();
+    const QString live = scene ? QString::fromUtf8(obs_source_get_name(scene)) : QString();
+    if (live.isEmpty())
+        return entry.fuente;
+    const auto mapped = entry.equivalencias.constFind(live);
+    return mapped != entry.equivalencias.constEnd() ? *mapped : live;
+}
+
+bool EntryController::startDestination(const QString& entryId, const QString& destinationId,
+                                       QString* error) {
+    try {
+        const bool started = startUnguarded(entryId, destinationId, error);
+        detectChanges();
+        return started;
+    } catch (const std::exception& e) {
+        setError(error, uiText("Error inesperado: %1").arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+        setError(error, uiText("Error inesperado al cambiar la emisión."));
+    }
+    return false;
+}
+
+bool EntryController::startUnguarded(const QString& entryId, const QString& destinationId,
+                                     QString* error) {
+    const EntryConfig* entry = findEntry(entryId);
+    const DestConfig* destination = findDestination(entryId, destinationId);
+    if (!entry || !destination || shutDown_)
+        return false;
+    if (hasOutput(entryId, destinationId))
+        return true;
+    const QString name = effectiveSourceName(*entry);
+    if (!hostHasSource(name)) {
+        setError(error,
+                 uiText("«%1» ya no existe en OBS. Cámbiala con «✎ Editar» o bórrala.").arg(name));
+        return false;
+    }
+    EntryConfig sent = *entry;
+    sent.fuente = name;
+    const DestConfig chosen = *destination;
+    QString failure;
+    if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure))
+        return true;
+    setError(error, uiText("No se pudo emitir: %1").arg(failure));
+    return false;
+}
+
+bool EntryController::stopDestination(const QString& entryId, const QString& destinationId) {
+    const auto found = runtimes_.find(entryId);
+    if (found == runtimes_.end())
+        return false;
+    const auto running = found->second->outputs.find(destinationId);
+    if (running == found->second->outputs.end())
+        return false;
+    relaycast::stopDestination(*running->second);
+    detectChanges();
+    return true;
+}
+
+bool EntryController::toggleDestination(const QString& entryId, const QString& destinationId,
+                                        QString* error) {
+    if (stopDestination(entryId, destinationId))
+        return true;
+    return startDestination(entryId, destinationId, error);
+}
+
+bool EntryController::startEntry(const QString& entryId, QString* error) {
+    const EntryConfig* entry = findEntry(entryId);
+    if (!entry)
+        return false;
+    bool all = true;
+    QStringList ids;
+    for (const DestConfig& destination : entry->destinos)
+        ids << destination.id;
+    // One by one: each start may change the entry list's storage (a runtime is created).
+    for (const QString& id : ids) {
+        QString failure;
+        if (startDestination(entryId, id, &failure))
+            continue;
+        if (all)
+            setError(error, failure);
+        all = false;
+    }
+    return all;
+}
+
+void EntryController::stopEntry(const QString& entryId) {
+    const auto found = runtimes_.find(entryId);
+    if (found == runtimes_.end())
+        return;
+    relaycast::stopAll(*found->second);
+    detectChanges();
+}
+
+bool EntryController::startAll(QString* error) {
+    QStringList ids;
+    for (const EntryConfig& entry : currentEntries())
+        ids << entry.id;
+    bool all = true;
+    for (const QString& id : ids) {
+        QString failure;
+        if (startEntry(id, &failure))
+            continue;
+        if (all)
+            setError(error, failure);
+        all = false;
+    }
+    return all;
+}
+
+void EntryController::stopAll() {
+    for (auto& [id, runtime] : runtimes_)
+        relaycast::stopAll(*runtime);
+    detectChanges();
+}
+
+bool EntryController::switchEntrySource(const QString& entryId, const QString& name,
+                                        QString* error) {
+    const auto found = runtimes_.find(entryId);
+    if (found == runtimes_.end() || !found->second || name.isEmpty())
+        return false;
+    try {
+        EntryRuntime& runtime = *found->second;
+        QString failure;
+        if (runtime.pipeline) {
+            if (switchSource(*runtime.pipeline, name, &failure))
+                return true;
+        } else {
+            failure = uiText("La entrada no está emitiendo.");
+        }
+        setError(error, uiText("No se pudo cambiar de escena: %1").arg(failure));
+    } catch (...) {
+        setError(error, uiText("Error inesperado al cambiar de escena."));
+    }
+    return false;
+}
+
+void EntryController::followLiveScene() {
+    if (shutDown_)
+        return;
+    try {
+        for (const EntryConfig& entry : currentEntries()) {
+            if (!entry.seguirObs || !isEntryLive(entry.id))
+                continue;
+            const QString target = effectiveSourceName(entry);
+            if (target.isEmpty() || target == sentSourceName(entry.id))
+                continue;
+            if (!hostHasSource(target)) {
+                notice(uiText("La escena «%1» no existe en OBS; la entrada sigue con la "
+                              "anterior.")
+                           .arg(target),
+                       true);
+                continue;
+            }
+            moduleLog(LOG_INFO, "an entry follows OBS: switching to \"%s\"",
+                      target.toUtf8().constData());
+            QString error;
+            if (!switchEntrySource(entry.id, target, &error))
+                notice(error, true);
+        }
+    } catch (...) {
+        moduleLog(LOG_WARNING, "unexpected error while following the OBS scene change");
+    }
+}
+
+void EntryController::retireEntry(const QString& entryId) {
+    const auto found = runtimes_.find(entryId);
+    if (found == runtimes_.end())
+        return;
+    if (found->second) {
+        relaycast::stopAll(*found->second);
+        retiring_.push_back(std::move(found->second));
+    }
+    runtimes_.erase(found);
+}
+
+void EntryController::stopEverything() {
+    try {
+        // Nothing waits here: the outputs close and are released on the host call queue.
+        for (auto& [id, runtime] : runtimes_) {
+            if (runtime)
+                stopAllAndRelease(*runtime);
+        }
+        runtimes_.clear();
+        for (auto& runtime : retiring_)
+            stopAllAndRelease(*runtime);
+        retiring_.clear();
+    } catch (...) {
+        moduleLog(LOG_WARNING, "could not stop all streams when changing collection");
+    }
+}
+
+void EntryController::shutdown() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    timer_.stop();
+    stopEverything();
+    // The host frees its outputs and encoders right after: ours must be gone first.
+    const long long waitedMs = drainBackgroundHostCalls();
+    if (waitedMs > 0)
+        moduleLog(LOG_INFO, "waited %lld ms at exit for streams to close", waitedMs);
+}
+
+} // namespace relaycast
