@@ -82,6 +82,8 @@ void DestinationOutput::onStart() {
         cameUpAfterCancel = true;
         return;
     }
+    int64_t never = 0;
+    firstLiveMs.compare_exchange_strong(never, clock.nowMs());
     if (autoRestart) {
         recoveryAfterSecs = secondsSinceOutage();
         outageStartMs = 0;
@@ -220,6 +222,10 @@ DestinationStatus DestinationOutput::status() const {
     s.cuts = cuts;
     s.bitrateKbps = bitrateKbps;
     s.droppedFrames = droppedFrames;
+    const int64_t firstLive = firstLiveMs;
+    s.uptimeSecs = firstLive != 0 ? (clock.nowMs() - firstLive) / 1000 : 0;
+    s.sentBytes = sentBytes;
+    s.totalFrames = totalFrames;
     return s;
 }
 
@@ -292,6 +298,14 @@ void runRestartStep(DestinationOutput& d) {
 }
 
 void collectStatistics(DestinationOutput& d) {
+    if (d.port) {
+        // Every run of the output counts from zero: a smaller figure is a new run.
+        const uint64_t run = d.port->totalBytes();
+        if (run < d.countedBytes)
+            d.countedBytes = 0;
+        d.sentBytes += run - d.countedBytes;
+        d.countedBytes = run;
+    }
     if (!d.port || d.state != DestinationState::Live) {
         d.bitrateKbps = -1;
         d.lastSampleMs = 0;
@@ -308,6 +322,7 @@ void collectStatistics(DestinationOutput& d) {
     d.lastBytes = bytes;
     d.lastSampleMs = nowMs;
     d.droppedFrames = d.port->droppedFrames();
+    d.totalFrames = d.port->totalFrames();
 }
 
 void enforceStartTimeout(DestinationOutput& d) {

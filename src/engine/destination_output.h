@@ -64,6 +64,12 @@ public:
     std::atomic<int64_t> nextRestartMs{0};
     uint64_t lastBytes = 0;
     int64_t lastSampleMs = 0;
+    // Figures of this run: first Live moment (host thread writes it once), bytes of every
+    // output run, frames of the current one.
+    std::atomic<int64_t> firstLiveMs{0};
+    std::atomic<uint64_t> sentBytes{0};
+    uint64_t countedBytes = 0; // of the current output run, already in sentBytes
+    std::atomic<int32_t> totalFrames{0};
     int64_t startNs = 0;
     int64_t inactiveSinceNs = 0;
     int64_t stopRequestedNs = 0; // when the user's stop was asked for; 0 when not

@@ -6,7 +6,13 @@
 
 namespace relaycast {
 
-enum class DestinationState : int32_t { Idle = 0, Starting = 1, Live = 2, Reconnecting = 3, Failed = 4 };
+enum class DestinationState : int32_t {
+    Idle = 0,
+    Starting = 1,
+    Live = 2,
+    Reconnecting = 3,
+    Failed = 4
+};
 
 // What the panel reads about one destination.
 struct DestinationStatus {
@@ -18,6 +24,15 @@ struct DestinationStatus {
     int32_t cuts = 0;
     int32_t bitrateKbps = -1;
     int32_t droppedFrames = 0;
+    // Figures of this run of the destination (since its start, across outages).
+    int64_t uptimeSecs = 0;  // since it first went Live; 0 when it never did
+    uint64_t sentBytes = 0;  // every byte its outputs sent
+    int32_t totalFrames = 0; // frames its current output handled (dropped ones included)
+
+    // The share of dropped frames of the current output, in percent; 0 when none.
+    double droppedPercent() const {
+        return totalFrames > 0 && droppedFrames > 0 ? 100.0 * droppedFrames / totalFrames : 0.0;
+    }
 };
 
 } // namespace relaycast

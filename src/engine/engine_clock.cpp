@@ -8,8 +8,7 @@ namespace {
 
 class SteadyEngineClock final : public EngineClock {
 public:
-    int64_t nowNs() const override
-    {
+    int64_t nowNs() const override {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
@@ -19,8 +18,7 @@ public:
 
 } // namespace
 
-EngineClock& steadyClock()
-{
+EngineClock& steadyClock() {
     static SteadyEngineClock clock;
     return clock;
 }

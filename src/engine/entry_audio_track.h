@@ -43,8 +43,8 @@ public:
     int captureCount() const;
 
 private:
-    static bool mix(void* param, uint64_t startTs, uint64_t endTs, uint64_t* outTs,
-                    uint32_t mixers, struct audio_output_data* mixes);
+    static bool mix(void* param, uint64_t startTs, uint64_t endTs, uint64_t* outTs, uint32_t mixers,
+                    struct audio_output_data* mixes);
 
     std::atomic<int32_t> delaySamples_{0};
     uint32_t sampleRate_ = 48000;

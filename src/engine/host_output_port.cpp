@@ -110,6 +110,10 @@ int HostOutputPort::droppedFrames() const {
     return output ? obs_output_get_frames_dropped(output) : 0;
 }
 
+int HostOutputPort::totalFrames() const {
+    return output ? obs_output_get_total_frames(output) : 0;
+}
+
 QString HostOutputPort::lastError() const {
     const char* text = output ? obs_output_get_last_error(output) : nullptr;
     return text ? QString::fromUtf8(text) : QString();

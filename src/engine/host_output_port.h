@@ -36,6 +36,7 @@ public:
     bool active() const override;
     uint64_t totalBytes() const override;
     int droppedFrames() const override;
+    int totalFrames() const override;
     QString lastError() const override;
 
 private:

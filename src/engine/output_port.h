@@ -23,6 +23,8 @@ public:
     virtual bool active() const = 0;
     virtual uint64_t totalBytes() const = 0;
     virtual int droppedFrames() const = 0;
+    // Frames the output handled since it started, dropped ones included.
+    virtual int totalFrames() const = 0;
     // The host's last error text for this output; empty when none.
     virtual QString lastError() const = 0;
 };

@@ -58,6 +58,10 @@ int FakeOutputPort::droppedFrames() const {
     return script_->droppedFrames;
 }
 
+int FakeOutputPort::totalFrames() const {
+    return script_->totalFrames;
+}
+
 QString FakeOutputPort::lastError() const {
     return script_->lastError();
 }

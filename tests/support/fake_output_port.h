@@ -27,6 +27,7 @@ struct FakeOutputScript {
     std::atomic<bool> active{false};
     std::atomic<uint64_t> totalBytes{0};
     std::atomic<int> droppedFrames{0};
+    std::atomic<int> totalFrames{0};
     void setLastError(const QString& text);
     QString lastError() const;
 
@@ -56,6 +57,7 @@ public:
     bool active() const override;
     uint64_t totalBytes() const override;
     int droppedFrames() const override;
+    int totalFrames() const override;
     QString lastError() const override;
 
 private:
