@@ -100,6 +100,7 @@ bool readEntry(const QJsonObject& object, EntryConfig& entry, ReadConfig& outcom
     entry.alto = ownSize ? alto : 0;
 
     entry.llenar = jsonBool(object.value(QLatin1String("llenar")), false);
+    entry.conEmisionObs = jsonBool(object.value(QLatin1String("conEmisionObs")), false);
     entry.equivalencias = readEquivalences(object.value(QLatin1String("equivalencias")).toObject());
 
     const QJsonArray destinations = object.value(QLatin1String("destinos")).toArray();

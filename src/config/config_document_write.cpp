@@ -62,6 +62,9 @@ QJsonObject entryObject(const EntryConfig& entry, WriteOutcome& outcome) {
     object.insert(QLatin1String("alto"), entry.alto);
     object.insert(QLatin1String("llenar"), entry.llenar);
     object.insert(QLatin1String("seguirObs"), entry.seguirObs);
+    // Only when set, so files of entries without it stay as older versions wrote them.
+    if (entry.conEmisionObs)
+        object.insert(QLatin1String("conEmisionObs"), true);
     object.insert(QLatin1String("equivalencias"), equivalencesObject(entry.equivalencias));
 
     QJsonArray destinations;

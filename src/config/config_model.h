@@ -81,6 +81,8 @@ struct EntryConfig {
     int32_t alto = 0;
     bool llenar = false;
     bool seguirObs = false;
+    // Starts every destination when OBS's own stream starts, and stops them when it stops.
+    bool conEmisionObs = false;
     SceneMatchMap equivalencias;
     QList<DestConfig> destinos;
 

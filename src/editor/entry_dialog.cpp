@@ -115,6 +115,12 @@ QWidget* EntryDialog::buildContent() {
     form->addRow(QString(), followCheck_);
 
     form->addRow(buildMatchBox());
+
+    withStreamCheck_ = new QCheckBox(uiText("Empezar y parar con la emisión de OBS"), content);
+    withStreamCheck_->setChecked(original_.conEmisionObs);
+    withStreamCheck_->setToolTip(uiText("Al pulsar «Iniciar transmisión» en OBS, esta entrada "
+                                        "emite a todos sus destinos; al detenerla, para"));
+    form->addRow(QString(), withStreamCheck_);
     updateFollowState();
     connect(followCheck_, &QCheckBox::toggled, this, [this] { updateFollowState(); });
 

@@ -61,6 +61,7 @@ public:
     NoWheelComboBox* sourceCombo() const { return sourceCombo_; }
     QLineEdit* nameEdit() const { return nameEdit_; }
     QCheckBox* followCheck() const { return followCheck_; }
+    QCheckBox* withStreamCheck() const { return withStreamCheck_; }
     QWidget* matchBox() const { return matchBox_; }
     QPushButton* addMatchButton() const { return addMatchButton_; }
     const QList<MatchRow>& matchRows() const { return matchRows_; }
@@ -126,6 +127,7 @@ private:
     NoWheelComboBox* sourceCombo_ = nullptr;
     QLineEdit* nameEdit_ = nullptr;
     QCheckBox* followCheck_ = nullptr;
+    QCheckBox* withStreamCheck_ = nullptr;
     QWidget* matchBox_ = nullptr;
     QVBoxLayout* matchRowsLayout_ = nullptr;
     QPushButton* addMatchButton_ = nullptr;

@@ -48,6 +48,7 @@ EntryConfig EntryDialog::resultEntry() const {
     if (entry.id.isEmpty())
         entry.id = newConfigId();
     entry.nombre = nameEdit_->text().trimmed();
+    entry.conEmisionObs = withStreamCheck_->isChecked();
 
     if (!liveLocked_) {
         entry.fuente =

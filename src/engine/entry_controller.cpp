@@ -112,6 +112,7 @@ void EntryController::heartbeat() {
     try {
         ++heartbeats_;
         tickRuntimes();
+        sampleEncoderLoad();
         detectChanges();
     } catch (const std::exception& e) {
         moduleLog(LOG_WARNING, "unexpected error in the heartbeat: %s", e.what());
@@ -139,6 +140,26 @@ void EntryController::tickRuntimes() {
         else
             ++it;
     }
+}
+
+void EntryController::sampleEncoderLoad() {
+    for (auto it = encoderLoad_.begin(); it != encoderLoad_.end();) {
+        it = runtimes_.contains(it->first) ? std::next(it) : encoderLoad_.erase(it);
+    }
+    for (auto& [id, runtime] : runtimes_) {
+        EncoderLoadMeter& meter = encoderLoad_[id];
+        if (!runtime->pipeline || !runtime->pipeline->video) {
+            meter.reset();
+            continue;
+        }
+        video_t* video = runtime->pipeline->video;
+        meter.sample(video_output_get_skipped_frames(video), video_output_get_total_frames(video));
+    }
+}
+
+double EntryController::encoderSkippedPercent(const QString& entryId) const {
+    const auto found = encoderLoad_.find(entryId);
+    return found != encoderLoad_.end() ? found->second.skippedPercent() : 0;
 }
 
 void EntryController::detectChanges() {

@@ -2,6 +2,7 @@
 
 #include "config/config_model.h"
 #include "engine/destination_status.h"
+#include "engine/encoder_load_meter.h"
 #include "engine/engine_clock.h"
 #include "engine/entry_runtime.h"
 #include "engine/host_call_queue.h"
@@ -82,6 +83,8 @@ public:
     QString effectiveSourceName(const EntryConfig& entry) const;
     // What a live entry sends now; empty when it is not streaming.
     QString sentSourceName(const QString& entryId) const;
+    // The share of its own video frames a live entry's encoder skipped lately, in percent.
+    double encoderSkippedPercent(const QString& entryId) const;
 
     // --- Actions
     bool startDestination(const QString& entryId, const QString& destinationId,
@@ -102,6 +105,10 @@ public:
     // Switches every live following entry to what it should send for the host's live scene;
     // a target that does not exist raises a notice and the entry stays where it was.
     void followLiveScene();
+    // OBS's own stream started or stopped: the entries that go with it start or stop every
+    // destination (failures raise notices).
+    void onHostStreamStarted();
+    void onHostStreamStopped();
     // The entry was deleted: its outputs close in the background and its runtime goes once
     // they have ended.
     void retireEntry(const QString& entryId);
@@ -134,6 +141,7 @@ public:
 private:
     bool startUnguarded(const QString& entryId, const QString& destinationId, QString* error);
     void tickRuntimes();
+    void sampleEncoderLoad();
 
     ConfigStore& store_;
     EngineClock& clock_;
@@ -141,6 +149,7 @@ private:
     std::map<QString, std::unique_ptr<EntryRuntime>> runtimes_;
     std::list<std::unique_ptr<EntryRuntime>> retiring_;
     QHash<QString, DestinationState> lastState_;
+    std::map<QString, EncoderLoadMeter> encoderLoad_;
     QTimer timer_;
     int32_t heartbeats_ = 0;
     bool shutDown_ = false;

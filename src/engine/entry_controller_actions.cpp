@@ -195,6 +195,39 @@ void EntryController::followLiveScene() {
     }
 }
 
+void EntryController::onHostStreamStarted() {
+    if (shutDown_)
+        return;
+    QStringList ids;
+    for (const EntryConfig& entry : currentEntries()) {
+        if (entry.conEmisionObs)
+            ids << entry.id;
+    }
+    if (ids.isEmpty())
+        return;
+    moduleLog(LOG_INFO, "OBS started streaming: starting %d input(s) that go with it",
+              static_cast<int>(ids.size()));
+    for (const QString& id : ids) {
+        QString error;
+        if (!startEntry(id, &error) && !error.isEmpty())
+            notice(error, true);
+    }
+}
+
+void EntryController::onHostStreamStopped() {
+    if (shutDown_)
+        return;
+    int stopped = 0;
+    for (const EntryConfig& entry : currentEntries()) {
+        if (entry.conEmisionObs && isEntryLive(entry.id)) {
+            stopEntry(entry.id);
+            ++stopped;
+        }
+    }
+    if (stopped > 0)
+        moduleLog(LOG_INFO, "OBS stopped streaming: stopping %d input(s) that go with it", stopped);
+}
+
 void EntryController::retireEntry(const QString& entryId) {
     const auto found = runtimes_.find(entryId);
     if (found == runtimes_.end())

@@ -9,6 +9,8 @@
 namespace relaycast {
 
 // The numbers the routing relies on, as OBS 29 sends them.
+static_assert(OBS_FRONTEND_EVENT_STREAMING_STARTED == 1);
+static_assert(OBS_FRONTEND_EVENT_STREAMING_STOPPED == 3);
 static_assert(OBS_FRONTEND_EVENT_SCENE_CHANGED == 8);
 static_assert(OBS_FRONTEND_EVENT_TRANSITION_STOPPED == 11);
 static_assert(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED == 13);
@@ -42,6 +44,14 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
             break;
         case OBS_FRONTEND_EVENT_EXIT:
             shutDownPanel();
+            break;
+        case OBS_FRONTEND_EVENT_STREAMING_STARTED:
+            if (controller)
+                controller->onHostStreamStarted();
+            break;
+        case OBS_FRONTEND_EVENT_STREAMING_STOPPED:
+            if (controller)
+                controller->onHostStreamStopped();
             break;
         case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING:
             // Not closing: the controller goes on with the next collection's entries.

@@ -80,6 +80,7 @@ void SalidasPanel::rebuildCardsUnguarded() {
     previews.clear();
     destinationWidgets.clear();
     switchRows.clear();
+    encoderLoadLabels.clear();
     while (QLayoutItem* item = cardLayout->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
             widget->hide();
@@ -149,6 +150,18 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
                                         uiText("Borrar esta entrada y todos sus destinos"), card);
     connect(remove, &QToolButton::clicked, this, [this, entryId] { deleteEntry(entryId); });
     header->addWidget(remove);
+
+    if (entry.conEmisionObs) {
+        auto* withStream = new QLabel(uiText("Empieza y para con la emisión de OBS"), card);
+        withStream->setEnabled(false);
+        layout->addWidget(withStream);
+    }
+    auto* load = new QLabel(card);
+    load->setWordWrap(true);
+    load->setStyleSheet(QStringLiteral("color: #e0a030;"));
+    load->hide();
+    layout->addWidget(load);
+    encoderLoadLabels.insert(entryId, load);
 
     auto* switchRow = new QWidget(card);
     auto* switchLayout = new QHBoxLayout(switchRow);

@@ -82,6 +82,7 @@ void SalidasPanel::editEntry(const QString& entryId) {
     }
     // It stopped meanwhile: keep only what the live dialog let the user change.
     entry->nombre = result.nombre;
+    entry->conEmisionObs = result.conEmisionObs;
     entry->videoKbps = result.videoKbps;
     entry->retrasoAudioMs = result.retrasoAudioMs;
     entry->ajustesCodificador = result.ajustesCodificador;

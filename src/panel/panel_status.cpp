@@ -9,6 +9,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QVariant>
@@ -48,6 +49,7 @@ void SalidasPanel::refreshStatus() {
         if (PreviewWidget* preview = previews.value(entry.id))
             refreshPreview(entry.id, preview);
         refreshSwitchRow(entry.id);
+        refreshEncoderLoad(entry.id);
         for (const DestConfig& destination : entry.destinos) {
             if (destinationWidgets.contains(destination.id))
                 refreshDestination(entry.id, destination);
@@ -76,6 +78,22 @@ void SalidasPanel::refreshSwitchRow(const QString& entryId) {
         const QSignalBlocker blocker(combo);
         combo->setCurrentIndex(index);
     }
+}
+
+void SalidasPanel::refreshEncoderLoad(const QString& entryId) {
+    QLabel* label = encoderLoadLabels.value(entryId);
+    if (!label)
+        return;
+    // Shown once the encoder skips a noticeable share of the entry's frames.
+    constexpr double kShownFromPercent = 1.0;
+    const double skipped = controller_.encoderSkippedPercent(entryId);
+    if (!controller_.isEntryLive(entryId) || skipped < kShownFromPercent) {
+        label->hide();
+        return;
+    }
+    label->setText(uiText("⚠ El codificador no da abasto: %1 % de los fotogramas se pierden")
+                       .arg(QString::number(skipped, 'f', 0)));
+    label->show();
 }
 
 void SalidasPanel::refreshDestination(const QString& entryId, const DestConfig& destination) {

@@ -116,6 +116,7 @@ private:
     QWidget* buildDestinationRow(QWidget* card, const QString& entryId,
                                  const DestConfig& destination);
     void refreshSwitchRow(const QString& entryId);
+    void refreshEncoderLoad(const QString& entryId);
     void refreshDestination(const QString& entryId, const DestConfig& destination);
     void refreshPreview(const QString& entryId, PreviewWidget* preview);
     void openDownloadUrl();
@@ -127,6 +128,7 @@ private:
     int32_t noticeGeneration = 0;
     QHash<QString, QPair<ElidedLabel*, QPushButton*>> destinationWidgets;
     QHash<QString, QPair<QWidget*, QComboBox*>> switchRows;
+    QHash<QString, QLabel*> encoderLoadLabels;
     QHash<QString, PreviewWidget*> previews;
     QSet<QString> previewEnabled;
     QScrollArea* scrollArea = nullptr;

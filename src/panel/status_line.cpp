@@ -5,12 +5,42 @@
 namespace relaycast {
 namespace {
 
+// "1:02:03": hours, minutes and seconds on the air.
+QString durationText(int64_t seconds) {
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// "3.4 MB", "268 MB", "1.27 GB" (decimal units, as network figures are read).
+QString dataText(uint64_t bytes) {
+    const double megabytes = static_cast<double>(bytes) / 1e6;
+    if (megabytes < 10)
+        return QString::fromUtf8("%1 MB").arg(QString::number(megabytes, 'f', 1));
+    if (megabytes < 1000)
+        return QString::fromUtf8("%1 MB").arg(QString::number(megabytes, 'f', 0));
+    return QString::fromUtf8("%1 GB").arg(QString::number(megabytes / 1000, 'f', 2));
+}
+
+QString percentText(double percent) {
+    return QString::number(percent, 'f', percent < 0.1 ? 2 : 1);
+}
+
 QString liveLine(const DestinationStatus& status) {
     QString text = uiText("● EN EMISIÓN");
     if (status.bitrateKbps >= 0)
         text += QString::fromUtf8(" · %1 Mbps")
                     .arg(QString::number(status.bitrateKbps / 1000.0, 'f', 1));
-    if (status.droppedFrames > 0)
+    if (status.uptimeSecs > 0)
+        text += QString::fromUtf8(" · ") + durationText(status.uptimeSecs);
+    if (status.sentBytes > 0)
+        text += QString::fromUtf8(" · ") + dataText(status.sentBytes);
+    if (status.droppedFrames > 0 && status.totalFrames > 0)
+        text +=
+            uiText(" · %1 fotogramas perdidos (%2 %)")
+                .arg(QString::number(status.droppedFrames), percentText(status.droppedPercent()));
+    else if (status.droppedFrames > 0)
         text += uiText(" · %1 fotogramas perdidos").arg(status.droppedFrames);
     if (status.cuts > 0) {
         const QString plural = status.cuts == 1 ? QString() : QStringLiteral("s");

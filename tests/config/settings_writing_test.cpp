@@ -23,6 +23,7 @@ void fillRichConfiguration(ConfigStore& store) {
     EntryConfig following;
     following.id = QStringLiteral("7c9e6679-7425-40de-944b-e07fc1f90ae7");
     following.seguirObs = true;
+    following.conEmisionObs = true;
     following.equivalencias.insert(QStringLiteral("Directo"), QStringLiteral("Directo 9:16"));
     following.equivalencias.insert(QStringLiteral("Pausa"), QStringLiteral("Pausa vertical"));
     following.destinos = {dest(QStringLiteral("d-1"), QStringLiteral("rtmp://127.0.0.1/live"),
@@ -295,6 +296,7 @@ TEST_F(SettingsWriting, OptionalKeysAreWrittenOnlyWhenSet) {
     set.nombre = QStringLiteral("Nombre");
     set.codificadorAudio = QStringLiteral("opus");
     set.retrasoAudioMs = 40;
+    set.conEmisionObs = true;
     store.entriesOf(QStringLiteral("c")) = {plain, set};
     store.profiles() = {EncoderProfile{QStringLiteral("p"), QStringLiteral("obs_x264"), 1, 64,
                                        QString(), QString()},
@@ -311,7 +313,8 @@ TEST_F(SettingsWriting, OptionalKeysAreWrittenOnlyWhenSet) {
                                    .toArray();
     const QJsonObject writtenPlain = entries.at(0).toObject();
     const QJsonObject writtenSet = entries.at(1).toObject();
-    for (const char* key : {"nombre", "codificadorAudio", "retrasoAudioMs"}) {
+    // Absent unless set, so files of older versions read and write back unchanged.
+    for (const char* key : {"nombre", "codificadorAudio", "retrasoAudioMs", "conEmisionObs"}) {
         EXPECT_FALSE(writtenPlain.contains(QLatin1String(key))) << key;
         EXPECT_TRUE(writtenSet.contains(QLatin1String(key))) << key;
     }

@@ -143,7 +143,7 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
     EXPECT_EQ(scroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
 
     EXPECT_EQ(formLabels(scroll->widget()),
-              QStringList({"Qué quieres emitir:", "Nombre (opcional):", "-", "-",
+              QStringList({"Qué quieres emitir:", "Nombre (opcional):", "-", "-", "-",
                            "Codificador de vídeo:", "-", "-",
                            "Calidad de vídeo:", "Calidad de audio:", "Códec de audio:",
                            "Retraso de audio:", "Tamaño de imagen:", "Encuadre:", "Perfil:"}));
@@ -192,6 +192,7 @@ TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHold
     dialog.audioCodecCombo()->setCurrentIndex(1);
     dialog.sizeCombo()->setCurrentIndex(3);
     dialog.framingCombo()->setCurrentIndex(1);
+    dialog.withStreamCheck()->setChecked(true);
     DestRowWidget* first = dialog.destRows()[0];
     first->addressEdit()->setText("  SRT://h:9000 ");
     first->keyEdit()->setText(" id con espacios ");
@@ -219,6 +220,7 @@ TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHold
     EXPECT_EQ(result.alto, 1920);
     EXPECT_TRUE(result.llenar);
     EXPECT_FALSE(result.seguirObs);
+    EXPECT_TRUE(result.conEmisionObs);
     const QJsonObject settings =
         QJsonDocument::fromJson(result.ajustesCodificador.toUtf8()).object();
     EXPECT_EQ(settings.value("bitrate").toInt(), 2500);

@@ -2,6 +2,7 @@
 // statuses the panel reads, and stopping everything within a bound.
 
 #include "engine/destination_output.h"
+#include "engine/encoder_load_meter.h"
 #include "engine/entry_runtime.h"
 #include "support/fake_runtime.h"
 
@@ -36,6 +37,33 @@ TEST(EntryRuntimeStatistics, RateIsSmoothedFromTheSecondLiveSample) {
     script->totalBytes += 250001; // 6400 * 0.6 + 4000.016 * 0.4 = 5440.0064
     f.tickAfter(500);
     EXPECT_EQ(f.status(kDest).bitrateKbps, 5440);
+}
+
+TEST(EntryRuntimeStatistics, RunFiguresCountEveryRunOfTheOutputFromTheFirstLive) {
+    FakeRuntime f;
+    auto script = f.addStarting(kDest);
+    script->totalBytes = 20000; // the handshake, before it is live
+    f.runFor(2000);
+    EXPECT_EQ(f.status(kDest).uptimeSecs, 0);
+    f.at(kDest).onStart();
+    script->totalBytes = 3000000;
+    script->totalFrames = 900;
+    script->droppedFrames = 9;
+    f.runFor(10000);
+    EXPECT_EQ(f.status(kDest).uptimeSecs, 10);
+    EXPECT_EQ(f.status(kDest).sentBytes, 3000000u);
+    EXPECT_DOUBLE_EQ(f.status(kDest).droppedPercent(), 1.0);
+
+    // A drop and a restart: the new run counts from zero, the figures go on.
+    script->active = false;
+    f.at(kDest).onStop(-5, QString());
+    script->totalBytes = 0;
+    f.runFor(2000);
+    script->totalBytes = 500000;
+    f.at(kDest).onStart();
+    f.runFor(1000);
+    EXPECT_EQ(f.status(kDest).sentBytes, 3500000u);
+    EXPECT_EQ(f.status(kDest).uptimeSecs, 13) << "counted from the first time it went live";
 }
 
 TEST(EntryRuntimeStatistics, RateStartsOverAfterTheDestinationLeftLive) {
@@ -315,6 +343,24 @@ TEST(EntryRuntimeStop, GracefulStopTheHostNeverCompletesIsForcedAfterFiveSeconds
     fake.runFor(4000);
     EXPECT_FALSE(fake.has("d1"));
     EXPECT_EQ(script->forceStops, 1);
+}
+
+TEST(EncoderLoad, SkippedShareIsTheRecentWindowAndStartsOverForANewVideo) {
+    EncoderLoadMeter meter;
+    EXPECT_EQ(meter.skippedPercent(), 0);
+    meter.sample(0, 1000);
+    meter.sample(0, 1015);
+    EXPECT_EQ(meter.skippedPercent(), 0);
+    for (int i = 0; i < EncoderLoadMeter::kWindowSamples; ++i)
+        meter.sample(3 * (i + 1), 1015 + 15 * (i + 1)); // 3 of every 15 frames skipped
+    EXPECT_DOUBLE_EQ(meter.skippedPercent(), 20.0);
+    // The encoder catches up: the old skips leave the window.
+    for (int i = 0; i < EncoderLoadMeter::kWindowSamples; ++i)
+        meter.sample(30, 1165 + 15 * (i + 1));
+    EXPECT_EQ(meter.skippedPercent(), 0);
+    meter.sample(0, 10); // a new video output counts from zero
+    meter.sample(5, 20);
+    EXPECT_DOUBLE_EQ(meter.skippedPercent(), 50.0);
 }
 
 } // namespace

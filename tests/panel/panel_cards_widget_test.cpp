@@ -180,7 +180,7 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
     QWidget* card = panel->switchRow("e2")->parentWidget();
     QStringList lines;
     for (QLabel* label : card->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (!dynamic_cast<ElidedLabel*>(label)) {
+        if (!dynamic_cast<ElidedLabel*>(label) && !label->isHidden()) {
             lines << label->text();
             EXPECT_FALSE(label->isEnabled());
         }

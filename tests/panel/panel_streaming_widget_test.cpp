@@ -43,7 +43,8 @@ EntryConfig namedEntry(const QString& id, const QString& name, const QString& so
 }
 
 bool liveWithRate(const SalidasPanel& panel, const QString& destinationId) {
-    static const QRegularExpression pattern(QString::fromUtf8("^● EN EMISIÓN · \\d+\\.\\d Mbps$"));
+    static const QRegularExpression pattern(QString::fromUtf8(
+        "^● EN EMISIÓN · \\d+\\.\\d Mbps(?: · \\d+:\\d\\d:\\d\\d)?(?: · [0-9.]+ [MG]B)?$"));
     return pattern.match(statusTextOf(panel, destinationId)).hasMatch();
 }
 

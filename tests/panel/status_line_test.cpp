@@ -37,6 +37,19 @@ TEST(StatusLine, LiveLineAddsRateDroppedFramesAndCutsOnlyWhenKnown) {
     EXPECT_EQ(
         text(live(6000, 2, 2, 0)),
         QString::fromUtf8("● EN EMISIÓN · 6.0 Mbps · 2 fotogramas perdidos · 2 cortes (0 s)"));
+    // A run's figures: time on the air, data sent, and the share of frames dropped.
+    DestinationStatus run = live(3000, 12, 0, -1);
+    run.uptimeSecs = 3723;
+    run.sentBytes = 1'268'400'000;
+    run.totalFrames = 3000;
+    EXPECT_EQ(text(run), QString::fromUtf8("● EN EMISIÓN · 3.0 Mbps · 1:02:03 · 1.27 GB · 12 "
+                                           "fotogramas perdidos (0.4 %)"));
+    run.uptimeSecs = 59;
+    run.sentBytes = 3'450'000;
+    run.droppedFrames = 1;
+    run.totalFrames = 2000;
+    EXPECT_EQ(text(run), QString::fromUtf8("● EN EMISIÓN · 3.0 Mbps · 0:00:59 · 3.5 MB · 1 "
+                                           "fotogramas perdidos (0.05 %)"));
     EXPECT_EQ(destinationStatusLine(live(1)).styleSheet,
               QStringLiteral("color: #3fb950; font-weight: bold;"));
 }
