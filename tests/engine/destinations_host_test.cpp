@@ -245,6 +245,8 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
     ASSERT_TRUE(good.start(&error)) << error.toStdString();
     ASSERT_TRUE(guarded.start(&error)) << error.toStdString();
     ColourScene content("srt-clave", kOpaqueBlue);
+    OBSSourceAutoRelease tone = createToneSource("srt-clave-tono");
+    addToScene(content.scene, tone);
     const DestConfig right = destination("bien", good.url(), {}, passphrase);
     const DestConfig wrong = destination("mal", guarded.url(), {}, "otra-frase-456");
     const EntryConfig entry = entrySending("srt-clave", 640, 360, {right, wrong});
@@ -252,6 +254,10 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
 
     ASSERT_TRUE(startDestination(runtime, entry, right, &error)) << error.toStdString();
     const bool wrongAccepted = startDestination(runtime, entry, wrong, &error);
+    // Both frame AAC alike, so the refused one shared the audio encoder until it failed.
+    if (wrongAccepted) {
+        EXPECT_EQ(audioEncoderOf(runtime, "mal"), audioEncoderOf(runtime, "bien"));
+    }
     ASSERT_TRUE(tickUntil(
         runtime,
         [&] {
@@ -265,10 +271,15 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
     }
     EXPECT_FALSE(destinationStatus(runtime, "mal").message.isEmpty());
 
+    const double heardBeforeSecs = measureAudio(good.recordingPath()).samples / 48000.0;
+    const qint64 bytesBefore = good.recordedBytes();
     ASSERT_TRUE(tickUntil(
-        runtime, [&] { return good.recordedBytes() > 100000; }, 10s));
+        runtime, [&] { return good.recordedBytes() > bytesBefore + 600000; }, 15s));
     EXPECT_EQ(guarded.recordedBytes(), 0);
     expectStream(good.recordingPath(), "aac");
+    const AudioLevel after = measureAudio(good.recordingPath(), heardBeforeSecs);
+    EXPECT_GT(after.samples, 48000);
+    EXPECT_GT(after.rmsDb, -35.0);
     EXPECT_EQ(stateOf(runtime, "bien"), DestinationState::Live);
     EXPECT_FALSE(runtime.outputs.contains("mal"));
     EXPECT_EQ(stateOf(runtime, "mal"), DestinationState::Failed);
