@@ -32,21 +32,19 @@ OBSServiceAutoRelease createService(const DestinationMapping& mapping) {
                               settings, nullptr);
 }
 
-OBSEncoderAutoRelease createAudioEncoder(const QString& encoderId, int32_t audioKbps) {
-    OBSDataAutoRelease settings = obs_data_create();
+// The audio settings this destination needs: the encoder type's defaults with the entry's
+// bitrate, as the destination's service adjusts them (bitrate limits, stream framing). The
+// video settings the service is given are a throw-away copy: the video encoder is shared by
+// every destination of the entry and no single service may change it.
+OBSDataAutoRelease audioSettingsFor(const QString& encoderId, int32_t audioKbps,
+                                    obs_service_t* service) {
+    OBSDataAutoRelease settings = obs_encoder_defaults(encoderId.toUtf8().constData());
+    if (!settings)
+        settings = obs_data_create();
     obs_data_set_int(settings, "bitrate", audioKbps);
-    return obs_audio_encoder_create(encoderId.toUtf8().constData(), "relaycast-audio", settings, 0,
-                                    nullptr);
-}
-
-// Lets the service adjust the audio encoder's settings (bitrate limits and the like). The
-// video settings it is given are a throw-away copy: the video encoder is shared by every
-// destination of the entry and no single service may change it.
-void applyServiceAudioSettings(obs_service_t* service, obs_encoder_t* audioEncoder) {
     OBSDataAutoRelease videoSettings = obs_data_create();
-    OBSDataAutoRelease audioSettings = obs_encoder_get_settings(audioEncoder);
-    obs_service_apply_encoder_settings(service, videoSettings, audioSettings);
-    obs_encoder_update(audioEncoder, audioSettings);
+    obs_service_apply_encoder_settings(service, videoSettings, settings);
+    return settings;
 }
 
 } // namespace
@@ -84,15 +82,15 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
                           .arg(audioCodec.trimmed()),
                       out);
 
-    port->audioEncoder = createAudioEncoder(audioEncoderId, audioKbps);
+    // Siblings whose services leave the same settings send the packets of one encoder.
+    OBSDataAutoRelease audioSettings = audioSettingsFor(audioEncoderId, audioKbps, port->service);
+    port->audioEncoder = pipeline.audioEncoders.acquire(audioEncoderId, audioSettings,
+                                                        pipeline.audioTrack.audioOutput());
     if (!port->audioEncoder)
         return refuse(d, uiText("No se pudo crear el codificador de audio."), out);
 
-    obs_encoder_set_audio(port->audioEncoder, pipeline.audioTrack.audioOutput());
-    applyServiceAudioSettings(port->service, port->audioEncoder);
-
     obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
-    obs_output_set_audio_encoder(port->output, port->audioEncoder, 0);
+    obs_output_set_audio_encoder(port->output, port->audioEncoder.get(), 0);
     obs_output_set_service(port->output, port->service);
     // No reconnection by the host: its delays grow with every try, so the engine reconnects on
     // its own fixed schedule (see kOutageAttemptLimit).

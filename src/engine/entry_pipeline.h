@@ -2,6 +2,7 @@
 
 #include "config/config_model.h"
 #include "engine/entry_audio_track.h"
+#include "engine/shared_audio_encoder.h"
 
 #include <obs.hpp>
 
@@ -14,8 +15,8 @@ namespace relaycast {
 
 // The part of a running entry shared by all its destinations: a private view rendering the
 // entry's scene or source at its own size and framing, the view's raw video, one video
-// encoder, and the entry's own audio track. Interface thread only, except the preview draw
-// routine, which the graphics thread runs.
+// encoder, the entry's own audio track and the audio encoders its destinations share.
+// Interface thread only, except the preview draw routine, which the graphics thread runs.
 struct EntryPipeline {
     EntryPipeline() = default;
     // Closes everything (display first, view last).
@@ -35,6 +36,7 @@ struct EntryPipeline {
     OBSSceneAutoRelease privateScene;
     OBSEncoderAutoRelease videoEncoder;
     EntryAudioTrack audioTrack;
+    SharedAudioEncoders audioEncoders;
 };
 
 // Builds the pipeline for `entry` (whose "fuente" is already the name to send). False with the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/output_port.h"
+#include "engine/shared_audio_encoder.h"
 
 #include <obs.hpp>
 
@@ -10,11 +11,11 @@ namespace relaycast {
 
 class DestinationOutput;
 
-// The production OutputPort: one destination's host output with its service and audio
-// encoder, and the output's four signals connected to the destination. The destructor
+// The production OutputPort: one destination's host output with its service and its share of
+// an audio encoder, and the output's four signals connected to the destination. The destructor
 // releases them in a fixed order: signals first (so no handler runs on a dying destination),
-// then the output (force-stopped and awaited when still active), the audio encoder, the
-// service.
+// then the output (force-stopped and awaited when still active), the share of the audio
+// encoder (the encoder goes with its last sharer), the service.
 class HostOutputPort final : public OutputPort {
 public:
     HostOutputPort() = default;
@@ -24,7 +25,7 @@ public:
 
     OBSServiceAutoRelease service;
     OBSOutputAutoRelease output;
-    OBSEncoderAutoRelease audioEncoder;
+    SharedAudioEncoder audioEncoder;
 
     // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`.
     void connectSignals(DestinationOutput& d);

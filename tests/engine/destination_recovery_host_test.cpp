@@ -1,10 +1,11 @@
 // A live RTMP server that goes away and comes back: the destination reconnects by itself and
-// says how long the outage lasted, while its SRT sibling on the same entry never notices; after
-// a long outage it is back as quickly as after a short one.
+// says how long the outage lasted, while its SRT sibling and the RTMP sibling that shares its
+// audio encoder never notice; after a long outage it is back as quickly as after a short one.
 
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
+#include "support/tone_source.h"
 
 #include <gtest/gtest.h>
 
@@ -20,30 +21,45 @@ RELAYCAST_TOLERATE_HOST_LEAKS_OF_DROPPED_CONNECTIONS(2)
 
 TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive) {
     RtmpServer rtmp;
+    RtmpServer mirrorServer;
     SrtListener srt;
     QString error;
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ASSERT_TRUE(mirrorServer.start(&error)) << error.toStdString();
     ASSERT_TRUE(srt.start(&error)) << error.toStdString();
     OBSSceneAutoRelease scene = createScene("caida-servidor");
     OBSSourceAutoRelease colour =
         createColorSource("caida-color", kOpaqueRed, kCanvasWidth, kCanvasHeight);
+    OBSSourceAutoRelease tone = createToneSource("caida-tono");
     addToScene(scene, colour);
+    addToScene(scene, tone);
 
     const DestConfig viaRtmp = destination("rtmp", rtmp.url(), "caida");
+    const DestConfig mirror = destination("espejo", mirrorServer.url(), "espejo");
     const DestConfig viaSrt = destination("srt", srt.url());
-    const EntryConfig entry = entrySending("caida-servidor", 640, 360, {viaRtmp, viaSrt});
+    const QList<DestConfig> dests{viaRtmp, mirror, viaSrt};
+    const EntryConfig entry = entrySending("caida-servidor", 640, 360, dests);
     EntryRuntime runtime;
-    const QString started = startAllUntilLive(runtime, entry, {viaRtmp, viaSrt}, 30s);
+    const QString started = startAllUntilLive(runtime, entry, dests, 30s);
     ASSERT_TRUE(started.isEmpty()) << started.toStdString();
     const DestinationOutput* rtmpOutput = runtime.outputs.at("rtmp").get();
+    obs_encoder_t* sharedAudio = obs_output_get_audio_encoder(hostOutputOf(*rtmpOutput), 0);
+    ASSERT_EQ(obs_output_get_audio_encoder(hostOutputOf(*runtime.outputs.at("espejo")), 0),
+              sharedAudio);
 
     bool siblingLeftLive = false;
     bool sawReconnecting = false;
     const auto watch = [&] {
-        siblingLeftLive |= stateOf(runtime, "srt") != DestinationState::Live;
+        siblingLeftLive |= !allInState(runtime, {"espejo", "srt"}, DestinationState::Live);
         sawReconnecting |= stateOf(runtime, "rtmp") == DestinationState::Reconnecting;
     };
 
+    // A viewer of the sharer hears the whole outage.
+    StreamRecorder mirrorViewer;
+    ASSERT_TRUE(mirrorViewer.start(mirrorServer.playUrl("espejo")));
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return mirrorViewer.recordedBytes() > 100000; }, 15s, watch))
+        << mirrorViewer.log().toStdString();
     rtmp.stop();
     EXPECT_TRUE(tickUntil(
         runtime, [&] { return stateOf(runtime, "rtmp") == DestinationState::Reconnecting; }, 15s,
@@ -65,12 +81,21 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
     EXPECT_EQ(runtime.outputs.at("rtmp").get(), rtmpOutput) << "recovered by itself, not rebuilt";
     EXPECT_FALSE(siblingLeftLive);
     EXPECT_EQ(destinationStatus(runtime, "srt").cuts, 0);
+    EXPECT_EQ(destinationStatus(runtime, "espejo").cuts, 0);
+    mirrorViewer.stop();
+    const AudioLevel mirrorLevel = measureAudio(mirrorViewer.path());
+    EXPECT_GT(mirrorLevel.samples, 48000 * 5) << mirrorViewer.log().toStdString();
+    EXPECT_GT(mirrorLevel.rmsDb, -35.0);
 
-    // The stream really flows again.
+    // The stream really flows again, with the shared encoder's sound.
+    EXPECT_EQ(obs_output_get_audio_encoder(hostOutputOf(*rtmpOutput), 0), sharedAudio);
     const ProbeResult probe = probeStreams(rtmp.playUrl("caida"));
     ASSERT_TRUE(probe.ok) << probe.error.toStdString();
     ASSERT_NE(probe.first("video"), nullptr);
     EXPECT_EQ(probe.first("video")->codec, QStringLiteral("h264"));
+    const AudioLevel level = measureAudio(rtmp.playUrl("caida"), 0, 2.0);
+    EXPECT_GT(level.samples, 48000);
+    EXPECT_GT(level.rmsDb, -35.0);
 }
 
 TEST(DestinationRecoveryHost, ServerBackAfterALongOutageIsLiveWithinSixSeconds) {

@@ -1,11 +1,13 @@
 // Destinations of one entry streaming for real to servers on 127.0.0.1: sharing of the
-// pipeline, independence of siblings, the failures a user meets first (refused key, nobody
-// listening, SRT passphrase, missing audio codec) and the release of every host object.
+// pipeline and of audio encoders, independence of siblings, the failures a user meets first
+// (refused key, nobody listening, SRT passphrase, missing audio codec) and the release of every
+// host object.
 
 #include "engine/entry_pipeline.h"
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
+#include "support/tone_source.h"
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,10 @@ void expectStream(const QString& where, const char* audioCodec) {
     EXPECT_EQ(audio->channels, 2);
 }
 
+obs_encoder_t* audioEncoderOf(const EntryRuntime& runtime, const QString& id) {
+    return obs_output_get_audio_encoder(hostOutputOf(*runtime.outputs.at(id)), 0);
+}
+
 std::string describe(const EntryRuntime& runtime, const QList<QString>& ids) {
     std::string text;
     for (const QString& id : ids) {
@@ -66,6 +72,8 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
     ASSERT_TRUE(srt.start(&error)) << error.toStdString();
     ColourScene content("tres-destinos", kOpaqueRed);
+    OBSSourceAutoRelease tone = createToneSource("tres-destinos-tono");
+    addToScene(content.scene, tone);
 
     const QList<DestConfig> dests{destination("a", rtmp.url(), "clave-a"),
                                   destination("b", rtmp.url(), "clave-b"),
@@ -98,16 +106,21 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
         runtime, [&] { return allInState(runtime, ids, DestinationState::Live); }, kLiveTimeout))
         << describe(runtime, ids);
 
-    // One render and one video encode for the entry; a service, output and audio encoder each.
+    // One render and one video encode for the entry; a service and an output each. The two
+    // RTMP destinations send the packets of one audio encoder; SRT frames its AAC otherwise
+    // (ADTS), so it has its own.
     EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
-    EXPECT_EQ(countHostEncoders("relaycast-audio"), 3);
+    EXPECT_EQ(countHostEncoders("relaycast-audio"), 2);
     EXPECT_EQ(countHostServices("relaycast-servicio"), 3);
+    obs_encoder_t* sharedAudio = audioEncoderOf(runtime, "a");
+    EXPECT_EQ(audioEncoderOf(runtime, "b"), sharedAudio);
+    EXPECT_NE(audioEncoderOf(runtime, "c"), sharedAudio);
 
     expectStream(rtmp.playUrl("clave-a"), "aac");
     expectStream(rtmp.playUrl("clave-b"), "aac");
     expectStream(srt.recordingPath(), "aac");
 
-    // Stopping one leaves the other two live and untouched.
+    // Stopping one leaves the other two live and untouched, its audio sharer still audible.
     const DestinationOutput* a = runtime.outputs.at("a").get();
     const DestinationOutput* c = runtime.outputs.at("c").get();
     const uint64_t aBytesBefore = a->port->totalBytes();
@@ -131,6 +144,18 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
     EXPECT_EQ(c->cuts.load(), 0);
     EXPECT_EQ(runtime.pipeline.get(), pipeline);
     EXPECT_EQ(countHostOutputs("relaycast-salida"), 2);
+    EXPECT_EQ(countHostEncoders("relaycast-audio"), 2);
+    {
+        StreamRecorder viewer;
+        ASSERT_TRUE(viewer.start(rtmp.playUrl("clave-a")));
+        ASSERT_TRUE(tickUntil(
+            runtime, [&] { return viewer.recordedBytes() > 600000; }, 15s))
+            << viewer.log().toStdString();
+        viewer.stop();
+        const AudioLevel level = measureAudio(viewer.path());
+        EXPECT_GT(level.samples, 48000);
+        EXPECT_GT(level.rmsDb, -35.0);
+    }
 
     // Started again, it joins the running pipeline.
     ASSERT_TRUE(startDestination(runtime, entry, dests[1], &error)) << error.toStdString();
@@ -139,6 +164,7 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
         runtime, [&] { return allInState(runtime, ids, DestinationState::Live); }, kLiveTimeout))
         << describe(runtime, ids);
     EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
+    EXPECT_EQ(audioEncoderOf(runtime, "b"), sharedAudio);
 
     // Stopping all with three live destinations releases everything of the plug-in.
     stopAllAndAwaitRelease(runtime);
@@ -219,6 +245,8 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
     ASSERT_TRUE(good.start(&error)) << error.toStdString();
     ASSERT_TRUE(guarded.start(&error)) << error.toStdString();
     ColourScene content("srt-clave", kOpaqueBlue);
+    OBSSourceAutoRelease tone = createToneSource("srt-clave-tono");
+    addToScene(content.scene, tone);
     const DestConfig right = destination("bien", good.url(), {}, passphrase);
     const DestConfig wrong = destination("mal", guarded.url(), {}, "otra-frase-456");
     const EntryConfig entry = entrySending("srt-clave", 640, 360, {right, wrong});
@@ -226,6 +254,10 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
 
     ASSERT_TRUE(startDestination(runtime, entry, right, &error)) << error.toStdString();
     const bool wrongAccepted = startDestination(runtime, entry, wrong, &error);
+    // Both frame AAC alike, so the refused one shared the audio encoder until it failed.
+    if (wrongAccepted) {
+        EXPECT_EQ(audioEncoderOf(runtime, "mal"), audioEncoderOf(runtime, "bien"));
+    }
     ASSERT_TRUE(tickUntil(
         runtime,
         [&] {
@@ -239,10 +271,15 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
     }
     EXPECT_FALSE(destinationStatus(runtime, "mal").message.isEmpty());
 
+    const double heardBeforeSecs = measureAudio(good.recordingPath()).samples / 48000.0;
+    const qint64 bytesBefore = good.recordedBytes();
     ASSERT_TRUE(tickUntil(
-        runtime, [&] { return good.recordedBytes() > 100000; }, 10s));
+        runtime, [&] { return good.recordedBytes() > bytesBefore + 600000; }, 15s));
     EXPECT_EQ(guarded.recordedBytes(), 0);
     expectStream(good.recordingPath(), "aac");
+    const AudioLevel after = measureAudio(good.recordingPath(), heardBeforeSecs);
+    EXPECT_GT(after.samples, 48000);
+    EXPECT_GT(after.rmsDb, -35.0);
     EXPECT_EQ(stateOf(runtime, "bien"), DestinationState::Live);
     EXPECT_FALSE(runtime.outputs.contains("mal"));
     EXPECT_EQ(stateOf(runtime, "mal"), DestinationState::Failed);
@@ -250,27 +287,39 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
 
 TEST(DestinationsHost, OpusTravelsOverSrtAndAMissingCodecLeavesNothingBehind) {
     SrtListener srt;
+    RtmpServer rtmp;
     QString error;
     ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
     ColourScene content("con-opus", kOpaqueWhite);
 
     {
+        // The entry streamed AAC over RTMP when its codec was changed to Opus and an SRT
+        // destination started: that one gets an Opus encoder of its own.
+        const DestConfig aacDest = destination("r", rtmp.url(), "con-aac");
         const DestConfig dest = destination("o", srt.url());
-        EntryConfig entry = entrySending("con-opus", 640, 360, {dest});
+        const EntryConfig aacEntry = entrySending("con-opus", 640, 360, {aacDest, dest});
+        EntryConfig entry = aacEntry;
         entry.codificadorAudio = QStringLiteral("opus");
         EntryRuntime runtime;
+        ASSERT_TRUE(startDestination(runtime, aacEntry, aacDest, &error)) << error.toStdString();
         ASSERT_TRUE(startDestination(runtime, entry, dest, &error)) << error.toStdString();
-        obs_output_t* output = hostOutputOf(*runtime.outputs.at("o"));
-        ASSERT_NE(output, nullptr);
-        EXPECT_STREQ(obs_encoder_get_id(obs_output_get_audio_encoder(output, 0)), "ffmpeg_opus");
-        // Either the stream flows, or the host gives up on it.
+        EXPECT_STREQ(obs_encoder_get_id(audioEncoderOf(runtime, "o")), "ffmpeg_opus");
+        EXPECT_STREQ(obs_encoder_get_id(audioEncoderOf(runtime, "r")), "ffmpeg_aac");
+        EXPECT_EQ(countHostEncoders("relaycast-audio"), 2);
+        // Either the stream flows, or the host gives up on it; the AAC sibling streams on.
         const auto flowing = [&] {
             return stateOf(runtime, "o") == DestinationState::Live && srt.recordedBytes() > 100000;
         };
+        bool siblingLeftLive = false;
         ASSERT_TRUE(tickUntil(
-            runtime, [&] { return flowing() || stateOf(runtime, "o") == DestinationState::Failed; },
+            runtime,
+            [&] {
+                return stateOf(runtime, "r") == DestinationState::Live &&
+                       (flowing() || stateOf(runtime, "o") == DestinationState::Failed);
+            },
             kLiveTimeout))
-            << describe(runtime, {"o"});
+            << describe(runtime, {"r", "o"});
         if (flowing()) {
             expectStream(srt.recordingPath(), "opus");
         } else {
@@ -281,9 +330,11 @@ TEST(DestinationsHost, OpusTravelsOverSrtAndAMissingCodecLeavesNothingBehind) {
             std::printf("note: this host does not send Opus over SRT: %s\n",
                         message.toUtf8().constData());
             EXPECT_FALSE(message.isEmpty());
-            tickFor({&runtime}, 2s);
-            EXPECT_TRUE(runtime.outputs.empty());
+            tickFor({&runtime}, 2s,
+                    [&] { siblingLeftLive |= stateOf(runtime, "r") != DestinationState::Live; });
+            EXPECT_FALSE(runtime.outputs.contains("o"));
             EXPECT_EQ(stateOf(runtime, "o"), DestinationState::Failed);
+            EXPECT_FALSE(siblingLeftLive);
         }
         stopAllAndAwaitRelease(runtime);
     }
