@@ -3,6 +3,7 @@
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
 #include "module/ui_text.h"
@@ -232,7 +233,8 @@ QWidget* EntryDialog::buildContent() {
     for (const DestConfig& dest : original_.destinos)
         addDestRow(dest);
 
-    addDestButton_ = new QPushButton(uiText("＋ Añadir otro destino"), content);
+    addDestButton_ = new QPushButton(content);
+    setIconText(addDestButton_, uiText("＋ Añadir otro destino"));
     connect(addDestButton_, &QPushButton::clicked, this, [this] { addDestRow(DestConfig{}); });
     column->addWidget(addDestButton_);
 
@@ -250,9 +252,9 @@ QWidget* EntryDialog::buildContent() {
 
 void EntryDialog::buildSourceList() {
     for (const QString& name : listSceneNames())
-        sourceCombo_->addItem(uiText("🎬 Escena: ") + name, name);
+        addIconItem(sourceCombo_, uiText("🎬 Escena: ") + name, name);
     for (const QString& name : listInputSourceNames())
-        sourceCombo_->addItem(uiText("🎥 Fuente: ") + name, name);
+        addIconItem(sourceCombo_, uiText("🎥 Fuente: ") + name, name);
     selectOrMarkMissing(sourceCombo_, original_.fuente);
 }
 

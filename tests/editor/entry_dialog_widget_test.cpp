@@ -8,6 +8,7 @@
 #include "editor/input_widgets.h"
 #include "editor/ui_helpers.h"
 #include "support/fake_frontend.h"
+#include "support/icon_text.h"
 #include "support/test_host.h"
 
 #include <obs.hpp>
@@ -94,10 +95,14 @@ EntryConfig storedEntry() {
     return entry;
 }
 
+QString currentShownText(const QComboBox* combo) {
+    return test::shownItemText(combo, combo->currentIndex());
+}
+
 QStringList itemTexts(const QComboBox* combo) {
     QStringList texts;
     for (int i = 0; i < combo->count(); ++i)
-        texts.append(combo->itemText(i));
+        texts.append(test::shownItemText(combo, i));
     return texts;
 }
 
@@ -177,7 +182,7 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
 
     ASSERT_EQ(dialog.destRows().size(), 1);
     EXPECT_TRUE(dialog.destRows()[0]->addressEdit()->text().isEmpty());
-    EXPECT_EQ(dialog.addDestButton()->text(), "＋ Añadir otro destino");
+    EXPECT_EQ(test::shownText(dialog.addDestButton()), "＋ Añadir otro destino");
     EXPECT_FALSE(dialog.showKeysCheck()->isChecked());
 }
 
@@ -259,7 +264,7 @@ TEST_F(StudioFixture, ADeletedSourceStaysSelectedAsAWarningItemAndIsSavedUnchang
     EntryDialog dialog(nullptr, entry, true, false, {});
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Editar entrada");
-    EXPECT_EQ(dialog.sourceCombo()->currentText(), "⚠ Cámara retirada (ya no existe)");
+    EXPECT_EQ(currentShownText(dialog.sourceCombo()), "⚠ Cámara retirada (ya no existe)");
     EXPECT_EQ(dialog.sourceCombo()->currentIndex(), dialog.sourceCombo()->count() - 1);
     EXPECT_EQ(pressOk(dialog), "");
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
@@ -475,10 +480,10 @@ TEST_F(StudioFixture, StoredMatchesComeBackInKeyOrderWithMissingNamesMarked) {
         true, false, {});
     ASSERT_EQ(dialog.matchRows().size(), 3);
     EXPECT_EQ(dialog.matchRows()[0].left->currentText(), "Entrevista");
-    EXPECT_EQ(dialog.matchRows()[0].right->currentText(), "🎥 Cámara 1");
-    EXPECT_EQ(dialog.matchRows()[1].left->currentText(), "⚠ Escena borrada (ya no existe)");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[0].right), "🎥 Cámara 1");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[1].left), "⚠ Escena borrada (ya no existe)");
     EXPECT_EQ(dialog.matchRows()[2].left->currentText(), "Plató");
-    EXPECT_EQ(dialog.matchRows()[2].right->currentText(), "🎬 Entrevista");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[2].right), "🎬 Entrevista");
 
     const QStringList right = itemTexts(dialog.matchRows()[0].right);
     EXPECT_LT(right.indexOf("🎬 Entrevista"), right.indexOf("🎥 Cámara 1"));
@@ -527,7 +532,7 @@ TEST(EntryDialogMatches, AHalfEmptyRowIsDropped) {
     dialog.addMatchRow("", "Entrevista");
     dialog.addMatchRow("Entrevista", "Plató");
     EXPECT_EQ(dialog.matchRows()[0].right->currentIndex(), -1);
-    EXPECT_EQ(dialog.matchRows()[2].left->currentText(), "⚠ Entrevista (ya no existe)");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[2].left), "⚠ Entrevista (ya no existe)");
     EXPECT_EQ(dialog.resultEntry().equivalencias, SceneMatchMap({{"Entrevista", "Plató"}}));
 }
 
