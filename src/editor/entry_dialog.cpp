@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSize>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -32,7 +33,7 @@ namespace {
 
 constexpr int kNameMaxLength = 80;
 constexpr int kInitialWidth = 540;
-constexpr int kInitialHeight = 640;
+constexpr int kSmallestOpeningHeight = 320;
 constexpr int kAdvancedHeight = 860;
 constexpr int kScreenMargin = 80;
 
@@ -64,10 +65,6 @@ EntryDialog::EntryDialog(QWidget* parent, const EntryConfig& entry, bool editing
       profiles_(profiles) {
     setWindowTitle(editing ? uiText("Editar entrada") : uiText("Añadir entrada"));
     setMinimumWidth(480);
-    int height = kInitialHeight;
-    if (const QScreen* s = screen())
-        height = std::min(kInitialHeight, s->availableGeometry().height() - kScreenMargin);
-    resize(kInitialWidth, height);
 
     auto* outer = new QVBoxLayout(this);
     auto* scroll = new QScrollArea(this);
@@ -86,6 +83,24 @@ EntryDialog::EntryDialog(QWidget* parent, const EntryConfig& entry, bool editing
 
     if (liveLocked_)
         applyLiveLock();
+    resize(kInitialWidth, openingHeight(scroll, buttons));
+}
+
+int EntryDialog::openingHeight(const QScrollArea* scroll, const QWidget* buttons) {
+    // Sizes come from the style in use (the host's theme), known once polished.
+    ensurePolished();
+    const QMargins margins = layout()->contentsMargins();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const int contentWidth = kInitialWidth - margins.left() - margins.right() - scrollBar;
+    const QWidget* content = scroll->widget();
+    const int contentHeight = content->hasHeightForWidth() ? content->heightForWidth(contentWidth)
+                                                           : content->sizeHint().height();
+    const int wanted = margins.top() + contentHeight + layout()->spacing() +
+                       buttons->sizeHint().height() + margins.bottom();
+    // The whole form when the screen has room, so the destinations are in view at once;
+    // otherwise the screen's free height, and the form scrolls.
+    return std::max(std::min(wanted, availableArea(this).height() - kScreenMargin),
+                    kSmallestOpeningHeight);
 }
 
 EntryDialog::~EntryDialog() = default;
@@ -275,27 +290,24 @@ void EntryDialog::fillSizeCombo() {
 }
 
 QWidget* EntryDialog::buildProfileBox() {
+    // One line: profiles are set up once and rarely touched afterwards.
     auto* box = new QWidget;
-    auto* column = new QVBoxLayout(box);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(4);
+    auto* buttons = new QHBoxLayout(box);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(4);
 
     profileCombo_ = new NoWheelComboBox(box);
     profileCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     profileCombo_->setMinimumContentsLength(8);
     profileCombo_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    column->addWidget(profileCombo_);
+    buttons->addWidget(profileCombo_, 1);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(0, 0, 0, 0);
     saveProfileButton_ = new QPushButton(uiText("Guardar perfil…"), box);
     saveProfileButton_->setToolTip(uiText("Guarda la calidad, el audio y los ajustes de "
                                           "codificador de esta ventana con un nombre"));
     deleteProfileButton_ = new QPushButton(uiText("Borrar"), box);
     buttons->addWidget(saveProfileButton_);
     buttons->addWidget(deleteProfileButton_);
-    buttons->addStretch();
-    column->addLayout(buttons);
 
     connect(profileCombo_, qOverload<int>(&QComboBox::activated), this,
             [this](int index) { applyProfile(index - 1); });

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -139,7 +140,6 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
     EXPECT_EQ(dialog.windowTitle(), "Añadir entrada");
     EXPECT_EQ(dialog.minimumWidth(), 480);
     EXPECT_EQ(dialog.width(), 540);
-    EXPECT_EQ(dialog.height(), std::min(640, dialog.screen()->availableGeometry().height() - 80));
     auto* buttons = dialog.findChild<QDialogButtonBox*>();
     EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), "Aceptar");
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Cancelar");
@@ -437,11 +437,12 @@ TEST_F(StudioFixture, TheAdvancedPanelOpensTallerAndKeepsTheWindowOnTheScreen) {
     dialog.move(dialog.x(), area.bottom() - 700);
     QTRY_COMPARE(dialog.y(), area.bottom() - 700);
     const int width = dialog.width();
+    const int height = dialog.height();
 
     QTest::mouseClick(dialog.advancedToggle(), Qt::LeftButton);
     EXPECT_TRUE(dialog.advancedPanel()->isVisible());
     EXPECT_EQ(dialog.advancedToggle()->arrowType(), Qt::DownArrow);
-    EXPECT_EQ(dialog.height(), std::min(860, area.height() - 80));
+    EXPECT_EQ(dialog.height(), std::max(height, std::min(860, area.height() - 80)));
     EXPECT_EQ(dialog.width(), width);
     QTRY_VERIFY(dialog.frameGeometry().bottom() <= area.bottom());
     EXPECT_GE(dialog.frameGeometry().top(), area.top());
@@ -449,6 +450,31 @@ TEST_F(StudioFixture, TheAdvancedPanelOpensTallerAndKeepsTheWindowOnTheScreen) {
     QTest::mouseClick(dialog.advancedToggle(), Qt::LeftButton);
     EXPECT_FALSE(dialog.advancedPanel()->isVisible());
     EXPECT_EQ(dialog.advancedToggle()->arrowType(), Qt::RightArrow);
+}
+
+TEST_F(StudioFixture, ANewEntryOpensWithItsFirstDestinationInViewAndScrollsWhenSmall) {
+    EntryDialog dialog(nullptr, newEntry(), false, false, {});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QRect area = dialog.screen()->availableGeometry();
+    ASSERT_GE(area.height(), 1000) << "a screen of about 1080 lines";
+    EXPECT_LE(dialog.frameGeometry().height(), area.height());
+
+    // Where the stream goes is in view at once: the source, the name, the first destination.
+    auto* scroll = dialog.findChild<QScrollArea*>();
+    const auto inView = [&](QWidget* widget) {
+        const QRect place(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size());
+        return scroll->viewport()->rect().contains(place);
+    };
+    EXPECT_TRUE(inView(dialog.sourceCombo()));
+    EXPECT_TRUE(inView(dialog.nameEdit()));
+    EXPECT_TRUE(inView(dialog.destRows()[0]));
+    EXPECT_TRUE(inView(dialog.addDestButton()));
+
+    // A small window keeps its buttons and scrolls the form.
+    dialog.resize(dialog.width(), 320);
+    QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(dialog.findChild<QDialogButtonBox*>()->isVisible());
 }
 
 TEST_F(StudioFixture, FollowingTheLiveSceneShowsTheMatchesAndDisablesTheSourceChoice) {
