@@ -31,6 +31,23 @@ bool openModule(const char* name, std::string* error) {
     return true;
 }
 
+// What the host's main window does before the core shuts down: output channels emptied, every
+// scene and source that is left removed, and their deferred destruction finished. Newer hosts
+// destroy sources on a queue of their own, and one still queued when the core goes releases
+// what the core has already freed.
+void clearSceneData() {
+    for (uint32_t channel = 0; channel < MAX_CHANNELS; ++channel)
+        obs_set_output_source(channel, nullptr);
+    const auto removeEach = [](void*, obs_source_t* source) {
+        obs_source_remove(source);
+        return true;
+    };
+    obs_enum_scenes(removeEach, nullptr);
+    obs_enum_sources(removeEach, nullptr);
+    while (obs_wait_for_destroy_queue()) {
+    }
+}
+
 } // namespace
 
 HeadlessHost::~HeadlessHost() {
@@ -97,8 +114,10 @@ bool HeadlessHost::start(std::string* error, const char* locale) {
 }
 
 long HeadlessHost::shutdown() {
-    if (obs_initialized())
+    if (obs_initialized()) {
+        clearSceneData();
         obs_shutdown();
+    }
     if (!configDir_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(configDir_, ignored);
