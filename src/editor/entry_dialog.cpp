@@ -290,24 +290,27 @@ void EntryDialog::fillSizeCombo() {
 }
 
 QWidget* EntryDialog::buildProfileBox() {
-    // One line: profiles are set up once and rarely touched afterwards.
     auto* box = new QWidget;
-    auto* buttons = new QHBoxLayout(box);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    buttons->setSpacing(4);
+    auto* column = new QVBoxLayout(box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
 
     profileCombo_ = new NoWheelComboBox(box);
     profileCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     profileCombo_->setMinimumContentsLength(8);
     profileCombo_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    buttons->addWidget(profileCombo_, 1);
+    column->addWidget(profileCombo_);
 
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(0, 0, 0, 0);
     saveProfileButton_ = new QPushButton(uiText("Guardar perfil…"), box);
     saveProfileButton_->setToolTip(uiText("Guarda la calidad, el audio y los ajustes de "
                                           "codificador de esta ventana con un nombre"));
     deleteProfileButton_ = new QPushButton(uiText("Borrar"), box);
     buttons->addWidget(saveProfileButton_);
     buttons->addWidget(deleteProfileButton_);
+    buttons->addStretch();
+    column->addLayout(buttons);
 
     connect(profileCombo_, qOverload<int>(&QComboBox::activated), this,
             [this](int index) { applyProfile(index - 1); });
