@@ -140,15 +140,26 @@ _obs_flags_offset() {
     echo $((bytes_before + ${#name} * 2 + 4))
 }
 
+# Reads the saved layout into _obs_bytes (one hexadecimal byte each) and the offset of dock
+# NAME's flags byte into _obs_offset; fails when the layout does not hold the dock.
+_obs_read_dock() {
+    local hex
+    hex=$(_obs_layout_hex) || return 1
+    _obs_offset=$(_obs_flags_offset "$hex" "$1") || return 1
+    read -ra _obs_bytes <<<"$hex"
+}
+
+# The big-endian 32-bit integer at byte AT of _obs_bytes.
+_obs_int32() {
+    local at=$1
+    echo $((16#${_obs_bytes[at]}${_obs_bytes[at + 1]}${_obs_bytes[at + 2]}${_obs_bytes[at + 3]}))
+}
+
 # "VISIBLE FLOATING" of dock NAME in the saved layout (1 or 0 each), or nothing when the layout
 # does not hold it.
 obs_dock_state() {
-    local name=$1 hex offset
-    hex=$(_obs_layout_hex) || return 0
-    offset=$(_obs_flags_offset "$hex" "$name") || return 0
-    local bytes
-    read -ra bytes <<<"$hex"
-    local flags=$((16#${bytes[offset]}))
+    _obs_read_dock "$1" || return 0
+    local flags=$((16#${_obs_bytes[_obs_offset]}))
     echo "$((flags & 1)) $(((flags & 2) >> 1))"
 }
 
@@ -157,21 +168,15 @@ obs_dock_state() {
 # layout an area is its number, its size, then its items: a sequence marker (0xfc), an
 # orientation byte, the item count and, for a dock, a widget marker (0xfb) and the dock's name.
 obs_dock_area() {
-    local name=$1 hex offset
-    hex=$(_obs_layout_hex) || return 0
-    offset=$(_obs_flags_offset "$hex" "$name") || return 0
-    local bytes
-    read -ra bytes <<<"$hex"
-    local at=$((offset - ${#name} * 2 - 4 - 19))
+    local name=$1
+    _obs_read_dock "$name" || return 0
+    local at=$((_obs_offset - ${#name} * 2 - 4 - 19))
     ((at >= 0)) || return 0
-    [[ ${bytes[at]}${bytes[at + 1]}${bytes[at + 2]} == 000000 && ${bytes[at + 12]} == fc &&
-        ${bytes[at + 18]} == fb ]] || return 0
-    local areas=(left right top bottom)
-    local area=$((16#${bytes[at + 3]}))
+    [[ ${_obs_bytes[at + 12]} == fc && ${_obs_bytes[at + 18]} == fb ]] || return 0
+    local areas=(left right top bottom) area
+    area=$(_obs_int32 "$at")
     ((area < 4)) || return 0
-    local width=$((16#${bytes[at + 4]}${bytes[at + 5]}${bytes[at + 6]}${bytes[at + 7]}))
-    local height=$((16#${bytes[at + 8]}${bytes[at + 9]}${bytes[at + 10]}${bytes[at + 11]}))
-    echo "${areas[area]} $width $height"
+    echo "${areas[area]} $(_obs_int32 $((at + 4))) $(_obs_int32 $((at + 8)))"
 }
 
 # The saved layout as it is now (base64), to put back later with obs_restore_layout.
@@ -181,11 +186,9 @@ obs_restore_layout() { sed -i "s|^DockState=.*|DockState=$1|" "$(obs_layout_file
 # Rewrites dock NAME in the saved layout as a user would leave it: VISIBLE 1/0, FLOATING 1/0.
 # A floating dock gets a window of 360x520 at 60,60; a docked one keeps its saved place.
 obs_set_dock_state() {
-    local name=$1 visible=$2 floating=$3 hex offset
-    hex=$(_obs_layout_hex) || return 1
-    offset=$(_obs_flags_offset "$hex" "$name") || return 1
-    local bytes
-    read -ra bytes <<<"$hex"
+    local name=$1 visible=$2 floating=$3
+    _obs_read_dock "$name" || return 1
+    local offset=$_obs_offset bytes=("${_obs_bytes[@]}")
     bytes[offset]=$(printf '%02x' $((visible | (floating << 1))))
     if [[ $floating == 1 ]]; then
         local values=(60 60 360 520) k j
