@@ -1,7 +1,7 @@
 # Debian packages the build and the tests need; sourced by scripts/run and scripts/test.
 RELAYCAST_BUILD_PACKAGES=(
     cmake g++ make pkg-config
-    libobs-dev obs-studio qtbase5-dev
+    libobs-dev obs-studio qtbase5-dev libqt5svg5-dev
     libsodium-dev libcurl4-openssl-dev
 )
 RELAYCAST_TEST_PACKAGES=(

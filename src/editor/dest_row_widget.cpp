@@ -2,6 +2,7 @@
 
 #include "address/address.h"
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "module/ui_text.h"
 
 #include <QGridLayout>
@@ -49,7 +50,7 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
                                       "tienes que pegar tu clave de emisión"));
 
     removeButton_ = new QToolButton(this);
-    removeButton_->setText(QStringLiteral("✖"));
+    setIconText(removeButton_, QStringLiteral("✖"));
     removeButton_->setAutoRaise(true);
     removeButton_->setToolTip(uiText("Quitar este destino"));
 

@@ -3,6 +3,7 @@
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
 #include "module/ui_text.h"
@@ -19,6 +20,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSize>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,7 +33,7 @@ namespace {
 
 constexpr int kNameMaxLength = 80;
 constexpr int kInitialWidth = 540;
-constexpr int kInitialHeight = 640;
+constexpr int kSmallestOpeningHeight = 320;
 constexpr int kAdvancedHeight = 860;
 constexpr int kScreenMargin = 80;
 
@@ -63,10 +65,6 @@ EntryDialog::EntryDialog(QWidget* parent, const EntryConfig& entry, bool editing
       profiles_(profiles) {
     setWindowTitle(editing ? uiText("Editar entrada") : uiText("Añadir entrada"));
     setMinimumWidth(480);
-    int height = kInitialHeight;
-    if (const QScreen* s = screen())
-        height = std::min(kInitialHeight, s->availableGeometry().height() - kScreenMargin);
-    resize(kInitialWidth, height);
 
     auto* outer = new QVBoxLayout(this);
     auto* scroll = new QScrollArea(this);
@@ -85,6 +83,24 @@ EntryDialog::EntryDialog(QWidget* parent, const EntryConfig& entry, bool editing
 
     if (liveLocked_)
         applyLiveLock();
+    resize(kInitialWidth, openingHeight(scroll, buttons));
+}
+
+int EntryDialog::openingHeight(const QScrollArea* scroll, const QWidget* buttons) {
+    // Sizes come from the style in use (the host's theme), known once polished.
+    ensurePolished();
+    const QMargins margins = layout()->contentsMargins();
+    const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const int contentWidth = kInitialWidth - margins.left() - margins.right() - scrollBar;
+    const QWidget* content = scroll->widget();
+    const int contentHeight = content->hasHeightForWidth() ? content->heightForWidth(contentWidth)
+                                                           : content->sizeHint().height();
+    const int wanted = margins.top() + contentHeight + layout()->spacing() +
+                       buttons->sizeHint().height() + margins.bottom();
+    // The whole form when the screen has room, so the destinations are in view at once;
+    // otherwise the screen's free height, and the form scrolls.
+    return std::max(std::min(wanted, availableArea(this).height() - kScreenMargin),
+                    kSmallestOpeningHeight);
 }
 
 EntryDialog::~EntryDialog() = default;
@@ -238,7 +254,8 @@ QWidget* EntryDialog::buildContent() {
     for (const DestConfig& dest : original_.destinos)
         addDestRow(dest);
 
-    addDestButton_ = new QPushButton(uiText("＋ Añadir otro destino"), content);
+    addDestButton_ = new QPushButton(content);
+    setIconText(addDestButton_, uiText("＋ Añadir otro destino"));
     connect(addDestButton_, &QPushButton::clicked, this, [this] { addDestRow(DestConfig{}); });
     column->addWidget(addDestButton_);
 
@@ -256,9 +273,9 @@ QWidget* EntryDialog::buildContent() {
 
 void EntryDialog::buildSourceList() {
     for (const QString& name : listSceneNames())
-        sourceCombo_->addItem(uiText("🎬 Escena: ") + name, name);
+        addIconItem(sourceCombo_, uiText("🎬 Escena: ") + name, name);
     for (const QString& name : listInputSourceNames())
-        sourceCombo_->addItem(uiText("🎥 Fuente: ") + name, name);
+        addIconItem(sourceCombo_, uiText("🎥 Fuente: ") + name, name);
     selectOrMarkMissing(sourceCombo_, original_.fuente);
 }
 

@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QToolButton;
 class QVBoxLayout;
 class QWidget;
@@ -92,6 +93,8 @@ public:
 private:
     // Construction, one piece of the window each.
     QWidget* buildContent();
+    // The height the dialog opens with: its whole content when the screen has room.
+    int openingHeight(const QScrollArea* scroll, const QWidget* buttons);
     void buildSourceList();
     QWidget* buildMatchBox();
     QWidget* buildProfileBox();

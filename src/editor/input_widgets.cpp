@@ -105,7 +105,8 @@ ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
 ElidedLabel::~ElidedLabel() = default;
 
 void ElidedLabel::updateElided() {
-    const int available = std::max(0, width() - 2);
+    // A leading icon (see setLabelIcon) takes the indent.
+    const int available = std::max(0, width() - 2 - std::max(indent(), 0));
     setText(fontMetrics().elidedText(fullText, Qt::ElideRight, available));
 }
 

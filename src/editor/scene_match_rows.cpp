@@ -4,6 +4,7 @@
 #include "editor/entry_dialog.h"
 
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "module/ui_text.h"
 
@@ -40,7 +41,8 @@ QWidget* EntryDialog::buildMatchBox() {
     matchRowsLayout_ = new QVBoxLayout;
     matchRowsLayout_->setSpacing(4);
     column->addLayout(matchRowsLayout_);
-    addMatchButton_ = new QPushButton(uiText("＋ Añadir equivalencia"), matchBox_);
+    addMatchButton_ = new QPushButton(matchBox_);
+    setIconText(addMatchButton_, uiText("＋ Añadir equivalencia"));
     connect(addMatchButton_, &QPushButton::clicked, this,
             [this] { addMatchRow(QString(), QString()); });
     column->addWidget(addMatchButton_);
@@ -63,15 +65,15 @@ void EntryDialog::addMatchRow(const QString& sceneName, const QString& targetNam
     const QStringList scenes = listSceneNames();
     for (const QString& name : scenes) {
         match.left->addItem(name, name);
-        match.right->addItem(QStringLiteral("🎬 ") + name, name);
+        addIconItem(match.right, QStringLiteral("🎬 ") + name, name);
     }
     for (const QString& name : listInputSourceNames())
-        match.right->addItem(QStringLiteral("🎥 ") + name, name);
+        addIconItem(match.right, QStringLiteral("🎥 ") + name, name);
     selectOrMarkMissing(match.left, sceneName);
     selectOrMarkMissing(match.right, targetName);
 
     auto* remove = new QToolButton(match.row);
-    remove->setText(QStringLiteral("✖"));
+    setIconText(remove, QStringLiteral("✖"));
     remove->setAutoRaise(true);
     remove->setToolTip(uiText("Quitar esta equivalencia"));
     QWidget* rowWidget = match.row;
@@ -102,7 +104,7 @@ void EntryDialog::selectOrMarkMissing(QComboBox* combo, const QString& name) {
         return;
     int index = combo->findData(name, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (index < 0) {
-        combo->addItem(QStringLiteral("⚠ ") + name + uiText(" (ya no existe)"), name);
+        addIconItem(combo, QStringLiteral("⚠ ") + name + uiText(" (ya no existe)"), name);
         index = combo->count() - 1;
     }
     combo->setCurrentIndex(index);

@@ -8,8 +8,13 @@
 #include <QMainWindow>
 #include <QWidget>
 
+#include <algorithm>
+
 namespace relaycast {
 namespace {
+
+// The dock's width on its first start, enough for a card's buttons and a readable address.
+constexpr int kFirstDockWidth = 360;
 
 class RealFrontend final : public HostFrontend {
 public:
@@ -63,16 +68,28 @@ public:
         auto* mainWindow = static_cast<QMainWindow*>(obs_frontend_get_main_window());
         auto* dock =
             mainWindow ? mainWindow->findChild<QDockWidget*>(QString::fromUtf8(id)) : nullptr;
-        if (!dock || dock->isVisible() || savedLayoutMentions(id))
+        if (!dock || savedLayoutMentions(id))
             return;
+        // The host leaves a new plug-in dock floating over its window, or hidden: dock it at
+        // the right like the host's own panels, wide enough for its cards.
+        dock->setFloating(false);
+        mainWindow->addDockWidget(Qt::RightDockWidgetArea, dock);
         dock->show();
         dock->raise();
+        const int width =
+            std::max(dock->widget() ? dock->widget()->sizeHint().width() : 0, kFirstDockWidth);
+        mainWindow->resizeDocks({dock}, {width}, Qt::Horizontal);
     }
 
 private:
     // The host saves its window layout with every dock's object name in UTF-16.
     static bool savedLayoutMentions(const char* id) {
+#if LIBOBS_API_MAJOR_VER >= 31
+        // OBS 31 split its global configuration; the window layout belongs to the user's part.
+        config_t* config = obs_frontend_get_user_config();
+#else
         config_t* config = obs_frontend_get_global_config();
+#endif
         const char* state =
             config ? config_get_string(config, "BasicWindow", "DockState") : nullptr;
         if (!state || !*state)

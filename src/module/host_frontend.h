@@ -25,9 +25,10 @@ public:
     // Hands `panel` to the host as a dock with this id and title. False when refused, in which
     // case the caller still owns the panel.
     virtual bool addDock(QWidget* panel, const char* id, const char* title) = 0;
-    // Once the host has finished loading (and laid out its docks): shows the dock when no
-    // window layout the host saved mentions it yet, so the first start with the plug-in
-    // shows its panel. Later starts keep the layout the user left, hidden docks included.
+    // Once the host has finished loading (and laid out its docks): when no window layout the
+    // host saved mentions the dock yet, docks it visible in the right dock area, so the first
+    // start with the plug-in shows its panel where the host's own panels are. Later starts keep
+    // the layout the user left, hidden or floating docks included.
     virtual void revealNewDock(const char* id) = 0;
 };
 

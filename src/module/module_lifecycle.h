@@ -8,7 +8,8 @@ namespace relaycast {
 
 // The host's semantic version 31.1.1 packed as major.minor.patch (8.8.16 bits).
 inline constexpr uint32_t kModuleApiVersion = 0x1F010001;
-inline constexpr const char* kModuleVersion = "1.0.3";
+// The project version, set in one place by the build.
+inline constexpr const char* kModuleVersion = RELAYCAST_VERSION;
 
 void setModulePointer(obs_module_t* module);
 obs_module_t* modulePointer();

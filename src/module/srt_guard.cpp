@@ -52,9 +52,17 @@ void* libraryBoundBySrtStartup(std::string& path) {
 }
 #endif
 
-// The library the host already uses wins over one we would load ourselves: only its start-up
-// count protects the host's streams.
-void* locateSrtLibrary(const std::vector<std::string>& names) {
+// The library the host's code calls wins: `boundStartup` is the start-up entry point its calls
+// resolve to, when known. Then a library the process already loaded wins over one we would load
+// ourselves: only the start-up count of the host's copy protects the host's streams.
+void* locateSrtLibrary(const std::vector<std::string>& names, const void* boundStartup) {
+    if (boundStartup) {
+        for (const std::string& name : names) {
+            void* handle = findLibrary(name);
+            if (handle && findSymbol(handle, "srt_startup") == boundStartup)
+                return handle;
+        }
+    }
     for (const std::string& name : names) {
         if (void* handle = findLibrary(name))
             return handle;
@@ -78,6 +86,17 @@ std::vector<std::string> SrtGuard::defaultLibraryNames() {
 #endif
 }
 
+const void* SrtGuard::hostBoundStartup() {
+#ifdef _WIN32
+    return nullptr;
+#else
+    // Every module's calls bind to the first definition in the process's global scope. On
+    // Debian that is libsrt-gnutls, which libobs brings in through libavformat before
+    // obs-ffmpeg and its own libsrt are loaded: obs-ffmpeg's SRT output calls libsrt-gnutls.
+    return dlsym(RTLD_DEFAULT, "srt_startup");
+#endif
+}
+
 void SrtGuard::acquire() {
 #ifndef _WIN32
     std::string path;
@@ -88,12 +107,12 @@ void SrtGuard::acquire() {
         return;
     }
 #endif
-    acquireFrom(defaultLibraryNames());
+    acquireFrom(defaultLibraryNames(), hostBoundStartup());
 }
 
-void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames) {
+void SrtGuard::acquireFrom(const std::vector<std::string>& libraryNames, const void* boundStartup) {
     attempted_ = true;
-    void* library = locateSrtLibrary(libraryNames);
+    void* library = locateSrtLibrary(libraryNames, boundStartup);
     if (!library) {
         moduleLog(LOG_WARNING, "SRT library not found; streams to SRT servers may cut each other");
         return;

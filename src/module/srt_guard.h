@@ -15,8 +15,10 @@ public:
     // the host's own SRT streams use), else on the first of the default names found (already
     // loaded, else loadable), and logs the result. The library handle is never released.
     void acquire();
-    // The same over an explicit list of library names, tried in order.
-    void acquireFrom(const std::vector<std::string>& libraryNames);
+    // The same over an explicit list of library names, tried in order; a loaded one whose
+    // "srt_startup" is `boundStartup` comes first.
+    void acquireFrom(const std::vector<std::string>& libraryNames,
+                     const void* boundStartup = nullptr);
 
     // Gives back exactly as many references as were taken.
     void release();
@@ -30,6 +32,9 @@ public:
 
     // The library names tried on this platform, in order.
     static std::vector<std::string> defaultLibraryNames();
+    // The "srt_startup" the host's modules call when one is loaded, else null. Hosts may carry
+    // two SRT library builds (Debian's do); only the one their calls reach matters.
+    static const void* hostBoundStartup();
 
 private:
     using CleanupFn = int (*)();

@@ -2,10 +2,12 @@
 
 #include "address/address.h"
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
 #include "panel/salidas_panel.h"
+#include "panel/status_line.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -57,7 +59,8 @@ void setElidedText(ElidedLabel* label, const QString& text) {
 
 QToolButton* newToolButton(const QString& text, const QString& tip, QWidget* parent) {
     auto* button = new QToolButton(parent);
-    button->setText(text);
+    setIconText(button, text);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     button->setAutoRaise(true);
     button->setToolTip(tip);
     return button;
@@ -92,8 +95,9 @@ void SalidasPanel::rebuildCardsUnguarded() {
     const CollectionConfig& entries = currentEntries();
     if (entries.isEmpty()) {
         auto* empty = new QLabel(
-            uiText("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una escena o una "
-                   "fuente y escribe los destinos a los que quieres enviarla (RTMP o SRT)."),
+            withoutSigns(
+                uiText("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una escena o una "
+                       "fuente y escribe los destinos a los que quieres enviarla (RTMP o SRT).")),
             cardContainer);
         empty->setWordWrap(true);
         empty->setEnabled(false);
@@ -120,9 +124,11 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
     auto* header = new QHBoxLayout();
     header->setSpacing(4);
     layout->addLayout(header);
+    const IconText caption = splitIconText(cardTitle(entry));
     ElidedLabel* title = newElidedLabel(card);
     makeBold(title);
-    setElidedText(title, cardTitle(entry));
+    setLabelIcon(title, caption.icon);
+    setElidedText(title, caption.text);
     title->setToolTip(cardTitleTip(entry));
     header->addWidget(title, 1);
 
@@ -174,9 +180,9 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
     combo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     combo->setToolTip(uiText("Cambia lo que emite esta entrada sin cortar la emisión"));
     for (const QString& name : sceneNames)
-        combo->addItem(QString::fromUtf8("🎬 ") + name, name);
+        addIconItem(combo, QString::fromUtf8("🎬 ") + name, name);
     for (const QString& name : sourceNames)
-        combo->addItem(QString::fromUtf8("🎥 ") + name, name);
+        addIconItem(combo, QString::fromUtf8("🎥 ") + name, name);
     connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, entryId, combo](int) {
         switchEntrySource(entryId, combo->currentData().toString());
     });
@@ -191,7 +197,8 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
     previews.insert(entryId, preview);
 
     if (entry.destinos.isEmpty()) {
-        auto* none = new QLabel(uiText("Sin destinos. Pulsa «✎ Editar» para añadir uno."), card);
+        auto* none = new QLabel(
+            withoutSigns(uiText("Sin destinos. Pulsa «✎ Editar» para añadir uno.")), card);
         none->setWordWrap(true);
         none->setEnabled(false);
         layout->addWidget(none);
@@ -224,7 +231,8 @@ QWidget* SalidasPanel::buildDestinationRow(QWidget* card, const QString& entryId
     ElidedLabel* status = newElidedLabel(row);
     grid->addWidget(status, 1, 0, 1, 2);
 
-    auto* button = new QPushButton(uiText("▶ Emitir"), row);
+    auto* button = new QPushButton(row);
+    setIconText(button, uiText("▶ Emitir"), kStreamButtonTextColor);
     button->setMinimumSize(92, 36);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     makeBold(button);

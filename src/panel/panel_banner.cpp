@@ -1,5 +1,6 @@
 // The update banner near the top of the dock.
 
+#include "editor/themed_icon.h"
 #include "module/module_lifecycle.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -14,8 +15,8 @@ namespace relaycast {
 
 void SalidasPanel::showUpdateBanner(const QString& version, const QString& url) {
     downloadUrl = url;
-    bannerLabel->setText(uiText("⬆ Hay una versión nueva: %1 (tienes la %2).")
-                             .arg(version, QString::fromUtf8(kModuleVersion)));
+    setIconLabelText(bannerLabel, uiText("⬆ Hay una versión nueva: %1 (tienes la %2).")
+                                      .arg(version, QString::fromUtf8(kModuleVersion)));
     bannerWidget->show();
     moduleLog(LOG_INFO, "a newer version of the plugin is available: %s",
               version.toUtf8().constData());

@@ -2,6 +2,7 @@
 
 #include "address/address.h"
 #include "config/config_store.h"
+#include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -36,7 +37,7 @@ void SalidasPanel::showNotice(const QString& text, bool isError) {
         noticeLabel->hide();
         return;
     }
-    noticeLabel->setText(text);
+    setIconLabelText(noticeLabel, text);
     noticeLabel->setStyleSheet(isError ? QStringLiteral("color: #e0524d;") : QString());
     noticeLabel->show();
     const int32_t generation = ++noticeGeneration;

@@ -2,6 +2,7 @@
 // changes it reports.
 
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "engine/entry_pipeline.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
@@ -114,7 +115,7 @@ void SalidasPanel::refreshDestination(const QString& entryId, const DestConfig& 
         label->setStyleSheet(line.styleSheet);
     label->setToolTip(line.text);
 
-    button->setText(destinationButtonText(active, status.state));
+    setIconText(button, destinationButtonText(active, status.state), kStreamButtonTextColor);
     if (button->property("running").toBool() != active || button->styleSheet().isEmpty()) {
         button->setProperty("running", active);
         button->setStyleSheet(QString::fromUtf8(active ? kActiveButtonStyle : kIdleButtonStyle));

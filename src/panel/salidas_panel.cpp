@@ -2,6 +2,7 @@
 
 #include "config/config_store.h"
 #include "editor/input_widgets.h"
+#include "editor/themed_icon.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
@@ -40,7 +41,7 @@ SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNo
     auto* download = new QPushButton(uiText("Descargar"), bannerWidget);
     bannerLayout->addWidget(download);
     auto* dismiss = new QToolButton(bannerWidget);
-    dismiss->setText(QString::fromUtf8("✕"));
+    setIconText(dismiss, QString::fromUtf8("✕"));
     dismiss->setToolTip(uiText("Ocultar este aviso"));
     bannerLayout->addWidget(dismiss);
     connect(download, &QPushButton::clicked, this, [this] { openDownloadUrl(); });
@@ -48,7 +49,8 @@ SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNo
     bannerWidget->hide();
     mainLayout->addWidget(bannerWidget);
 
-    auto* add = new QPushButton(uiText("＋ Añadir entrada"), this);
+    auto* add = new QPushButton(this);
+    setIconText(add, uiText("＋ Añadir entrada"));
     add->setToolTip(
         uiText("Elige una fuente o una escena de OBS y los destinos a los que enviarla"));
     connect(add, &QPushButton::clicked, this, [this] { addEntry(); });

@@ -2,6 +2,7 @@
 
 #include "engine/destination_status.h"
 
+#include <QColor>
 #include <QString>
 
 namespace relaycast {
@@ -21,7 +22,9 @@ StatusLine missingSecretLine();
 // "▶ Emitir" when it has no output.
 QString destinationButtonText(bool active, DestinationState state);
 
-// The start/stop button's look: red while the destination is active, green otherwise.
+// The start/stop button's look: red while the destination is active, green otherwise, with
+// white text and icon.
+inline constexpr QRgb kStreamButtonTextColor = 0xffffffff;
 inline constexpr const char* kActiveButtonStyle =
     "QPushButton { background: #b3372f; color: white; border-radius: 4px; padding: 4px 10px; "
     "}QPushButton:hover { background: #cc4037; }";

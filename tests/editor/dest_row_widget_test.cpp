@@ -1,6 +1,7 @@
 // Destination rows of the entry editor (Spanish interface): templates, the template reset,
 // the address kind presentation and the row's checks.
 #include "editor/dest_row_widget.h"
+#include "support/icon_text.h"
 
 #include "editor/input_widgets.h"
 
@@ -155,7 +156,7 @@ TEST(DestRow, ChecksItsTrimmedAddressUnderItsNumberAndAsksToBeRemoved) {
     shown.row->addressEdit()->setText("rtmp://servidor/live");
     EXPECT_EQ(shown.row->validationMessage(3), "");
 
-    EXPECT_EQ(shown.row->removeButton()->text(), "✖");
+    EXPECT_EQ(test::shownText(shown.row->removeButton()), "✖");
     EXPECT_EQ(shown.row->removeButton()->toolTip(), "Quitar este destino");
     QTest::mouseClick(shown.row->removeButton(), Qt::LeftButton);
     EXPECT_EQ(shown.removed, shown.row);

@@ -192,7 +192,7 @@ obs_properties_t* kindsProperties(void*) {
     obs_property_set_modified_callback(p, autoModified);
     obs_properties_add_path(props, "file", "Archivo", OBS_PATH_FILE, "*", nullptr);
     obs_properties_add_color(props, "colour", "Color");
-    obs_properties_add_button(props, "press", "Pulsar", nullptr);
+    obs_properties_add_button2(props, "press", "Pulsar", nullptr, nullptr);
     obs_properties_t* inner = obs_properties_create();
     obs_properties_add_int(inner, "inner", "Dentro", 0, 10, 1);
     obs_properties_add_group(props, "group", "Grupo", OBS_GROUP_NORMAL, inner);

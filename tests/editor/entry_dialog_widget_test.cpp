@@ -8,6 +8,7 @@
 #include "editor/input_widgets.h"
 #include "editor/ui_helpers.h"
 #include "support/fake_frontend.h"
+#include "support/icon_text.h"
 #include "support/test_host.h"
 
 #include <obs.hpp>
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -94,10 +96,14 @@ EntryConfig storedEntry() {
     return entry;
 }
 
+QString currentShownText(const QComboBox* combo) {
+    return test::shownItemText(combo, combo->currentIndex());
+}
+
 QStringList itemTexts(const QComboBox* combo) {
     QStringList texts;
     for (int i = 0; i < combo->count(); ++i)
-        texts.append(combo->itemText(i));
+        texts.append(test::shownItemText(combo, i));
     return texts;
 }
 
@@ -134,7 +140,6 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
     EXPECT_EQ(dialog.windowTitle(), "Añadir entrada");
     EXPECT_EQ(dialog.minimumWidth(), 480);
     EXPECT_EQ(dialog.width(), 540);
-    EXPECT_EQ(dialog.height(), std::min(640, dialog.screen()->availableGeometry().height() - 80));
     auto* buttons = dialog.findChild<QDialogButtonBox*>();
     EXPECT_EQ(buttons->button(QDialogButtonBox::Ok)->text(), "Aceptar");
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "Cancelar");
@@ -177,7 +182,7 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
 
     ASSERT_EQ(dialog.destRows().size(), 1);
     EXPECT_TRUE(dialog.destRows()[0]->addressEdit()->text().isEmpty());
-    EXPECT_EQ(dialog.addDestButton()->text(), "＋ Añadir otro destino");
+    EXPECT_EQ(test::shownText(dialog.addDestButton()), "＋ Añadir otro destino");
     EXPECT_FALSE(dialog.showKeysCheck()->isChecked());
 }
 
@@ -261,7 +266,7 @@ TEST_F(StudioFixture, ADeletedSourceStaysSelectedAsAWarningItemAndIsSavedUnchang
     EntryDialog dialog(nullptr, entry, true, false, {});
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), "Editar entrada");
-    EXPECT_EQ(dialog.sourceCombo()->currentText(), "⚠ Cámara retirada (ya no existe)");
+    EXPECT_EQ(currentShownText(dialog.sourceCombo()), "⚠ Cámara retirada (ya no existe)");
     EXPECT_EQ(dialog.sourceCombo()->currentIndex(), dialog.sourceCombo()->count() - 1);
     EXPECT_EQ(pressOk(dialog), "");
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
@@ -434,11 +439,12 @@ TEST_F(StudioFixture, TheAdvancedPanelOpensTallerAndKeepsTheWindowOnTheScreen) {
     dialog.move(dialog.x(), area.bottom() - 700);
     QTRY_COMPARE(dialog.y(), area.bottom() - 700);
     const int width = dialog.width();
+    const int height = dialog.height();
 
     QTest::mouseClick(dialog.advancedToggle(), Qt::LeftButton);
     EXPECT_TRUE(dialog.advancedPanel()->isVisible());
     EXPECT_EQ(dialog.advancedToggle()->arrowType(), Qt::DownArrow);
-    EXPECT_EQ(dialog.height(), std::min(860, area.height() - 80));
+    EXPECT_EQ(dialog.height(), std::max(height, std::min(860, area.height() - 80)));
     EXPECT_EQ(dialog.width(), width);
     QTRY_VERIFY(dialog.frameGeometry().bottom() <= area.bottom());
     EXPECT_GE(dialog.frameGeometry().top(), area.top());
@@ -446,6 +452,31 @@ TEST_F(StudioFixture, TheAdvancedPanelOpensTallerAndKeepsTheWindowOnTheScreen) {
     QTest::mouseClick(dialog.advancedToggle(), Qt::LeftButton);
     EXPECT_FALSE(dialog.advancedPanel()->isVisible());
     EXPECT_EQ(dialog.advancedToggle()->arrowType(), Qt::RightArrow);
+}
+
+TEST_F(StudioFixture, ANewEntryOpensWithItsFirstDestinationInViewAndScrollsWhenSmall) {
+    EntryDialog dialog(nullptr, newEntry(), false, false, {});
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QRect area = dialog.screen()->availableGeometry();
+    ASSERT_GE(area.height(), 1000) << "a screen of about 1080 lines";
+    EXPECT_LE(dialog.frameGeometry().height(), area.height());
+
+    // Where the stream goes is in view at once: the source, the name, the first destination.
+    auto* scroll = dialog.findChild<QScrollArea*>();
+    const auto inView = [&](QWidget* widget) {
+        const QRect place(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size());
+        return scroll->viewport()->rect().contains(place);
+    };
+    EXPECT_TRUE(inView(dialog.sourceCombo()));
+    EXPECT_TRUE(inView(dialog.nameEdit()));
+    EXPECT_TRUE(inView(dialog.destRows()[0]));
+    EXPECT_TRUE(inView(dialog.addDestButton()));
+
+    // A small window keeps its buttons and scrolls the form.
+    dialog.resize(dialog.width(), 320);
+    QTRY_VERIFY(scroll->verticalScrollBar()->isVisible());
+    EXPECT_TRUE(dialog.findChild<QDialogButtonBox*>()->isVisible());
 }
 
 TEST_F(StudioFixture, FollowingTheLiveSceneShowsTheMatchesAndDisablesTheSourceChoice) {
@@ -477,10 +508,10 @@ TEST_F(StudioFixture, StoredMatchesComeBackInKeyOrderWithMissingNamesMarked) {
         true, false, {});
     ASSERT_EQ(dialog.matchRows().size(), 3);
     EXPECT_EQ(dialog.matchRows()[0].left->currentText(), "Entrevista");
-    EXPECT_EQ(dialog.matchRows()[0].right->currentText(), "🎥 Cámara 1");
-    EXPECT_EQ(dialog.matchRows()[1].left->currentText(), "⚠ Escena borrada (ya no existe)");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[0].right), "🎥 Cámara 1");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[1].left), "⚠ Escena borrada (ya no existe)");
     EXPECT_EQ(dialog.matchRows()[2].left->currentText(), "Plató");
-    EXPECT_EQ(dialog.matchRows()[2].right->currentText(), "🎬 Entrevista");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[2].right), "🎬 Entrevista");
 
     const QStringList right = itemTexts(dialog.matchRows()[0].right);
     EXPECT_LT(right.indexOf("🎬 Entrevista"), right.indexOf("🎥 Cámara 1"));
@@ -529,7 +560,7 @@ TEST(EntryDialogMatches, AHalfEmptyRowIsDropped) {
     dialog.addMatchRow("", "Entrevista");
     dialog.addMatchRow("Entrevista", "Plató");
     EXPECT_EQ(dialog.matchRows()[0].right->currentIndex(), -1);
-    EXPECT_EQ(dialog.matchRows()[2].left->currentText(), "⚠ Entrevista (ya no existe)");
+    EXPECT_EQ(currentShownText(dialog.matchRows()[2].left), "⚠ Entrevista (ya no existe)");
     EXPECT_EQ(dialog.resultEntry().equivalencias, SceneMatchMap({{"Entrevista", "Plató"}}));
 }
 

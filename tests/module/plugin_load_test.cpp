@@ -152,7 +152,8 @@ TEST_F(PluginLife, LoadsLogsItsVersionAndUnloadsCleanly) {
     const ChildReport report = runPluginLife(dataHome.path(), {});
     ASSERT_EQ(report.exitCode, 0) << report.log.join('\n').toStdString();
 
-    const int loaded = indexOfLine(report.log, "[relaycast] Relaycast loaded (version 1.0.3)");
+    const int loaded =
+        indexOfLine(report.log, "[relaycast] Relaycast loaded (version " RELAYCAST_VERSION ")");
     const int unloaded = indexOfLine(report.log, "[relaycast] Relaycast unloaded");
     EXPECT_GE(loaded, 0);
     EXPECT_GT(unloaded, loaded);

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Runs the real OBS program with the built plug-in installed as a user plug-in, quits it the way
-# a user does (SIGINT) and checks what the plug-in left behind: its load and unload lines in the
-# host log, the settings file rewritten with protected keys at owner-only mode, its dock in the
-# saved window layout, and a clean exit without a crash report.
+# Runs the real OBS program with the plug-in, quits it the way a user does (SIGINT) and checks
+# what the plug-in left behind: its load and unload lines in the host log, the settings file
+# rewritten with protected keys at owner-only mode, a clean exit without a crash report, and its
+# dock: docked at the side and visible on the first start, and on later starts where the user
+# left it (floating, then hidden).
 #
-# Usage: plugin_obs_e2e_test.sh /path/to/relaycast.so
+# Usage: plugin_obs_e2e_test.sh VERSION /path/to/relaycast.so   (installed as a user plug-in)
+#        plugin_obs_e2e_test.sh VERSION --installed             (the system's installed plug-in)
 set -uo pipefail
 
-plugin=${1:?usage: $0 /path/to/relaycast.so}
-[[ -f $plugin ]] || { echo "FAIL: no plug-in file at $plugin"; exit 1; }
+version=${1:?usage: $0 VERSION /path/to/relaycast.so|--installed}
+plugin=${2:?usage: $0 VERSION /path/to/relaycast.so|--installed}
+if [[ $plugin != --installed && ! -f $plugin ]]; then
+    echo "FAIL: no plug-in file at $plugin"
+    exit 1
+fi
 command -v obs >/dev/null || { echo "FAIL: the obs program is not installed"; exit 1; }
 
 # Without a display, run again under a virtual one of our own.
@@ -16,16 +22,10 @@ if [[ -z ${DISPLAY:-} ]]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$0" "$@"
 fi
 
+source "$(dirname "$0")/../support/obs_program.sh"
+
 work=$(mktemp -d)
-obs_pid=
-cleanup() {
-    if [[ -n $obs_pid ]] && kill -0 "$obs_pid" 2>/dev/null; then
-        kill -KILL "$obs_pid" 2>/dev/null
-        wait "$obs_pid" 2>/dev/null
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'obs_stop_now; rm -rf "$work"' EXIT
 
 failures=0
 fail() {
@@ -34,26 +34,15 @@ fail() {
 }
 pass() { echo "ok: $*"; }
 
-home=$work/home
-config=$home/.config/obs-studio
-mkdir -p "$config/plugins/relaycast/bin/64bit" "$config/plugin_config/relaycast"
-cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
-
-# No first-run wizard, no update check, no exit prompt.
-cat >"$config/global.ini" <<'INI'
-[General]
-FirstRun=true
-LastVersion=486539266
-EnableAutoUpdates=false
-ConfirmOnExit=false
-Language=es-ES
-
-[BasicWindow]
-WarnBeforeStartingStream=false
-WarnBeforeStoppingStream=false
-INI
+obs_prepare_home "$work/home" es-ES
+config=$obs_config
+if [[ $plugin != --installed ]]; then
+    mkdir -p "$config/plugins/relaycast/bin/64bit"
+    cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
+fi
 
 settings=$config/plugin_config/relaycast/salidas.json
+mkdir -p "$(dirname "$settings")"
 cat >"$settings" <<'JSON'
 {
   "version": 1,
@@ -77,85 +66,60 @@ chmod 0644 "$settings"
 # An address with a query part is a secret too (it may carry a stream id).
 plain_secrets=(clave-plana-uno frase-plana-dos clave-plana-tres streamid=publicar)
 
-# OBS fetches remote lists at start: every HTTP(S) request goes to a closed loopback port.
-dead_proxy=http://127.0.0.1:9
-env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME \
-    HOME="$home" LANG=es_ES.UTF-8 \
-    http_proxy=$dead_proxy https_proxy=$dead_proxy HTTPS_PROXY=$dead_proxy \
-    all_proxy=$dead_proxy ALL_PROXY=$dead_proxy \
-    no_proxy=127.0.0.1,localhost,::1 NO_PROXY=127.0.0.1,localhost,::1 \
-    obs --multi --disable-missing-files-check >"$work/obs.out" 2>&1 &
-obs_pid=$!
-
-logs=$config/logs
-newest_log() { ls -t "$logs"/*.txt 2>/dev/null | head -n 1; }
-
-# Up to 60 s for the program to finish loading (the log says so once the main window is up).
-loaded=false
-for _ in $(seq 1 120); do
-    kill -0 "$obs_pid" 2>/dev/null || break
-    log=$(newest_log)
-    if [[ -n $log ]] && grep -q "Switched to scene" "$log" 2>/dev/null; then
-        loaded=true
-        break
+# One start of OBS: up to 60 s to load, a moment for the late start-up, then SIGINT.
+# Sets $log (the host log of that start) and $status (its exit status).
+run_obs() {
+    local label=$1
+    if ! obs_start "$work/obs-$label.out"; then
+        fail "$label start: OBS did not finish loading within 60 s"
     fi
-    sleep 0.5
-done
-$loaded || fail "OBS did not finish loading within 60 s"
-# Let the late start-up (post-load, finished-loading event) settle.
-sleep 3
-
-# The first start with the plug-in shows its dock (OBS alone would leave it hidden).
-dock_window=$(xwininfo -root -tree 2>/dev/null | grep -F '"Relaycast"' | head -n 1 | awk '{print $1}')
-if [[ -n $dock_window ]] && xwininfo -id "$dock_window" | grep -q "Map State: IsViewable"; then
-    pass "dock shown on the first start"
-else
-    fail "dock not shown on the first start"
-fi
-
-status=
-if kill -0 "$obs_pid" 2>/dev/null; then
-    kill -INT "$obs_pid"
-    for _ in $(seq 1 60); do
-        kill -0 "$obs_pid" 2>/dev/null || break
-        sleep 0.5
-    done
-    if kill -0 "$obs_pid" 2>/dev/null; then
-        fail "OBS still running 30 s after SIGINT"
-        kill -KILL "$obs_pid"
+    # The post-load and finished-loading work of the plug-ins.
+    sleep 3
+    "check_$label"
+    if ! obs_quit; then
+        fail "$label start: OBS still running 30 s after SIGINT"
     fi
-fi
-wait "$obs_pid"
-status=$?
-obs_pid=
+    status=$obs_status
+    log=$(obs_newest_log)
+    if [[ -z $log ]]; then
+        fail "$label start: OBS wrote no log"
+        log=/dev/null
+    fi
+    [[ $status -eq 0 ]] && pass "$label start: OBS exited with status 0" ||
+        fail "$label start: OBS exited with status $status"
+    if compgen -G "$config/crashes/*" >/dev/null; then
+        fail "$label start: OBS wrote a crash report: $(ls "$config/crashes")"
+    fi
+    grep -qF "[relaycast] Relaycast loaded (version $version)" "$log" ||
+        fail "$label start: no load line in the host log"
+    grep -qF "[relaycast] Relaycast unloaded" "$log" ||
+        fail "$label start: no unload line in the host log"
+}
 
-log=$(newest_log)
-if [[ -z $log ]]; then
-    fail "OBS wrote no log"
-    log=/dev/null
-fi
+# --- first start: the dock is docked at the side and shown -----------------------------------
+check_first() {
+    if obs_dock_window_viewable; then
+        fail "first start: the dock floats over the main window"
+    else
+        pass "first start: no floating dock window"
+    fi
+}
+run_obs first
 
-if [[ $status -eq 0 ]]; then
-    pass "OBS exited with status 0"
+state=$(obs_dock_state relaycast-panel)
+read -r visible floating <<<"$state"
+if [[ -z $state ]]; then
+    fail "first start: dock relaycast-panel not in the saved layout"
+elif [[ $visible == 1 && $floating == 0 ]]; then
+    pass "first start: dock saved docked and visible"
+    read -r area width _ <<<"$(obs_dock_area relaycast-panel)"
+    if [[ $area == right && $width -ge 300 ]]; then
+        pass "first start: docked in the right area, $width px wide"
+    else
+        fail "first start: docked in area '${area:-?}', ${width:-?} px wide"
+    fi
 else
-    fail "OBS exited with status $status"
-fi
-
-if compgen -G "$config/crashes/*" >/dev/null; then
-    fail "OBS wrote a crash report: $(ls "$config/crashes")"
-else
-    pass "no crash report"
-fi
-
-if grep -qF "[relaycast] Relaycast loaded (version 1.0.3)" "$log"; then
-    pass "load line in the host log"
-else
-    fail "no load line in the host log"
-fi
-if grep -qF "[relaycast] Relaycast unloaded" "$log"; then
-    pass "unload line in the host log"
-else
-    fail "no unload line in the host log"
+    fail "first start: dock saved visible=$visible floating=$floating"
 fi
 
 # The load rewrites every collection's secrets in protected form, at owner-only mode.
@@ -173,26 +137,33 @@ else
     fail "expected 4 protected secrets in the settings file, found $protected"
 fi
 
-# The dock's object name appears as UTF-16 in the saved window layout.
-dock_state=$(sed -n 's/^DockState=//p' "$config/global.ini" | head -n 1)
-utf16_hex() {
-    local text=$1 order=$2 hex= i c
-    for ((i = 0; i < ${#text}; i++)); do
-        c=$(printf '%02x' "'${text:i:1}")
-        [[ $order == be ]] && hex+=" 00 $c" || hex+=" $c 00"
-    done
-    echo "$hex"
-}
-if [[ -z $dock_state ]]; then
-    fail "OBS saved no dock layout"
-else
-    layout_hex=$(printf '%s' "$dock_state" | base64 -d 2>/dev/null | od -An -tx1 -v | tr -s ' \n' ' ')
-    if [[ $layout_hex == *"$(utf16_hex relaycast-panel be)"* ||
-        $layout_hex == *"$(utf16_hex relaycast-panel le)"* ]]; then
-        pass "dock relaycast-panel in the saved layout"
-    else
-        fail "dock relaycast-panel not in the saved layout"
-    fi
+# --- later starts keep the user's layout: floating, then hidden ------------------------------
+if [[ -n $state ]]; then
+    first_layout=$(obs_saved_layout)
+    obs_set_dock_state relaycast-panel 1 1
+    check_floating() {
+        if obs_dock_window_viewable; then
+            pass "floating start: the dock floats where the user left it"
+        else
+            fail "floating start: no floating dock window"
+        fi
+    }
+    run_obs floating
+    read -r visible floating _ <<<"$(obs_dock_state relaycast-panel)"
+    [[ $visible == 1 && $floating == 1 ]] && pass "floating start: dock saved floating" ||
+        fail "floating start: dock saved visible=$visible floating=$floating"
+
+    obs_restore_layout "$first_layout"
+    obs_set_dock_state relaycast-panel 0 0
+    check_hidden() {
+        if obs_dock_window_viewable; then
+            fail "hidden start: the dock was shown"
+        fi
+    }
+    run_obs hidden
+    read -r visible floating _ <<<"$(obs_dock_state relaycast-panel)"
+    [[ $visible == 0 && $floating == 0 ]] && pass "hidden start: dock stays hidden" ||
+        fail "hidden start: dock saved visible=$visible floating=$floating"
 fi
 
 if [[ $failures -ne 0 ]]; then
@@ -201,7 +172,7 @@ if [[ $failures -ne 0 ]]; then
     echo "--- last lines of the host log"
     tail -n 15 "$log"
     echo "--- OBS output"
-    tail -n 15 "$work/obs.out"
+    tail -n 15 "$work"/obs-*.out
     exit 1
 fi
 echo "all checks passed"

@@ -114,6 +114,27 @@ TEST(SrtGuard, PrefersTheLibraryTheProcessAlreadyLoaded) {
     dlclose(keep);
 }
 
+TEST(SrtGuard, TheLibraryTheHostsCallsReachWinsOverEarlierLoadedNames) {
+    // Two builds loaded, as in Debian's OBS: the host's calls reach the second one named.
+    const std::string first = fakeLibrary("fake_srt_accepting");
+    const std::string called = fakeLibrary("fake_srt_spare");
+    void* keepFirst = dlopen(first.c_str(), RTLD_NOW);
+    void* keepCalled = dlopen(called.c_str(), RTLD_NOW);
+    ASSERT_TRUE(keepFirst && keepCalled);
+    const int firstBefore = fakeCounter(first, "fake_srt_startup_calls");
+    const int calledBefore = fakeCounter(called, "fake_srt_startup_calls");
+    const int cleanupsBefore = fakeCounter(called, "fake_srt_cleanup_calls");
+
+    SrtGuard guard;
+    guard.acquireFrom({first, called}, dlsym(keepCalled, "srt_startup"));
+    EXPECT_EQ(fakeCounter(called, "fake_srt_startup_calls"), calledBefore + 1000);
+    EXPECT_EQ(fakeCounter(first, "fake_srt_startup_calls"), firstBefore);
+    guard.release();
+    EXPECT_EQ(fakeCounter(called, "fake_srt_cleanup_calls"), cleanupsBefore + 1000);
+    dlclose(keepCalled);
+    dlclose(keepFirst);
+}
+
 TEST(SrtGuard, DebianNamesComeFirstInTheSearchOrder) {
     const auto names = SrtGuard::defaultLibraryNames();
     ASSERT_GE(names.size(), 2u);

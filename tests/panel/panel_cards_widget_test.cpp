@@ -4,6 +4,7 @@
 #include "editor/input_widgets.h"
 #include "panel/preview_widget.h"
 #include "panel/status_line.h"
+#include "support/icon_text.h"
 #include "support/message_box_driver.h"
 #include "support/panel_fixture.h"
 #include "support/stream_harness.h"
@@ -91,8 +92,9 @@ TEST(PanelCards, AnEmptyCollectionShowsOnlyTheGreyedEmptyStateAndTheAddButton) {
     ASSERT_NE(empty, nullptr);
     EXPECT_FALSE(empty->isEnabled());
     EXPECT_TRUE(empty->wordWrap());
+    // The sentence names the add button as it reads, without its sign.
     EXPECT_EQ(empty->text(),
-              QString::fromUtf8("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una "
+              QString::fromUtf8("Aún no hay entradas.\n\nPulsa «Añadir entrada», elige una "
                                 "escena o una fuente y escribe los destinos a los que quieres "
                                 "enviarla (RTMP o SRT)."));
 
@@ -102,7 +104,7 @@ TEST(PanelCards, AnEmptyCollectionShowsOnlyTheGreyedEmptyStateAndTheAddButton) {
             visibleButtons << button;
     }
     ASSERT_EQ(visibleButtons.size(), 1);
-    EXPECT_EQ(visibleButtons.front()->text(), QString::fromUtf8("＋ Añadir entrada"));
+    EXPECT_EQ(shownText(visibleButtons.front()), QString::fromUtf8("＋ Añadir entrada"));
     EXPECT_EQ(visibleButtons.front()->toolTip(),
               QStringLiteral("Elige una fuente o una escena de OBS y los destinos a los que "
                              "enviarla"));
@@ -143,7 +145,7 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
     const auto expectTitle = [&](const char* id, const QString& text, const QString& tip) {
         ElidedLabel* title = titleOf(*panel, QString::fromLatin1(id));
         ASSERT_NE(title, nullptr) << id;
-        EXPECT_EQ(title->fullText, text) << id;
+        EXPECT_EQ(shownFullText(title), text) << id;
         EXPECT_EQ(title->toolTip(), tip) << id;
         EXPECT_TRUE(title->font().bold()) << id;
     };
@@ -170,7 +172,7 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
     for (const char* id : {"d1", "d2", "d3"}) {
         EXPECT_EQ(statusTextOf(*panel, id), QStringLiteral("Parado")) << id;
         QPushButton* button = panel->destinationButton(QString::fromLatin1(id));
-        EXPECT_EQ(button->text(), QString::fromUtf8("▶ Emitir"));
+        EXPECT_EQ(shownText(button), QString::fromUtf8("▶ Emitir"));
         EXPECT_EQ(button->styleSheet(), QString::fromUtf8(kIdleButtonStyle));
         EXPECT_GE(button->width(), 92);
         EXPECT_GE(button->height(), 36);
@@ -186,7 +188,7 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
         }
     }
     EXPECT_EQ(lines,
-              QStringList{QString::fromUtf8("Sin destinos. Pulsa «✎ Editar» para añadir uno.")});
+              QStringList{QString::fromUtf8("Sin destinos. Pulsa «Editar» para añadir uno.")});
     EXPECT_TRUE(panel->switchRow("e2")->isHidden());
     ASSERT_NE(panel->previewWidget("e2"), nullptr);
     EXPECT_TRUE(panel->previewWidget("e2")->isHidden());
@@ -197,7 +199,7 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
     // Header buttons: preview toggle, edit, delete, with their fixed texts and tooltips.
     QStringList texts;
     for (QToolButton* button : card->findChildren<QToolButton*>())
-        texts << button->text();
+        texts << shownText(button);
     EXPECT_EQ(texts, (QStringList{QString::fromUtf8("👁"), QString::fromUtf8("✎ Editar"),
                                   QString::fromUtf8("🗑")}));
     EXPECT_TRUE(card->findChildren<QToolButton*>().front()->isCheckable());
@@ -209,8 +211,8 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
     ASSERT_GE(sceneIndex, 0);
     ASSERT_GE(sourceIndex, 0);
     EXPECT_LT(sceneIndex, sourceIndex);
-    EXPECT_EQ(combo->itemText(sceneIndex), QString::fromUtf8("🎬 tarjetas-escena"));
-    EXPECT_EQ(combo->itemText(sourceIndex), QString::fromUtf8("🎥 tarjetas-color"));
+    EXPECT_EQ(shownItemText(combo, sceneIndex), QString::fromUtf8("🎬 tarjetas-escena"));
+    EXPECT_EQ(shownItemText(combo, sourceIndex), QString::fromUtf8("🎥 tarjetas-color"));
 }
 
 TEST(PanelCards, ARebuildForAnotherCollectionKeepsPreviewTogglesAndClearsTheNotice) {
@@ -291,14 +293,14 @@ TEST(PanelCards, StateChangesAnnounceOnlyCutsRecoveriesAndLossesForGood) {
 
     status.state = DestinationState::Failed;
     panel->announceDestinationChange(sourceOnly, dest, 3, status);
-    EXPECT_EQ(notice->text(),
+    EXPECT_EQ(shownText(notice),
               QString::fromUtf8("⛔ Se perdió definitivamente «Cámara» → sala.example: no se pudo "
-                                "reconectar. Pulsa «▶ Emitir» para reintentar."));
+                                "reconectar. Pulsa «Emitir» para reintentar."));
     EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
     status.state = DestinationState::Live;
     status.recoveryAfterSecs = -1;
     panel->announceDestinationChange(entry("e2", QString(), {}), dest, 3, status);
-    EXPECT_EQ(notice->text(),
+    EXPECT_EQ(shownText(notice),
               QString::fromUtf8("✔ «entrada» → sala.example recuperado tras 0 s de corte."));
     EXPECT_EQ(notice->styleSheet(), QString());
 }
@@ -309,13 +311,14 @@ TEST(PanelCards, TheUpdateBannerShowsTheNewVersionUntilDismissed) {
     EXPECT_TRUE(panel->updateBanner()->isHidden());
     panel->showUpdateBanner(QStringLiteral("1.2"), QStringLiteral("https://example.invalid/d"));
     EXPECT_FALSE(panel->updateBanner()->isHidden());
-    EXPECT_EQ(panel->updateBannerLabel()->text(),
-              QString::fromUtf8("⬆ Hay una versión nueva: 1.2 (tienes la 1.0.3)."));
+    EXPECT_EQ(shownText(panel->updateBannerLabel()),
+              QString::fromUtf8("⬆ Hay una versión nueva: 1.2 (tienes la %1).")
+                  .arg(QStringLiteral(RELAYCAST_VERSION)));
     EXPECT_TRUE(panel->updateBannerLabel()->wordWrap());
     panel->rebuildCards();
     EXPECT_FALSE(panel->updateBanner()->isHidden());
     QToolButton* dismiss = panel->updateBanner()->findChild<QToolButton*>();
-    EXPECT_EQ(dismiss->text(), QString::fromUtf8("✕"));
+    EXPECT_EQ(shownText(dismiss), QString::fromUtf8("✕"));
     EXPECT_EQ(dismiss->toolTip(), QStringLiteral("Ocultar este aviso"));
     EXPECT_EQ(panel->updateBanner()->findChild<QPushButton*>()->text(),
               QStringLiteral("Descargar"));

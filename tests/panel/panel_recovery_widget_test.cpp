@@ -2,6 +2,7 @@
 // notice, the outage on the status line, the recovery notice that goes away by itself, and the
 // cut counted on the live line.
 
+#include "support/icon_text.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
 #include "support/panel_fixture.h"
@@ -49,8 +50,8 @@ TEST(PanelRecovery, ADroppedServerIsAnnouncedCountedAndRecovered) {
     rtmp.stop();
     const QString cut =
         QString::fromUtf8("⚠ Corte en «Directo» → 127.0.0.1. Reconectando automáticamente…");
-    ASSERT_TRUE(pumpUntil([&] { return notice->text() == cut; }, 30s))
-        << notice->text().toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return shownText(notice) == cut; }, 30s))
+        << shownText(notice).toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
     EXPECT_FALSE(notice->isHidden());
     EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
     static const QRegularExpression down(QString::fromUtf8("^⚠ Cortado \\d+ s · intento \\d+$"));
@@ -66,11 +67,11 @@ TEST(PanelRecovery, ADroppedServerIsAnnouncedCountedAndRecovered) {
     QRegularExpressionMatch match;
     ASSERT_TRUE(pumpUntil(
         [&] {
-            match = recovered.match(notice->text());
+            match = recovered.match(shownText(notice));
             return match.hasMatch();
         },
         60s))
-        << notice->text().toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
+        << shownText(notice).toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
     const QString seconds = match.captured(1);
     EXPECT_GE(seconds.toInt(), 2);
     EXPECT_FALSE(notice->isHidden());

@@ -30,8 +30,11 @@ std::vector<OBSSource> FakeFrontend::scenes() {
             return true;
         },
         &result);
-    // The host enumerates the newest scene first; the main window lists them as created.
+    // The main window lists scenes as they were created. OBS 29 enumerates the newest first;
+    // later hosts keep their sources in a table that enumerates the oldest first.
+#if LIBOBS_API_MAJOR_VER < 30
     std::reverse(result.begin(), result.end());
+#endif
     return result;
 }
 

@@ -5,13 +5,18 @@
 #include "engine/host_call_queue.h"
 
 #include <obs-nix-platform.h>
-#include <obs.h>
+#include <obs.hpp>
 #include <util/bmem.h>
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 namespace relaycast::test {
 namespace {
@@ -31,6 +36,61 @@ bool openModule(const char* name, std::string* error) {
         return false;
     }
     return true;
+}
+
+// True while any source of the host, public or private, still exists.
+bool anySourceAlive() {
+    bool any = false;
+    obs_enum_all_sources(
+        [](void* param, obs_source_t*) {
+            *static_cast<bool*>(param) = true;
+            return false;
+        },
+        &any);
+    return any;
+}
+
+} // namespace
+
+void removeSceneData() {
+    for (uint32_t channel = 0; channel < MAX_CHANNELS; ++channel)
+        obs_set_output_source(channel, nullptr);
+    std::vector<OBSSource> left;
+    const auto collect = [](void* param, obs_source_t* source) {
+        static_cast<std::vector<OBSSource>*>(param)->emplace_back(source);
+        return true;
+    };
+    obs_enum_scenes(collect, &left);
+    obs_enum_sources(collect, &left);
+    for (const OBSSource& source : left) {
+        if (source)
+            obs_source_remove(source);
+    }
+    left.clear();
+    while (obs_wait_for_destroy_queue()) {
+    }
+}
+
+void removeSceneDataAfterEachTest() {
+    class Remover : public testing::EmptyTestEventListener {
+        void OnTestEnd(const testing::TestInfo&) override { removeSceneData(); }
+    };
+    testing::UnitTest::GetInstance()->listeners().Append(new Remover);
+}
+
+namespace {
+
+// Before the core goes, every source must be gone: a host thread (audio mixing, say) may drop
+// the last reference a moment after the removal, and a destruction still pending when the core
+// shuts down releases what the core has already freed.
+void clearBeforeShutdown() {
+    removeSceneData();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (anySourceAlive() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (obs_wait_for_destroy_queue()) {
+        }
+    }
 }
 
 } // namespace
@@ -101,8 +161,10 @@ bool HeadlessHost::start(std::string* error, const char* locale, int speakers) {
 long HeadlessHost::shutdown() {
     // Outputs and pipelines still being released go before the host frees its types.
     stopBackgroundHostCalls();
-    if (obs_initialized())
+    if (obs_initialized()) {
+        clearBeforeShutdown();
         obs_shutdown();
+    }
     if (!configDir_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(configDir_, ignored);

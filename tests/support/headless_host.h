@@ -29,6 +29,14 @@ private:
     std::string configDir_;
 };
 
+// What the host's main window does when it clears a scene collection: output channels emptied,
+// every public scene and source removed, their destruction awaited. From OBS 31 the host keeps
+// a public scene until it is removed, so without this a test's scenes would outlive it.
+void removeSceneData();
+// Runs removeSceneData after every test of the process, once the test's fixture is gone, so
+// each test starts with a host holding none of the scenes of the tests before it.
+void removeSceneDataAfterEachTest();
+
 // Starts the host, runs `body`, shuts the host down: the exit code of `body`, or 1 when the
 // host did not start or a host allocation leaked (both reported on stderr).
 int runOnHeadlessHost(const std::function<int()>& body);

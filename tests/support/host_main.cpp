@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "host test: could not start the host: %s\n", error.c_str());
         return 1;
     }
+    relaycast::test::removeSceneDataAfterEachTest();
     const int result = RUN_ALL_TESTS();
 
     const long leaks = host.shutdown();

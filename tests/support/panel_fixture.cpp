@@ -1,6 +1,7 @@
 #include "support/panel_fixture.h"
 
 #include "editor/input_widgets.h"
+#include "support/icon_text.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -67,7 +68,7 @@ QString statusStyleOf(const SalidasPanel& panel, const QString& destinationId) {
 
 QString buttonTextOf(const SalidasPanel& panel, const QString& destinationId) {
     const QPushButton* button = panel.destinationButton(destinationId);
-    return button ? button->text() : QStringLiteral("<no row>");
+    return button ? shownText(button) : QStringLiteral("<no row>");
 }
 
 void clickDestination(SalidasPanel& panel, const QString& destinationId) {

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "widget test: could not start the host: %s\n", error.c_str());
             return 1;
         }
+        relaycast::test::removeSceneDataAfterEachTest();
         result = RUN_ALL_TESTS();
         // Widgets that hold host objects go before the host does.
         QApplication::closeAllWindows();

@@ -2,6 +2,7 @@
 // the check a panel makes 8 s after it is built, the banner and its two buttons, the answers
 // that show nothing, and a panel destroyed while its check hangs.
 
+#include "support/icon_text.h"
 #include "support/log_capture.h"
 #include "support/panel_fixture.h"
 #include "support/update_servers.h"
@@ -97,15 +98,16 @@ TEST_F(UpdateBannerTest, ANewerVersionShowsTheBannerOnceAndItsButtonsWork) {
     EXPECT_TRUE(panel->updateBanner()->isHidden());
     ASSERT_TRUE(downloadButton(*panel) && hideButton(*panel));
     EXPECT_EQ(downloadButton(*panel)->text(), QStringLiteral("Descargar"));
-    EXPECT_EQ(hideButton(*panel)->text(), QString::fromUtf8("✕"));
+    EXPECT_EQ(shownText(hideButton(*panel)), QString::fromUtf8("✕"));
     EXPECT_EQ(hideButton(*panel)->toolTip(), QStringLiteral("Ocultar este aviso"));
     pumpFor(7s);
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_TRUE(panel->updateBanner()->isHidden());
 
     ASSERT_TRUE(pumpUntil([&] { return panel->updateBanner()->isVisible(); }, 15s));
-    EXPECT_EQ(panel->updateBannerLabel()->text(),
-              QString::fromUtf8("⬆ Hay una versión nueva: 1.1 (tienes la 1.0.3)."));
+    EXPECT_EQ(shownText(panel->updateBannerLabel()),
+              QString::fromUtf8("⬆ Hay una versión nueva: 1.1 (tienes la %1).")
+                  .arg(QStringLiteral(RELAYCAST_VERSION)));
     EXPECT_EQ(
         log.linesAt(LOG_INFO).filter(QStringLiteral("a newer version")),
         QStringList{QStringLiteral("[relaycast] a newer version of the plugin is available: 1.1")});
@@ -164,7 +166,7 @@ TEST_F(UpdateBannerTest, AnswersThatAreNotAnAcceptedNewerVersionShowNothing) {
         std::unique_ptr<SalidasPanel> panel;
     };
     Case cases[] = {
-        {"not newer", manifestBody(QStringLiteral("1.0.3"), kDownload)},
+        {"not newer", manifestBody(QStringLiteral(RELAYCAST_VERSION), kDownload)},
         {"404", QByteArray()},
         {"not a JSON object", "[\"2.0\", \"" + kDownload.toUtf8() + "\"]"},
         {"oversized", oversized},

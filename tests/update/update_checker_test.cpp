@@ -118,8 +118,9 @@ TEST_F(UpdateCheckerTest, EveryRejectedAnswerEndsSilently) {
         const char* what;
         QByteArray body; // empty: no manifest, so the server answers 404
     } cases[] = {
-        {"same version", manifestBody(QStringLiteral("1.0.3"), kDownload)},
-        {"same version, one more group", manifestBody(QStringLiteral("1.0.3.0"), kDownload)},
+        {"same version", manifestBody(QStringLiteral(RELAYCAST_VERSION), kDownload)},
+        {"same version, one more group",
+         manifestBody(QStringLiteral(RELAYCAST_VERSION ".0"), kDownload)},
         {"older version", manifestBody(QStringLiteral("1.0.2"), kDownload)},
         {"suffixed version", manifestBody(QStringLiteral("1.1-beta"), kDownload)},
         {"five-digit group", manifestBody(QStringLiteral("12345.0"), kDownload)},
