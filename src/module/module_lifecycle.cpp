@@ -5,6 +5,7 @@
 #include "module/frontend_events.h"
 #include "module/module_log.h"
 #include "module/srt_guard.h"
+#include "plugin/plugin_controls.h"
 
 #include <util/text-lookup.h>
 
@@ -55,10 +56,16 @@ void modulePostLoad() {
     } catch (...) {
         moduleLog(LOG_ERROR, "unexpected error while creating the panel");
     }
+    try {
+        startControls();
+    } catch (...) {
+        moduleLog(LOG_ERROR, "unexpected error while setting up hotkeys");
+    }
 }
 
 void moduleUnload() {
     unregisterFrontendEvents();
+    stopControls();
     shutDownPanel();
     // Nothing of the plug-in may still run once its code is unloaded.
     stopBackgroundHostCalls();
