@@ -21,7 +21,8 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
     try {
         if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
             createPanel();
-        // Hotkeys first: at exit no press may reach a controller that is shutting down.
+        // Hotkeys and remote control first: at exit no request may reach a controller that
+        // is shutting down.
         routeControlEvent(event);
         EntryController* controller = moduleController();
         SalidasPanel* panel = modulePanel();

@@ -57,9 +57,10 @@ void modulePostLoad() {
         moduleLog(LOG_ERROR, "unexpected error while creating the panel");
     }
     try {
+        // obs-websocket has loaded by now, if it is there at all.
         startControls();
     } catch (...) {
-        moduleLog(LOG_ERROR, "unexpected error while setting up hotkeys");
+        moduleLog(LOG_ERROR, "unexpected error while setting up hotkeys and remote control");
     }
 }
 

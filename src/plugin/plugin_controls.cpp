@@ -3,12 +3,18 @@
 #include "engine/entry_controller.h"
 #include "module/dock.h"
 #include "plugin/entry_hotkeys.h"
+#include "plugin/remote_control.h"
+#include "plugin/websocket_vendor.h"
 
 #include <memory>
 
 namespace relaycast {
 namespace {
 
+// obs-websocket may hand a request over until the vendor is closed: the vendor lives as long
+// as the plug-in's code.
+WebSocketVendor g_vendor;
+std::unique_ptr<RemoteControl> g_remote;
 std::unique_ptr<EntryHotkeys> g_hotkeys;
 bool g_stopped = false;
 
@@ -16,8 +22,12 @@ EntryController* currentController() {
     return moduleController();
 }
 
-// The listener stays with its controller; it acts only while the hotkeys exist.
+// The listeners stay with their controller; they act only while the controls run.
 void attach(EntryController& controller) {
+    controller.addChangeListener([](const DestinationChange& change) {
+        if (g_remote)
+            g_remote->tell(change);
+    });
     // Entries come and go through the dock: the hotkeys follow on the next heartbeat.
     controller.addHeartbeatListener([] {
         if (g_hotkeys)
@@ -32,6 +42,8 @@ void startControls() {
         return;
     setControllerCreatedHandler(attach);
     g_hotkeys = std::make_unique<EntryHotkeys>(currentController);
+    g_remote = std::make_unique<RemoteControl>(g_vendor, currentController);
+    g_remote->open();
 }
 
 void routeControlEvent(enum obs_frontend_event event) {
@@ -62,6 +74,7 @@ void stopControls() {
         return;
     g_stopped = true;
     setControllerCreatedHandler(nullptr);
+    g_remote.reset();
     g_hotkeys.reset();
 }
 
