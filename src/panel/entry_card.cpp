@@ -89,6 +89,7 @@ void SalidasPanel::rebuildCardsUnguarded() {
     }
 
     const CollectionConfig& entries = currentEntries();
+    everyEntryRow->setVisible(!entries.isEmpty());
     if (entries.isEmpty()) {
         auto* empty = new QLabel(
             uiText("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una escena o una "

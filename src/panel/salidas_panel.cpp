@@ -55,18 +55,21 @@ SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNo
     connect(add, &QPushButton::clicked, this, [this] { addEntry(); });
     mainLayout->addWidget(add);
 
-    auto* everyEntry = new QHBoxLayout;
-    auto* startAll = new QPushButton(uiText("▶ Emitir todo"), this);
+    // Hidden while the collection has no entries (see rebuildCards).
+    everyEntryRow = new QWidget(this);
+    auto* everyEntry = new QHBoxLayout(everyEntryRow);
+    everyEntry->setContentsMargins(0, 0, 0, 0);
+    auto* startAll = new QPushButton(uiText("▶ Emitir todo"), everyEntryRow);
     startAll->setToolTip(uiText("Empieza a emitir todos los destinos de todas las entradas"));
     startAll->setStyleSheet(QString::fromUtf8(kIdleButtonStyle));
     connect(startAll, &QPushButton::clicked, this, [this] { startAllEntries(); });
     everyEntry->addWidget(startAll, 1);
-    auto* stopAll = new QPushButton(uiText("■ Parar todo"), this);
+    auto* stopAll = new QPushButton(uiText("■ Parar todo"), everyEntryRow);
     stopAll->setToolTip(uiText("Para todos los destinos de todas las entradas"));
     stopAll->setStyleSheet(QString::fromUtf8(kActiveButtonStyle));
     connect(stopAll, &QPushButton::clicked, this, [this] { stopAllEntries(); });
     everyEntry->addWidget(stopAll, 1);
-    mainLayout->addLayout(everyEntry);
+    mainLayout->addWidget(everyEntryRow);
 
     scrollArea = new QScrollArea(this);
     scrollArea->setWidgetResizable(true);

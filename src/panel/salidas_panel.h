@@ -136,6 +136,7 @@ private:
     QWidget* cardContainer = nullptr;
     QVBoxLayout* cardLayout = nullptr;
     QLabel* noticeLabel = nullptr;
+    QWidget* everyEntryRow = nullptr;
     QWidget* bannerWidget = nullptr;
     QLabel* bannerLabel = nullptr;
     QString downloadUrl;
