@@ -8,6 +8,7 @@ RELAYCAST_TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     xvfb xauth x11-utils imagemagick
     nginx-light libnginx-mod-rtmp srt-tools ffmpeg openssl
+    python3-websocket iproute2
 )
 
 # Installs the given packages with apt-get when any of them is missing.

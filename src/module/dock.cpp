@@ -19,6 +19,7 @@ std::unique_ptr<ConfigStore> g_configStore;
 std::unique_ptr<EntryController> g_controller;
 // The host owns the panel once it accepted the dock; this reads null once it is destroyed.
 QPointer<SalidasPanel> g_panel;
+std::function<void(EntryController&)> g_controllerCreated;
 
 } // namespace
 
@@ -37,6 +38,8 @@ void createPanel() {
         moduleLog(LOG_WARNING, "%s", message.toUtf8().constData());
     g_controller = std::make_unique<EntryController>(*g_configStore);
     g_controller->startHeartbeat();
+    if (g_controllerCreated)
+        g_controllerCreated(*g_controller);
 
     auto* panel = new SalidasPanel(*g_controller, message, nullptr);
     if (hostFrontend().addDock(panel, kDockId, kDockTitle)) {
@@ -65,6 +68,12 @@ ConfigStore* moduleConfigStore() {
 
 SalidasPanel* modulePanel() {
     return g_panel.data();
+}
+
+void setControllerCreatedHandler(std::function<void(EntryController&)> attach) {
+    g_controllerCreated = std::move(attach);
+    if (g_controllerCreated && g_controller)
+        g_controllerCreated(*g_controller);
 }
 
 } // namespace relaycast

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace relaycast {
 
 class ConfigStore;
@@ -21,5 +23,8 @@ ConfigStore* moduleConfigStore();
 EntryController* moduleController();
 // The dock panel, or null before it exists and once the host destroyed it.
 SalidasPanel* modulePanel();
+// Runs `attach` now on the module's controller when it exists, and on every controller created
+// later (a panel the host destroyed is rebuilt on a new one). Null removes it.
+void setControllerCreatedHandler(std::function<void(EntryController&)> attach);
 
 } // namespace relaycast

@@ -5,6 +5,7 @@
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "panel/salidas_panel.h"
+#include "plugin/plugin_controls.h"
 
 namespace relaycast {
 
@@ -22,6 +23,9 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
     try {
         if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
             createPanel();
+        // Hotkeys and remote control first: at exit no request may reach a controller that
+        // is shutting down.
+        routeControlEvent(event);
         EntryController* controller = moduleController();
         SalidasPanel* panel = modulePanel();
         switch (event) {

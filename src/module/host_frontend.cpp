@@ -81,6 +81,18 @@ public:
         mainWindow->resizeDocks({dock}, {width}, Qt::Horizontal);
     }
 
+    void addSaveCallback(obs_frontend_save_cb callback, void* data) override {
+        obs_frontend_add_save_callback(callback, data);
+    }
+
+    void removeSaveCallback(obs_frontend_save_cb callback, void* data) override {
+        obs_frontend_remove_save_callback(callback, data);
+    }
+
+    config_t* profileConfig() override {
+        return obs_frontend_get_profile_config();
+    }
+
 private:
     // The host saves its window layout with every dock's object name in UTF-16.
     static bool savedLayoutMentions(const char* id) {

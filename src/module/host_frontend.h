@@ -1,6 +1,8 @@
 #pragma once
 
+#include <obs-frontend-api.h>
 #include <obs.hpp>
+#include <util/config-file.h>
 
 #include <QString>
 
@@ -30,6 +32,14 @@ public:
     // start with the plug-in shows its panel where the host's own panels are. Later starts keep
     // the layout the user left, hidden or floating docks included.
     virtual void revealNewDock(const char* id) = 0;
+    // Plug-in data kept in the scene collection file (obs_frontend_add_save_callback): the
+    // callback runs with saving true while the host writes the collection, and with saving
+    // false once it has read one, each time with the collection's object of plug-in data.
+    virtual void addSaveCallback(obs_frontend_save_cb callback, void* data) = 0;
+    virtual void removeSaveCallback(obs_frontend_save_cb callback, void* data) = 0;
+    // The current profile's settings (obs_frontend_get_profile_config), or null. The host
+    // writes them to disk itself.
+    virtual config_t* profileConfig() = 0;
 };
 
 // The front end in use: the real one unless a test installed another.

@@ -5,6 +5,7 @@
 #include "module/frontend_events.h"
 #include "module/module_log.h"
 #include "module/srt_guard.h"
+#include "plugin/plugin_controls.h"
 
 #include <util/text-lookup.h>
 
@@ -55,10 +56,17 @@ void modulePostLoad() {
     } catch (...) {
         moduleLog(LOG_ERROR, "unexpected error while creating the panel");
     }
+    try {
+        // obs-websocket has loaded by now, if it is there at all.
+        startControls();
+    } catch (...) {
+        moduleLog(LOG_ERROR, "unexpected error while setting up hotkeys and remote control");
+    }
 }
 
 void moduleUnload() {
     unregisterFrontendEvents();
+    stopControls();
     shutDownPanel();
     // Nothing of the plug-in may still run once its code is unloaded.
     stopBackgroundHostCalls();

@@ -93,6 +93,7 @@ void SalidasPanel::rebuildCardsUnguarded() {
     }
 
     const CollectionConfig& entries = currentEntries();
+    everyEntryRow->setVisible(!entries.isEmpty());
     if (entries.isEmpty()) {
         auto* empty = new QLabel(
             withoutSigns(

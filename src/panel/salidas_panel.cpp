@@ -6,6 +6,7 @@
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
+#include "panel/status_line.h"
 #include "update/update_checker.h"
 
 #include <QComboBox>
@@ -55,6 +56,22 @@ SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNo
         uiText("Elige una fuente o una escena de OBS y los destinos a los que enviarla"));
     connect(add, &QPushButton::clicked, this, [this] { addEntry(); });
     mainLayout->addWidget(add);
+
+    // Hidden while the collection has no entries (see rebuildCards).
+    everyEntryRow = new QWidget(this);
+    auto* everyEntry = new QHBoxLayout(everyEntryRow);
+    everyEntry->setContentsMargins(0, 0, 0, 0);
+    auto* startAll = new QPushButton(uiText("▶ Emitir todo"), everyEntryRow);
+    startAll->setToolTip(uiText("Empieza a emitir todos los destinos de todas las entradas"));
+    startAll->setStyleSheet(QString::fromUtf8(kIdleButtonStyle));
+    connect(startAll, &QPushButton::clicked, this, [this] { startAllEntries(); });
+    everyEntry->addWidget(startAll, 1);
+    auto* stopAll = new QPushButton(uiText("■ Parar todo"), everyEntryRow);
+    stopAll->setToolTip(uiText("Para todos los destinos de todas las entradas"));
+    stopAll->setStyleSheet(QString::fromUtf8(kActiveButtonStyle));
+    connect(stopAll, &QPushButton::clicked, this, [this] { stopAllEntries(); });
+    everyEntry->addWidget(stopAll, 1);
+    mainLayout->addWidget(everyEntryRow);
 
     scrollArea = new QScrollArea(this);
     scrollArea->setWidgetResizable(true);

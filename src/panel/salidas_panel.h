@@ -61,6 +61,9 @@ public:
     void editEntry(const QString& entryId);
     void deleteEntry(const QString& entryId);
     void toggleDestination(const QString& entryId, const QString& destinationId);
+    // The header's "start all" and "stop all"; stopping live streams asks first.
+    void startAllEntries();
+    void stopAllEntries();
     void switchEntrySource(const QString& entryId, const QString& name);
     void onPreviewToggled(const QString& entryId, bool on);
 
@@ -135,6 +138,7 @@ private:
     QWidget* cardContainer = nullptr;
     QVBoxLayout* cardLayout = nullptr;
     QLabel* noticeLabel = nullptr;
+    QWidget* everyEntryRow = nullptr;
     QWidget* bannerWidget = nullptr;
     QLabel* bannerLabel = nullptr;
     QString downloadUrl;

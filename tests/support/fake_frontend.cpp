@@ -8,12 +8,14 @@
 namespace relaycast::test {
 
 FakeFrontend::FakeFrontend() {
+    config_open_string(&profile_, "");
     setHostFrontend(this);
 }
 
 FakeFrontend::~FakeFrontend() {
     setHostFrontend(nullptr);
     destroyDock();
+    config_close(profile_);
 }
 
 std::vector<OBSSource> FakeFrontend::scenes() {
@@ -102,6 +104,27 @@ QDockWidget* FakeFrontend::dock() const {
 
 void FakeFrontend::destroyDock() {
     delete dock_.data();
+}
+
+void FakeFrontend::addSaveCallback(obs_frontend_save_cb callback, void* data) {
+    saveCallbacks_.emplace_back(callback, data);
+}
+
+void FakeFrontend::removeSaveCallback(obs_frontend_save_cb callback, void* data) {
+    std::erase(saveCallbacks_, std::make_pair(callback, data));
+}
+
+OBSDataAutoRelease FakeFrontend::saveCollection() {
+    OBSDataAutoRelease modules = obs_data_create();
+    // The host runs them newest first.
+    for (auto it = saveCallbacks_.rbegin(); it != saveCallbacks_.rend(); ++it)
+        it->first(modules, true, it->second);
+    return modules;
+}
+
+void FakeFrontend::loadCollection(obs_data_t* modules) {
+    for (auto it = saveCallbacks_.rbegin(); it != saveCallbacks_.rend(); ++it)
+        it->first(modules, false, it->second);
 }
 
 } // namespace relaycast::test

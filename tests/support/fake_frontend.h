@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QDockWidget;
@@ -54,6 +55,18 @@ public:
     // Destroys the dock and the panel in it, as the host does when it drops a dock.
     void destroyDock();
 
+    // Save callbacks, run as the host runs them: saveCollection() while writing the current
+    // collection (returns the plug-in data object they filled), loadCollection() after reading
+    // one whose plug-in data object is `modules`.
+    void addSaveCallback(obs_frontend_save_cb callback, void* data) override;
+    void removeSaveCallback(obs_frontend_save_cb callback, void* data) override;
+    OBSDataAutoRelease saveCollection();
+    void loadCollection(obs_data_t* modules);
+    int saveCallbackCount() const { return static_cast<int>(saveCallbacks_.size()); }
+
+    // A profile kept in memory for the fake's life (a restart of the plug-in keeps it).
+    config_t* profileConfig() override { return profile_; }
+
 private:
     std::function<void()> fault_;
     bool hostScenes_ = true;
@@ -66,6 +79,8 @@ private:
     QString lastDockId_;
     QString lastDockTitle_;
     QPointer<QDockWidget> dock_;
+    std::vector<std::pair<obs_frontend_save_cb, void*>> saveCallbacks_;
+    config_t* profile_ = nullptr;
 };
 
 } // namespace relaycast::test

@@ -1,0 +1,81 @@
+#include "plugin/plugin_controls.h"
+
+#include "engine/entry_controller.h"
+#include "module/dock.h"
+#include "plugin/entry_hotkeys.h"
+#include "plugin/remote_control.h"
+#include "plugin/websocket_vendor.h"
+
+#include <memory>
+
+namespace relaycast {
+namespace {
+
+// obs-websocket may hand a request over until the vendor is closed: the vendor lives as long
+// as the plug-in's code.
+WebSocketVendor g_vendor;
+std::unique_ptr<RemoteControl> g_remote;
+std::unique_ptr<EntryHotkeys> g_hotkeys;
+bool g_stopped = false;
+
+EntryController* currentController() {
+    return moduleController();
+}
+
+// The listeners stay with their controller; they act only while the controls run.
+void attach(EntryController& controller) {
+    controller.addChangeListener([](const DestinationChange& change) {
+        if (g_remote)
+            g_remote->tell(change);
+    });
+    // Entries come and go through the dock: the hotkeys follow on the next heartbeat.
+    controller.addHeartbeatListener([] {
+        if (g_hotkeys)
+            g_hotkeys->sync();
+    });
+}
+
+} // namespace
+
+void startControls() {
+    if (g_stopped || g_hotkeys)
+        return;
+    setControllerCreatedHandler(attach);
+    g_hotkeys = std::make_unique<EntryHotkeys>(currentController);
+    g_remote = std::make_unique<RemoteControl>(g_vendor, currentController);
+    g_remote->open();
+}
+
+void routeControlEvent(enum obs_frontend_event event) {
+    switch (event) {
+    case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
+    case OBS_FRONTEND_EVENT_FINISHED_LOADING:
+        if (g_hotkeys)
+            g_hotkeys->sync();
+        break;
+    case OBS_FRONTEND_EVENT_PROFILE_CHANGING:
+        if (g_hotkeys)
+            g_hotkeys->profileChanging();
+        break;
+    case OBS_FRONTEND_EVENT_PROFILE_CHANGED:
+        if (g_hotkeys)
+            g_hotkeys->profileChanged();
+        break;
+    case OBS_FRONTEND_EVENT_EXIT:
+        stopControls();
+        break;
+    default:
+        break;
+    }
+}
+
+void stopControls() {
+    if (g_stopped)
+        return;
+    g_stopped = true;
+    setControllerCreatedHandler(nullptr);
+    g_remote.reset();
+    g_hotkeys.reset();
+}
+
+} // namespace relaycast

@@ -1,0 +1,238 @@
+#include "plugin/remote_requests.h"
+
+#include "editor/ui_helpers.h"
+#include "engine/entry_controller.h"
+#include "module/host_frontend.h"
+
+#include <QJsonArray>
+
+#include <functional>
+#include <map>
+
+namespace relaycast {
+namespace {
+
+struct Ids {
+    QString entryId;
+    QString destinationId;
+};
+
+// Reads a text argument; false with the error response when it is missing or not a text.
+bool textArgument(const QJsonObject& data, const char* name, QString* value, QJsonObject* error) {
+    const QJsonValue found = data.value(QLatin1String(name));
+    if (found.isString() && !found.toString().isEmpty()) {
+        *value = found.toString();
+        return true;
+    }
+    *error = remoteError(
+        "MissingArgument",
+        QStringLiteral("The request needs \"%1\" as a non-empty text.").arg(QLatin1String(name)));
+    return false;
+}
+
+bool entryArgument(EntryController& controller, const QJsonObject& data, Ids* ids,
+                   QJsonObject* error) {
+    if (!textArgument(data, "entryId", &ids->entryId, error))
+        return false;
+    if (controller.findEntry(ids->entryId))
+        return true;
+    *error = remoteError("UnknownEntry",
+                         QStringLiteral("No entry with id \"%1\" in the current scene collection.")
+                             .arg(ids->entryId));
+    return false;
+}
+
+bool destinationArgument(EntryController& controller, const QJsonObject& data, Ids* ids,
+                         QJsonObject* error) {
+    if (!entryArgument(controller, data, ids, error) ||
+        !textArgument(data, "destinationId", &ids->destinationId, error))
+        return false;
+    if (controller.findDestination(ids->entryId, ids->destinationId))
+        return true;
+    *error = remoteError("UnknownDestination",
+                         QStringLiteral("The entry \"%1\" has no destination with id \"%2\".")
+                             .arg(ids->entryId, ids->destinationId));
+    return false;
+}
+
+QJsonObject startFailure(const QString& error) {
+    return remoteError("StartFailed",
+                       error.isEmpty() ? QStringLiteral("The stream could not start.") : error);
+}
+
+QJsonObject destinationState(EntryController& controller, const Ids& ids) {
+    return {{"entryId", ids.entryId},
+            {"destinationId", ids.destinationId},
+            {"state",
+             remoteStateName(controller.destinationStatus(ids.entryId, ids.destinationId).state)}};
+}
+
+QJsonObject destinationEntry(EntryController& controller, const QString& entryId,
+                             const DestConfig& destination) {
+    const DestinationStatus status = controller.destinationStatus(entryId, destination.id);
+    return {
+        {"destinationId", destination.id},
+        {"address", maskAddress(destination.url)}, // never a key, query or passphrase
+        {"state", remoteStateName(status.state)},
+        {"message", status.message},
+        {"bitrateKbps", status.bitrateKbps},
+        {"droppedFrames", status.droppedFrames},
+        {"droppedPercent", status.droppedPercent()},
+        {"cuts", status.cuts},
+        {"outageSecs", status.outageSecs},
+        {"attempts", status.attempts},
+        {"uptimeSecs", static_cast<double>(status.uptimeSecs)},
+        {"sentBytes", static_cast<double>(status.sentBytes)},
+    };
+}
+
+QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
+    QJsonArray entries;
+    for (const EntryConfig& entry : controller.currentEntries()) {
+        QJsonArray destinations;
+        for (const DestConfig& destination : entry.destinos)
+            destinations.append(destinationEntry(controller, entry.id, destination));
+        entries.append(QJsonObject{
+            {"entryId", entry.id},
+            {"name", entry.nombre},
+            {"source", entry.fuente},
+            {"followsObs", entry.seguirObs},
+            {"live", controller.isEntryLive(entry.id)},
+            {"sending", controller.sentSourceName(entry.id)},
+            {"destinations", destinations},
+        });
+    }
+    return {{"sceneCollection", hostFrontend().currentSceneCollection()}, {"entries", entries}};
+}
+
+QJsonObject startDestination(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    if (!destinationArgument(controller, data, &ids, &error))
+        return error;
+    QString failure;
+    if (!controller.startDestination(ids.entryId, ids.destinationId, &failure))
+        return startFailure(failure);
+    return destinationState(controller, ids);
+}
+
+QJsonObject stopDestination(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    if (!destinationArgument(controller, data, &ids, &error))
+        return error;
+    // Stopping what does not run is no failure: the destination is stopped either way.
+    controller.stopDestination(ids.entryId, ids.destinationId);
+    return destinationState(controller, ids);
+}
+
+QJsonObject startEntry(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    if (!entryArgument(controller, data, &ids, &error))
+        return error;
+    QString failure;
+    if (!controller.startEntry(ids.entryId, &failure))
+        return startFailure(failure);
+    return {{"entryId", ids.entryId}};
+}
+
+QJsonObject stopEntry(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    if (!entryArgument(controller, data, &ids, &error))
+        return error;
+    controller.stopEntry(ids.entryId);
+    return {{"entryId", ids.entryId}};
+}
+
+QJsonObject startAll(EntryController& controller, const QJsonObject&) {
+    QString failure;
+    if (!controller.startAll(&failure))
+        return startFailure(failure);
+    return {};
+}
+
+QJsonObject stopAll(EntryController& controller, const QJsonObject&) {
+    controller.stopAll();
+    return {};
+}
+
+QJsonObject switchSource(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    QString source;
+    if (!entryArgument(controller, data, &ids, &error) ||
+        !textArgument(data, "source", &source, &error))
+        return error;
+    if (!controller.isEntryLive(ids.entryId))
+        return remoteError("NotStreaming",
+                           QStringLiteral("The entry \"%1\" is not streaming.").arg(ids.entryId));
+    QString failure;
+    if (!controller.switchEntrySource(ids.entryId, source, &failure))
+        return remoteError("SwitchFailed", failure);
+    return {{"entryId", ids.entryId}, {"source", source}};
+}
+
+using Handler = std::function<QJsonObject(EntryController&, const QJsonObject&)>;
+
+const std::map<QString, Handler>& handlers() {
+    static const std::map<QString, Handler> table = {
+        {QStringLiteral("GetEntries"), getEntries},
+        {QStringLiteral("StartDestination"), startDestination},
+        {QStringLiteral("StopDestination"), stopDestination},
+        {QStringLiteral("StartEntry"), startEntry},
+        {QStringLiteral("StopEntry"), stopEntry},
+        {QStringLiteral("StartAll"), startAll},
+        {QStringLiteral("StopAll"), stopAll},
+        {QStringLiteral("SwitchSource"), switchSource},
+    };
+    return table;
+}
+
+} // namespace
+
+QStringList remoteRequestTypes() {
+    QStringList types;
+    for (const auto& [type, handler] : handlers())
+        types << type;
+    return types;
+}
+
+QJsonObject runRemoteRequest(EntryController& controller, const QString& type,
+                             const QJsonObject& data) {
+    const auto found = handlers().find(type);
+    if (found == handlers().end())
+        return remoteError("UnknownRequest",
+                           QStringLiteral("Relaycast has no request \"%1\".").arg(type));
+    return found->second(controller, data);
+}
+
+QJsonObject remoteError(const char* code, const QString& message) {
+    return {{"error", QJsonObject{{"code", QLatin1String(code)}, {"message", message}}}};
+}
+
+QJsonObject destinationChangeEvent(const DestinationChange& change) {
+    return {{"entryId", change.entryId},
+            {"destinationId", change.destinationId},
+            {"oldState", remoteStateName(change.previous)},
+            {"newState", remoteStateName(change.status.state)}};
+}
+
+QString remoteStateName(DestinationState state) {
+    switch (state) {
+    case DestinationState::Idle:
+        return QStringLiteral("Idle");
+    case DestinationState::Starting:
+        return QStringLiteral("Starting");
+    case DestinationState::Live:
+        return QStringLiteral("Live");
+    case DestinationState::Reconnecting:
+        return QStringLiteral("Reconnecting");
+    case DestinationState::Failed:
+        return QStringLiteral("Failed");
+    }
+    return QStringLiteral("Idle");
+}
+
+} // namespace relaycast

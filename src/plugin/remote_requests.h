@@ -1,0 +1,39 @@
+#pragma once
+
+#include "engine/destination_status.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+namespace relaycast {
+
+class EntryController;
+struct DestinationChange;
+
+// What scripts and stream decks ask of the plug-in through obs-websocket, and what it tells
+// them. Request and event names are a public interface: they never change.
+inline constexpr const char* kRemoteVendorName = "relaycast";
+inline constexpr const char* kDestinationStateChangedEvent = "DestinationStateChanged";
+
+// "GetEntries", "StartDestination", "StopDestination", "StartEntry", "StopEntry", "StartAll",
+// "StopAll", "SwitchSource".
+QStringList remoteRequestTypes();
+
+// Runs one request on the controller and returns its response. A request that cannot be done
+// answers {"error": {"code": ..., "message": ...}}; codes: "UnknownRequest", "MissingArgument",
+// "UnknownEntry", "UnknownDestination", "NotStreaming", "StartFailed", "SwitchFailed".
+// Interface thread only.
+QJsonObject runRemoteRequest(EntryController& controller, const QString& type,
+                             const QJsonObject& data);
+
+// A response that reports a failure.
+QJsonObject remoteError(const char* code, const QString& message);
+
+// The event data of one change of state: entryId, destinationId, oldState, newState.
+QJsonObject destinationChangeEvent(const DestinationChange& change);
+
+// "Idle", "Starting", "Live", "Reconnecting" or "Failed".
+QString remoteStateName(DestinationState state);
+
+} // namespace relaycast

@@ -1,0 +1,203 @@
+// The plug-in's hotkeys on the real host: keys bound and pressed through libobs's hotkey API
+// start and stop real streams, from any thread, and bindings are kept by the host's save
+// callback and the profile across a restart and a scene collection switch.
+
+#include "plugin/entry_hotkeys.h"
+#include "support/local_servers.h"
+#include "support/log_capture.h"
+#include "support/panel_fixture.h"
+#include "support/stream_harness.h"
+#include "support/test_host.h"
+
+#include <obs-hotkey.h>
+#include <util/config-file.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+using Action = EntryHotkeys::Action;
+
+namespace {
+
+EntryConfig entryWith(const QString& id, const QString& name, const QString& source,
+                      const QList<DestConfig>& destinations) {
+    EntryConfig entry = entrySending(source, 640, 360, destinations);
+    entry.id = id;
+    entry.nombre = name;
+    entry.videoKbps = 800;
+    return entry;
+}
+
+void bind(obs_hotkey_id id, obs_key_combination_t combination) {
+    obs_hotkey_load_bindings(id, &combination, 1);
+}
+
+// Pressed from a thread of its own, as libobs's hotkey thread or obs-websocket would.
+void pressFromAnotherThread(obs_key key) {
+    std::thread([key] { obs_hotkey_inject_event({0, key}, true); }).join();
+}
+
+// "modifiers+KEY" for every binding of a hotkey.
+QStringList bindingsOf(obs_hotkey_id id) {
+    struct Found {
+        obs_hotkey_id id;
+        QStringList keys;
+    } found{id, {}};
+    obs_enum_hotkey_bindings(
+        [](void* data, size_t, obs_hotkey_binding_t* binding) {
+            auto* seen = static_cast<Found*>(data);
+            if (obs_hotkey_binding_get_hotkey_id(binding) == seen->id) {
+                const obs_key_combination_t keys = obs_hotkey_binding_get_key_combination(binding);
+                seen->keys << QStringLiteral("%1+%2")
+                                  .arg(keys.modifiers)
+                                  .arg(QString::fromUtf8(obs_key_to_name(keys.key)));
+            }
+            return true;
+        },
+        &found);
+    return found.keys;
+}
+
+// The description of the registered hotkey of that name, or "<none>".
+QString descriptionOf(const char* name) {
+    QString description = QStringLiteral("<none>");
+    struct Query {
+        const char* name;
+        QString* description;
+    } query{name, &description};
+    obs_enum_hotkeys(
+        [](void* data, obs_hotkey_id, obs_hotkey_t* key) {
+            auto* wanted = static_cast<Query*>(data);
+            if (std::strcmp(obs_hotkey_get_name(key), wanted->name) == 0)
+                *wanted->description = QString::fromUtf8(obs_hotkey_get_description(key));
+            return true;
+        },
+        &query);
+    return description;
+}
+
+bool allLive(EntryController& controller, const QString& entryId, const QStringList& ids) {
+    for (const QString& id : ids) {
+        if (controller.destinationStatus(entryId, id).state != DestinationState::Live)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(EntryHotkeys, PressesFromAnyThreadStartAndStopRealStreams) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("teclas");
+    OBSSourceAutoRelease colour = createColorSource("teclas-color", kOpaqueGreen, 640, 360);
+    addToScene(scene, colour);
+
+    LogCapture log;
+    PanelWorld world;
+    world.entries() << entryWith("e1", QStringLiteral("Uno"), QStringLiteral("teclas"),
+                                 {destination("d1", rtmp.url(), "tecla-1"),
+                                  destination("d2", rtmp.url(), "tecla-2")})
+                    << entryWith("e2", QStringLiteral("Dos"), QStringLiteral("teclas"),
+                                 {destination("d3", rtmp.url(), "tecla-3")})
+                    << entryWith("e3", QStringLiteral("Rota"), QStringLiteral("no-existe"),
+                                 {destination("d4", rtmp.url(), "tecla-4")});
+    EntryController& controller = world.controller;
+    EntryHotkeys hotkeys([&] { return &controller; });
+    bind(hotkeys.entryHotkey("e1", Action::Start), {0, OBS_KEY_F5});
+    bind(hotkeys.entryHotkey("e1", Action::Stop), {0, OBS_KEY_F6});
+    bind(hotkeys.everyEntryHotkey(Action::Start), {0, OBS_KEY_F7});
+    bind(hotkeys.everyEntryHotkey(Action::Stop), {0, OBS_KEY_F8});
+
+    // The press only hands the work over; it runs on this (the interface) thread.
+    pressFromAnotherThread(OBS_KEY_F5);
+    EXPECT_FALSE(controller.isEntryLive("e1"));
+    ASSERT_TRUE(pumpUntil([&] { return allLive(controller, "e1", {"d1", "d2"}); }, 30s));
+    EXPECT_FALSE(controller.isEntryLive("e2"));
+
+    pressFromAnotherThread(OBS_KEY_F6);
+    ASSERT_TRUE(pumpUntil([&] { return !controller.isEntryLive("e1"); }, 20s));
+
+    // Every entry: the one whose scene is gone fails and says so; the others stream.
+    pressFromAnotherThread(OBS_KEY_F7);
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return allLive(controller, "e1", {"d1", "d2"}) && allLive(controller, "e2", {"d3"});
+        },
+        30s));
+    EXPECT_FALSE(controller.isEntryLive("e3"));
+    EXPECT_TRUE(log.linesAt(LOG_WARNING)
+                    .contains(QString::fromUtf8("[relaycast] «no-existe» ya no existe en OBS. "
+                                                "Cámbiala con «✎ Editar» o bórrala.")));
+
+    pressFromAnotherThread(OBS_KEY_F8);
+    ASSERT_TRUE(pumpUntil(
+        [&] { return !controller.isEntryLive("e1") && !controller.isEntryLive("e2"); }, 20s));
+    // The server saw them.
+    EXPECT_FALSE(rtmp.publishes("tecla-1").isEmpty());
+    EXPECT_FALSE(rtmp.publishes("tecla-3").isEmpty());
+}
+
+TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntries) {
+    PanelWorld world(QStringLiteral("Uno"));
+    world.entries() << entryWith("e1", QStringLiteral("Principal"), QStringLiteral("a"), {});
+    world.entries(QStringLiteral("Dos"))
+        << entryWith("e9", QStringLiteral("Otra"), QStringLiteral("b"), {});
+    const auto controller = [&] { return &world.controller; };
+
+    OBSDataAutoRelease uno;
+    {
+        EntryHotkeys first(controller);
+        bind(first.everyEntryHotkey(Action::Start), {0, OBS_KEY_F9});
+        bind(first.entryHotkey("e1", Action::Start), {INTERACT_CONTROL_KEY, OBS_KEY_F10});
+        uno = world.frontend.saveCollection();
+        // Where OBS's own hotkey settings keep front-end hotkeys.
+        const char* stored =
+            config_get_string(world.frontend.profileConfig(), "Hotkeys", kStartEveryEntryHotkey);
+        ASSERT_NE(stored, nullptr);
+        EXPECT_TRUE(QByteArray(stored).contains("OBS_KEY_F9")) << stored;
+    }
+    EXPECT_EQ(descriptionOf(kStartEveryEntryHotkey), QStringLiteral("<none>"));
+    EXPECT_EQ(world.frontend.saveCallbackCount(), 0);
+
+    // A restart: the global binding comes from the profile, the entry's from the collection.
+    EntryHotkeys hotkeys(controller);
+    const QString ctrlF10 = QStringLiteral("%1+OBS_KEY_F10").arg(INTERACT_CONTROL_KEY);
+    EXPECT_EQ(bindingsOf(hotkeys.everyEntryHotkey(Action::Start)), QStringList{"0+OBS_KEY_F9"});
+    EXPECT_TRUE(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)).isEmpty());
+    world.frontend.loadCollection(uno);
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)), QStringList{ctrlF10});
+
+    // Switching collection, as OBS does it: save the old one, then load the new one.
+    uno = world.frontend.saveCollection();
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Dos"));
+    OBSDataAutoRelease dos = obs_data_create();
+    world.frontend.loadCollection(dos);
+    EXPECT_EQ(hotkeys.entryHotkey("e1", Action::Start), OBS_INVALID_HOTKEY_ID);
+    EXPECT_TRUE(bindingsOf(hotkeys.entryHotkey("e9", Action::Start)).isEmpty());
+    EXPECT_EQ(bindingsOf(hotkeys.everyEntryHotkey(Action::Start)), QStringList{"0+OBS_KEY_F9"});
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Uno"));
+    world.frontend.loadCollection(uno);
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)), QStringList{ctrlF10});
+    EXPECT_EQ(hotkeys.entryHotkeyCount(), 1);
+
+    // Entries added, renamed and deleted.
+    world.entries().front().nombre = QStringLiteral("Renombrada");
+    world.entries() << entryWith("e2", QString(), QStringLiteral("fuente-dos"), {});
+    hotkeys.sync();
+    const QByteArray e1Start = "relaycast_start_entry_e1";
+    EXPECT_EQ(descriptionOf(e1Start.constData()),
+              QString::fromUtf8("Relaycast: emitir todos los destinos de «Renombrada»"));
+    EXPECT_EQ(descriptionOf("relaycast_stop_entry_e2"),
+              QString::fromUtf8("Relaycast: parar todos los destinos de «fuente-dos»"));
+    world.entries().removeFirst();
+    hotkeys.sync();
+    EXPECT_EQ(descriptionOf(e1Start.constData()), QStringLiteral("<none>"));
+    EXPECT_EQ(hotkeys.entryHotkeyCount(), 1);
+}

@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# Remote control and hotkeys in the real OBS program: OBS with the built plug-in and its own
+# obs-websocket, an nginx-rtmp server, and a websocket client (remote_control_client.py) that
+# sends every request of the vendor "relaycast", presses the global hotkeys by name, and checks
+# the streams on the server and the events it receives. Then OBS quits as a user quits it
+# (SIGINT) and the global hotkey binding the profile held is still there.
+#
+# obs-websocket listens on every interface: everything runs in a network namespace of its own
+# with only loopback, and in a PID namespace, so every process started here ends with it, also
+# on failure.
+#
+# Usage: remote_control_obs_e2e_test.sh /path/to/relaycast.so
+set -uo pipefail
+
+plugin=${1:?usage: $0 /path/to/relaycast.so}
+[[ -f $plugin ]] || { echo "FAIL: no plug-in file at $plugin"; exit 1; }
+command -v obs >/dev/null || { echo "FAIL: the obs program is not installed"; exit 1; }
+client=$(dirname "$(readlink -f "$0")")/remote_control_client.py
+
+if [[ -z ${RELAYCAST_E2E_NAMESPACE:-} ]]; then
+    # Killed from outside (a test time-out), the namespace goes with everything in it.
+    namespace=(unshare --net --pid --fork --mount-proc --kill-child=SIGKILL)
+    [[ $(id -u) -eq 0 ]] || namespace=(unshare --user --map-root-user "${namespace[@]:1}")
+    exec env RELAYCAST_E2E_NAMESPACE=1 "${namespace[@]}" bash "$0" "$@"
+fi
+ip link set lo up || { echo "FAIL: could not bring up loopback in the namespace"; exit 1; }
+# A virtual screen of this namespace's own. Not exec'd: Xvfb tells its parent it is ready
+# only when that parent is not the namespace's first process.
+if [[ -z ${RELAYCAST_E2E_DISPLAY:-} ]]; then
+    env RELAYCAST_E2E_DISPLAY=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+        bash "$0" "$@"
+    exit
+fi
+
+work=$(mktemp -d)
+obs_pid=
+nginx_pid=
+cleanup() {
+    for pid in $obs_pid $nginx_pid; do
+        kill -KILL "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+free_port() {
+    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+rtmp_port=$(free_port)
+http_port=$(free_port)
+ws_port=$(free_port)
+
+# nginx-rtmp on loopback; every publish it lets in is logged with its stream key.
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<CONF
+load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
+daemon off;
+master_process off;
+worker_processes 1;
+error_log $work/nginx/error.log info;
+pid $work/nginx/nginx.pid;
+events { worker_connections 256; }
+rtmp {
+  server {
+    listen 127.0.0.1:$rtmp_port;
+    application live {
+      live on;
+      notify_method get;
+      on_publish http://127.0.0.1:$http_port/on_publish;
+    }
+  }
+}
+http {
+  access_log off;
+  log_format notes '\$msec \$arg_name';
+  client_body_temp_path $work/nginx/client_body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$http_port;
+    location /on_publish { access_log $work/nginx/publish.log notes; return 204; }
+  }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
+nginx_pid=$!
+
+home=$work/home
+config=$home/.config/obs-studio
+mkdir -p "$config/plugins/relaycast/bin/64bit" "$config/plugin_config/relaycast" \
+    "$config/basic/profiles/Untitled"
+cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
+
+cat >"$config/global.ini" <<'INI'
+[General]
+FirstRun=true
+LastVersion=486539266
+EnableAutoUpdates=false
+ConfirmOnExit=false
+Language=en-US
+
+[Basic]
+Profile=Untitled
+ProfileDir=Untitled
+SceneCollection=Untitled
+SceneCollectionFile=Untitled
+
+[BasicWindow]
+WarnBeforeStartingStream=false
+WarnBeforeStoppingStream=false
+
+[OBSWebSocket]
+FirstLoad=false
+ServerEnabled=true
+AuthRequired=false
+AlertsEnabled=false
+INI
+# A binding of the global "start every input" hotkey, where OBS keeps front-end hotkeys.
+cat >"$config/basic/profiles/Untitled/basic.ini" <<'INI'
+[General]
+Name=Untitled
+
+[Hotkeys]
+relaycast_start_all={"bindings":[{"key":"OBS_KEY_F9"}]}
+INI
+
+cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
+{
+  "version": 1,
+  "colecciones": {
+    "Untitled": {"entradas": [
+      {"id": "0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01", "fuente": "Scene", "nombre": "Main",
+       "videoKbps": 800, "ancho": 640, "alto": 360,
+       "destinos": [
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b01", "url": "rtmp://127.0.0.1:$rtmp_port/live",
+          "clave": "remote-key-1"},
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b02", "url": "rtmp://127.0.0.1:$rtmp_port/live",
+          "clave": "remote-key-2"}]},
+      {"id": "0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02", "fuente": "Scene", "nombre": "Second",
+       "videoKbps": 800, "ancho": 640, "alto": 360,
+       "destinos": [
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b03", "url": "rtmp://127.0.0.1:$rtmp_port/live",
+          "clave": "remote-key-3"}]}]}
+  }
+}
+JSON
+
+env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_CACHE_HOME HOME="$home" LANG=en_US.UTF-8 \
+    obs --multi --disable-missing-files-check --websocket_port "$ws_port" --websocket_ipv4_only \
+    >"$work/obs.out" 2>&1 &
+obs_pid=$!
+
+logs=$config/logs
+newest_log() { ls -t "$logs"/*.txt 2>/dev/null | head -n 1; }
+
+/usr/bin/python3 "$client" --port "$ws_port" --publish-log "$work/nginx/publish.log" \
+    --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01 --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02 ||
+    fail "the websocket client's checks"
+
+if kill -0 "$obs_pid" 2>/dev/null; then
+    kill -INT "$obs_pid"
+    for _ in $(seq 1 60); do
+        kill -0 "$obs_pid" 2>/dev/null || break
+        sleep 0.5
+    done
+fi
+if kill -0 "$obs_pid" 2>/dev/null; then
+    fail "OBS still running 30 s after SIGINT"
+else
+    wait "$obs_pid"
+    status=$?
+    obs_pid=
+    [[ $status -eq 0 ]] && pass "OBS exited with status 0" || fail "OBS exited with status $status"
+fi
+
+log=$(newest_log)
+[[ -n $log ]] || { fail "OBS wrote no log"; log=/dev/null; }
+if compgen -G "$config/crashes/*" >/dev/null; then
+    fail "OBS wrote a crash report"
+fi
+grep -qF '[relaycast] remote control: obs-websocket vendor "relaycast" with 8 requests' "$log" &&
+    pass "vendor registered" || fail "no vendor line in the host log"
+grep -qF "[relaycast] Relaycast unloaded" "$log" && pass "unloaded" || fail "no unload line"
+# Loaded from the profile at start and written back by the plug-in at exit.
+if grep -q '^relaycast_start_all=.*OBS_KEY_F9' "$config/basic/profiles/Untitled/basic.ini"; then
+    pass "the global hotkey binding survived the run"
+else
+    fail "the global hotkey binding is gone from the profile"
+fi
+for key in remote-key-1 remote-key-2 remote-key-3; do
+    grep -qF "$key" "$log" && fail "stream key $key in the host log"
+done
+
+if [[ $failures -ne 0 ]]; then
+    echo "--- relaycast lines of the host log ($log)"
+    grep -F "[relaycast]" "$log"
+    echo "--- last lines of the host log"
+    tail -n 20 "$log"
+    echo "--- OBS output"
+    tail -n 15 "$work/obs.out"
+    exit 1
+fi
+echo "all checks passed"
