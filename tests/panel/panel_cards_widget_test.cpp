@@ -367,7 +367,7 @@ TEST(PanelCards, ADestinationWhoseSavedKeyCannotBeOpenedAsksForItAndNeverStarts)
     clickDestination(*panel, "d1");
     EXPECT_EQ(panel->noticeLine()->text(),
               QString::fromUtf8("No se pudo emitir: La clave guardada de este destino no se puede "
-                                "abrir en este equipo. Escríbela de nuevo con «✎ Editar»."));
+                                "abrir en este equipo. Escríbela de nuevo con «Editar»."));
     EXPECT_FALSE(panel->isEntryLive("e1"));
     EXPECT_EQ(countPluginHostObjects(), 0);
 }

@@ -98,7 +98,7 @@ TEST(PanelRecovery, ADroppedServerIsAnnouncedCountedAndRecovered) {
     rtmp.stop();
     EXPECT_TRUE(pumpUntil([&] { return log.count(cut) == 2; }, 30s))
         << "a cut while the dock was hidden went unannounced";
-    EXPECT_EQ(notice->text(), cut);
+    EXPECT_EQ(shownText(notice), cut);
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
     EXPECT_TRUE(pumpUntil(
         [&] {
