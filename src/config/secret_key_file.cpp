@@ -183,10 +183,11 @@ bool readOrCreateKeyFile(const QString& path, SecretKey& key) {
         return true;
     const QByteArray encoded = QFile::encodeName(path);
     struct stat info {};
-    // An existing but unusable key file is left alone: replacing it would make every secret
-    // sealed with it unreadable for good.
+    // A key file that is there now was either just placed by another process creating it at
+    // the same time (read it), or is unusable and left alone: replacing it would make every
+    // secret sealed with it unreadable for good.
     if (::lstat(encoded.constData(), &info) == 0)
-        return false;
+        return readKeyFile(path, key);
     return createKeyFile(encoded) && readKeyFile(path, key);
 }
 
