@@ -1,0 +1,11 @@
+#pragma once
+
+namespace relaycast::test {
+
+// Test mains that end with _Exit (the host's two SRT libraries crash in their static
+// destructors) skip what a sanitizer does at a normal exit: the leak check, and the failing
+// exit status after ThreadSanitizer reports. This does both now: it returns `status`, or 1 when
+// a leak or a report was found. Without a sanitizer it returns `status`.
+int withSanitizerChecks(int status);
+
+} // namespace relaycast::test
