@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -285,9 +286,13 @@ TEST_F(SettingsFileSafety, SaveWhoseFinalReplaceFailsReportsItAndKeepsThePreviou
         << "no temporary file is left behind";
 }
 
-// A writer killed at any moment leaves either the previous or the new complete file.
+// A writer killed at any moment leaves either the previous or the new complete file, and
+// nothing else beside it. RELAYCAST_SAVE_KILLS sets the number of kills (scripts/soak runs
+// 1,000).
 TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
-    constexpr int kKills = 50;
+    const int kKills = qEnvironmentVariableIntValue("RELAYCAST_SAVE_KILLS") > 0
+                           ? qEnvironmentVariableIntValue("RELAYCAST_SAVE_KILLS")
+                           : 50;
     constexpr int kEntries = 300;
     ConfigStore first(path());
     ConfigStore second(path());
@@ -328,6 +333,9 @@ TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
         QString message;
         ASSERT_TRUE(check.load(&message)) << "round " << round << ": " << message.toStdString();
         EXPECT_EQ(modeOf(path()), 0600);
+        EXPECT_EQ(QFileInfo(path()).absoluteDir().entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("salidas.json")})
+            << "round " << round << ": a temporary file was left behind";
         if (check.collections() == other->collections()) {
             inFile = other;
             ++changes;
@@ -337,6 +345,7 @@ TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
         }
     }
     RecordProperty("completedSaves", changes);
+    std::printf("%d kills, %d saves completed in between\n", kKills, changes);
     EXPECT_GT(changes, 0) << "the writer never completed a save: the kills proved nothing";
 }
 
