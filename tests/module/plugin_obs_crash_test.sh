@@ -32,7 +32,16 @@ stop_nginx() {
         nginx_pid=
     fi
 }
-trap 'obs_stop_now; stop_nginx; [[ -n ${KEEP_WORK:-} ]] || rm -rf "$work"' EXIT
+# The host logs go where the key-leak scan of the test run reads them.
+keep_logs() {
+    [[ -n ${RELAYCAST_TEST_LOG_DIR:-} && -n ${obs_config:-} ]] || return 0
+    mkdir -p "$RELAYCAST_TEST_LOG_DIR"
+    local file
+    for file in "$obs_config"/logs/*.txt "$work"/obs-*.out; do
+        [[ -f $file ]] && cp "$file" "$RELAYCAST_TEST_LOG_DIR/obs-crash-$(basename "$file")"
+    done
+}
+trap 'obs_stop_now; stop_nginx; keep_logs; rm -rf "$work"' EXIT
 
 failures=0
 fail() {
@@ -90,7 +99,7 @@ nginx -p "$work/nginx/" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
     >"$work/nginx/out.log" 2>&1 &
 nginx_pid=$!
 
-key=clave-choque-$RANDOM$RANDOM
+key=clave-choque-7c1e94
 publishes() { grep -cxF "$key" "$work/nginx/publishes.log" 2>/dev/null; }
 
 obs_prepare_home "$work/home" es-ES

@@ -23,6 +23,13 @@ cleanup() {
         kill -KILL "$obs_pid" 2>/dev/null
         wait "$obs_pid" 2>/dev/null
     fi
+    # The host logs go where the key-leak scan of the test run reads them.
+    if [[ -n ${RELAYCAST_TEST_LOG_DIR:-} ]]; then
+        mkdir -p "$RELAYCAST_TEST_LOG_DIR"
+        for file in "$config"/logs/*.txt "$work"/obs*.out; do
+            [[ -f $file ]] && cp "$file" "$RELAYCAST_TEST_LOG_DIR/obs-e2e-$(basename "$file")"
+        done
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
