@@ -50,4 +50,12 @@ int withSanitizerChecks(int status) {
     return status;
 }
 
+bool sanitizerBuild() {
+#if defined(RELAYCAST_LEAK_CHECK) || defined(RELAYCAST_COUNT_REPORTS)
+    return true;
+#else
+    return false;
+#endif
+}
+
 } // namespace relaycast::test

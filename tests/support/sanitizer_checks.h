@@ -8,4 +8,7 @@ namespace relaycast::test {
 // a leak or a report was found. Without a sanitizer it returns `status`.
 int withSanitizerChecks(int status);
 
+// True in a build with a sanitizer, whose allocator keeps freed memory aside for a while.
+bool sanitizerBuild();
+
 } // namespace relaycast::test
