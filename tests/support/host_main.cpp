@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     }
     const int result = RUN_ALL_TESTS();
 
+    relaycast::test::keepLibrariesForLeakCheck();
     const long leaks = host.shutdown();
     const bool leaked = leaks > relaycastHostTestToleratedLeaks();
     if (leaked) {

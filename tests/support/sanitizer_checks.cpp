@@ -16,6 +16,8 @@
 #endif
 
 #ifdef RELAYCAST_LEAK_CHECK
+#include <dlfcn.h>
+#include <link.h>
 #include <sanitizer/lsan_interface.h>
 #endif
 #ifdef RELAYCAST_COUNT_REPORTS
@@ -48,6 +50,19 @@ int withSanitizerChecks(int status) {
     }
 #endif
     return status;
+}
+
+void keepLibrariesForLeakCheck() {
+#ifdef RELAYCAST_LEAK_CHECK
+    // Each dlopen adds a reference that is never given back.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            if (info->dlpi_name && *info->dlpi_name)
+                dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+            return 0;
+        },
+        nullptr);
+#endif
 }
 
 bool sanitizerBuild() {

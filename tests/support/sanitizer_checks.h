@@ -8,6 +8,12 @@ namespace relaycast::test {
 // a leak or a report was found. Without a sanitizer it returns `status`.
 int withSanitizerChecks(int status);
 
+// With the leak checker: keeps every library loaded now from being unloaded later (the host
+// unloads its modules and graphics driver at shutdown). What a library still holds in its
+// globals would otherwise show up as leaks of an "<unknown module>" that nobody can name.
+// Call before the host shuts down; nothing without the leak checker.
+void keepLibrariesForLeakCheck();
+
 // True in a build with a sanitizer, whose allocator keeps freed memory aside for a while.
 bool sanitizerBuild();
 

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
         // Widgets that hold host objects go before the host does.
         QApplication::closeAllWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        relaycast::test::keepLibrariesForLeakCheck();
         leaks = host.shutdown();
     }
     if (leaks != 0) {
