@@ -22,12 +22,14 @@
 
 namespace relaycast::fuzz {
 
-// A fresh folder for this run, on the memory file system when there is one (targets that
-// write files run millions of times). Left behind on purpose: libFuzzer ends with _exit.
+// A fresh folder for this run: inside $RELAYCAST_FUZZ_DIR when set (scripts/fuzz removes it
+// afterwards, as libFuzzer ends with _exit), else on the memory file system when there is one
+// (targets that write files run millions of times).
 inline QString privateFolder() {
-    const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                             ? QStringLiteral("/dev/shm")
-                             : QDir::tempPath();
+    QString base = qEnvironmentVariable("RELAYCAST_FUZZ_DIR");
+    if (base.isEmpty())
+        base = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
+                                                                  : QDir::tempPath();
     QByteArray pattern = QFile::encodeName(base + QStringLiteral("/relaycast-fuzz-XXXXXX"));
     if (!::mkdtemp(pattern.data())) {
         std::perror("mkdtemp");
