@@ -7,11 +7,9 @@
 #include "support/headless_host.h"
 #include "support/local_servers.h"
 #include "support/media_probe.h"
+#include "support/process_memory.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
-
-#include <malloc.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,23 +26,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 int minutes = 30;
-
-long residentKib() {
-    long pages = 0;
-    long resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
-}
-
-long heapInUseKib() {
-    const struct mallinfo2 info = mallinfo2();
-    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
-}
 
 double percentile(std::vector<double> values, double p) {
     if (values.empty())

@@ -4,6 +4,7 @@
 
 #include "support/local_servers.h"
 #include "support/media_probe.h"
+#include "support/process_memory.h"
 #include "support/sanitizer_checks.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
@@ -14,9 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
-
-#include <malloc.h>
-#include <unistd.h>
 
 using namespace relaycast;
 using namespace relaycast::test;
@@ -85,25 +83,6 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
 }
 
 namespace {
-
-// Resident size of this process in KiB.
-long residentKib() {
-    long pages = 0;
-    long resident = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(statm);
-    }
-    return resident * (::sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Memory handed out by the C library's allocator and not given back, in KiB.
-long heapInUseKib() {
-    const struct mallinfo2 info = mallinfo2();
-    return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
-}
 
 // Least-squares growth per step of the last `count` values.
 double slopeOfLast(const std::vector<long>& values, size_t count) {
