@@ -123,6 +123,28 @@ TEST_F(SettingsFileSafety, TemporaryFileIsOwnerOnlyBeforeAnythingIsWritten) {
     EXPECT_EQ(readBytes(path()), QByteArray("{\"version\": 1}"));
 }
 
+// A save killed between naming its temporary copy and the final replace leaves that copy
+// (the file's name, a dot and six random characters); the next load removes it and nothing
+// that only looks like one.
+TEST_F(SettingsFileSafety, LoadRemovesTheTemporaryCopyOfAKilledSave) {
+    writeBytes(path(), "{}");
+    const QString leftover = path() + QStringLiteral(".wXGnn7");
+    const QString usersCopy = path() + QStringLiteral(".backup");
+    for (const QString& file : {leftover, usersCopy, asidePath()})
+        writeBytes(file, "{\"colecciones\": ");
+    ASSERT_TRUE(QFile::setPermissions(leftover, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(
+        QFile::setPermissions(asidePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(usersCopy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ReadGroup |
+                                                     QFileDevice::ReadOther));
+
+    ASSERT_TRUE(store.load());
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+    EXPECT_TRUE(QFileInfo::exists(usersCopy));
+    EXPECT_TRUE(QFileInfo::exists(asidePath()));
+}
+
 TEST_F(SettingsFileSafety, DamagedFilesAreCopiedAsideAndReplacedByTheNextSave) {
     const QList<QByteArray> damaged = {
         "", "[1, 2, 3]", "{\"colecciones\": ", "\"text\"", "{\"a\": 1,}", "\xff\xfe{}", "null"};
