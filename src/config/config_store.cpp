@@ -37,6 +37,22 @@ QString copyAsidePath(const QString& path) {
     return path + QStringLiteral(".danado");
 }
 
+// A save killed between naming its temporary copy and the final replace (OBS killed, power
+// lost) leaves that copy beside the file: the file's name, a dot and six random characters,
+// readable by the owner only. Anything else with such a name is the user's and stays.
+void removeInterruptedSaves(const QString& path) {
+    const QFileInfo file(path);
+    const QDir folder = file.absoluteDir();
+    const QString aside = QFileInfo(copyAsidePath(path)).fileName();
+    const QStringList pattern{file.fileName() + QStringLiteral(".??????")};
+    for (const QFileInfo& copy : folder.entryInfoList(pattern, QDir::Files | QDir::Hidden)) {
+        if (copy.fileName() != aside && !copy.isSymLink() &&
+            (copy.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser |
+                                    QFileDevice::ReadOwner | QFileDevice::WriteOwner)) == 0)
+            QFile::remove(copy.filePath());
+    }
+}
+
 } // namespace
 
 ConfigStore::ConfigStore(QString path) : path_(std::move(path)) {}
@@ -49,6 +65,7 @@ bool ConfigStore::load(QString* message) {
     collections_.clear();
     profiles_.clear();
     saveBlocked_ = false;
+    removeInterruptedSaves(path_);
 
     if (!QFileInfo::exists(path_))
         return true;

@@ -46,7 +46,8 @@ QString unprotectSecret(const QString& text, bool& ok) {
         ok = false;
         return QString();
     }
-    const QString result = QString::fromUtf8(*plain);
+    // With its size: Qt 5 would stop the text at an embedded NUL character.
+    const QString result = QString::fromUtf8(plain->constData(), plain->size());
     wipe(*plain);
     return result;
 }

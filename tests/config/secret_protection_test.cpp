@@ -32,7 +32,9 @@ TEST(SecretProtection, RoundTripsTextInTheStoredForm) {
     const QStringList secrets = {
         QStringLiteral("live_123456_abcdef"), QStringLiteral("contraseña-ñandú-€-日本語-🎥"),
         QStringLiteral("srt://example.org:9000?streamid=#!::r=live/x,m=publish"),
-        QStringLiteral("x")};
+        QStringLiteral("x"),
+        // A settings file may hold "\u0000" in a value; nothing after it may be lost.
+        QString::fromUtf8("clave\0tras-el-nulo", 18)};
     const QRegularExpression standardBase64(QStringLiteral("^dpapi:[A-Za-z0-9+/]+={0,2}$"));
     for (const QString& secret : secrets) {
         const QString stored = protectSecret(secret);

@@ -11,9 +11,13 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +32,38 @@ using testing::writeBytes;
 const QString kBlockedMessage = QStringLiteral(
     "No se guarda nada para no perder tu configuración anterior, que no se pudo leer. Cierra "
     "OBS, revisa el archivo de configuración y vuelve a abrirlo.");
+
+// Writes `text` to a /proc file of this process; false when it cannot.
+bool writeProcFile(const char* path, const QByteArray& text) {
+    const int fd = ::open(path, O_WRONLY);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, text.constData(), text.size()) == text.size();
+    ::close(fd);
+    return written;
+}
+
+// Turns the calling (forked, single-threaded) process into one where `path` is a mount point
+// of itself. The kernel then refuses to rename anything over it (EBUSY), while the file itself
+// stays an ordinary writable file: the one real way to make only the final replace of a save
+// fail. Without privileges this needs a user namespace of its own.
+bool pinFileAsMountPoint(const QString& path) {
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (uid != 0) {
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+            !writeProcFile("/proc/self/setgroups", "deny") ||
+            !writeProcFile("/proc/self/uid_map", QByteArray::number(uid).prepend("0 ") + " 1") ||
+            !writeProcFile("/proc/self/gid_map", QByteArray::number(gid).prepend("0 ") + " 1"))
+            return false;
+    } else if (::unshare(CLONE_NEWNS) != 0) {
+        return false;
+    }
+    // Private first, so the mount below never shows outside this process.
+    const QByteArray file = QFile::encodeName(path);
+    return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           ::mount(file.constData(), file.constData(), nullptr, MS_BIND, nullptr) == 0;
+}
 
 EntryConfig sampleEntry(const QString& fuente, int destinations = 1) {
     EntryConfig entry;
@@ -101,6 +137,28 @@ TEST_F(SettingsFileSafety, TemporaryFileIsOwnerOnlyBeforeAnythingIsWritten) {
     ASSERT_TRUE(file.commit());
     EXPECT_EQ(modeOf(path()), 0600);
     EXPECT_EQ(readBytes(path()), QByteArray("{\"version\": 1}"));
+}
+
+// A save killed between naming its temporary copy and the final replace leaves that copy
+// (the file's name, a dot and six random characters); the next load removes it and nothing
+// that only looks like one.
+TEST_F(SettingsFileSafety, LoadRemovesTheTemporaryCopyOfAKilledSave) {
+    writeBytes(path(), "{}");
+    const QString leftover = path() + QStringLiteral(".wXGnn7");
+    const QString usersCopy = path() + QStringLiteral(".backup");
+    for (const QString& file : {leftover, usersCopy, asidePath()})
+        writeBytes(file, "{\"colecciones\": ");
+    ASSERT_TRUE(QFile::setPermissions(leftover, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(
+        QFile::setPermissions(asidePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(usersCopy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                     QFileDevice::ReadGroup |
+                                                     QFileDevice::ReadOther));
+
+    ASSERT_TRUE(store.load());
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+    EXPECT_TRUE(QFileInfo::exists(usersCopy));
+    EXPECT_TRUE(QFileInfo::exists(asidePath()));
 }
 
 TEST_F(SettingsFileSafety, DamagedFilesAreCopiedAsideAndReplacedByTheNextSave) {
@@ -301,9 +359,60 @@ TEST_F(SettingsFileSafety, SaveReportsAFileThatCannotBeWritten) {
         << "no temporary file is left behind";
 }
 
-// A writer killed at any moment leaves either the previous or the new complete file.
+TEST_F(SettingsFileSafety, SaveWhoseFinalReplaceFailsReportsItAndKeepsThePreviousFile) {
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("old")));
+    ASSERT_TRUE(store.save());
+    const QByteArray previous = readBytes(path());
+    store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("new"), 3));
+
+    // The save runs in a child whose view of the file refuses the replace; it reports back
+    // through a pipe: 'N' (no namespace), else its result and message.
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(channel[0]);
+        QByteArray report = "N";
+        if (pinFileAsMountPoint(path())) {
+            QString message;
+            const bool saved = store.save(&message);
+            report = (saved ? "T" : "F") + message.toUtf8();
+        }
+        const bool sent = ::write(channel[1], report.constData(), report.size()) == report.size();
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(channel[1]);
+    QByteArray report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<int>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (report == "N")
+        GTEST_SKIP() << "no mount namespace available to make the replace fail";
+
+    const QString message = QString::fromUtf8(report.mid(1));
+    EXPECT_EQ(report.left(1), "F") << "a save whose replace failed reported success";
+    const QString before = QStringLiteral("No se pudo guardar la configuración (");
+    EXPECT_TRUE(message.startsWith(before) && message.endsWith(QStringLiteral(").")))
+        << message.toStdString();
+    EXPECT_GT(message.size(), before.size() + 2) << "the system's reason is included";
+    EXPECT_EQ(readBytes(path()), previous);
+    EXPECT_EQ(QFileInfo(path()).absoluteDir().entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("salidas.json")})
+        << "no temporary file is left behind";
+}
+
+// A writer killed at any moment leaves either the previous or the new complete file, and
+// nothing else beside it. RELAYCAST_SAVE_KILLS sets the number of kills (scripts/soak runs
+// 1,000).
 TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
-    constexpr int kKills = 50;
+    const int kKills = qEnvironmentVariableIntValue("RELAYCAST_SAVE_KILLS") > 0
+                           ? qEnvironmentVariableIntValue("RELAYCAST_SAVE_KILLS")
+                           : 50;
     constexpr int kEntries = 300;
     ConfigStore first(path());
     ConfigStore second(path());
@@ -344,6 +453,9 @@ TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
         QString message;
         ASSERT_TRUE(check.load(&message)) << "round " << round << ": " << message.toStdString();
         EXPECT_EQ(modeOf(path()), 0600);
+        EXPECT_EQ(QFileInfo(path()).absoluteDir().entryList(QDir::Files | QDir::Hidden),
+                  QStringList{QStringLiteral("salidas.json")})
+            << "round " << round << ": a temporary file was left behind";
         if (check.collections() == other->collections()) {
             inFile = other;
             ++changes;
@@ -353,6 +465,7 @@ TEST_F(SettingsFileSafety, WriterKilledAtRandomMomentsLeavesOldOrNewContent) {
         }
     }
     RecordProperty("completedSaves", changes);
+    std::printf("%d kills, %d saves completed in between\n", kKills, changes);
     EXPECT_GT(changes, 0) << "the writer never completed a save: the kills proved nothing";
 }
 

@@ -1,14 +1,19 @@
 // A live RTMP server that goes away and comes back: the destination reconnects by itself and
 // says how long the outage lasted, while its SRT sibling and the RTMP sibling that shares its
-// audio encoder never notice; after a long outage it is back as quickly as after a short one.
+// audio encoder never notice; after a long outage it is back as quickly as after a short one;
+// and the same twenty times in a row, without memory growing from one outage to the next.
 
 #include "support/local_servers.h"
+#include "support/media_probe.h"
+#include "support/process_memory.h"
+#include "support/sanitizer_checks.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 #include "support/tone_source.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -17,7 +22,9 @@ using namespace relaycast;
 using namespace relaycast::test;
 using namespace std::chrono_literals;
 
-RELAYCAST_TOLERATE_HOST_LEAKS_OF_DROPPED_CONNECTIONS(2)
+// obs-outputs 29 keeps one packet for good each time an RTMP connection drops under a live
+// output; the tests below drop 2 + 20 connections.
+RELAYCAST_TOLERATE_HOST_LEAKS_OF_DROPPED_CONNECTIONS(22)
 
 TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive) {
     RtmpServer rtmp;
@@ -134,4 +141,111 @@ TEST(DestinationRecoveryHost, ServerBackAfterALongOutageIsLiveWithinSixSeconds) 
     EXPECT_LE(seconds, 6.0);
     EXPECT_EQ(destinationStatus(runtime, "largo").cuts, 1);
     EXPECT_GE(destinationStatus(runtime, "largo").recoveryAfterSecs, 30);
+}
+
+namespace {
+
+// Least-squares growth per step of the last `count` values.
+double slopeOfLast(const std::vector<long>& values, size_t count) {
+    const size_t first = values.size() - count;
+    double meanX = 0;
+    double meanY = 0;
+    for (size_t i = first; i < values.size(); ++i) {
+        meanX += static_cast<double>(i);
+        meanY += static_cast<double>(values[i]);
+    }
+    meanX /= static_cast<double>(count);
+    meanY /= static_cast<double>(count);
+    double covariance = 0;
+    double variance = 0;
+    for (size_t i = first; i < values.size(); ++i) {
+        covariance += (static_cast<double>(i) - meanX) * (static_cast<double>(values[i]) - meanY);
+        variance += (static_cast<double>(i) - meanX) * (static_cast<double>(i) - meanX);
+    }
+    return covariance / variance;
+}
+
+} // namespace
+
+TEST(DestinationRecoveryHost, TwentyDropsInARowAreEachRecoveredWhileTheSiblingStreamsOn) {
+    constexpr int kCycles = 20;
+    // Short outages, so twenty fit in a test run.
+    constexpr auto kOutage = 2s;
+    RtmpServer rtmp;
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("cortes-servidor");
+    OBSSourceAutoRelease colour =
+        createColorSource("cortes-color", kOpaqueRed, kCanvasWidth, kCanvasHeight);
+    addToScene(scene, colour);
+
+    const DestConfig viaRtmp = destination("rtmp", rtmp.url(), "cortes");
+    const DestConfig viaSrt = destination("srt", srt.url());
+    const EntryConfig entry = entrySending("cortes-servidor", 640, 360, {viaRtmp, viaSrt});
+    EntryRuntime runtime;
+    const QString started = startAllUntilLive(runtime, entry, {viaRtmp, viaSrt}, 30s);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
+
+    bool siblingLeftLive = false;
+    const auto watch = [&] {
+        siblingLeftLive |= stateOf(runtime, "srt") != DestinationState::Live;
+    };
+    std::vector<long> residentPerCycle;
+    std::vector<long> heapPerCycle;
+    for (int cycle = 1; cycle <= kCycles; ++cycle) {
+        rtmp.stop();
+        ASSERT_TRUE(tickUntil(
+            runtime, [&] { return stateOf(runtime, "rtmp") == DestinationState::Reconnecting; },
+            15s, watch))
+            << "cycle " << cycle << ": the drop went unnoticed";
+        tickFor({&runtime}, kOutage, watch);
+        ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+        ASSERT_TRUE(tickUntil(
+            runtime, [&] { return stateOf(runtime, "rtmp") == DestinationState::Live; }, 60s,
+            watch))
+            << "cycle " << cycle << ": " << stateName(stateOf(runtime, "rtmp")) << " "
+            << destinationStatus(runtime, "rtmp").message.toStdString();
+        EXPECT_EQ(destinationStatus(runtime, "rtmp").cuts, cycle);
+        residentPerCycle.push_back(residentKib());
+        heapPerCycle.push_back(heapInUseKib());
+    }
+    tickFor({&runtime}, 1s, watch);
+    EXPECT_EQ(destinationStatus(runtime, "rtmp").cuts, kCycles);
+    EXPECT_FALSE(siblingLeftLive);
+    EXPECT_EQ(destinationStatus(runtime, "srt").cuts, 0);
+    stopAllAndWait(runtime);
+    srt.stop();
+
+    std::printf("after each recovery, resident KiB:");
+    for (long kib : residentPerCycle)
+        std::printf(" %ld", kib);
+    std::printf("\nheap in use KiB:");
+    for (long kib : heapPerCycle)
+        std::printf(" %ld", kib);
+    std::printf("\n");
+    // The resident size takes a dozen outages to level off (the C library grows its allocation
+    // arenas and keeps them); the heap itself must not grow with outages beyond libobs's few
+    // KiB per reconnection. Sanitizer builds keep freed memory aside, so only plain builds judge.
+    if (!sanitizerBuild()) {
+        const double residentSlope = slopeOfLast(residentPerCycle, 8);
+        const double heapSlope = slopeOfLast(heapPerCycle, 16);
+        std::printf("growth per outage: resident %.0f KiB over the last 8, heap %.1f KiB over "
+                    "the last 16\n",
+                    residentSlope, heapSlope);
+        EXPECT_LT(residentSlope, 1024);
+        EXPECT_LT(heapSlope, 64);
+    }
+
+    // What the sibling's server received has no hole: one picture every 1/30 s throughout.
+    QList<double> times = packetTimes(srt.recordingPath(), QStringLiteral("video"));
+    std::sort(times.begin(), times.end()); // file order is decoding order
+    ASSERT_GT(times.size(), 30 * 60) << "the sibling's recording is too short";
+    double widest = 0;
+    for (int i = 1; i < times.size(); ++i)
+        widest = std::max(widest, times[i] - times[i - 1]);
+    std::printf("sibling: %lld pictures, widest gap %.3f s\n", static_cast<long long>(times.size()),
+                widest);
+    EXPECT_LT(widest, 0.5) << "the sibling's stream has a gap";
 }

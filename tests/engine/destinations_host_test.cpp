@@ -177,9 +177,9 @@ TEST(DestinationsHost, RefusedKeyFailsWithTheHostTextAndIsNotRestarted) {
     RtmpServer rtmp(QStringLiteral("clave-mala"));
     QString error;
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
-    ColourScene content("clave-rechazada", kOpaqueGreen);
+    ColourScene content("escena-rechazada", kOpaqueGreen);
     const DestConfig dest = destination("r", rtmp.url(), "clave-mala");
-    const EntryConfig entry = entrySending("clave-rechazada", 640, 360, {dest});
+    const EntryConfig entry = entrySending("escena-rechazada", 640, 360, {dest});
     EntryRuntime runtime;
 
     ASSERT_TRUE(startDestination(runtime, entry, dest, &error)) << error.toStdString();

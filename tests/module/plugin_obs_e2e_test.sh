@@ -25,7 +25,18 @@ fi
 source "$(dirname "$0")/../support/obs_program.sh"
 
 work=$(mktemp -d)
-trap 'obs_stop_now; rm -rf "$work"' EXIT
+cleanup() {
+    obs_stop_now
+    # The host logs go where the key-leak scan of the test run reads them.
+    if [[ -n ${RELAYCAST_TEST_LOG_DIR:-} && -n ${config:-} ]]; then
+        mkdir -p "$RELAYCAST_TEST_LOG_DIR"
+        for file in "$config"/logs/*.txt "$work"/obs*.out; do
+            [[ -f $file ]] && cp "$file" "$RELAYCAST_TEST_LOG_DIR/obs-e2e-$(basename "$file")"
+        done
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 
 failures=0
 fail() {

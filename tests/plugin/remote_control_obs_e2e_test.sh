@@ -9,10 +9,11 @@
 # with only loopback, and in a PID namespace, so every process started here ends with it, also
 # on failure.
 #
-# Usage: remote_control_obs_e2e_test.sh /path/to/relaycast.so
+# Usage: remote_control_obs_e2e_test.sh [VERSION] /path/to/relaycast.so
 set -uo pipefail
 
-plugin=${1:?usage: $0 /path/to/relaycast.so}
+(($# > 0)) || { echo "usage: $0 [VERSION] /path/to/relaycast.so"; exit 2; }
+plugin=${!#}
 [[ -f $plugin ]] || { echo "FAIL: no plug-in file at $plugin"; exit 1; }
 command -v obs >/dev/null || { echo "FAIL: the obs program is not installed"; exit 1; }
 client=$(dirname "$(readlink -f "$0")")/remote_control_client.py
@@ -40,6 +41,13 @@ cleanup() {
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
+    # The host logs go where the key-leak scan of the test run reads them.
+    if [[ -n ${RELAYCAST_TEST_LOG_DIR:-} ]]; then
+        mkdir -p "$RELAYCAST_TEST_LOG_DIR"
+        for file in "$work"/home/.config/obs-studio/logs/*.txt "$work"/obs.out; do
+            [[ -f $file ]] && cp "$file" "$RELAYCAST_TEST_LOG_DIR/obs-remote-$(basename "$file")"
+        done
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -95,19 +103,18 @@ CONF
 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
 nginx_pid=$!
 
-home=$work/home
-config=$home/.config/obs-studio
+source "$(dirname "$(readlink -f "$0")")/../support/obs_program.sh"
+obs_prepare_home "$work/home" en-US
+home=$obs_home
+config=$obs_config
 mkdir -p "$config/plugins/relaycast/bin/64bit" "$config/plugin_config/relaycast" \
-    "$config/basic/profiles/Untitled"
+    "$config/plugin_config/obs-websocket" "$config/basic/profiles/Untitled"
 cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
 
-cat >"$config/global.ini" <<'INI'
-[General]
-FirstRun=true
-LastVersion=486539266
-EnableAutoUpdates=false
-ConfirmOnExit=false
-Language=en-US
+# The profile and collection by name (global.ini up to OBS 30, user.ini from 31), and
+# obs-websocket on without authentication (global.ini up to its 5.2, its own file after).
+for file in global.ini user.ini; do
+    cat >>"$config/$file" <<'INI'
 
 [Basic]
 Profile=Untitled
@@ -115,16 +122,17 @@ ProfileDir=Untitled
 SceneCollection=Untitled
 SceneCollectionFile=Untitled
 
-[BasicWindow]
-WarnBeforeStartingStream=false
-WarnBeforeStoppingStream=false
-
 [OBSWebSocket]
 FirstLoad=false
 ServerEnabled=true
 AuthRequired=false
 AlertsEnabled=false
 INI
+done
+cat >"$config/plugin_config/obs-websocket/config.json" <<JSON
+{"first_load": false, "server_enabled": true, "server_port": $ws_port,
+ "alerts_enabled": false, "auth_required": false, "server_password": ""}
+JSON
 # A binding of the global "start every input" hotkey, where OBS keeps front-end hotkeys.
 cat >"$config/basic/profiles/Untitled/basic.ini" <<'INI'
 [General]

@@ -2,6 +2,7 @@
 // tests, shuts the host down and fails the run when any host allocation is still alive.
 
 #include "support/headless_host.h"
+#include "support/sanitizer_checks.h"
 #include "support/test_host.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     relaycast::test::removeSceneDataAfterEachTest();
     const int result = RUN_ALL_TESTS();
 
+    relaycast::test::keepLibrariesForLeakCheck();
     const long leaks = host.shutdown();
     const bool leaked = leaks > relaycastHostTestToleratedLeaks();
     if (leaked) {
@@ -55,5 +57,5 @@ int main(int argc, char** argv) {
     // The host process holds two SRT libraries (obs-ffmpeg's and libavformat's); once a stream
     // used SRT, their static destructors crash at exit. Everything is already shut down.
     std::fflush(nullptr);
-    std::_Exit(leaked ? 1 : result);
+    std::_Exit(relaycast::test::withSanitizerChecks(leaked ? 1 : result));
 }

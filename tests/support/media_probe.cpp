@@ -64,6 +64,26 @@ ProbeResult probeStreams(const QString& urlOrFile, int timeoutMs) {
     return result;
 }
 
+QList<double> packetTimes(const QString& file, const QString& type, int timeoutMs) {
+    const QString stream =
+        type == QLatin1String("audio") ? QStringLiteral("a:0") : QStringLiteral("v:0");
+    const CommandResult run = runCommand(
+        {QStringLiteral("ffprobe"), QStringLiteral("-v"), QStringLiteral("error"),
+         QStringLiteral("-select_streams"), stream, QStringLiteral("-show_entries"),
+         QStringLiteral("packet=pts_time"), QStringLiteral("-of"), QStringLiteral("csv=p=0"), file},
+        timeoutMs);
+    QList<double> times;
+    if (!run.started || run.timedOut || run.exitCode != 0)
+        return times;
+    for (const QByteArray& line : run.out.split('\n')) {
+        bool ok = false;
+        const double t = line.split(',').first().trimmed().toDouble(&ok); // "1.466667,"
+        if (ok)
+            times.append(t);
+    }
+    return times;
+}
+
 // --- StreamRecorder ---
 
 StreamRecorder::StreamRecorder() = default;

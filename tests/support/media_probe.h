@@ -85,6 +85,10 @@ struct FrameOptions {
 QList<DecodedFrame> decodeFrames(const QString& urlOrFile, const FrameOptions& options = {},
                                  int timeoutMs = 60000);
 
+// Presentation times in seconds of the packets of the first stream of `type` ("video" or
+// "audio") of a recorded file, in file order; empty when ffprobe fails.
+QList<double> packetTimes(const QString& file, const QString& type, int timeoutMs = 60000);
+
 // Loudness of the first audio stream, decoded to 48 kHz mono 16-bit.
 struct AudioLevel {
     bool ok = false;

@@ -9,7 +9,8 @@
 namespace relaycast::test {
 
 void whenMessageBoxOpens(std::function<void(QMessageBox*)> act) {
-    auto* poll = new QTimer;
+    // Owned by the application too: the last poll of a run may not get its deferred delete.
+    auto* poll = new QTimer(QCoreApplication::instance());
     poll->setInterval(20);
     QElapsedTimer clock;
     clock.start();

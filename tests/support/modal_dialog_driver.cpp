@@ -15,7 +15,8 @@ public:
     PollingWatch(std::function<void(QDialog*)> act, const QMetaObject* kind)
         : act_(std::move(act)), kind_(kind) {
         clock_.start();
-        timer_ = new QTimer;
+        // Owned by the application too: the last poll of a run may not get its deferred delete.
+        timer_ = new QTimer(QCoreApplication::instance());
         timer_->setInterval(20);
         QObject::connect(timer_, &QTimer::timeout, timer_, [this] { poll(); });
         timer_->start();

@@ -243,6 +243,22 @@ QStringList UpdateServer::waitForRequests(int count, int timeoutMs) const {
     return logged;
 }
 
+QList<qint64> UpdateServer::waitForBytesSent(int count, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    QStringList lines;
+    for (;;) {
+        lines = readText(dir_.filePath(QStringLiteral("transfers.log")))
+                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (lines.size() >= count || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    QList<qint64> sent;
+    for (const QString& line : lines)
+        sent << line.toLongLong();
+    return sent;
+}
+
 QString UpdateServer::errorLog() const {
     return readText(dir_.filePath(QStringLiteral("error.log")));
 }
@@ -261,7 +277,9 @@ bool UpdateServer::writeConfig(const QString& keyFile, const QString& certFile, 
       << "events { worker_connections 64; }\n"
       << "http {\n"
       << "  log_format requests '$request|$status|$http_user_agent|$http_host';\n"
-      << "  access_log " << d << "/access.log requests;\n";
+      << "  access_log " << d << "/access.log requests;\n"
+      << "  log_format transfers '$bytes_sent';\n"
+      << "  access_log " << d << "/transfers.log transfers;\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         c << "  " << temp << "_temp_path " << d << "/" << temp << ";\n";
     c << "  server {\n"

@@ -7,6 +7,7 @@
 #include "update/update_endpoint.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -112,6 +113,10 @@ public:
     // The server logs a request once its answer is sent, which may be after the client has
     // it: waits up to timeoutMs until `count` requests are logged; returns the log then.
     QStringList waitForRequests(int count, int timeoutMs = 5000) const;
+    // Bytes the server handed to each connection (headers included), one per finished
+    // request, waiting up to timeoutMs until `count` are logged. A request the client gave up
+    // is logged once the server notices the closed connection.
+    QList<qint64> waitForBytesSent(int count, int timeoutMs = 5000) const;
     QString errorLog() const;
 
 private:

@@ -3,6 +3,7 @@
 // when any host allocation is still alive after shutdown.
 
 #include "support/headless_host.h"
+#include "support/sanitizer_checks.h"
 #include "support/test_host.h"
 
 #include <util/bmem.h>
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
         // Widgets that hold host objects go before the host does.
         QApplication::closeAllWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        relaycast::test::keepLibrariesForLeakCheck();
         leaks = host.shutdown();
     }
     if (leaks > relaycastHostTestToleratedLeaks()) {
@@ -56,5 +58,5 @@ int main(int argc, char** argv) {
     }
     std::fflush(nullptr);
     // The host's two SRT libraries crash in their static destructors once SRT was used.
-    std::_Exit(result);
+    std::_Exit(relaycast::test::withSanitizerChecks(result));
 }

@@ -1,0 +1,214 @@
+#!/usr/bin/env bash
+# The real OBS program with the plug-in streaming to a local RTMP server is killed with SIGKILL,
+# as a crash or a power cut would end it. On the next start the settings file is intact and
+# loads (the input is back on the dock and streams again), the plug-in starts and quits
+# cleanly, and no temporary file is left beside the settings or the key.
+#
+# The stream is started the way a user does: a click on the input's green start button, found
+# on the screen by its colour.
+#
+# Usage: plugin_obs_crash_test.sh /path/to/relaycast.so
+set -uo pipefail
+
+plugin=${!#}
+[[ -f $plugin ]] || { echo "FAIL: no plug-in file at $plugin"; exit 1; }
+for program in obs nginx xdotool import convert; do
+    command -v $program >/dev/null || { echo "FAIL: $program is not installed"; exit 1; }
+done
+
+# Without a display, run again under a virtual one of our own.
+if [[ -z ${DISPLAY:-} ]]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$0" "$@"
+fi
+
+source "$(dirname "$0")/../support/obs_program.sh"
+
+work=$(mktemp -d)
+nginx_pid=
+stop_nginx() {
+    if [[ -n $nginx_pid ]]; then
+        kill -TERM "$nginx_pid" 2>/dev/null
+        wait "$nginx_pid" 2>/dev/null
+        nginx_pid=
+    fi
+}
+# The host logs go where the key-leak scan of the test run reads them.
+keep_logs() {
+    [[ -n ${RELAYCAST_TEST_LOG_DIR:-} && -n ${obs_config:-} ]] || return 0
+    mkdir -p "$RELAYCAST_TEST_LOG_DIR"
+    local file
+    for file in "$obs_config"/logs/*.txt "$work"/obs-*.out; do
+        [[ -f $file ]] && cp "$file" "$RELAYCAST_TEST_LOG_DIR/obs-crash-$(basename "$file")"
+    done
+}
+trap 'obs_stop_now; stop_nginx; keep_logs; rm -rf "$work"' EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+free_port() {
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 40000))
+        (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+    done
+    echo "$port"
+}
+
+# nginx-rtmp on 127.0.0.1; every accepted publish is logged by its on_publish check.
+rtmp_port=$(free_port)
+http_port=$(free_port)
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<CONF
+load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
+daemon off;
+master_process off;
+worker_processes 1;
+error_log $work/nginx/error.log info;
+pid $work/nginx/nginx.pid;
+events { worker_connections 64; }
+rtmp {
+  server {
+    listen 127.0.0.1:$rtmp_port;
+    application live {
+      live on;
+      record off;
+      notify_method get;
+      on_publish http://127.0.0.1:$http_port/on_publish;
+    }
+  }
+}
+http {
+  log_format publishes '\$arg_name';
+  client_body_temp_path $work/nginx/client_body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$http_port;
+    location /on_publish { access_log $work/nginx/publishes.log publishes; return 204; }
+  }
+}
+CONF
+nginx -p "$work/nginx/" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
+    >"$work/nginx/out.log" 2>&1 &
+nginx_pid=$!
+
+key=clave-choque-7c1e94
+publishes() { grep -cxF "$key" "$work/nginx/publishes.log" 2>/dev/null; }
+
+obs_prepare_home "$work/home" es-ES
+config=$obs_config
+mkdir -p "$config/plugins/relaycast/bin/64bit" "$config/plugin_config/relaycast"
+cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
+settings_folder=$config/plugin_config/relaycast
+settings=$settings_folder/salidas.json
+key_folder=$work/home/.local/share/relaycast
+# The same input in every name OBS may give its first collection.
+entry() {
+    cat <<JSON
+{"entradas": [{"id": "6a1c0d3e-5b2f-4c1a-9e8d-7f6a5b4c3d2$1", "fuente": "Escena",
+  "ancho": 640, "alto": 360, "videoKbps": 800,
+  "destinos": [{"id": "0f1e2d3c-4b5a-4968-8776-a5b4c3d2e1f$1",
+                "url": "rtmp://127.0.0.1:$rtmp_port/live", "clave": "$key"}]}]}
+JSON
+}
+cat >"$settings" <<JSON
+{"version": 1, "colecciones": {"Sin Título": $(entry 1), "Sin título": $(entry 2),
+                               "Untitled": $(entry 3)}}
+JSON
+
+# Clicks the first start button ("▶ Emitir", #2d8a3e) on the screen. False when there is none.
+click_start_button() {
+    import -window root "$work/screen.png" 2>/dev/null || return 1
+    local box
+    box=$(convert "$work/screen.png" -alpha off -fill black +opaque '#2d8a3e' \
+        -format '%@' info: 2>/dev/null)
+    local w h x y
+    IFS='x+' read -r w h x y <<<"$box"
+    [[ -n $y && $w -ge 20 && $h -ge 10 ]] || return 1
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) sleep 0.3 click 1
+}
+
+# Waits up to SECONDS for the server to have seen COUNT publishes of the key.
+wait_publishes() {
+    local count=$1 seconds=$2
+    for _ in $(seq 1 $((seconds * 2))); do
+        [[ $(publishes) -ge $count ]] && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
+# Starts OBS, waits for the late start-up, clicks the start button and waits for the publish.
+start_streaming() {
+    local label=$1 count=$2
+    obs_start "$work/obs-$label.out" || { fail "$label start: OBS did not finish loading"; return 1; }
+    sleep 3
+    local clicked=false
+    for _ in 1 2 3 4 5; do
+        click_start_button && clicked=true && break
+        sleep 1
+    done
+    $clicked || { fail "$label start: no start button on the dock"; return 1; }
+    if wait_publishes "$count" 20; then
+        pass "$label start: the input streams to the local server"
+    else
+        fail "$label start: nothing reached the server within 20 s"
+        return 1
+    fi
+}
+
+stray_files() {
+    find "$settings_folder" "$key_folder" -mindepth 1 -maxdepth 1 \
+        ! -name salidas.json ! -name secret.key -printf '%f\n' 2>/dev/null
+}
+
+# --- first start: stream, then SIGKILL while streaming --------------------------------------
+start_streaming first 1
+sleep $((2 + RANDOM % 4))
+before=$(sha256sum <"$settings")
+grep -q '"dpapi:' "$settings" && pass "key stored protected before the kill" ||
+    fail "key not stored protected before the kill"
+kill -KILL "$obs_pid"
+wait "$obs_pid" 2>/dev/null
+obs_pid=
+
+after=$(sha256sum <"$settings")
+[[ $before == "$after" ]] && pass "settings file unchanged by the kill" ||
+    fail "settings file changed by the kill"
+strays=$(stray_files)
+[[ -z $strays ]] && pass "no temporary file left after the kill" ||
+    fail "left after the kill: $strays"
+
+# --- second start: everything is back -------------------------------------------------------
+start_streaming second 2
+log=$(obs_newest_log)
+obs_quit || fail "second start: OBS still running 30 s after SIGINT"
+[[ $obs_status -eq 0 ]] && pass "second start: OBS exited with status 0" ||
+    fail "second start: OBS exited with status $obs_status"
+grep -qF "[relaycast] Relaycast loaded" "$log" && grep -qF "[relaycast] Relaycast unloaded" "$log" &&
+    pass "second start: plug-in loaded and unloaded" ||
+    fail "second start: load or unload line missing"
+# A settings file that did not load would be reported in the log and copied aside.
+complaints=$(grep -F "[relaycast]" "$log" | grep -iE "settings|configuraci|error")
+[[ -z $complaints ]] && pass "second start: no complaint in the host log" ||
+    fail "second start: the plug-in complained: $complaints"
+[[ ! -e $settings.danado ]] && pass "no damaged copy set aside" || fail "the settings were set aside as damaged"
+grep -qF "$key" "$settings" && fail "the key is in the settings file in the clear"
+strays=$(stray_files)
+[[ -z $strays ]] && pass "no temporary file after the second run" || fail "left: $strays"
+
+if [[ $failures -ne 0 ]]; then
+    echo "--- relaycast lines of the host logs"
+    grep -hF "[relaycast]" "$config/logs/"*.txt
+    echo "--- nginx error log (tail)"
+    tail -n 5 "$work/nginx/error.log"
+    exit 1
+fi
+echo "all checks passed"
