@@ -114,7 +114,7 @@ int run() {
     const DestinationStatus rtmpStatus = destinationStatus(runtime, "rtmp");
     const DestinationStatus srtStatus = destinationStatus(runtime, "srt");
     viewer.stop();
-    stopAllAndWait(runtime);
+    stopAllAndAwaitRelease(runtime);
     srt.stop();
 
     const auto [rtmpGap, rtmpPictures] = widestGap(viewer.path());

@@ -215,7 +215,7 @@ TEST(DestinationRecoveryHost, TwentyDropsInARowAreEachRecoveredWhileTheSiblingSt
     EXPECT_EQ(destinationStatus(runtime, "rtmp").cuts, kCycles);
     EXPECT_FALSE(siblingLeftLive);
     EXPECT_EQ(destinationStatus(runtime, "srt").cuts, 0);
-    stopAllAndWait(runtime);
+    stopAllAndAwaitRelease(runtime);
     srt.stop();
 
     std::printf("after each recovery, resident KiB:");
