@@ -113,7 +113,7 @@ TEST(DestinationStopHost, StopDuringAnAutomaticRestartThatHangsReturnsAtOnce) {
     TcpGate gate(rtmp.port());
     ASSERT_TRUE(gate.start());
     ColourScene scene("reinicio-colgado");
-    const DestConfig dest = destination("r", rtmpVia(gate), "reinicio");
+    const DestConfig dest = destination("r", rtmpVia(gate), "clave-de-reinicio");
     const EntryConfig entry = entrySending("reinicio-colgado", 640, 360, {dest});
     EntryRuntime runtime;
     const QString started = startAllUntilLive(runtime, entry, {dest}, 30s);

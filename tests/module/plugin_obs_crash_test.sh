@@ -123,15 +123,17 @@ cat >"$settings" <<JSON
                                "Untitled": $(entry 3)}}
 JSON
 
-# Clicks the first start button ("▶ Emitir", #2d8a3e) on the screen. False when there is none.
+# Clicks the top-most green start button (#2d8a3e: the dock's "▶ Emitir todo", else a
+# destination's "▶ Emitir") on the screen. False when there is none.
 click_start_button() {
     import -window root "$work/screen.png" 2>/dev/null || return 1
-    local box
-    box=$(convert "$work/screen.png" -alpha off -fill black +opaque '#2d8a3e' \
-        -format '%@' info: 2>/dev/null)
+    local green=(convert "$work/screen.png" -alpha off -fill black +opaque '#2d8a3e')
     local w h x y
-    IFS='x+' read -r w h x y <<<"$box"
+    IFS='x+' read -r w h x y <<<"$("${green[@]}" -format '%@' info: 2>/dev/null)"
     [[ -n $y && $w -ge 20 && $h -ge 10 ]] || return 1
+    # Only the band of the first button: the whole box may span several buttons.
+    IFS='x+' read -r w h x _ <<<"$("${green[@]}" -crop "10000x40+0+$y" -format '%@' info: 2>/dev/null)"
+    [[ -n $x && $w -ge 20 && $h -ge 10 ]] || return 1
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) sleep 0.3 click 1
 }
 
