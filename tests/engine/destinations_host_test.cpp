@@ -253,6 +253,11 @@ TEST(DestinationsHost, SrtPassphraseMustMatchTheListener) {
     EntryRuntime runtime;
 
     ASSERT_TRUE(startDestination(runtime, entry, right, &error)) << error.toStdString();
+    // The refused one starts once its sibling is live: the libsrt of newer hosts may fail a
+    // connection that is being set up while another one is refused beside it.
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return stateOf(runtime, "bien") == DestinationState::Live; }, kLiveTimeout))
+        << describe(runtime, {"bien"});
     const bool wrongAccepted = startDestination(runtime, entry, wrong, &error);
     // Both frame AAC alike, so the refused one shared the audio encoder until it failed.
     if (wrongAccepted) {
