@@ -45,6 +45,16 @@ class Client:
         return message
 
     def request(self, request_type, data=None):
+        # Newer obs-websocket answers 207 ("OBS is not ready") until OBS has finished loading,
+        # which may come after its server accepts clients.
+        deadline = time.monotonic() + 60
+        while True:
+            answer = self._request_once(request_type, data)
+            if answer["requestStatus"].get("code") != 207 or time.monotonic() > deadline:
+                return answer
+            time.sleep(0.5)
+
+    def _request_once(self, request_type, data):
         self.next_id += 1
         request_id = str(self.next_id)
         payload = {"requestType": request_type, "requestId": request_id}
