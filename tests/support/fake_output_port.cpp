@@ -22,12 +22,13 @@ FakeOutputPort::~FakeOutputPort() {
 }
 
 bool FakeOutputPort::start() {
-    script_->starts += 1;
-    if (!script_->acceptStart)
-        return false;
-    if (script_->activeAfterStart)
+    // Active before the start is counted, as a host output is active before it signals "start":
+    // a test thread that waits for the count may stop the output at once, and that stop must
+    // not be undone by this start.
+    if (script_->acceptStart && script_->activeAfterStart)
         script_->active = true;
-    return true;
+    script_->starts += 1;
+    return script_->acceptStart;
 }
 
 void FakeOutputPort::stop() {
