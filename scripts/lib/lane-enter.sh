@@ -57,8 +57,8 @@ for node in null zero full random urandom tty; do
     touch "$root/dev/$node"
     mount_at "$root/dev/$node" --bind "/dev/$node"
 done
-for spec in "${binds[@]}"; do
-    IFS=: read -r host_dir chroot_dir mode <<<"$spec"
+for bind in "${binds[@]}"; do
+    IFS=: read -r host_dir chroot_dir mode <<<"$bind"
     mkdir -p "$root$chroot_dir"
     mount_at "$root$chroot_dir" --bind "$host_dir"
     # A read-only bind mount needs a second step on older kernels.

@@ -175,20 +175,11 @@ newest_log() { ls -t "$logs"/*.txt 2>/dev/null | head -n 1; }
     --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01 --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02 ||
     fail "the websocket client's checks"
 
-if kill -0 "$obs_pid" 2>/dev/null; then
-    kill -INT "$obs_pid"
-    for _ in $(seq 1 60); do
-        kill -0 "$obs_pid" 2>/dev/null || break
-        sleep 0.5
-    done
-fi
-if kill -0 "$obs_pid" 2>/dev/null; then
-    fail "OBS still running 30 s after SIGINT"
+if obs_quit; then
+    [[ $obs_status -eq 0 ]] && pass "OBS exited with status 0" ||
+        fail "OBS exited with status $obs_status"
 else
-    wait "$obs_pid"
-    status=$?
-    obs_pid=
-    [[ $status -eq 0 ]] && pass "OBS exited with status 0" || fail "OBS exited with status $status"
+    fail "OBS still running 30 s after SIGINT"
 fi
 
 log=$(newest_log)
