@@ -450,8 +450,12 @@ TEST(DestinationRestart, CancelWhileConnectingIsForcedAndNeverShowsLive) {
         script->active = true;
         d.onStart();
         EXPECT_EQ(f.status(kDest).state, DestinationState::Idle);
+        // The output stays active until the host's "stop" signal; ended outputs are released.
+        script->stopDeactivates = false;
         f.tickAfter(500);
         EXPECT_EQ(script->forceStops, 2);
+        ASSERT_TRUE(f.has(kDest));
+        script->active = false;
         d.onStop(0, QString());
         f.tickAfter(500);
         EXPECT_FALSE(f.has(kDest));
