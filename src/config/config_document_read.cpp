@@ -35,7 +35,7 @@ SceneMatchMap readEquivalences(const QJsonObject& object) {
 }
 
 // The plain value of a stored secret, remembering how it was stored when it was protected.
-QString openStored(const QString& stored, StoredSecret& kept, ReadConfig& outcome) {
+QString openStored(const QString& stored, StoredSecret& kept, bool& failed) {
     bool ok = true;
     const QString plain = unprotectSecret(stored, ok);
     if (!isStoredInClear(stored)) {
@@ -44,31 +44,34 @@ QString openStored(const QString& stored, StoredSecret& kept, ReadConfig& outcom
         kept.openedAs = plain;
     }
     if (!ok)
-        outcome.unprotectFailed = true;
+        failed = true;
     return plain;
 }
 
-// Reads one destination; false when it must be dropped (no address stored at all).
+// Reads one destination; false when it must be dropped (no address stored at all). Only a
+// destination that is kept reports its secrets: a dropped one is on no card and never written.
 bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& outcome) {
     dest.id = idOrNew(object);
     const QString storedUrl = jsonString(object.value(QLatin1String("url")));
     const QString storedClave = jsonString(object.value(QLatin1String("clave")));
     const QString storedContrasena = jsonString(object.value(QLatin1String("contrasena")));
 
-    dest.url = openStored(storedUrl, dest.storedUrl, outcome);
-    dest.clave = openStored(storedClave, dest.storedClave, outcome);
-    dest.contrasena = openStored(storedContrasena, dest.storedContrasena, outcome);
+    bool failed = false;
+    dest.url = openStored(storedUrl, dest.storedUrl, failed);
+    dest.clave = openStored(storedClave, dest.storedClave, failed);
+    dest.contrasena = openStored(storedContrasena, dest.storedContrasena, failed);
 
+    if (dest.url.isEmpty()) {
+        if (storedUrl.isEmpty())
+            return false;
+        // The address was stored but could not be opened: keep the destination so the user
+        // sees it and can type the address again.
+        dest.url = QString::fromLatin1(DestConfig::kUnopenedUrl);
+    }
+    if (failed)
+        outcome.unprotectFailed = true;
     if (needsReprotection(storedClave, storedContrasena, storedUrl))
         outcome.needsReprotection = true;
-
-    if (!dest.url.isEmpty())
-        return true;
-    if (storedUrl.isEmpty())
-        return false;
-    // The address was stored but could not be opened: keep the destination so the user sees
-    // it and can type the address again.
-    dest.url = QString::fromLatin1(DestConfig::kUnopenedUrl);
     return true;
 }
 
