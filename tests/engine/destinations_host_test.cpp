@@ -35,9 +35,11 @@ struct ColourScene {
     OBSSourceAutoRelease colour;
 };
 
-void expectStream(const QString& where, const char* audioCodec) {
+void expectStream(const QString& where, const char* audioCodec,
+                  const RtmpServer* server = nullptr) {
     const ProbeResult probe = probeStreams(where);
-    ASSERT_TRUE(probe.ok) << where.toStdString() << ": " << probe.error.toStdString();
+    ASSERT_TRUE(probe.ok) << where.toStdString() << ": " << probe.error.toStdString()
+                          << (server ? server->errorLog().toStdString() : std::string());
     const StreamInfo* video = probe.first(QStringLiteral("video"));
     const StreamInfo* audio = probe.first(QStringLiteral("audio"));
     ASSERT_NE(video, nullptr) << where.toStdString();
@@ -116,8 +118,8 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
     EXPECT_EQ(audioEncoderOf(runtime, "b"), sharedAudio);
     EXPECT_NE(audioEncoderOf(runtime, "c"), sharedAudio);
 
-    expectStream(rtmp.playUrl("clave-a"), "aac");
-    expectStream(rtmp.playUrl("clave-b"), "aac");
+    expectStream(rtmp.playUrl("clave-a"), "aac", &rtmp);
+    expectStream(rtmp.playUrl("clave-b"), "aac", &rtmp);
     expectStream(srt.recordingPath(), "aac");
 
     // Stopping one leaves the other two live and untouched, its audio sharer still audible.

@@ -1,6 +1,7 @@
 #include "child_process.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -59,7 +60,10 @@ bool ChildProcess::start(const QStringList& argv, const QString& stdoutPath,
         return false;
     }
 
-    const pid_t child = ::fork();
+    // _Fork, not fork: fork runs the atfork handlers of every library loaded in the host
+    // process (graphics drivers, TLS, codecs), and one that waits on a lock another thread
+    // held at that moment leaves the child stuck before it ever runs the program.
+    const pid_t child = ::_Fork();
     if (child == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
@@ -133,7 +137,14 @@ CommandResult runCommand(const QStringList& argv, int timeoutMs) {
     result.started = true;
     if (!child.waitExit(timeoutMs)) {
         result.timedOut = true;
+        // Tells a slow program from a child that never got as far as running it.
+        const QString ran =
+            QFileInfo(QStringLiteral("/proc/%1/exe").arg(child.pid())).symLinkTarget();
         child.stop(SIGKILL, 5000);
+        result.err += QStringLiteral("[still running after %1 ms: %2]\n")
+                          .arg(timeoutMs)
+                          .arg(ran.isEmpty() ? QStringLiteral("?") : ran)
+                          .toUtf8();
     }
     result.exitCode = child.exitCode();
     QFile outFile(outPath);
