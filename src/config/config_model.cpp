@@ -13,9 +13,11 @@ bool stillUnopened(const StoredSecret& secret, const QString& value, const QStri
 } // namespace
 
 bool DestConfig::needsSecretsAgain() const {
+    // Only what the destination still sends can hold it up: a passphrase is an SRT secret.
+    const bool srt = url.trimmed().startsWith(QLatin1String("srt://"), Qt::CaseInsensitive);
     return stillUnopened(storedUrl, url, QString::fromLatin1(kUnopenedUrl)) ||
            stillUnopened(storedClave, clave, QString()) ||
-           stillUnopened(storedContrasena, contrasena, QString());
+           (srt && stillUnopened(storedContrasena, contrasena, QString()));
 }
 
 QString newConfigId() {

@@ -34,7 +34,7 @@ struct DestConfig {
     // Shown instead of an address that could not be opened.
     static constexpr const char* kUnopenedUrl = "?";
 
-    // A secret of this destination is stored but could not be opened here, and the user has
+    // A secret this destination sends is stored but could not be opened here, and the user has
     // not typed it again yet: the destination cannot stream until they do.
     bool needsSecretsAgain() const;
 

@@ -86,6 +86,12 @@ EntryConfig EntryDialog::resultEntry() const {
             dest.contrasena = classifyAddress(dest.url) == AddressKind::SRT
                                   ? row->passphraseEdit()->text()
                                   : QString();
+            // A saved secret that cannot be opened here stays saved until the user types a new
+            // one, or clears the field on purpose: then the destination goes without it.
+            if (row->keyEdit()->isModified() && dest.clave.isEmpty())
+                dest.storedClave = {};
+            if (row->passphraseEdit()->isModified() && dest.contrasena.isEmpty())
+                dest.storedContrasena = {};
             entry.destinos.append(dest);
         }
     }

@@ -294,10 +294,15 @@ TEST_F(SettingsFileSafety, KeysThatCannotBeOpenedStayInTheFileUntilTheUserReplac
     ASSERT_TRUE(store.save());
     EXPECT_EQ(storedDestination(testing::readJsonObject(path())), storedDestination(sealed));
 
-    // Once the user types them again, the new values replace them.
+    // Once the user types them again, the new values replace them. Only a secret the address
+    // still sends holds the destination up: the unopened passphrase blocks SRT, not RTMP.
     DestConfig& typed = store.entriesOf(QStringLiteral("c"))[0].destinos[0];
     typed.url = QStringLiteral("srt://127.0.0.1:9000?streamid=nuevo");
     typed.clave = QStringLiteral("clave-nueva");
+    EXPECT_TRUE(typed.needsSecretsAgain());
+    typed.url = QStringLiteral("rtmp://127.0.0.1/live");
+    EXPECT_FALSE(typed.needsSecretsAgain());
+    typed.url = QStringLiteral("srt://127.0.0.1:9000?streamid=nuevo");
     typed.contrasena = QStringLiteral("frase-nueva");
     EXPECT_FALSE(typed.needsSecretsAgain());
     ASSERT_TRUE(store.save());

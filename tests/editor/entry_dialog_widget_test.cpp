@@ -431,6 +431,26 @@ TEST_F(StudioFixture, ShowKeysUnmasksEveryRowIncludingRowsAddedLater) {
     }
 }
 
+TEST_F(StudioFixture, AnUnopenedSecretStaysSavedUntilItsFieldIsClearedOnPurpose) {
+    EntryConfig entry = storedEntry();
+    DestConfig srt{"d-2", "srt://h:9000", "", ""};
+    srt.storedClave = {QStringLiteral("dpapi:AAAA"), false, {}};
+    srt.storedContrasena = {QStringLiteral("dpapi:BBBB"), false, {}};
+    entry.destinos = {srt};
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    dialog.show();
+    // The key field is left alone; the passphrase is typed and erased again.
+    QLineEdit* passphrase = dialog.destRows()[0]->passphraseEdit();
+    QTest::keyClicks(passphrase, "x");
+    QTest::keyClick(passphrase, Qt::Key_Backspace);
+    EXPECT_EQ(pressOk(dialog), "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    const DestConfig saved = dialog.resultEntry().destinos.value(0);
+    EXPECT_EQ(saved.storedClave.stored, QStringLiteral("dpapi:AAAA"));
+    EXPECT_TRUE(saved.storedContrasena.stored.isEmpty());
+    EXPECT_TRUE(saved.needsSecretsAgain()) << "the untouched key still holds it";
+}
+
 TEST_F(StudioFixture, TheAdvancedPanelOpensTallerAndKeepsTheWindowOnTheScreen) {
     EntryDialog dialog(nullptr, storedEntry(), true, false, {});
     dialog.show();
