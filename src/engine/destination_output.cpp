@@ -4,6 +4,8 @@
 #include "module/module_log.h"
 #include "module/ui_text.h"
 
+#include <obs-defs.h>
+
 #include <QByteArray>
 
 #include <cmath>
@@ -12,27 +14,50 @@
 namespace relaycast {
 namespace {
 
-// Host stop codes whose cause a retry cannot fix (bad address, refused key, unsupported
-// format, encoder failure).
+// Host stop codes that end a start the user asked for at once: a wrong key or address must
+// not be hammered.
 bool isFatalStopCode(int code) {
-    return code == -1 || code == -3 || code == -6 || code == -8;
+    return code == OBS_OUTPUT_BAD_PATH || code == OBS_OUTPUT_INVALID_STREAM ||
+           code == OBS_OUTPUT_UNSUPPORTED || code == OBS_OUTPUT_ENCODE_ERROR;
+}
+
+// While a stream that was live recovers from a drop, a server that refuses it for a while (it
+// still holds the dropped session, or its ingest restarts) or a path that times out is retried
+// like a server that is down. Only what no retry can change ends the recovery.
+bool endsRecovery(int code) {
+    return code == OBS_OUTPUT_BAD_PATH || code == OBS_OUTPUT_UNSUPPORTED ||
+           code == OBS_OUTPUT_ENCODE_ERROR;
+}
+
+// What the server answered to a restart attempt that failed, as the status line shows it.
+QString retryReason(int code) {
+    switch (code) {
+    case OBS_OUTPUT_INVALID_STREAM:
+        return uiText("el servidor rechazó la emisión; se reintenta");
+    case OBS_OUTPUT_CONNECT_FAILED:
+        return uiText("no se pudo conectar con el servidor; se reintenta");
+    case OBS_OUTPUT_DISCONNECTED:
+        return uiText("se perdió la conexión con el servidor; se reintenta");
+    default:
+        return uiText("la emisión se detuvo (código %1); se reintenta").arg(code);
+    }
 }
 
 QString codeMessage(int code) {
     switch (code) {
-    case 0:
+    case OBS_OUTPUT_SUCCESS:
         return {};
-    case -1:
+    case OBS_OUTPUT_BAD_PATH:
         return uiText("La dirección no es correcta.");
-    case -2:
+    case OBS_OUTPUT_CONNECT_FAILED:
         return uiText("No se pudo conectar con el servidor.");
-    case -3:
+    case OBS_OUTPUT_INVALID_STREAM:
         return uiText("La clave o la dirección no son válidas.");
-    case -5:
+    case OBS_OUTPUT_DISCONNECTED:
         return uiText("Se perdió la conexión con el servidor.");
-    case -6:
+    case OBS_OUTPUT_UNSUPPORTED:
         return uiText("El servidor no admite este formato.");
-    case -8:
+    case OBS_OUTPUT_ENCODE_ERROR:
         return uiText("Falló el codificador de vídeo o audio.");
     default:
         return uiText("La emisión se detuvo por un error (código %1).").arg(code);
@@ -70,8 +95,11 @@ DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engine
 
 DestinationOutput::~DestinationOutput() {
     // The port disconnects the handlers before it releases the output, so it must go while
-    // the fields they touch still exist.
+    // the fields they touch still exist; the pipeline feeding it goes after it.
     port.reset();
+    if (backgroundHostCallsAbandoned())
+        new std::shared_ptr<EntryPipeline>(std::move(pipeline)); // left to the host's shutdown
+    pipeline.reset();
 }
 
 void DestinationOutput::onStart() {
@@ -88,6 +116,7 @@ void DestinationOutput::onStart() {
         recoveryAfterSecs = secondsSinceOutage();
         outageStartMs = 0;
         autoRestart = false;
+        setMessage({});
         moduleLog(LOG_INFO, "stream recovered automatically after %d s",
                   static_cast<int>(recoveryAfterSecs.load()));
     }
@@ -96,7 +125,7 @@ void DestinationOutput::onStart() {
 
 void DestinationOutput::onStop(int code, const QString& lastError) {
     connecting = false;
-    if (code == 0) {
+    if (code == OBS_OUTPUT_SUCCESS) {
         // A normal stop also ends a restart in progress, so the destination can be removed.
         autoRestart = false;
         endPlainly();
@@ -113,12 +142,15 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
         endPlainly();
         return;
     }
-    const bool neverCameUp = !started && !autoRestart;
-    if (stopRequested || isFatalStopCode(code) || neverCameUp || attempts >= kOutageAttemptLimit) {
+    const bool recovering = autoRestart;
+    const bool neverCameUp = !started && !recovering;
+    const bool final = recovering ? endsRecovery(code) : isFatalStopCode(code);
+    if (stopRequested || final || neverCameUp || attempts >= kOutageAttemptLimit) {
         autoRestart = false;
         fail(stopCodeText(code, lastError));
         return;
     }
+    setMessage(retryReason(code));
     const int64_t nowMs = clock.nowMs();
     if (!autoRestart) {
         autoRestart = true;
@@ -161,11 +193,13 @@ void DestinationOutput::endPlainly() {
 }
 
 void DestinationOutput::fail(const QString& text) {
-    {
-        std::lock_guard guard(lock_);
-        message_ = maskedHostText(text, key, passphrase);
-    }
+    setMessage(text);
     state = DestinationState::Failed;
+}
+
+void DestinationOutput::setMessage(const QString& text) {
+    std::lock_guard guard(lock_);
+    message_ = maskedHostText(text, key, passphrase);
 }
 
 QString DestinationOutput::message() const {
@@ -200,7 +234,7 @@ void DestinationOutput::requestHostStop(bool force) {
     if (!port)
         return;
     ++pendingHostCalls;
-    hostCalls.post([this, force] {
+    hostCalls.post(this, [this, force] {
         struct Done {
             std::atomic<int>& pending;
             ~Done() { --pending; }
@@ -241,6 +275,9 @@ void stopDestination(DestinationOutput& d) {
         d.stopRequestedNs = d.clock.nowNs();
     d.stopRequested = true;
     d.nextRestartMs = 0;
+    // Why a recovery was still retrying no longer applies once the user stopped it.
+    if (d.state != DestinationState::Failed)
+        d.setMessage({});
     if (!d.port)
         return;
     if (d.connecting) {
@@ -261,12 +298,17 @@ void stopDestination(DestinationOutput& d) {
     d.requestHostStop(false);
 }
 
-void retireDestination(std::unique_ptr<DestinationOutput> d) {
+void retireDestination(std::unique_ptr<DestinationOutput> d, ReleasedFlag released) {
     if (!d)
         return;
     HostCallQueue& queue = d->hostCalls;
-    queue.post(
-        [owned = std::shared_ptr<DestinationOutput>(std::move(d))]() mutable { owned.reset(); });
+    const void* strand = d.get();
+    queue.post(strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)),
+                        released = std::move(released)]() mutable {
+        owned.reset();
+        if (released)
+            *released = true;
+    });
 }
 
 void runRestartStep(DestinationOutput& d) {

@@ -15,6 +15,8 @@
 
 namespace relaycast {
 
+struct EntryPipeline;
+
 inline constexpr int kRestartAttemptLimit = 120;
 // The host's own reconnection would space its tries 1.5 times further apart each time (seen:
 // 5, 7.5, 11, 17, 25, 37, 56 s ...), so after a long outage viewers would wait minutes while
@@ -32,8 +34,8 @@ inline constexpr int64_t kStopTimeoutNs = 5LL * 1000 * 1000 * 1000;
 // One destination of a running entry: its host output (behind an OutputPort) and the state the
 // host's output threads and the interface thread share. The four signal handlers touch only
 // the atomics and, under `lock`, the message. Stopping and releasing the host output go
-// through `hostCalls`; a destination is itself destroyed only through that queue (see
-// `retireDestination`), so every call it handed over has run before it goes.
+// through `hostCalls`, on the destination's own strand; a destination is itself destroyed only
+// on that strand (see `retireDestination`), so every call it handed over has run before it goes.
 class DestinationOutput {
 public:
     explicit DestinationOutput(const DestConfig& dest, EngineClock& clock = steadyClock(),
@@ -50,6 +52,9 @@ public:
 
     // The host output with its service and audio encoder; null when there is none.
     std::unique_ptr<OutputPort> port;
+    // The entry's pipeline whose encoders feed the output: held so that it is released only
+    // after the output (outputs, then encoders, then the audio track and the view).
+    std::shared_ptr<EntryPipeline> pipeline;
 
     std::atomic<DestinationState> state{DestinationState::Idle};
     std::atomic<int32_t> attempts{0};
@@ -94,6 +99,8 @@ public:
     // Stores the message (with any address query or key masked), then marks the destination
     // Failed.
     void fail(const QString& message);
+    // The message alone (masked the same way), e.g. why a recovery is still retrying.
+    void setMessage(const QString& message);
     // Idle, unless a failure is already shown.
     void endPlainly();
     QString message() const;
@@ -121,8 +128,12 @@ private:
 // never shows Live.
 void stopDestination(DestinationOutput& d);
 
-// Hands the destination to its host call queue, which releases its host objects there.
-void retireDestination(std::unique_ptr<DestinationOutput> d);
+// Set once a retired destination's host objects are released.
+using ReleasedFlag = std::shared_ptr<std::atomic<bool>>;
+
+// Hands the destination to its host call queue, which releases its host objects there and then
+// sets `released` when given.
+void retireDestination(std::unique_ptr<DestinationOutput> d, ReleasedFlag released = nullptr);
 
 // Due automatic restart (tick step 1).
 void runRestartStep(DestinationOutput& d);

@@ -48,6 +48,7 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
     }
 
     auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
+    d->pipeline = runtime.pipeline;
     QString message;
     if (openDestinationOutput(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio,
                               &message) &&

@@ -8,6 +8,8 @@
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 
+#include <QSet>
+
 #include <algorithm>
 
 namespace relaycast {
@@ -71,6 +73,11 @@ bool EntryController::hasOutput(const QString& entryId, const QString& destinati
 
 DestinationStatus EntryController::destinationStatus(const QString& entryId,
                                                      const QString& destinationId) const {
+    if (pendingStarts_.contains({entryId, destinationId})) {
+        DestinationStatus starting;
+        starting.state = DestinationState::Starting;
+        return starting;
+    }
     const EntryRuntime* runtime = runtimeOf(entryId);
     return runtime ? relaycast::destinationStatus(*runtime, destinationId) : DestinationStatus{};
 }
@@ -112,6 +119,7 @@ void EntryController::heartbeat() {
     try {
         ++heartbeats_;
         tickRuntimes();
+        runPendingStarts();
         sampleEncoderLoad();
         detectChanges();
     } catch (const std::exception& e) {
@@ -163,22 +171,37 @@ double EntryController::encoderSkippedPercent(const QString& entryId) const {
 }
 
 void EntryController::detectChanges() {
+    QSet<QString> current;
     for (const EntryConfig& entry : currentEntries()) {
-        const EntryRuntime* runtime = runtimeOf(entry.id);
         for (const DestConfig& destination : entry.destinos) {
-            const DestinationStatus status =
-                runtime ? relaycast::destinationStatus(*runtime, destination.id)
-                        : DestinationStatus{};
-            const DestinationState previous =
-                lastState_.value(destination.id, DestinationState::Idle);
-            lastState_.insert(destination.id, status.state);
-            if (previous == status.state)
+            current.insert(destination.id);
+            const DestinationStatus status = destinationStatus(entry.id, destination.id);
+            Told& told = told_[destination.id];
+            told.entryId = entry.id;
+            if (told.state == status.state)
                 continue;
-            const DestinationChange change{entry.id, destination.id, previous, status};
-            for (const auto& [id, listener] : std::vector(changeListeners_))
-                listener(change);
+            const DestinationChange change{entry.id, destination.id, told.state, status};
+            told.state = status.state;
+            tell(change);
         }
     }
+    for (auto it = told_.begin(); it != told_.end();) {
+        if (current.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        // Its stop was asked for when it left the current entries; nothing of it comes back.
+        const QString destinationId = it.key();
+        const Told was = it.value();
+        it = told_.erase(it);
+        if (was.state != DestinationState::Idle)
+            tell(DestinationChange{was.entryId, destinationId, was.state, DestinationStatus{}});
+    }
+}
+
+void EntryController::tell(const DestinationChange& change) {
+    for (const auto& [id, listener] : std::vector(changeListeners_))
+        listener(change);
 }
 
 int EntryController::addChangeListener(ChangeListener listener) {

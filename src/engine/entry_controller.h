@@ -11,11 +11,14 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <list>
 #include <map>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace relaycast {
@@ -43,6 +46,10 @@ struct DestinationChange {
 class EntryController {
 public:
     static constexpr int kHeartbeatMs = 500;
+    // At exit: how long outputs may take to close by themselves, and the bound on the whole
+    // wait (the connections still open after the first are closed under their outputs).
+    static constexpr std::chrono::milliseconds kExitGrace{5000};
+    static constexpr std::chrono::milliseconds kExitBound{10000};
 
     using ChangeListener = std::function<void(const DestinationChange&)>;
     using HeartbeatListener = std::function<void()>;
@@ -87,6 +94,9 @@ public:
     double encoderSkippedPercent(const QString& entryId) const;
 
     // --- Actions
+    // True when it runs or already ran. A destination whose previous output is still ending
+    // (stopped a moment ago) starts again as soon as that output is released, and reads as
+    // Starting meanwhile: its server may still hold the old session.
     bool startDestination(const QString& entryId, const QString& destinationId,
                           QString* error = nullptr);
     // False when it had no output.
@@ -115,7 +125,7 @@ public:
     // The scene collection is about to change: every stream stops; nothing waits.
     void stopEverything();
     // Host exit or unload: no more heartbeats; every stream stops and is released before this
-    // returns. Runs once.
+    // returns, within kExitBound however many outputs are stuck. Runs once.
     void shutdown();
     bool isShutDown() const { return shutDown_; }
 
@@ -135,20 +145,34 @@ public:
     void removeListener(int id);
     // Raises a notice to the notice listeners, or logs it when nobody listens.
     void notice(const QString& text, bool isError);
-    // Compares every destination's state with the last one seen and tells the change listeners.
+    // Compares every destination's state with the last one told and tells the change
+    // listeners, once per change. A destination no longer among the current entries (deleted,
+    // or of a collection no longer current) that was last told running is told Idle: it ended.
     void detectChanges();
 
 private:
     bool startUnguarded(const QString& entryId, const QString& destinationId, QString* error);
     void tickRuntimes();
     void sampleEncoderLoad();
+    // Starts the destinations whose start waited for their previous output to be released.
+    void runPendingStarts();
+    void tell(const DestinationChange& change);
+
+    // What the listeners were last told of a destination.
+    struct Told {
+        QString entryId;
+        DestinationState state = DestinationState::Idle;
+    };
+    using DestinationKey = std::pair<QString, QString>; // entry id, destination id
 
     ConfigStore& store_;
     EngineClock& clock_;
     HostCallQueue& hostCalls_;
     std::map<QString, std::unique_ptr<EntryRuntime>> runtimes_;
     std::list<std::unique_ptr<EntryRuntime>> retiring_;
-    QHash<QString, DestinationState> lastState_;
+    QHash<QString, Told> told_; // by destination id
+    // Starts asked for while the destination's previous output was still ending.
+    std::set<DestinationKey> pendingStarts_;
     std::map<QString, EncoderLoadMeter> encoderLoad_;
     QTimer timer_;
     int32_t heartbeats_ = 0;

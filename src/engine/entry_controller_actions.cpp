@@ -6,12 +6,14 @@
 
 #include "engine/entry_pipeline.h"
 #include "engine/host_source_lookup.h"
+#include "engine/output_connections.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
 
 #include <obs.hpp>
 
+#include <chrono>
 #include <exception>
 
 namespace relaycast {
@@ -59,8 +61,20 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
     const DestConfig* destination = findDestination(entryId, destinationId);
     if (!entry || !destination || shutDown_)
         return false;
-    if (hasOutput(entryId, destinationId))
+    if (pendingStarts_.contains({entryId, destinationId}))
         return true;
+    const auto runtime = runtimes_.find(entryId);
+    if (runtime != runtimes_.end()) {
+        const auto running = runtime->second->outputs.find(destinationId);
+        if (running != runtime->second->outputs.end() && !running->second->stopRequested)
+            return true; // already running: one output, whoever asks again
+        if (running != runtime->second->outputs.end() ||
+            isClosing(*runtime->second, destinationId)) {
+            // Stopped a moment ago: a new connection now could race the old one at the server.
+            pendingStarts_.insert({entryId, destinationId});
+            return true;
+        }
+    }
     const QString name = effectiveSourceName(*entry);
     if (!hostHasSource(name)) {
         setError(error,
@@ -78,15 +92,37 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
 }
 
 bool EntryController::stopDestination(const QString& entryId, const QString& destinationId) {
+    const bool wasPending = pendingStarts_.erase({entryId, destinationId}) != 0;
     const auto found = runtimes_.find(entryId);
     if (found == runtimes_.end())
-        return false;
+        return wasPending;
     const auto running = found->second->outputs.find(destinationId);
-    if (running == found->second->outputs.end())
-        return false;
+    if (running == found->second->outputs.end()) {
+        if (wasPending)
+            detectChanges();
+        return wasPending;
+    }
     relaycast::stopDestination(*running->second);
     detectChanges();
     return true;
+}
+
+void EntryController::runPendingStarts() {
+    for (auto it = pendingStarts_.begin(); it != pendingStarts_.end();) {
+        const auto [entryId, destinationId] = *it;
+        const auto runtime = runtimes_.find(entryId);
+        const bool ending =
+            runtime != runtimes_.end() && (runtime->second->outputs.contains(destinationId) ||
+                                           isClosing(*runtime->second, destinationId));
+        if (ending) {
+            ++it;
+            continue;
+        }
+        it = pendingStarts_.erase(it);
+        QString error;
+        if (!startDestination(entryId, destinationId, &error) && !error.isEmpty())
+            notice(error, true);
+    }
 }
 
 bool EntryController::toggleDestination(const QString& entryId, const QString& destinationId,
@@ -117,10 +153,10 @@ bool EntryController::startEntry(const QString& entryId, QString* error) {
 }
 
 void EntryController::stopEntry(const QString& entryId) {
+    std::erase_if(pendingStarts_, [&](const DestinationKey& key) { return key.first == entryId; });
     const auto found = runtimes_.find(entryId);
-    if (found == runtimes_.end())
-        return;
-    relaycast::stopAll(*found->second);
+    if (found != runtimes_.end())
+        relaycast::stopAll(*found->second);
     detectChanges();
 }
 
@@ -141,6 +177,7 @@ bool EntryController::startAll(QString* error) {
 }
 
 void EntryController::stopAll() {
+    pendingStarts_.clear();
     for (auto& [id, runtime] : runtimes_)
         relaycast::stopAll(*runtime);
     detectChanges();
@@ -229,6 +266,7 @@ void EntryController::onHostStreamStopped() {
 }
 
 void EntryController::retireEntry(const QString& entryId) {
+    std::erase_if(pendingStarts_, [&](const DestinationKey& key) { return key.first == entryId; });
     const auto found = runtimes_.find(entryId);
     if (found == runtimes_.end())
         return;
@@ -240,6 +278,7 @@ void EntryController::retireEntry(const QString& entryId) {
 }
 
 void EntryController::stopEverything() {
+    pendingStarts_.clear();
     try {
         // Nothing waits here: the outputs close and are released on the host call queue.
         for (auto& [id, runtime] : runtimes_) {
@@ -253,6 +292,8 @@ void EntryController::stopEverything() {
     } catch (...) {
         moduleLog(LOG_WARNING, "could not stop all streams when changing collection");
     }
+    // Every destination that ran has ended now: told before the entries change.
+    detectChanges();
 }
 
 void EntryController::shutdown() {
@@ -261,10 +302,29 @@ void EntryController::shutdown() {
     shutDown_ = true;
     timer_.stop();
     stopEverything();
-    // The host frees its outputs and encoders right after: ours must be gone first.
-    const long long waitedMs = drainBackgroundHostCalls();
-    if (waitedMs > 0)
-        moduleLog(LOG_INFO, "waited %lld ms at exit for streams to close", waitedMs);
+    // The host frees its outputs and encoders right after: ours must be gone first, within a
+    // bound however many of them are stuck. Outputs still connecting after the grace wait for a
+    // server that does not answer: their connections are closed under them.
+    const auto begin = std::chrono::steady_clock::now();
+    bool drained = drainBackgroundHostCallsWithin(kExitGrace);
+    if (!drained) {
+        const int aborted = abortWatchedOutputConnections();
+        moduleLog(LOG_WARNING,
+                  "%d output(s) still closing %lld s after exit began: %d connection(s) closed "
+                  "under them",
+                  unfinishedBackgroundHostCalls(),
+                  static_cast<long long>(kExitGrace.count() / 1000), aborted);
+        drained = drainBackgroundHostCallsWithin(kExitBound - kExitGrace);
+    }
+    const auto waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - begin)
+                              .count();
+    if (!drained)
+        moduleLog(LOG_WARNING, "%d output(s) still closing after %lld ms: left to OBS",
+                  unfinishedBackgroundHostCalls(), static_cast<long long>(waitedMs));
+    else if (waitedMs > 0)
+        moduleLog(LOG_INFO, "waited %lld ms at exit for streams to close",
+                  static_cast<long long>(waitedMs));
 }
 
 } // namespace relaycast

@@ -5,6 +5,7 @@
 
 #include <obs.hpp>
 
+#include <iterator>
 #include <memory>
 
 namespace relaycast {
@@ -25,16 +26,6 @@ bool sourceExists(const QByteArray& name) {
     return findHostSource(QString::fromUtf8(name)) != nullptr;
 }
 
-using OutputMap = std::map<QString, std::unique_ptr<DestinationOutput>>;
-
-bool everyDestinationEnded(OutputMap& outputs) {
-    bool all = true;
-    // Every destination is looked at, so each one's inactive bookkeeping stays current.
-    for (auto& [id, d] : outputs)
-        all = hasEnded(*d) && all;
-    return all;
-}
-
 } // namespace
 
 EntryRuntime::EntryRuntime(EngineClock& engineClock, HostCallQueue& queue)
@@ -51,30 +42,31 @@ void stopAll(EntryRuntime& runtime) {
 
 void stopAllAndRelease(EntryRuntime& runtime) {
     stopAll(runtime);
-    if (!runtime.outputs.empty()) {
-        auto outputs = std::make_shared<OutputMap>(std::move(runtime.outputs));
-        runtime.outputs.clear();
-        EngineClock& clock = runtime.clock;
-        runtime.hostCalls.post([outputs, &clock] {
-            for (int pass = 0; pass < kWaitPasses; ++pass) {
-                if (everyDestinationEnded(*outputs))
-                    break;
-                clock.sleepMs(kWaitPassMs);
-            }
-            // One by one in id order: each release force-stops and awaits its own output.
-            while (!outputs->empty())
-                outputs->erase(outputs->begin());
-        });
+    EngineClock& clock = runtime.clock;
+    // Each destination on its own strand: one that never ends holds up none of the others.
+    for (auto& [id, d] : runtime.outputs) {
+        const void* strand = d.get();
+        runtime.hostCalls.post(
+            strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock] {
+                for (int pass = 0; pass < kWaitPasses && !hasEnded(*owned); ++pass)
+                    clock.sleepMs(kWaitPassMs);
+                // Released with the call: the release force-stops and awaits an output still
+                // active.
+            });
     }
+    runtime.outputs.clear();
     retirePipeline(runtime);
 }
 
 void retirePipeline(EntryRuntime& runtime) {
     if (!runtime.pipeline)
         return;
-    std::shared_ptr<EntryPipeline> pipeline(std::move(runtime.pipeline));
+    std::shared_ptr<EntryPipeline> pipeline = std::move(runtime.pipeline);
     releasePreviewAndSources(*pipeline);
-    runtime.hostCalls.post([pipeline]() mutable { pipeline.reset(); });
+    // Its destinations still closing hold it too: the last of them releases it, after its
+    // output.
+    const void* strand = pipeline.get();
+    runtime.hostCalls.post(strand, [pipeline]() mutable { pipeline.reset(); });
 }
 
 DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId) {
@@ -83,7 +75,19 @@ DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& 
     return runtime.lastStatus.value(destinationId, DestinationStatus{});
 }
 
+bool isClosing(EntryRuntime& runtime, const QString& destinationId) {
+    const auto found = runtime.closing.find(destinationId);
+    if (found == runtime.closing.end())
+        return false;
+    if (!**found)
+        return true;
+    runtime.closing.erase(found);
+    return false;
+}
+
 void tick(EntryRuntime& runtime) {
+    for (auto it = runtime.closing.begin(); it != runtime.closing.end();)
+        it = **it ? runtime.closing.erase(it) : std::next(it);
     for (auto it = runtime.outputs.begin(); it != runtime.outputs.end();) {
         DestinationOutput& d = *it->second;
         runRestartStep(d);
@@ -96,9 +100,11 @@ void tick(EntryRuntime& runtime) {
             continue;
         }
         runtime.lastStatus.insert(it->first, endedStatus(d));
+        auto released = std::make_shared<std::atomic<bool>>(false);
+        runtime.closing.insert(it->first, released);
         std::unique_ptr<DestinationOutput> ended = std::move(it->second);
         it = runtime.outputs.erase(it);
-        retireDestination(std::move(ended));
+        retireDestination(std::move(ended), std::move(released));
     }
     if (runtime.outputs.empty()) {
         retirePipeline(runtime);

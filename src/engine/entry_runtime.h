@@ -28,9 +28,13 @@ struct EntryRuntime {
     EntryRuntime(const EntryRuntime&) = delete;
     EntryRuntime& operator=(const EntryRuntime&) = delete;
 
-    std::unique_ptr<EntryPipeline> pipeline;
+    // Shared with the destinations it feeds, which release it after their outputs.
+    std::shared_ptr<EntryPipeline> pipeline;
     std::map<QString, std::unique_ptr<DestinationOutput>> outputs;
     QMap<QString, DestinationStatus> lastStatus;
+    // Destinations taken out of `outputs` whose host objects are still being released: the
+    // server may still hold their session.
+    QMap<QString, ReleasedFlag> closing;
     EngineClock& clock;
     HostCallQueue& hostCalls;
 };
@@ -43,15 +47,19 @@ bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const Des
 // Asks every destination to stop, in id order.
 void stopAll(EntryRuntime& runtime);
 
-// Stops everything and empties the runtime at once; the host call queue then waits (at most
-// about 5 s) for the outputs to end, releases every destination in id order, then the pipeline.
+// Stops everything and empties the runtime at once; on the host call queue each destination
+// then waits (at most about 5 s) for its output to end and is released, each on its own strand,
+// and the pipeline goes after the last of them.
 void stopAllAndRelease(EntryRuntime& runtime);
 
 // Takes the pipeline out of the runtime: the preview and the user's sources are let go of here,
-// the rest is released on the host call queue after the outputs handed over before it.
+// the rest is released on the host call queue once no destination holds it any more.
 void retirePipeline(EntryRuntime& runtime);
 
 DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId);
+
+// True while the destination's last output has not been released yet.
+bool isClosing(EntryRuntime& runtime, const QString& destinationId);
 
 // The 500 ms heartbeat: restarts, statistics, start time-outs, removal of ended destinations,
 // release of the pipeline when none is left, and stop when the sent source is gone.

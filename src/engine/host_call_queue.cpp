@@ -2,12 +2,13 @@
 
 #include "module/module_log.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <list>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 namespace relaycast {
@@ -23,69 +24,156 @@ void runGuarded(const std::function<void()>& call) {
     }
 }
 
+// Calls that were given up at unload: never run, and never destroyed either, since destroying
+// them would release host objects the host may already have freed.
+void leak(std::function<void()> call) {
+    new std::function<void()>(std::move(call));
+}
+
 class BackgroundHostCalls final : public HostCallQueue {
 public:
-    ~BackgroundHostCalls() override { stop(); }
+    // At process exit: nothing may keep the process from ending.
+    ~BackgroundHostCalls() override { stop(std::chrono::seconds(10)); }
 
-    void post(std::function<void()> call) override {
+    void post(const void* strand, std::function<void()> call) override {
         std::lock_guard guard(lock_);
-        calls_.push_back(std::move(call));
-        if (!worker_.joinable()) {
-            stopping_ = false;
-            worker_ = std::thread([this] { run(); });
+        if (abandoned_) {
+            leak(std::move(call));
+            return;
         }
-        wake_.notify_all();
+        reapFinishedWorkers();
+        ++unfinished_;
+        Strand& line = strands_[strand];
+        line.calls.push_back(std::move(call));
+        if (line.running)
+            return;
+        line.running = true;
+        auto* worker = new Worker;
+        workers_.push_back(worker);
+        worker->thread = std::thread([this, strand, worker] { run(strand, *worker); });
     }
 
     long long drain() {
         const auto begin = std::chrono::steady_clock::now();
         std::unique_lock guard(lock_);
-        idle_.wait(guard, [this] { return calls_.empty() && !running_; });
+        idle_.wait(guard, [this] { return unfinished_ == 0; });
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now() - begin)
             .count();
     }
 
-    void stop() {
-        std::thread worker;
-        {
-            std::unique_lock guard(lock_);
-            idle_.wait(guard, [this] { return calls_.empty() && !running_; });
-            stopping_ = true;
-            wake_.notify_all();
-            worker = std::move(worker_);
+    bool drainWithin(std::chrono::milliseconds limit) {
+        std::unique_lock guard(lock_);
+        const auto done = [this] { return unfinished_ == 0; };
+        if (limit == std::chrono::milliseconds::max()) {
+            idle_.wait(guard, done);
+            return true;
         }
-        if (worker.joinable())
-            worker.join();
+        return idle_.wait_for(guard, limit, done);
+    }
+
+    int unfinished() {
+        std::lock_guard guard(lock_);
+        return unfinished_;
+    }
+
+    bool stop(std::chrono::milliseconds limit) {
+        const bool drained = drainWithin(limit);
+        std::list<Worker*> workers;
+        {
+            std::lock_guard guard(lock_);
+            if (!drained) {
+                abandoned_ = true;
+                for (auto& [strand, line] : strands_) {
+                    unfinished_ -= static_cast<int>(line.calls.size());
+                    for (auto& call : line.calls)
+                        leak(std::move(call));
+                    line.calls.clear();
+                }
+            }
+            workers.swap(workers_);
+        }
+        for (Worker* worker : workers) {
+            bool finished = false;
+            {
+                std::lock_guard guard(lock_);
+                finished = worker->finished;
+            }
+            if (finished || drained) {
+                worker->thread.join();
+                delete worker;
+            } else {
+                // Still inside a stuck call: it finishes on its own and its record stays.
+                worker->thread.detach();
+            }
+        }
+        std::lock_guard guard(lock_);
+        if (drained)
+            abandoned_ = false;
+        return drained;
+    }
+
+    bool abandoned() {
+        std::lock_guard guard(lock_);
+        return abandoned_;
     }
 
 private:
-    void run() {
+    struct Strand {
+        std::deque<std::function<void()>> calls;
+        bool running = false;
+    };
+    struct Worker {
+        std::thread thread;
+        bool finished = false;
+    };
+
+    void run(const void* strand, Worker& worker) {
         std::unique_lock guard(lock_);
         for (;;) {
-            wake_.wait(guard, [this] { return stopping_ || !calls_.empty(); });
-            if (calls_.empty())
-                return; // stopping, with nothing left
-            std::function<void()> call = std::move(calls_.front());
-            calls_.pop_front();
-            running_ = true;
+            Strand& line = strands_[strand];
+            if (line.calls.empty() || abandoned_) {
+                strands_.erase(strand);
+                worker.finished = true;
+                return;
+            }
+            std::function<void()> call = std::move(line.calls.front());
+            line.calls.pop_front();
             guard.unlock();
             runGuarded(call);
-            call = nullptr; // whatever it owned is released here, off the caller's thread
             guard.lock();
-            running_ = false;
-            if (calls_.empty())
+            // Given up meanwhile: what it owns is the host's to free now.
+            if (abandoned_)
+                leak(std::move(call));
+            guard.unlock();
+            // Whatever the call owned is released here, off the caller's thread.
+            call = nullptr;
+            guard.lock();
+            if (--unfinished_ == 0)
                 idle_.notify_all();
         }
     }
 
+    // Joins the threads of strands that ran dry. Called under the lock; their threads only
+    // need the lock to start, never to end, once `finished` is set.
+    void reapFinishedWorkers() {
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            if (!(*it)->finished) {
+                ++it;
+                continue;
+            }
+            (*it)->thread.join();
+            delete *it;
+            it = workers_.erase(it);
+        }
+    }
+
     std::mutex lock_;
-    std::condition_variable wake_;
     std::condition_variable idle_;
-    std::deque<std::function<void()>> calls_;
-    bool running_ = false;
-    bool stopping_ = false;
-    std::thread worker_;
+    std::unordered_map<const void*, Strand> strands_;
+    std::list<Worker*> workers_;
+    int unfinished_ = 0;
+    bool abandoned_ = false;
 };
 
 BackgroundHostCalls& queue() {
@@ -103,8 +191,20 @@ long long drainBackgroundHostCalls() {
     return queue().drain();
 }
 
-void stopBackgroundHostCalls() {
-    queue().stop();
+bool drainBackgroundHostCallsWithin(std::chrono::milliseconds limit) {
+    return queue().drainWithin(limit);
+}
+
+int unfinishedBackgroundHostCalls() {
+    return queue().unfinished();
+}
+
+bool stopBackgroundHostCalls(std::chrono::milliseconds limit) {
+    return queue().stop(limit);
+}
+
+bool backgroundHostCallsAbandoned() {
+    return queue().abandoned();
 }
 
 } // namespace relaycast

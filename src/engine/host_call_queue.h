@@ -1,30 +1,48 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 namespace relaycast {
 
 // Where the engine sends the host calls that may wait on the network: stopping an output,
-// releasing one (libobs joins the output's connecting thread there) and releasing a pipeline
-// after its outputs. Calls run one at a time in the order they were handed over, so a release
-// always follows the calls made on the same object before it. The interface thread only starts
-// outputs and reads their counters itself.
+// releasing one (libobs joins the output's connecting thread there) and releasing a pipeline.
+// Calls handed over on one strand run one at a time, in the order they were handed over, so a
+// release always follows the calls made on the same object before it. Calls of different
+// strands never wait for each other: an output stuck connecting to a server that never answers
+// holds up nothing but its own strand. The interface thread only starts outputs and reads their
+// counters itself.
 class HostCallQueue {
 public:
     virtual ~HostCallQueue() = default;
-    // Runs `call` after every call handed over before it. Never throws into the caller; a call
-    // that throws is logged and the queue goes on.
-    virtual void post(std::function<void()> call) = 0;
+    // Runs `call` after every call handed over on the same `strand` before it. `strand` is only
+    // compared, never followed (an object's address makes a good one). Never throws into the
+    // caller; a call that throws is logged and its strand goes on.
+    virtual void post(const void* strand, std::function<void()> call) = 0;
 };
 
-// The plug-in's queue: one background thread, started with the first call.
+// The plug-in's queue: a thread for each strand that has calls to run, ended when it has none.
 HostCallQueue& backgroundHostCalls();
 
-// Waits until every call handed to the background queue so far has run (host exit, and tests
-// that count host objects). Returns the milliseconds it waited.
+// Waits until every call handed to the background queue so far has run (tests that count host
+// objects). Returns the milliseconds it waited.
 long long drainBackgroundHostCalls();
 
-// Drains the background queue and ends its thread (module unload). A later call starts it again.
-void stopBackgroundHostCalls();
+// Waits at most `limit` for every call handed over so far to have run; true when they all ran.
+bool drainBackgroundHostCallsWithin(std::chrono::milliseconds limit);
+
+// Calls handed over that have not finished running.
+int unfinishedBackgroundHostCalls();
+
+// Module unload: waits at most `limit` for the calls still to run, then gives up on those that
+// are stuck: a call already running finishes on its own, the calls behind it never run and what
+// they hold is left to the host, which frees every output, encoder and service it still has when
+// it shuts down right after. Returns true when nothing had to be given up. Later calls run
+// again (a test host may load the plug-in's code again).
+bool stopBackgroundHostCalls(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
+
+// True once the calls that were stuck at unload have been given up: host objects must then be
+// left to the host rather than released, since it may already have freed them.
+bool backgroundHostCallsAbandoned();
 
 } // namespace relaycast

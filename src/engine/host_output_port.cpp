@@ -1,9 +1,12 @@
 #include "engine/host_output_port.h"
 
 #include "engine/destination_output.h"
+#include "engine/host_call_queue.h"
+#include "engine/output_connections.h"
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace relaycast {
 namespace {
@@ -51,6 +54,12 @@ void handleReconnectSuccess(void* param, calldata_t*) {
     }
 }
 
+// Once the plug-in gave up on stuck host calls at exit, the host frees whatever it still has
+// itself: a release from here could come after that.
+template <typename Reference> void leaveToHost(Reference& reference) {
+    new Reference(std::move(reference));
+}
+
 } // namespace
 
 HostOutputPort::~HostOutputPort() {
@@ -61,10 +70,22 @@ HostOutputPort::~HostOutputPort() {
             for (int i = 0; i < kInactivePolls && obs_output_active(output); ++i)
                 std::this_thread::sleep_for(kInactivePollInterval);
         }
+        // Releasing an output still connecting waits for its connection attempt.
+        if (backgroundHostCallsAbandoned())
+            leaveToHost(output);
         output = nullptr;
+    }
+    unwatchOutputConnection(this);
+    if (backgroundHostCallsAbandoned()) {
+        leaveToHost(audioEncoder);
+        leaveToHost(service);
     }
     audioEncoder = nullptr;
     service = nullptr;
+}
+
+void HostOutputPort::watchConnection(const QString& url) {
+    watchOutputConnection(this, url);
 }
 
 void HostOutputPort::connectSignals(DestinationOutput& d) {

@@ -5,6 +5,8 @@
 
 #include <obs.hpp>
 
+#include <QString>
+
 #include <array>
 
 namespace relaycast {
@@ -27,6 +29,9 @@ public:
     OBSOutputAutoRelease output;
     SharedAudioEncoder audioEncoder;
 
+    // Lets the connections to the server of `url` be closed under the output at exit, while
+    // this port exists (see abortWatchedOutputConnections).
+    void watchConnection(const QString& url);
     // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`.
     void connectSignals(DestinationOutput& d);
     bool signalsConnected() const { return signalsConnected_; }

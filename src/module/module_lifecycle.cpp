@@ -9,6 +9,7 @@
 
 #include <util/text-lookup.h>
 
+#include <chrono>
 #include <exception>
 
 namespace relaycast {
@@ -17,6 +18,9 @@ namespace {
 // Module-level state; the host calls every entry point on its interface thread.
 obs_module_t* g_module = nullptr;
 lookup_t* g_localeLookup = nullptr;
+
+// The exit already waited for the streams to close (see EntryController::shutdown).
+constexpr std::chrono::milliseconds kUnloadWait{500};
 
 } // namespace
 
@@ -68,8 +72,10 @@ void moduleUnload() {
     unregisterFrontendEvents();
     stopControls();
     shutDownPanel();
-    // Nothing of the plug-in may still run once its code is unloaded.
-    stopBackgroundHostCalls();
+    // Nothing of the plug-in may still run once its code is unloaded; calls that the bounded
+    // wait at exit left stuck are given up rather than waited for.
+    if (!stopBackgroundHostCalls(kUnloadWait))
+        moduleLog(LOG_WARNING, "host calls still stuck at unload were given up");
     releaseSrtReferences();
     moduleLog(LOG_INFO, "Relaycast unloaded");
 }

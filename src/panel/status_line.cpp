@@ -60,10 +60,15 @@ StatusLine destinationStatusLine(const DestinationStatus& status) {
         return {uiText("Conectando…"), QStringLiteral("color: #e0a030;")};
     case DestinationState::Live:
         return {liveLine(status), QStringLiteral("color: #3fb950; font-weight: bold;")};
-    case DestinationState::Reconnecting:
-        return {uiText("⚠ Cortado %1 s · intento %2")
-                    .arg(QString::number(status.outageSecs), QString::number(status.attempts)),
-                QStringLiteral("color: #e0a030; font-weight: bold;")};
+    case DestinationState::Reconnecting: {
+        QString text =
+            uiText("⚠ Cortado %1 s · intento %2")
+                .arg(QString::number(status.outageSecs), QString::number(status.attempts));
+        // What the server answered to the last attempt, when it answered at all.
+        if (!status.message.isEmpty())
+            text += QString::fromUtf8(" · ") + status.message;
+        return {text, QStringLiteral("color: #e0a030; font-weight: bold;")};
+    }
     case DestinationState::Failed:
         return {QString::fromUtf8("⚠ ") +
                     (status.message.isEmpty() ? QStringLiteral("Error") : status.message),

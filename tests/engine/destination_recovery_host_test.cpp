@@ -1,7 +1,8 @@
 // A live RTMP server that goes away and comes back: the destination reconnects by itself and
 // says how long the outage lasted, while its SRT sibling and the RTMP sibling that shares its
-// audio encoder never notice; after a long outage it is back as quickly as after a short one;
-// and the same twenty times in a row, without memory growing from one outage to the next.
+// audio encoder never notice; after a long outage, part of it with the server refusing the
+// stream, it is back as quickly as after a short one; and the same twenty times in a row,
+// without memory growing from one outage to the next.
 
 #include "support/local_servers.h"
 #include "support/media_probe.h"
@@ -105,7 +106,7 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
     EXPECT_GT(level.rmsDb, -35.0);
 }
 
-TEST(DestinationRecoveryHost, ServerBackAfterALongOutageIsLiveWithinSixSeconds) {
+TEST(DestinationRecoveryHost, ServerThatIsDownThenRefusesTheStreamIsRetriedUntilItAccepts) {
     RtmpServer rtmp;
     QString error;
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
@@ -119,28 +120,43 @@ TEST(DestinationRecoveryHost, ServerBackAfterALongOutageIsLiveWithinSixSeconds) 
     const QString started = startAllUntilLive(runtime, entry, {dest}, 30s);
     ASSERT_TRUE(started.isEmpty()) << started.toStdString();
 
-    // Long enough for a schedule that spaces its tries further apart each time to be found
-    // out (its next try would come over 10 s after the server is back).
+    // Down for 12 s, then back but refusing the stream for 15 s (it still holds the dropped
+    // session, or its ingest restarts): the whole outage is long enough for a schedule that
+    // spaces its tries further apart each time to be found out.
     rtmp.stop();
     ASSERT_TRUE(tickUntil(
         runtime, [&] { return stateOf(runtime, "largo") == DestinationState::Reconnecting; }, 15s));
     bool leftReconnecting = false;
-    tickFor({&runtime}, 30s, [&] {
+    const auto watch = [&] {
         leftReconnecting |= stateOf(runtime, "largo") != DestinationState::Reconnecting;
+    };
+    tickFor({&runtime}, 12s, watch);
+    rtmp.setRefusing("largo", true);
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    QString refusedLine;
+    tickFor({&runtime}, 15s, [&] {
+        watch();
+        const QString message = destinationStatus(runtime, "largo").message;
+        if (message.contains(QStringLiteral("rechazó")))
+            refusedLine = message;
     });
-    EXPECT_FALSE(leftReconnecting) << "the status stays on the outage while it lasts";
+    EXPECT_FALSE(leftReconnecting) << "the status stays on the outage while it lasts: "
+                                   << destinationStatus(runtime, "largo").message.toStdString();
+    EXPECT_EQ(refusedLine, QString::fromUtf8("el servidor rechazó la emisión; se reintenta"));
     EXPECT_GE(destinationStatus(runtime, "largo").attempts, 6);
 
-    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
-    const auto back = std::chrono::steady_clock::now();
+    rtmp.setRefusing("largo", false);
+    const auto accepting = std::chrono::steady_clock::now();
     ASSERT_TRUE(tickUntil(
         runtime, [&] { return stateOf(runtime, "largo") == DestinationState::Live; }, 60s));
     const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count();
-    std::printf("server back -> Live after a 30 s outage: %.1f s\n", seconds);
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - accepting).count();
+    std::printf("server accepts again -> Live after 12 s down and 15 s refusing: %.1f s\n",
+                seconds);
     EXPECT_LE(seconds, 6.0);
     EXPECT_EQ(destinationStatus(runtime, "largo").cuts, 1);
-    EXPECT_GE(destinationStatus(runtime, "largo").recoveryAfterSecs, 30);
+    EXPECT_GE(destinationStatus(runtime, "largo").recoveryAfterSecs, 27);
+    EXPECT_TRUE(destinationStatus(runtime, "largo").message.isEmpty());
 }
 
 namespace {

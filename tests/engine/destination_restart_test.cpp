@@ -10,6 +10,7 @@
 
 #include <util/base.h>
 
+#include <iterator>
 #include <vector>
 
 namespace relaycast {
@@ -125,15 +126,27 @@ TEST(DestinationRestart, ConnectionFailuresDuringRestartsKeepCountingTheOutageUn
     script->active = false;
     d.onStop(-5, QString());
 
-    // Every restart is accepted, then the connection fails: retried 5 s later each time, and
-    // the status stays on the outage with its attempts all along.
+    // Every restart is accepted, then fails as a server that is down, refuses the stream for
+    // a while or lets the handshake time out does: retried 5 s later each time, the status
+    // stays on the outage with its attempts and says what the server answered.
+    const struct {
+        int code;
+        const char* reason;
+    } failures[] = {
+        {-2, "no se pudo conectar con el servidor; se reintenta"},
+        {-3, "el servidor rechazó la emisión; se reintenta"},
+        {-5, "se perdió la conexión con el servidor; se reintenta"},
+        {-4, "la emisión se detuvo (código -4); se reintenta"},
+    };
     for (int attempt = 1; attempt < kOutageAttemptLimit; ++attempt) {
         ASSERT_EQ(msUntilNextStart(f, *script), attempt == 1 ? 1500 : 5000) << attempt;
         ASSERT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << attempt;
         ASSERT_EQ(f.status(kDest).attempts, attempt);
         script->active = false;
-        d.onStop(-2, QString());
+        const auto& failure = failures[attempt % std::size(failures)];
+        d.onStop(failure.code, QString());
         ASSERT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << attempt;
+        ASSERT_EQ(f.status(kDest).message, QString::fromUtf8(failure.reason)) << attempt;
     }
     EXPECT_EQ(f.status(kDest).attempts, kOutageAttemptLimit);
     EXPECT_GE(f.status(kDest).outageSecs, 2000);
@@ -203,6 +216,28 @@ TEST(DestinationRestart, CodesARetryCannotFixFailAtOnceWithTheHostText) {
         EXPECT_EQ(script->starts, 1) << c.code;
         EXPECT_FALSE(f.has(kDest)) << c.code;
         EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
+    }
+}
+
+TEST(DestinationRestart, ARecoveryEndsOnlyOnWhatNoRetryCanChange) {
+    const struct {
+        int code;
+        const char* message;
+    } cases[] = {
+        {-1, "La dirección no es correcta."},
+        {-6, "El servidor no admite este formato."},
+        {-8, "Falló el codificador de vídeo o audio."},
+    };
+    for (const auto& c : cases) {
+        FakeRuntime f;
+        auto script = f.addLive(kDest);
+        script->active = false;
+        f.at(kDest).onStop(-5, QString());
+        msUntilNextStart(f, *script);
+        script->active = false;
+        f.at(kDest).onStop(c.code, QString());
+        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
+        EXPECT_EQ(f.status(kDest).message, QString::fromUtf8(c.message)) << c.code;
     }
 }
 
@@ -484,11 +519,10 @@ TEST(DestinationRestart, HostTextsNeverCarryTheKey) {
     test::LogCapture log;
     script->active = false;
     d.onStop(-5, QStringLiteral("Connection to rtmp://h/app?token=hush failed (key-d1)"));
-    d.onStop(-3, QStringLiteral("Connection to rtmp://h/app?token=hush failed (key-d1)"));
+    d.onStop(-1, QStringLiteral("Connection to rtmp://h/app?token=hush failed (key-d1)"));
 
     const QString message = f.status(kDest).message;
-    EXPECT_TRUE(message.startsWith("La clave o la dirección no son válidas."))
-        << message.toStdString();
+    EXPECT_TRUE(message.startsWith("La dirección no es correcta.")) << message.toStdString();
     EXPECT_FALSE(message.contains("hush")) << message.toStdString();
     EXPECT_FALSE(message.contains("key-d1")) << message.toStdString();
     EXPECT_FALSE(log.lines().join("\n").contains("hush"));

@@ -1,6 +1,7 @@
 // Stopping never waits for the network: a start or an automatic restart that is still
 // connecting is cancelled on the spot (the host's own stop would ignore it), the caller returns
-// at once, and a cancelled start never goes live even when the server answers late.
+// at once, a stuck output holds up no other destination's stop, and a cancelled start never
+// goes live even when the server answers late.
 
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
@@ -100,6 +101,31 @@ TEST(DestinationStopHost, StartToAServerThatNeverAnswersIsLetGoOfAtOnce) {
         std::printf("stop all %.2f ms, delete %.2f ms\n", stopAllMs, deleteMs);
         EXPECT_LT(stopAllMs, kReturnsAtOnceMs);
         EXPECT_LT(deleteMs, kReturnsAtOnceMs);
+    }
+    {
+        // While those three still wait for the server that never answers, a live sibling of
+        // another entry is stopped: its own stream ends in its normal time.
+        RtmpServer rtmp;
+        QString error;
+        ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+        const DestConfig live = destination("hermana", rtmp.url(), "hermana");
+        const EntryConfig sibling = entrySending("sin-respuesta", 640, 360, {live});
+        EntryRuntime runtime;
+        const QString started = startAllUntilLive(runtime, sibling, {live}, 30s);
+        ASSERT_TRUE(started.isEmpty()) << started.toStdString();
+        const double stoppedAt =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        stopDestination(*runtime.outputs.at("hermana"));
+        tickUntil(
+            runtime, [&] { return rtmp.publishes(QStringLiteral("hermana")).value(0).endedAt > 0; },
+            15s);
+        const double endedAt = rtmp.publishes(QStringLiteral("hermana")).value(0).endedAt;
+        ASSERT_GT(endedAt, 0) << "the sibling's publish never ended";
+        std::printf("sibling's publish ended %.2f s after its stop, three outputs stuck\n",
+                    endedAt - stoppedAt);
+        EXPECT_LE(endedAt - stoppedAt, 6.0);
+        EXPECT_EQ(hung.accepted(), 3) << "the stuck outputs were meant to still be waiting";
     }
     // The queue lets go of everything once the connection attempts end (here: at once).
     hung.cut();

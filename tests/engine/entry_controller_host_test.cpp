@@ -1,19 +1,23 @@
 // The entry controller on the real host, as hotkeys, remote requests and OBS's own stream use
-// it without the dock: whole entries and everything started and stopped, and the entries that
-// go with OBS's stream following it.
+// it without the dock: whole entries and everything started and stopped, the entries that go
+// with OBS's stream following it, a restart right after a stop, every ending told once, and an
+// exit that no stuck output holds up.
 
 #include "config/config_store.h"
 #include "engine/entry_controller.h"
+#include "engine/host_call_queue.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
+#include "support/unanswered_port.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -106,6 +110,12 @@ TEST_F(EntryControllerHost, WholeEntriesAndEverythingStartAndStop) {
     ASSERT_TRUE(controller.startAll(&error)) << error.toStdString();
     ASSERT_TRUE(heartbeatUntil(
         [&] { return allLive(QStringLiteral("uno")) && allLive(QStringLiteral("dos")); }));
+    // Asking again for what already runs succeeds and leaves one output each.
+    EXPECT_TRUE(controller.startAll(&error)) << error.toStdString();
+    EXPECT_TRUE(controller.startEntry(QStringLiteral("uno"), &error)) << error.toStdString();
+    EXPECT_TRUE(controller.startDestination(QStringLiteral("uno"), QStringLiteral("uno-d")));
+    EXPECT_EQ(countHostOutputs("relaycast-salida"), 3);
+    EXPECT_TRUE(allLive(QStringLiteral("uno")) && allLive(QStringLiteral("dos")));
     controller.stopAll();
     ASSERT_TRUE(heartbeatUntil([&] {
         return !controller.isEntryLive(QStringLiteral("uno")) &&
@@ -120,6 +130,84 @@ TEST_F(EntryControllerHost, WholeEntriesAndEverythingStartAndStop) {
                          "«no-existe» ya no existe en OBS. Cámbiala con «✎ Editar» o bórrala."));
     EXPECT_TRUE(controller.isEntryLive(QStringLiteral("uno")));
     EXPECT_TRUE(controller.isEntryLive(QStringLiteral("dos")));
+}
+
+TEST_F(EntryControllerHost, StartRightAfterAStopStreamsAgainOnceTheOldOutputHasGone) {
+    addEntry(QStringLiteral("macro"), {QStringLiteral("m")}, false);
+    const QString entryId = QStringLiteral("macro");
+    const QString destinationId = QStringLiteral("macro-m");
+    const auto state = [&] { return controller.destinationStatus(entryId, destinationId).state; };
+    ASSERT_TRUE(controller.startDestination(entryId, destinationId));
+    ASSERT_TRUE(heartbeatUntil([&] { return state() == DestinationState::Live; }));
+
+    // A stream deck's restart: stop, then at once start.
+    ASSERT_TRUE(controller.stopDestination(entryId, destinationId));
+    EXPECT_TRUE(controller.startDestination(entryId, destinationId));
+    EXPECT_EQ(state(), DestinationState::Starting);
+    ASSERT_TRUE(heartbeatUntil([&] {
+        return state() == DestinationState::Live && rtmp.publishes(QStringLiteral("m")).size() == 2;
+    })) << "ended "
+        << stateName(state());
+    const QList<PublishSpan> spans = rtmp.publishes(QStringLiteral("m"));
+    EXPECT_GE(spans.at(0).endedAt, 0);
+    EXPECT_GE(spans.at(1).startedAt, spans.at(0).endedAt) << "the two sessions overlapped";
+    EXPECT_EQ(countHostOutputs("relaycast-salida"), 1);
+}
+
+TEST_F(EntryControllerHost, EveryDestinationThatEndsIsToldOnceAndNothingStaleLater) {
+    addEntry(QStringLiteral("vieja"), {QStringLiteral("v1"), QStringLiteral("v2")}, false);
+    addEntry(QStringLiteral("borrada"), {QStringLiteral("b1")}, false);
+    QList<DestinationChange> toIdle;
+    controller.addChangeListener([&](const DestinationChange& change) {
+        if (change.status.state == DestinationState::Idle)
+            toIdle << change;
+    });
+    ASSERT_TRUE(controller.startAll());
+    ASSERT_TRUE(heartbeatUntil(
+        [&] { return allLive(QStringLiteral("vieja")) && allLive(QStringLiteral("borrada")); }));
+
+    // Deleting a live entry, as the dock does: it leaves the list, its streams stop.
+    controller.retireEntry(QStringLiteral("borrada"));
+    store.entriesOf(QStringLiteral("Escenas")).removeLast();
+    controller.heartbeat();
+    ASSERT_EQ(toIdle.size(), 1);
+    EXPECT_EQ(toIdle.at(0).destinationId, QStringLiteral("borrada-b1"));
+    EXPECT_EQ(toIdle.at(0).previous, DestinationState::Live);
+
+    // A collection change: every stream stops before OBS switches, and the switch comes before
+    // the next heartbeat.
+    controller.stopEverything();
+    frontend.setCurrentSceneCollection(QStringLiteral("Otra"));
+    controller.heartbeat();
+    QStringList ended;
+    for (const DestinationChange& change : toIdle)
+        ended << change.destinationId;
+    EXPECT_EQ(ended, (QStringList{"borrada-b1", "vieja-v1", "vieja-v2"}));
+
+    // Back to the first collection later: nothing happened now, so nothing is told.
+    frontend.setCurrentSceneCollection(QStringLiteral("Escenas"));
+    controller.heartbeat();
+    EXPECT_EQ(toIdle.size(), 3);
+}
+
+TEST_F(EntryControllerHost, ExitWithThreeOutputsStuckConnectingEndsInBoundedTime) {
+    UnansweredPort nowhere;
+    ASSERT_NE(nowhere.port(), 0);
+    for (const char* id : {"a1", "a2", "a3"}) {
+        EntryConfig& entry = addEntry(QString::fromLatin1(id), {QStringLiteral("k")}, false);
+        entry.destinos[0].url = QStringLiteral("rtmp://127.0.0.1:%1/live").arg(nowhere.port());
+    }
+    ASSERT_TRUE(controller.startAll());
+    heartbeatUntil([] { return false; }, 1s); // the connection attempts are under way
+
+    const auto begin = std::chrono::steady_clock::now();
+    controller.shutdown();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    std::printf("exit with three outputs stuck connecting: %.1f s\n", seconds);
+    EXPECT_LE(seconds, 11.0);
+    EXPECT_EQ(unfinishedBackgroundHostCalls(), 0) << "something was left stuck";
+    EXPECT_EQ(countPluginHostObjects(), 0);
 }
 
 } // namespace

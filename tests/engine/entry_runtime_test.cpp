@@ -159,8 +159,8 @@ TEST(EntryRuntimeRemoval, EndedDestinationLeavesOnlyStateAndMessage) {
     failing->active = false;
     a.onStop(-5, QString());
     f.runFor(1500);
-    failing->active = false; // the restart came up, then the key was refused
-    a.onStop(-3, QStringLiteral("denied"));
+    failing->active = false; // the restart came up, then the server refused the format
+    a.onStop(-6, QStringLiteral("denied"));
     ASSERT_EQ(a.status().cuts, 2);
 
     f.tickAfter(500);
@@ -168,7 +168,7 @@ TEST(EntryRuntimeRemoval, EndedDestinationLeavesOnlyStateAndMessage) {
     EXPECT_TRUE(failing->destroyed);
     const DestinationStatus s = f.status("a");
     EXPECT_EQ(s.state, DestinationState::Failed);
-    EXPECT_EQ(s.message, "La clave o la dirección no son válidas. denied");
+    EXPECT_EQ(s.message, "El servidor no admite este formato. denied");
     EXPECT_EQ(s.attempts, 0);
     EXPECT_EQ(s.outageSecs, 0);
     EXPECT_EQ(s.recoveryAfterSecs, -1);

@@ -54,7 +54,10 @@ TEST(PanelRecovery, ADroppedServerIsAnnouncedCountedAndRecovered) {
         << shownText(notice).toStdString() << " / " << statusTextOf(*panel, "d1").toStdString();
     EXPECT_FALSE(notice->isHidden());
     EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
-    static const QRegularExpression down(QString::fromUtf8("^⚠ Cortado \\d+ s · intento \\d+$"));
+    // The line says what the server answered to the last attempt.
+    static const QRegularExpression down(
+        QString::fromUtf8("^⚠ Cortado \\d+ s · intento \\d+ · (se perdió la conexión|no se pudo "
+                          "conectar) con el servidor; se reintenta$"));
     EXPECT_TRUE(pumpUntil([&] { return down.match(statusTextOf(*panel, "d1")).hasMatch(); }, 10s))
         << statusTextOf(*panel, "d1").toStdString();
     EXPECT_EQ(statusStyleOf(*panel, "d1"), QStringLiteral("color: #e0a030; font-weight: bold;"));

@@ -69,6 +69,10 @@ TEST(StatusLine, OtherStatesHaveTheirTextAndColour) {
     EXPECT_EQ(text(s), QString::fromUtf8("⚠ Cortado 7 s · intento 2"));
     EXPECT_EQ(destinationStatusLine(s).styleSheet,
               QStringLiteral("color: #e0a030; font-weight: bold;"));
+    s.message = QString::fromUtf8("el servidor rechazó la emisión; se reintenta");
+    EXPECT_EQ(text(s),
+              QString::fromUtf8("⚠ Cortado 7 s · intento 2 · el servidor rechazó la emisión; se "
+                                "reintenta"));
 
     s.state = DestinationState::Failed;
     s.message = QString::fromUtf8("El servidor no respondió a tiempo.");

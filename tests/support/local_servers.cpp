@@ -1,5 +1,6 @@
 #include "local_servers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -157,6 +158,15 @@ QList<PublishSpan> RtmpServer::publishes(const QString& key) const {
     return spans;
 }
 
+void RtmpServer::setRefusing(const QString& key, bool refusing) {
+    QDir(dir_.path()).mkpath(QStringLiteral("refused"));
+    QFile marker(dir_.filePath(QStringLiteral("refused/") + key));
+    if (refusing)
+        marker.open(QIODevice::WriteOnly);
+    else
+        marker.remove();
+}
+
 bool RtmpServer::writeConfig(QString* error) {
     const QString d = dir_.path();
     QFile file(dir_.filePath(QStringLiteral("nginx.conf")));
@@ -189,6 +199,7 @@ bool RtmpServer::writeConfig(QString* error) {
       << "    location /on_publish_done { return 204; }\n"
       << "    location /on_publish {\n"
       << "      if ($arg_name = \"" << refusedKey_ << "\") { return 403; }\n"
+      << "      if (-f \"" << d << "/refused/$arg_name\") { return 403; }\n"
       << "      return 204;\n    }\n"
       << "    location / { return 404; }\n  }\n}\n";
     return true;

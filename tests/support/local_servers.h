@@ -55,6 +55,9 @@ public:
     QString errorLog() const;
     // Every publish of stream `key` the server let in, in order.
     QList<PublishSpan> publishes(const QString& key) const;
+    // From now on, refuses (or lets in again) publishes of stream `key`, as a server does
+    // while it still holds a dropped session or its ingest restarts.
+    void setRefusing(const QString& key, bool refusing);
 
 private:
     bool writeConfig(QString* error);

@@ -12,7 +12,7 @@ namespace relaycast::test {
 // decisions play in order without a background thread.
 class InlineHostCalls final : public HostCallQueue {
 public:
-    void post(std::function<void()> call) override {
+    void post(const void*, std::function<void()> call) override {
         ++posted;
         call();
     }
@@ -24,7 +24,9 @@ public:
 class HeldHostCalls final : public HostCallQueue {
 public:
     ~HeldHostCalls() override { runAll(); }
-    void post(std::function<void()> call) override { calls_.push_back(std::move(call)); }
+    void post(const void*, std::function<void()> call) override {
+        calls_.push_back(std::move(call));
+    }
     int pending() const { return static_cast<int>(calls_.size()); }
     void runAll() {
         while (!calls_.empty()) {
