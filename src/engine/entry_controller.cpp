@@ -22,7 +22,7 @@ EntryController::EntryController(ConfigStore& store, EngineClock& clock, HostCal
 
 EntryController::~EntryController() {
     timer_.stop();
-    stopEverything();
+    releaseEverything();
 }
 
 CollectionConfig& EntryController::currentEntries() {

@@ -154,6 +154,8 @@ private:
     bool startUnguarded(const QString& entryId, const QString& destinationId, QString* error);
     void tickRuntimes();
     void sampleEncoderLoad();
+    // Stops and hands over every runtime without telling anyone.
+    void releaseEverything();
     // Starts the destinations whose start waited for their previous output to be released.
     void runPendingStarts();
     void tell(const DestinationChange& change);

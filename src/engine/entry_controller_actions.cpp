@@ -278,6 +278,14 @@ void EntryController::retireEntry(const QString& entryId) {
 }
 
 void EntryController::stopEverything() {
+    releaseEverything();
+    // Every destination that ran has ended now: told before the entries change. Not once shut
+    // down: the host's front end may be gone by then.
+    if (!shutDown_)
+        detectChanges();
+}
+
+void EntryController::releaseEverything() {
     pendingStarts_.clear();
     try {
         // Nothing waits here: the outputs close and are released on the host call queue.
@@ -292,8 +300,6 @@ void EntryController::stopEverything() {
     } catch (...) {
         moduleLog(LOG_WARNING, "could not stop all streams when changing collection");
     }
-    // Every destination that ran has ended now: told before the entries change.
-    detectChanges();
 }
 
 void EntryController::shutdown() {
