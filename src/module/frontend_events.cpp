@@ -23,6 +23,9 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
     try {
         if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
             createPanel();
+        // Streams end at exit while tools that drive the plug-in can still hear it.
+        if (event == OBS_FRONTEND_EVENT_EXIT && moduleController())
+            moduleController()->stopEverything();
         // Hotkeys and remote control first: at exit no request may reach a controller that
         // is shutting down.
         routeControlEvent(event);

@@ -29,9 +29,11 @@ void attach(EntryController& controller) {
             g_remote->tell(change);
     });
     // Entries come and go through the dock: the hotkeys follow on the next heartbeat.
-    controller.addHeartbeatListener([] {
+    controller.addHeartbeatListener([&controller] {
         if (g_hotkeys)
             g_hotkeys->sync();
+        if (g_remote)
+            g_remote->refreshSnapshot(controller);
     });
 }
 

@@ -4,21 +4,49 @@
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
 
+#include <obs.h>
+
 #include <exception>
 
 namespace relaycast {
 
+void RemoteSnapshot::set(QJsonObject entries) {
+    std::lock_guard guard(lock_);
+    entries_ = std::move(entries);
+}
+
+QJsonObject RemoteSnapshot::get() const {
+    std::lock_guard guard(lock_);
+    return entries_;
+}
+
+bool answersWithoutWaiting() {
+    return obs_in_task_thread(OBS_TASK_GRAPHICS) || obs_in_task_thread(OBS_TASK_AUDIO);
+}
+
 RemoteControl::RemoteControl(WebSocketVendor& vendor, ControllerSource controller)
     : vendor_(vendor), controller_(std::move(controller)),
-      gate_(std::make_shared<InterfaceThreadGate>()) {}
+      gate_(std::make_shared<InterfaceThreadGate>()),
+      snapshot_(std::make_shared<RemoteSnapshot>()) {
+    snapshot_->set(remoteError("Unavailable", QStringLiteral("Relaycast is still starting.")));
+}
 
 RemoteControl::~RemoteControl() {
     close();
 }
 
 bool RemoteControl::open() {
-    auto answer = [gate = gate_, controllers = controller_](const QString& type,
-                                                            const QJsonObject& data) {
+    auto answer = [gate = gate_, controllers = controller_,
+                   snapshot = snapshot_](const QString& type, const QJsonObject& data) {
+        if (answersWithoutWaiting()) {
+            if (type == QLatin1String("GetEntries"))
+                return snapshot->get();
+            return remoteError("Unavailable",
+                               QStringLiteral("Relaycast cannot run \"%1\" in a SerialFrame "
+                                              "batch; send it on its own or in a "
+                                              "SerialRealtime batch.")
+                                   .arg(type));
+        }
         // By value: after a time-out the work may still run while this caller has gone.
         const auto work = [controllers, type, data]() -> QJsonObject {
             EntryController* controller = controllers();
@@ -46,6 +74,16 @@ bool RemoteControl::open() {
 void RemoteControl::tell(const DestinationChange& change) {
     if (!gate_->isClosed())
         vendor_.emitEvent(kDestinationStateChangedEvent, destinationChangeEvent(change));
+}
+
+void RemoteControl::refreshSnapshot(EntryController& controller) {
+    if (gate_->isClosed() || !vendor_.isOpen())
+        return;
+    try {
+        snapshot_->set(runRemoteRequest(controller, QStringLiteral("GetEntries"), {}));
+    } catch (...) {
+        snapshot_->set(remoteError("Internal", QStringLiteral("Unexpected error.")));
+    }
 }
 
 void RemoteControl::close() {

@@ -8,12 +8,30 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace relaycast {
 
 class EntryController;
 class WebSocketVendor;
 struct DestinationChange;
+
+// The last GetEntries answer, readable from any thread.
+class RemoteSnapshot {
+public:
+    void set(QJsonObject entries);
+    QJsonObject get() const;
+
+private:
+    mutable std::mutex lock_;
+    QJsonObject entries_;
+};
+
+// obs-websocket runs the requests of a "SerialFrame" batch on the host's graphics thread. That
+// thread must never wait for the interface thread: every output would skip frames meanwhile,
+// and while the interface thread itself waits for the graphics thread (a collection switch,
+// exit) neither would go on. True on such a thread (graphics or audio).
+bool answersWithoutWaiting();
 
 // Remote control through obs-websocket: the vendor "relaycast" with its requests, each run on
 // the interface thread while obs-websocket's thread waits for the answer, and the event
@@ -36,6 +54,9 @@ public:
     bool open();
     // A controller's change of state, told to the clients that subscribed to vendor events.
     void tell(const DestinationChange& change);
+    // Interface thread, every heartbeat: what GetEntries answers where the interface thread may
+    // not be waited for (see answersWithoutWaiting).
+    void refreshSnapshot(EntryController& controller);
     // Interface thread, before obs-websocket unloads: requests still waiting are answered at
     // once with an error, then the requests are unregistered. Runs once.
     void close();
@@ -45,6 +66,7 @@ private:
     ControllerSource controller_;
     // Shared with the request handler, which may outlive this object by a request.
     std::shared_ptr<InterfaceThreadGate> gate_;
+    std::shared_ptr<RemoteSnapshot> snapshot_;
 };
 
 } // namespace relaycast

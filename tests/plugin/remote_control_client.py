@@ -77,6 +77,27 @@ class Client:
         assert answer["requestStatus"]["result"], answer
         return answer["responseData"]["responseData"]
 
+    def batch(self, requests, execution_type):
+        """Sends a RequestBatch and returns its results, in order."""
+        self.next_id += 1
+        batch_id = f"batch-{self.next_id}"
+        self.ws.send(json.dumps({"op": 8, "d": {
+            "requestId": batch_id, "haltOnFailure": False, "executionType": execution_type,
+            "requests": requests}}))
+        while True:
+            message = self._receive(30)
+            if message["op"] == 9 and message["d"]["requestId"] == batch_id:
+                return message["d"]["results"]
+
+    def drain_events(self, seconds):
+        """Keeps reading events for a while."""
+        deadline = time.monotonic() + seconds
+        while (left := deadline - time.monotonic()) > 0:
+            try:
+                self._receive(left)
+            except websocket.WebSocketTimeoutException:
+                pass
+
     def wait_states(self, wanted, timeout=40):
         """Reads events until every destination id in `wanted` reached its state."""
         deadline = time.monotonic() + timeout
@@ -203,9 +224,57 @@ def main():
     run = ["Idle->Starting", "Starting->Live", "Live->Idle"]
     check(story == run * 4, f"the first destination's events in order: {story}")
     check(all(e["entryId"] in args.entry for _, e in client.events), "events name their entry")
+    honest_answers_and_every_event(client, args, main_entry, first)
     print(f"figure: {len(client.requests)} request types sent, "
           f"{len(client.events)} DestinationStateChanged events received")
     return 1 if failures else 0
+
+
+def honest_answers_and_every_event(client, args, main_entry, first):
+    one = {"entryId": main_entry, "destinationId": first}
+    client.vendor("StartDestination", one)
+    check(client.wait_states({first: "Live"}), "live again before the restart macro")
+
+    # A stream deck's restart macro: stop, then at once start.
+    before = publishes(args.publish_log, "remote-key-1")
+    client.vendor("StopDestination", one)
+    answer = client.vendor("StartDestination", one)
+    check(answer.get("state") == "Starting", f"a start right after a stop answers Starting: {answer}")
+    deadline = time.monotonic() + 20
+    while publishes(args.publish_log, "remote-key-1") <= before and time.monotonic() < deadline:
+        client.drain_events(0.5)
+    check(client.wait_states({first: "Live"}) and
+          publishes(args.publish_log, "remote-key-1") == before + 1,
+          "the restarted destination streams again")
+
+    # A SerialFrame batch runs on OBS's graphics thread: answered at once, never waiting.
+    def vendor_call(request_type):
+        return {"requestType": "CallVendorRequest",
+                "requestData": {"vendorName": "relaycast", "requestType": request_type}}
+    sent = time.monotonic()
+    results = client.batch([vendor_call("GetEntries"), vendor_call("StopAll")], 1)
+    took = time.monotonic() - sent
+    print(f"figure: a SerialFrame batch of two vendor requests answered in {1000 * took:.0f} ms")
+    listed = results[0].get("responseData", {}).get("responseData", {}).get("entries", [])
+    check(any(e["entryId"] == main_entry for e in listed), "GetEntries answers in a SerialFrame batch")
+    refused = results[1].get("responseData", {}).get("responseData", {}).get("error", {})
+    check(refused.get("code") == "Unavailable", f"StopAll is refused in a SerialFrame batch: {refused}")
+    check(took < 2, "the batch did not wait for the interface thread")
+
+    # A collection switch ends the live destination: told once; switching back tells nothing.
+    told = len(client.events)
+    created = client.request("CreateSceneCollection", {"sceneCollectionName": "Second"})
+    check(created["requestStatus"]["result"], "a second scene collection created")
+    client.drain_events(3)
+    ended = [f'{e["oldState"]}->{e["newState"]}' for _, e in client.events[told:]
+             if e["destinationId"] == first]
+    check(ended == ["Live->Idle"], f"the switch told the live destination's end once: {ended}")
+    told = len(client.events)
+    back = client.request("SetCurrentSceneCollection", {"sceneCollectionName": "Untitled"})
+    check(back["requestStatus"]["result"], "back to the first scene collection")
+    client.drain_events(3)
+    stale = [e for _, e in client.events[told:]]
+    check(stale == [], f"switching back told nothing that did not happen now: {stale}")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 // Remote control through obs-websocket's vendor API (a stand-in: the real one needs OBS's main
 // window; the real program is driven by remote_control_obs_e2e_test.sh): requests from
 // obs-websocket's threads drive real streams on this thread, state changes become events in
-// order, bad requests get error objects, and closing answers a request that waits.
+// order, bad requests get error objects, closing answers a request that waits, and requests
+// from the graphics thread are answered without waiting for this one.
 
 #include "plugin/remote_control.h"
 #include "plugin/remote_requests.h"
@@ -18,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
+#include <utility>
 
 using namespace relaycast;
 using namespace relaycast::test;
@@ -181,6 +184,10 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
     EXPECT_EQ(errorCode(request("StartEntry")), QStringLiteral("MissingArgument"));
     EXPECT_EQ(errorCode(request("StartEntry", {{"entryId", 7}})),
               QStringLiteral("MissingArgument"));
+    EXPECT_EQ(errorCode(request("StartEntry", {{"entryId", ""}})),
+              QStringLiteral("MissingArgument"));
+    EXPECT_EQ(errorCode(request("StopDestination", {{"entryId", "e1"}, {"destinationId", ""}})),
+              QStringLiteral("MissingArgument"));
     EXPECT_EQ(errorCode(request("StopEntry", {{"entryId", "nadie"}})),
               QStringLiteral("UnknownEntry"));
     EXPECT_EQ(errorCode(request("StartDestination", {{"entryId", "e1"}, {"destinationId", "x"}})),
@@ -217,6 +224,49 @@ TEST_F(RemoteControlTest, ClosingAnswersAWaitingRequestAtOnceAndItsWorkNeverRuns
               QStringLiteral("No request was found by that name."));
     pumpFor(100ms);
     EXPECT_EQ(controllerLookups, 0);
+}
+
+TEST_F(RemoteControlTest, RequestsOnTheGraphicsThreadNeverWaitForTheInterfaceThread) {
+    EntryConfig entry = entrySending(QStringLiteral("no-existe"), 640, 360,
+                                     {destination("d1", "rtmp://127.0.0.1:9/live", "k")});
+    entry.id = QStringLiteral("e1");
+    world.entries() << entry;
+    ASSERT_TRUE(remote.open());
+    remote.refreshSnapshot(world.controller);
+
+    // obs-websocket runs a SerialFrame batch from a tick of the graphics thread, while the
+    // interface thread may be busy (here: it does not run its loop at all).
+    struct FrameBatch {
+        FakeWebSocketApi* api;
+        std::atomic<bool> ran{false};
+        std::promise<std::pair<QJsonObject, QJsonObject>> answers;
+        double seconds = 0;
+    } batch{&api};
+    const auto tick = [](void* param, float) {
+        auto& b = *static_cast<FrameBatch*>(param);
+        if (b.ran.exchange(true))
+            return;
+        const auto begin = std::chrono::steady_clock::now();
+        QJsonObject entries = b.api->call("relaycast", "GetEntries");
+        QJsonObject start = b.api->call("relaycast", "StartEntry", {{"entryId", "e1"}});
+        b.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        b.answers.set_value({entries, start});
+    };
+    obs_add_tick_callback(tick, &batch);
+    auto answered = batch.answers.get_future();
+    const bool inTime = answered.wait_for(3s) == std::future_status::ready;
+    if (!inTime)
+        pumpUntil([&] { return answered.wait_for(0s) == std::future_status::ready; }, 40s);
+    obs_remove_tick_callback(tick, &batch);
+    ASSERT_TRUE(inTime) << "the graphics thread waited for the interface thread";
+    const auto [entries, start] = answered.get();
+    EXPECT_LT(batch.seconds, 0.5);
+    EXPECT_EQ(entries.value("entries").toArray().at(0).toObject().value("entryId").toString(),
+              QStringLiteral("e1"))
+        << dump(entries);
+    EXPECT_EQ(errorCode(start), QStringLiteral("Unavailable")) << dump(start);
+    pumpFor(100ms);
+    EXPECT_EQ(controllerLookups, 0) << "nothing was left to run on the interface thread";
 }
 
 TEST(RemoteControlWithoutObsWebsocket, IsOffWithALogLineAndNothingElseBreaks) {
