@@ -1,5 +1,5 @@
 // The background host calls: one strand's calls run in order, a stuck strand holds up no
-// other, a drain waits for calls still running, and a bounded drain gives up in time.
+// other, a drain waits for a call still running, a bounded drain and unload give up in time.
 
 #include "engine/host_call_queue.h"
 
@@ -52,7 +52,6 @@ TEST(HostCallQueue, StrandsRunInOrderAndAStuckOneHoldsUpNoOther) {
         };
     };
     queue.post(&kStuckStrand, stuck.call());
-    queue.post(&kStuckStrand, record(99)); // behind the stuck call on its strand
     for (int step = 1; step <= 3; ++step)
         queue.post(&kOtherStrand, record(step));
     ASSERT_TRUE(stuck.waitEntered());
@@ -71,9 +70,9 @@ TEST(HostCallQueue, StrandsRunInOrderAndAStuckOneHoldsUpNoOther) {
         std::lock_guard guard(lock);
         EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
     }
-    EXPECT_EQ(unfinishedBackgroundHostCalls(), 2);
+    EXPECT_EQ(unfinishedBackgroundHostCalls(), 1);
 
-    // A drain does not return while a call still runs, only once it and its strand are done.
+    // Nothing is queued any more, but a call still runs: a drain waits for it.
     auto drained = std::async(std::launch::async, [] { return drainBackgroundHostCalls(); });
     EXPECT_EQ(drained.wait_for(100ms), std::future_status::timeout);
     const auto begin = std::chrono::steady_clock::now();
@@ -82,8 +81,6 @@ TEST(HostCallQueue, StrandsRunInOrderAndAStuckOneHoldsUpNoOther) {
     stuck.opened.set_value();
     ASSERT_EQ(drained.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(unfinishedBackgroundHostCalls(), 0);
-    std::lock_guard guard(lock);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 99}));
 }
 
 TEST(HostCallQueue, ACallThatThrowsIsLoggedAndItsStrandGoesOn) {
