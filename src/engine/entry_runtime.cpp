@@ -100,8 +100,12 @@ void tick(EntryRuntime& runtime) {
             continue;
         }
         runtime.lastStatus.insert(it->first, endedStatus(d));
-        auto released = std::make_shared<std::atomic<bool>>(false);
-        runtime.closing.insert(it->first, released);
+        // A cancelled connection attempt may still reach the server: a new start waits for it.
+        ReleasedFlag released;
+        if (d.connecting) {
+            released = std::make_shared<std::atomic<bool>>(false);
+            runtime.closing.insert(it->first, released);
+        }
         std::unique_ptr<DestinationOutput> ended = std::move(it->second);
         it = runtime.outputs.erase(it);
         retireDestination(std::move(ended), std::move(released));

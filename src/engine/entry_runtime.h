@@ -32,8 +32,8 @@ struct EntryRuntime {
     std::shared_ptr<EntryPipeline> pipeline;
     std::map<QString, std::unique_ptr<DestinationOutput>> outputs;
     QMap<QString, DestinationStatus> lastStatus;
-    // Destinations taken out of `outputs` whose host objects are still being released: the
-    // server may still hold their session.
+    // Destinations taken out of `outputs` with a cancelled connection attempt still under way,
+    // until their host objects are released: the attempt may still reach the server.
     QMap<QString, ReleasedFlag> closing;
     EngineClock& clock;
     HostCallQueue& hostCalls;
@@ -58,7 +58,7 @@ void retirePipeline(EntryRuntime& runtime);
 
 DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId);
 
-// True while the destination's last output has not been released yet.
+// True while a cancelled connection attempt of the destination may still be under way.
 bool isClosing(EntryRuntime& runtime, const QString& destinationId);
 
 // The 500 ms heartbeat: restarts, statistics, start time-outs, removal of ended destinations,

@@ -1,6 +1,7 @@
 #include "engine/host_output_port.h"
 
 #include "engine/destination_output.h"
+#include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
 #include "engine/output_connections.h"
 
@@ -13,46 +14,9 @@ namespace {
 
 constexpr int kInactivePolls = 40;
 constexpr auto kInactivePollInterval = std::chrono::milliseconds(50);
-
-DestinationOutput& destinationOf(void* param) {
-    return *static_cast<DestinationOutput*>(param);
-}
-
-// The handlers run on host output threads: nothing may escape into the host.
-void handleStart(void* param, calldata_t*) {
-    try {
-        destinationOf(param).onStart();
-    } catch (...) {
-    }
-}
-
-void handleStop(void* param, calldata_t* data) {
-    try {
-        const int code = static_cast<int>(calldata_int(data, "code"));
-        const char* lastError = nullptr;
-        // Hosts that do not pass the text with the signal still keep it on the output.
-        if (!calldata_get_string(data, "last_error", &lastError) || !lastError || !*lastError) {
-            auto* output = static_cast<obs_output_t*>(calldata_ptr(data, "output"));
-            lastError = output ? obs_output_get_last_error(output) : nullptr;
-        }
-        destinationOf(param).onStop(code, lastError ? QString::fromUtf8(lastError) : QString());
-    } catch (...) {
-    }
-}
-
-void handleReconnect(void* param, calldata_t*) {
-    try {
-        destinationOf(param).onReconnect();
-    } catch (...) {
-    }
-}
-
-void handleReconnectSuccess(void* param, calldata_t*) {
-    try {
-        destinationOf(param).onReconnectSuccess();
-    } catch (...) {
-    }
-}
+constexpr auto kAttemptPollInterval = std::chrono::milliseconds(20);
+// After the host reported how an attempt ended, its thread still has a few instructions to run.
+constexpr int64_t kAttemptSettleNs = 50LL * 1000 * 1000;
 
 // Once the plug-in gave up on stuck host calls at exit, the host frees whatever it still has
 // itself: a release from here could come after that.
@@ -63,6 +27,15 @@ template <typename Reference> void leaveToHost(Reference& reference) {
 } // namespace
 
 HostOutputPort::~HostOutputPort() {
+    if (output && !awaitAttemptEnd()) {
+        // Given up at exit while the attempt still waits for its server: the host's own.
+        disconnectSignals();
+        leaveToHost(output);
+        leaveToHost(audioEncoder);
+        leaveToHost(service);
+        unwatchOutputConnection(this);
+        return;
+    }
     if (output) {
         disconnectSignals();
         if (obs_output_active(output)) {
@@ -89,12 +62,71 @@ void HostOutputPort::watchConnection(const QString& url) {
 }
 
 void HostOutputPort::connectSignals(DestinationOutput& d) {
+    destination_ = &d;
     signal_handler_t* handler = obs_output_get_signal_handler(output);
-    signals_[0].Connect(handler, "start", handleStart, &d);
-    signals_[1].Connect(handler, "stop", handleStop, &d);
-    signals_[2].Connect(handler, "reconnect", handleReconnect, &d);
-    signals_[3].Connect(handler, "reconnect_success", handleReconnectSuccess, &d);
+    signals_[0].Connect(handler, "start", handleStart, this);
+    signals_[1].Connect(handler, "stop", handleStop, this);
+    signals_[2].Connect(handler, "reconnect", handleReconnect, this);
+    signals_[3].Connect(handler, "reconnect_success", handleReconnectSuccess, this);
     signalsConnected_ = true;
+}
+
+// The handlers run on host output threads: nothing may escape into the host.
+void HostOutputPort::handleStart(void* param, calldata_t*) {
+    try {
+        auto& port = *static_cast<HostOutputPort*>(param);
+        port.noteAttemptEnded();
+        port.destination_->onStart();
+    } catch (...) {
+    }
+}
+
+void HostOutputPort::handleStop(void* param, calldata_t* data) {
+    try {
+        auto& port = *static_cast<HostOutputPort*>(param);
+        port.noteAttemptEnded();
+        const int code = static_cast<int>(calldata_int(data, "code"));
+        const char* lastError = nullptr;
+        // Hosts that do not pass the text with the signal still keep it on the output.
+        if (!calldata_get_string(data, "last_error", &lastError) || !lastError || !*lastError) {
+            auto* output = static_cast<obs_output_t*>(calldata_ptr(data, "output"));
+            lastError = output ? obs_output_get_last_error(output) : nullptr;
+        }
+        port.destination_->onStop(code, lastError ? QString::fromUtf8(lastError) : QString());
+    } catch (...) {
+    }
+}
+
+void HostOutputPort::handleReconnect(void* param, calldata_t*) {
+    try {
+        static_cast<HostOutputPort*>(param)->destination_->onReconnect();
+    } catch (...) {
+    }
+}
+
+void HostOutputPort::handleReconnectSuccess(void* param, calldata_t*) {
+    try {
+        static_cast<HostOutputPort*>(param)->destination_->onReconnectSuccess();
+    } catch (...) {
+    }
+}
+
+void HostOutputPort::noteAttemptEnded() {
+    attemptEndedNs_ = steadyClock().nowNs();
+    attempting_ = false;
+}
+
+bool HostOutputPort::awaitAttemptEnd() const {
+    while (attempting_) {
+        if (backgroundHostCallsAbandoned())
+            return false;
+        std::this_thread::sleep_for(kAttemptPollInterval);
+    }
+    const int64_t settledNs = attemptEndedNs_ + kAttemptSettleNs;
+    const int64_t nowNs = steadyClock().nowNs();
+    if (attemptEndedNs_ != 0 && nowNs < settledNs)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(settledNs - nowNs));
+    return true;
 }
 
 void HostOutputPort::disconnectSignals() {
@@ -106,16 +138,23 @@ void HostOutputPort::disconnectSignals() {
 }
 
 bool HostOutputPort::start() {
-    return output && obs_output_start(output);
+    if (!output)
+        return false;
+    // Before the call: the attempt may end (and say so) before the call returns.
+    attempting_ = true;
+    if (obs_output_start(output))
+        return true;
+    attempting_ = false;
+    return false;
 }
 
 void HostOutputPort::stop() {
-    if (output)
+    if (output && awaitAttemptEnd())
         obs_output_stop(output);
 }
 
 void HostOutputPort::forceStop() {
-    if (output)
+    if (output && awaitAttemptEnd())
         obs_output_force_stop(output);
 }
 

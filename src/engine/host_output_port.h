@@ -8,6 +8,8 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 
 namespace relaycast {
 
@@ -18,6 +20,12 @@ class DestinationOutput;
 // releases them in a fixed order: signals first (so no handler runs on a dying destination),
 // then the output (force-stopped and awaited when still active), the share of the audio
 // encoder (the encoder goes with its last sharer), the service.
+//
+// No stop and no release while a connection attempt is under way: the host's RTMP output joins
+// its connecting thread there, and that thread detaches itself when its attempt ends unless a
+// stop came first, which crashes the joining thread (seen with glibc 2.36 on OBS 29 and 30).
+// The port waits for the host's "start" or "stop" signal, and a moment for the thread to end;
+// an attempt that never ends is ended by closing its connection (see output_connections.h).
 class HostOutputPort final : public OutputPort {
 public:
     HostOutputPort() = default;
@@ -46,10 +54,22 @@ public:
     QString lastError() const override;
 
 private:
+    static void handleStart(void* param, calldata_t* data);
+    static void handleStop(void* param, calldata_t* data);
+    static void handleReconnect(void* param, calldata_t* data);
+    static void handleReconnectSuccess(void* param, calldata_t* data);
+    void noteAttemptEnded();
+    // Waits until no connection attempt is under way (see the class comment). False when the
+    // plug-in gave up its host calls at exit meanwhile.
+    bool awaitAttemptEnd() const;
     void disconnectSignals();
 
     std::array<OBSSignal, 4> signals_;
     bool signalsConnected_ = false;
+    DestinationOutput* destination_ = nullptr;
+    // From an accepted start until the host said how the connection attempt ended.
+    std::atomic<bool> attempting_{false};
+    std::atomic<int64_t> attemptEndedNs_{0};
 };
 
 } // namespace relaycast

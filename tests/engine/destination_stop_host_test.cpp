@@ -89,22 +89,30 @@ TEST(DestinationStopHost, StartToAServerThatNeverAnswersIsLetGoOfAtOnce) {
         EXPECT_EQ(stateOf(runtime, "hung"), DestinationState::Idle);
         EXPECT_TRUE(destinationStatus(runtime, "hung").message.isEmpty());
     }
+    // Many attempts at once: each cancelled one must be let go of safely when its attempt ends.
+    constexpr int kMany = 6;
+    QList<DestConfig> many;
+    for (int i = 0; i < kMany; ++i)
+        many << destination(QStringLiteral("hung-%1").arg(i), rtmpVia(hung), "colgado");
+    const EntryConfig manyEntry = entrySending("sin-respuesta", 640, 360, many);
     {
         // A whole entry stopped and thrown away (deleted, or the scene collection changes).
         auto runtime = std::make_unique<EntryRuntime>();
-        ASSERT_TRUE(startDestination(*runtime, entry, dest));
-        ASSERT_TRUE(waitFor([&] { return hung.accepted() == 2; }, 5s));
+        for (const DestConfig& d : many)
+            ASSERT_TRUE(startDestination(*runtime, manyEntry, d));
+        ASSERT_TRUE(waitFor([&] { return hung.accepted() == 1 + kMany; }, 5s));
         const double stopAllMs = msTakenBy([&] { stopAllAndRelease(*runtime); });
-        ASSERT_TRUE(startDestination(*runtime, entry, dest));
-        ASSERT_TRUE(waitFor([&] { return hung.accepted() == 3; }, 5s));
+        for (const DestConfig& d : many)
+            ASSERT_TRUE(startDestination(*runtime, manyEntry, d));
+        ASSERT_TRUE(waitFor([&] { return hung.accepted() == 1 + 2 * kMany; }, 5s));
         const double deleteMs = msTakenBy([&] { runtime.reset(); });
         std::printf("stop all %.2f ms, delete %.2f ms\n", stopAllMs, deleteMs);
         EXPECT_LT(stopAllMs, kReturnsAtOnceMs);
         EXPECT_LT(deleteMs, kReturnsAtOnceMs);
     }
     {
-        // While those three still wait for the server that never answers, a live sibling of
-        // another entry is stopped: its own stream ends in its normal time.
+        // While those still wait for the server that never answers, a live sibling of another
+        // entry is stopped: its own stream ends in its normal time.
         RtmpServer rtmp;
         QString error;
         ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
@@ -122,12 +130,13 @@ TEST(DestinationStopHost, StartToAServerThatNeverAnswersIsLetGoOfAtOnce) {
             15s);
         const double endedAt = rtmp.publishes(QStringLiteral("hermana")).value(0).endedAt;
         ASSERT_GT(endedAt, 0) << "the sibling's publish never ended";
-        std::printf("sibling's publish ended %.2f s after its stop, three outputs stuck\n",
-                    endedAt - stoppedAt);
+        std::printf("sibling's publish ended %.2f s after its stop, %d outputs stuck\n",
+                    endedAt - stoppedAt, 1 + 2 * kMany);
         EXPECT_LE(endedAt - stoppedAt, 6.0);
-        EXPECT_EQ(hung.accepted(), 3) << "the stuck outputs were meant to still be waiting";
+        EXPECT_EQ(hung.accepted(), 1 + 2 * kMany) << "the stuck outputs were meant to still wait";
     }
-    // The queue lets go of everything once the connection attempts end (here: at once).
+    // Every attempt ends at once (the host's RTMP output then lets go of its connecting thread:
+    // a stop or release overlapping that crashed the process). The queue lets go of everything.
     hung.cut();
     EXPECT_EQ(countPluginHostObjects(), 0);
 }
