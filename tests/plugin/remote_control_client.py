@@ -139,6 +139,7 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--publish-log", required=True)
     parser.add_argument("--entry", action="append", required=True)
+    parser.add_argument("--stuck-entry", required=True)
     args = parser.parse_args()
     main_entry, second_entry = args.entry
 
@@ -150,7 +151,7 @@ def main():
     listing = client.vendor("GetEntries")
     entries = {e["entryId"]: e for e in listing["entries"]}
     check(listing["sceneCollection"] == "Untitled", "GetEntries names the scene collection")
-    check(set(entries) == set(args.entry), "GetEntries lists both entries")
+    check(set(entries) == set(args.entry) | {args.stuck_entry}, "GetEntries lists every entry")
     destinations = [d["destinationId"] for d in entries[main_entry]["destinations"]]
     (first, second), (third,) = destinations, [
         d["destinationId"] for d in entries[second_entry]["destinations"]]
@@ -223,8 +224,12 @@ def main():
              if e["destinationId"] == first]
     run = ["Idle->Starting", "Starting->Live", "Live->Idle"]
     check(story == run * 4, f"the first destination's events in order: {story}")
-    check(all(e["entryId"] in args.entry for _, e in client.events), "events name their entry")
+    check(all(e["entryId"] in args.entry + [args.stuck_entry] for _, e in client.events),
+          "events name their entry")
     honest_answers_and_every_event(client, args, main_entry, first)
+    # Left connecting to a server that never answers, for the script to quit OBS on.
+    stuck = client.vendor("StartEntry", {"entryId": args.stuck_entry})
+    check("error" not in stuck, f"the entry whose server never answers is starting: {stuck}")
     print(f"figure: {len(client.requests)} request types sent, "
           f"{len(client.events)} DestinationStateChanged events received")
     return 1 if failures else 0

@@ -36,8 +36,9 @@ fi
 work=$(mktemp -d)
 obs_pid=
 nginx_pid=
+nowhere_pid=
 cleanup() {
-    for pid in $obs_pid $nginx_pid; do
+    for pid in $obs_pid $nginx_pid $nowhere_pid; do
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
@@ -65,6 +66,24 @@ free_port() {
 rtmp_port=$(free_port)
 http_port=$(free_port)
 ws_port=$(free_port)
+nowhere_port=$(free_port)
+
+# A server that never answers: its listening queue is kept full, so every further connection
+# attempt waits for minutes, as towards a host that drops packets.
+/usr/bin/python3 -c '
+import socket, sys, time
+server = socket.socket()
+server.bind(("127.0.0.1", int(sys.argv[1])))
+server.listen(0)
+fillers = [socket.socket() for _ in range(3)]
+for filler in fillers:
+    filler.setblocking(False)
+    try:
+        filler.connect(("127.0.0.1", int(sys.argv[1])))
+    except BlockingIOError:
+        pass
+time.sleep(3600)' "$nowhere_port" &
+nowhere_pid=$!
 
 # nginx-rtmp on loopback; every publish it lets in is logged with its stream key.
 mkdir -p "$work/nginx"
@@ -158,7 +177,16 @@ cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
        "videoKbps": 800, "ancho": 640, "alto": 360,
        "destinos": [
          {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b03", "url": "rtmp://127.0.0.1:$rtmp_port/live",
-          "clave": "remote-key-3"}]}]}
+          "clave": "remote-key-3"}]},
+      {"id": "0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a03", "fuente": "Scene", "nombre": "Nowhere",
+       "videoKbps": 800, "ancho": 640, "alto": 360,
+       "destinos": [
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b04", "url": "rtmp://127.0.0.1:$nowhere_port/live",
+          "clave": "stuck-key-1"},
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b05", "url": "rtmp://127.0.0.1:$nowhere_port/live",
+          "clave": "stuck-key-2"},
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b06", "url": "rtmp://127.0.0.1:$nowhere_port/live",
+          "clave": "stuck-key-3"}]}]}
   }
 }
 JSON
@@ -172,15 +200,21 @@ logs=$config/logs
 newest_log() { ls -t "$logs"/*.txt 2>/dev/null | head -n 1; }
 
 /usr/bin/python3 "$client" --port "$ws_port" --publish-log "$work/nginx/publish.log" \
-    --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01 --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02 ||
+    --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01 --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02 \
+    --stuck-entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a03 ||
     fail "the websocket client's checks"
 
+# Three outputs are still connecting to the server that never answers: quitting stays bounded.
+quit_started=$(date +%s%N)
 if obs_quit; then
     [[ $obs_status -eq 0 ]] && pass "OBS exited with status 0" ||
         fail "OBS exited with status $obs_status"
 else
     fail "OBS still running 30 s after SIGINT"
 fi
+quit_ms=$((($(date +%s%N) - quit_started) / 1000000))
+echo "figure: OBS quit in $quit_ms ms with three outputs stuck connecting"
+((quit_ms < 15000)) && pass "quitting took under 15 s" || fail "quitting took $quit_ms ms"
 
 log=$(newest_log)
 [[ -n $log ]] || { fail "OBS wrote no log"; log=/dev/null; }
@@ -196,7 +230,7 @@ if grep -q '^relaycast_start_all=.*OBS_KEY_F9' "$config/basic/profiles/Untitled/
 else
     fail "the global hotkey binding is gone from the profile"
 fi
-for key in remote-key-1 remote-key-2 remote-key-3; do
+for key in remote-key-1 remote-key-2 remote-key-3 stuck-key-1 stuck-key-2 stuck-key-3; do
     grep -qF "$key" "$log" && fail "stream key $key in the host log"
 done
 
