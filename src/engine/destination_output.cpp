@@ -98,7 +98,7 @@ DestinationOutput::~DestinationOutput() {
     // the fields they touch still exist; the pipeline feeding it goes after it.
     port.reset();
     if (backgroundHostCallsAbandoned())
-        new std::shared_ptr<EntryPipeline>(std::move(pipeline)); // left to the host's shutdown
+        leaveToHost(std::move(pipeline));
     pipeline.reset();
 }
 

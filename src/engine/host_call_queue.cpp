@@ -10,6 +10,7 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace relaycast {
 namespace {
@@ -24,10 +25,14 @@ void runGuarded(const std::function<void()>& call) {
     }
 }
 
+// What was left to the host: kept reachable (not reported as a leak) and never destroyed.
+std::mutex g_leftLock;
+std::vector<std::shared_ptr<void>>* g_left = new std::vector<std::shared_ptr<void>>;
+
 // Calls that were given up at unload: never run, and never destroyed either, since destroying
 // them would release host objects the host may already have freed.
 void leak(std::function<void()> call) {
-    new std::function<void()>(std::move(call));
+    leaveToHost(std::make_shared<std::function<void()>>(std::move(call)));
 }
 
 class BackgroundHostCalls final : public HostCallQueue {
@@ -105,6 +110,7 @@ public:
             } else {
                 // Still inside a stuck call: it finishes on its own and its record stays.
                 worker->thread.detach();
+                leaveToHost(std::shared_ptr<Worker>(worker));
             }
         }
         std::lock_guard guard(lock_);
@@ -205,6 +211,11 @@ bool stopBackgroundHostCalls(std::chrono::milliseconds limit) {
 
 bool backgroundHostCallsAbandoned() {
     return queue().abandoned();
+}
+
+void leaveToHost(std::shared_ptr<void> object) {
+    std::lock_guard guard(g_leftLock);
+    g_left->push_back(std::move(object));
 }
 
 } // namespace relaycast

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace relaycast {
 
@@ -44,5 +45,9 @@ bool stopBackgroundHostCalls(std::chrono::milliseconds limit = std::chrono::mill
 // True once the calls that were stuck at unload have been given up: host objects must then be
 // left to the host rather than released, since it may already have freed them.
 bool backgroundHostCallsAbandoned();
+
+// Keeps `object` for the rest of the process, never destroyed: what a given-up call still
+// holds is the host's to free at its shutdown.
+void leaveToHost(std::shared_ptr<void> object);
 
 } // namespace relaycast

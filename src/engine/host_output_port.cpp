@@ -20,8 +20,8 @@ constexpr int64_t kAttemptSettleNs = 50LL * 1000 * 1000;
 
 // Once the plug-in gave up on stuck host calls at exit, the host frees whatever it still has
 // itself: a release from here could come after that.
-template <typename Reference> void leaveToHost(Reference& reference) {
-    new Reference(std::move(reference));
+template <typename Reference> void keepFromRelease(Reference& reference) {
+    leaveToHost(std::make_shared<Reference>(std::move(reference)));
 }
 
 } // namespace
@@ -30,9 +30,9 @@ HostOutputPort::~HostOutputPort() {
     if (output && !awaitAttemptEnd()) {
         // Given up at exit while the attempt still waits for its server: the host's own.
         disconnectSignals();
-        leaveToHost(output);
-        leaveToHost(audioEncoder);
-        leaveToHost(service);
+        keepFromRelease(output);
+        keepFromRelease(audioEncoder);
+        keepFromRelease(service);
         unwatchOutputConnection(this);
         return;
     }
@@ -45,13 +45,13 @@ HostOutputPort::~HostOutputPort() {
         }
         // Releasing an output still connecting waits for its connection attempt.
         if (backgroundHostCallsAbandoned())
-            leaveToHost(output);
+            keepFromRelease(output);
         output = nullptr;
     }
     unwatchOutputConnection(this);
     if (backgroundHostCallsAbandoned()) {
-        leaveToHost(audioEncoder);
-        leaveToHost(service);
+        keepFromRelease(audioEncoder);
+        keepFromRelease(service);
     }
     audioEncoder = nullptr;
     service = nullptr;
