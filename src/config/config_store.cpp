@@ -5,6 +5,7 @@
 #include "module/module_log.h"
 #include "module/ui_text.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,6 +125,7 @@ CollectionConfig& ConfigStore::entriesOf(const QString& collection) {
 bool ConfigStore::load(QString* message) {
     collections_.clear();
     profiles_.clear();
+    setAside_.clear();
     saveBlocked_ = false;
     removeInterruptedSaves(path_);
 
@@ -165,6 +167,7 @@ bool ConfigStore::load(QString* message) {
     ReadConfig read = readConfigDocument(document.object());
     collections_ = std::move(read.collections);
     profiles_ = std::move(read.profiles);
+    setAside_ = std::move(read.setAside);
 
     if (read.unprotectFailed) {
         // The stored values stay as they are until the user saves.
@@ -185,7 +188,7 @@ bool ConfigStore::save(QString* message) {
 
     WriteOutcome outcome;
     const QByteArray bytes =
-        QJsonDocument(writeConfigDocument(collections_, profiles_, &outcome))
+        QJsonDocument(writeConfigDocument(collections_, profiles_, setAside_, &outcome))
             .toJson(QJsonDocument::Indented);
     if (outcome.storedInClear && !protectionWarned_) {
         protectionWarned_ = true;
@@ -205,6 +208,50 @@ bool ConfigStore::save(QString* message) {
     if (!replaceOwnerOnly(path_, bytes, &error)) {
         setMessage(message, uiText("No se pudo guardar la configuración (%1).").arg(error));
         return false;
+    }
+    return true;
+}
+
+void ConfigStore::moveCollection(const QString& from, const QString& to) {
+    if (from == to)
+        return;
+    setAsideCollection(to);
+    collections_.insert(to, collections_.take(from));
+}
+
+QHash<QString, QString> ConfigStore::copyCollection(const QString& from, const QString& to) {
+    QHash<QString, QString> newIds;
+    if (from == to)
+        return newIds;
+    setAsideCollection(to);
+    CollectionConfig copy = collections_.value(from);
+    for (EntryConfig& entry : copy) {
+        const QString id = newConfigId();
+        newIds.insert(entry.id, id);
+        entry.id = id;
+        for (DestConfig& destination : entry.destinos)
+            destination.id = newConfigId();
+    }
+    collections_.insert(to, copy);
+    return newIds;
+}
+
+bool ConfigStore::setAsideCollection(const QString& name) {
+    const CollectionConfig entries = collections_.take(name);
+    if (entries.isEmpty())
+        return false;
+    setAside_.append({name, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), entries});
+    return true;
+}
+
+bool ConfigStore::bringBack(int index, const QString& collection) {
+    if (index < 0 || index >= setAside_.size())
+        return false;
+    CollectionConfig& into = collections_[collection];
+    for (EntryConfig entry : setAside_.takeAt(index).entradas) {
+        // New ids: nothing else may ever have run or bound a key under the old ones here.
+        entry.id = newConfigId();
+        into.append(entry);
     }
     return true;
 }
