@@ -13,6 +13,7 @@ namespace relaycast {
 struct ReadConfig {
     QMap<QString, CollectionConfig> collections;
     QList<EncoderProfile> profiles;
+    QList<SetAsideEntries> setAside;
     bool unprotectFailed = false;   // some stored secret could not be opened
     bool needsReprotection = false; // some secret is stored in the clear and should be rewritten
 };
@@ -31,6 +32,7 @@ struct WriteOutcome {
 // that was stored protected is never written in the clear (its old protected form is kept).
 QJsonObject writeConfigDocument(const QMap<QString, CollectionConfig>& collections,
                                 const QList<EncoderProfile>& profiles,
+                                const QList<SetAsideEntries>& setAside = {},
                                 WriteOutcome* outcome = nullptr);
 
 } // namespace relaycast

@@ -158,6 +158,15 @@ ReadConfig readConfigDocument(const QJsonObject& root) {
     for (auto it = collections.begin(); it != collections.end(); ++it)
         outcome.collections.insert(it.key(), readCollection(it.value().toObject(), outcome));
 
+    for (const QJsonValue& element : root.value(QLatin1String("apartadas")).toArray()) {
+        const QJsonObject object = element.toObject();
+        SetAsideEntries group{jsonString(object.value(QLatin1String("coleccion"))),
+                              jsonString(object.value(QLatin1String("apartadaEl"))),
+                              readCollection(object, outcome)};
+        if (!group.entradas.isEmpty())
+            outcome.setAside.append(group);
+    }
+
     return outcome;
 }
 

@@ -89,16 +89,20 @@ QJsonObject profileObject(const EncoderProfile& profile) {
 } // namespace
 
 QJsonObject writeConfigDocument(const QMap<QString, CollectionConfig>& collections,
-                                const QList<EncoderProfile>& profiles, WriteOutcome* outcome) {
+                                const QList<EncoderProfile>& profiles,
+                                const QList<SetAsideEntries>& setAside, WriteOutcome* outcome) {
     WriteOutcome local;
     WriteOutcome& result = outcome ? *outcome : local;
+    const auto entriesArray = [&](const CollectionConfig& collection) {
+        QJsonArray entries;
+        for (const EntryConfig& entry : collection)
+            entries.append(entryObject(entry, result));
+        return entries;
+    };
     QJsonObject collectionsObject;
     for (auto it = collections.begin(); it != collections.end(); ++it) {
-        QJsonArray entries;
-        for (const EntryConfig& entry : it.value())
-            entries.append(entryObject(entry, result));
         QJsonObject collection;
-        collection.insert(QLatin1String("entradas"), entries);
+        collection.insert(QLatin1String("entradas"), entriesArray(it.value()));
         collectionsObject.insert(it.key(), collection);
     }
 
@@ -110,6 +114,18 @@ QJsonObject writeConfigDocument(const QMap<QString, CollectionConfig>& collectio
     root.insert(QLatin1String("version"), 1);
     root.insert(QLatin1String("colecciones"), collectionsObject);
     root.insert(QLatin1String("perfiles"), profilesArray);
+    // Only when there are any; versions before it ignore the key.
+    if (!setAside.isEmpty()) {
+        QJsonArray groups;
+        for (const SetAsideEntries& group : setAside) {
+            QJsonObject object;
+            object.insert(QLatin1String("coleccion"), group.coleccion);
+            object.insert(QLatin1String("apartadaEl"), group.apartadaEl);
+            object.insert(QLatin1String("entradas"), entriesArray(group.entradas));
+            groups.append(object);
+        }
+        root.insert(QLatin1String("apartadas"), groups);
+    }
     return root;
 }
 

@@ -104,6 +104,16 @@ struct EncoderProfile {
 // The entries of one host scene collection, in the user's order.
 using CollectionConfig = QList<EntryConfig>;
 
+// Entries whose scene collection is gone (removed in OBS, or never seen again), kept in the
+// settings file until the user brings them into a collection.
+struct SetAsideEntries {
+    QString coleccion;  // the collection they belonged to
+    QString apartadaEl; // when they were set aside (ISO 8601, UTC)
+    CollectionConfig entradas;
+
+    friend bool operator==(const SetAsideEntries&, const SetAsideEntries&) = default;
+};
+
 // A new UUID as text without braces (8-4-4-4-12 lower-case hexadecimal digits).
 QString newConfigId();
 

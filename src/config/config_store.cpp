@@ -2,14 +2,20 @@
 
 #include "config/config_document.h"
 #include "config/owner_only_file.h"
+#include "module/module_log.h"
 #include "module/ui_text.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
+#include <QRegularExpression>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <utility>
 
@@ -37,19 +43,74 @@ QString copyAsidePath(const QString& path) {
     return path + QStringLiteral(".danado");
 }
 
-// A save killed between naming its temporary copy and the final replace (OBS killed, power
-// lost) leaves that copy beside the file: the file's name, a dot and six random characters,
-// readable by the owner only. Anything else with such a name is the user's and stays.
+constexpr QFileDevice::Permissions kOwnerPermissions =
+    QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadOwner |
+    QFileDevice::WriteOwner;
+
+uint currentUserId() {
+#ifdef _WIN32
+    return static_cast<uint>(-2); // what QFileInfo::ownerId() reports there
+#else
+    return ::getuid();
+#endif
+}
+
+// The random part of a temporary copy's name: six letters or digits.
+bool isRandomPart(const QString& text) {
+    static const QRegularExpression sixLettersOrDigits(QStringLiteral("^[A-Za-z0-9]{6}$"));
+    return sixLettersOrDigits.match(text).hasMatch();
+}
+
+// A copy of the settings file made by a save of an older version (QSaveFile: the file's name, a
+// dot, six random characters), found only when that save was killed between naming the copy
+// and the replace. Such a copy is the complete new content, so it is a settings document newer
+// than the file and not equal to it. A user's backup (`cp -p`, a copy from before the last
+// save) fails one of these, and so does anything that merely has such a name.
+bool isOldStyleSaveCopy(const QFileInfo& copy, const QFileInfo& file) {
+    if (file.exists() && copy.lastModified() <= file.lastModified())
+        return false;
+    QFile candidate(copy.filePath());
+    if (!candidate.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = candidate.readAll();
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject() || !document.object().contains(QLatin1String("colecciones")))
+        return false;
+    QFile current(file.filePath());
+    return !current.open(QIODevice::ReadOnly) || current.readAll() != bytes;
+}
+
+// Removes the temporary copies that killed saves left beside the settings file, and only files
+// the plug-in provably made: regular files of this user, readable by the owner only, named as
+// a save names its copy; a copy named the old way must prove it further. Anything that only
+// looks like one stays, with a log line.
 void removeInterruptedSaves(const QString& path) {
     const QFileInfo file(path);
     const QDir folder = file.absoluteDir();
+    const QString ownInfix = file.fileName() + QLatin1String(kSaveCopyInfix);
     const QString aside = QFileInfo(copyAsidePath(path)).fileName();
-    const QStringList pattern{file.fileName() + QStringLiteral(".??????")};
-    for (const QFileInfo& copy : folder.entryInfoList(pattern, QDir::Files | QDir::Hidden)) {
-        if (copy.fileName() != aside && !copy.isSymLink() &&
-            (copy.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser |
-                                    QFileDevice::ReadOwner | QFileDevice::WriteOwner)) == 0)
-            QFile::remove(copy.filePath());
+    const QStringList patterns{ownInfix + QStringLiteral("*"),
+                               file.fileName() + QStringLiteral(".??????")};
+    const auto entries = folder.entryInfoList(patterns, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& copy : entries) {
+        const QString name = copy.fileName();
+        if (name == aside)
+            continue;
+        const bool ownName = name.startsWith(ownInfix) && isRandomPart(name.mid(ownInfix.size()));
+        const bool oldName = !ownName && isRandomPart(name.mid(file.fileName().size() + 1));
+        if (!ownName && !oldName)
+            continue;
+        const bool ours = !copy.isSymLink() && copy.isFile() && copy.ownerId() == currentUserId() &&
+                          (copy.permissions() & ~kOwnerPermissions) == 0 &&
+                          (ownName || isOldStyleSaveCopy(copy, file));
+        if (ours && QFile::remove(copy.filePath()))
+            moduleLog(LOG_INFO, "removed %s, left by an interrupted save",
+                      name.toUtf8().constData());
+        else if (!ours && ownName)
+            moduleLog(LOG_WARNING, "left %s in place: not a copy this plug-in made",
+                      name.toUtf8().constData());
+        else if (!ours)
+            moduleLog(LOG_INFO, "left %s in place: it may be yours", name.toUtf8().constData());
     }
 }
 
@@ -64,6 +125,7 @@ CollectionConfig& ConfigStore::entriesOf(const QString& collection) {
 bool ConfigStore::load(QString* message) {
     collections_.clear();
     profiles_.clear();
+    setAside_.clear();
     saveBlocked_ = false;
     removeInterruptedSaves(path_);
 
@@ -105,6 +167,7 @@ bool ConfigStore::load(QString* message) {
     ReadConfig read = readConfigDocument(document.object());
     collections_ = std::move(read.collections);
     profiles_ = std::move(read.profiles);
+    setAside_ = std::move(read.setAside);
 
     if (read.unprotectFailed) {
         // The stored values stay as they are until the user saves.
@@ -124,8 +187,9 @@ bool ConfigStore::save(QString* message) {
     }
 
     WriteOutcome outcome;
-    const QByteArray bytes = QJsonDocument(writeConfigDocument(collections_, profiles_, &outcome))
-                                 .toJson(QJsonDocument::Indented);
+    const QByteArray bytes =
+        QJsonDocument(writeConfigDocument(collections_, profiles_, setAside_, &outcome))
+            .toJson(QJsonDocument::Indented);
     if (outcome.storedInClear && !protectionWarned_) {
         protectionWarned_ = true;
         protectionWarning_ =
@@ -140,17 +204,54 @@ bool ConfigStore::save(QString* message) {
         return false;
     }
 
-    QSaveFile file(path_);
     QString error;
-    if (!openOwnerOnly(file, &error)) {
+    if (!replaceOwnerOnly(path_, bytes, &error)) {
         setMessage(message, uiText("No se pudo guardar la configuración (%1).").arg(error));
         return false;
     }
-    file.write(bytes);
-    if (!file.commit()) {
-        setMessage(message,
-                   uiText("No se pudo guardar la configuración (%1).").arg(file.errorString()));
+    return true;
+}
+
+void ConfigStore::moveCollection(const QString& from, const QString& to) {
+    if (from == to)
+        return;
+    setAsideCollection(to);
+    collections_.insert(to, collections_.take(from));
+}
+
+QHash<QString, QString> ConfigStore::copyCollection(const QString& from, const QString& to) {
+    QHash<QString, QString> newIds;
+    if (from == to)
+        return newIds;
+    setAsideCollection(to);
+    CollectionConfig copy = collections_.value(from);
+    for (EntryConfig& entry : copy) {
+        const QString id = newConfigId();
+        newIds.insert(entry.id, id);
+        entry.id = id;
+        for (DestConfig& destination : entry.destinos)
+            destination.id = newConfigId();
+    }
+    collections_.insert(to, copy);
+    return newIds;
+}
+
+bool ConfigStore::setAsideCollection(const QString& name) {
+    const CollectionConfig entries = collections_.take(name);
+    if (entries.isEmpty())
         return false;
+    setAside_.append({name, QDateTime::currentDateTimeUtc().toString(Qt::ISODate), entries});
+    return true;
+}
+
+bool ConfigStore::bringBack(int index, const QString& collection) {
+    if (index < 0 || index >= setAside_.size())
+        return false;
+    CollectionConfig& into = collections_[collection];
+    for (EntryConfig entry : setAside_.takeAt(index).entradas) {
+        // New ids: nothing else may ever have run or bound a key under the old ones here.
+        entry.id = newConfigId();
+        into.append(entry);
     }
     return true;
 }

@@ -26,7 +26,9 @@ EntryController::~EntryController() {
 }
 
 CollectionConfig& EntryController::currentEntries() {
-    return store_.entriesOf(hostFrontend().currentSceneCollection());
+    // The collection the plug-in follows through renames; the host's own until one is followed.
+    const QString& followed = store_.followedCollection();
+    return store_.entriesOf(followed.isNull() ? hostFrontend().currentSceneCollection() : followed);
 }
 
 EntryConfig* EntryController::findEntry(const QString& entryId) {

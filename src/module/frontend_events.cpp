@@ -61,7 +61,10 @@ void onFrontendEvent(enum obs_frontend_event event, void*) {
                 controller->onHostStreamStopped();
             break;
         case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING:
-            // Not closing: the controller goes on with the next collection's entries.
+        case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CLEANUP:
+            // Not closing: the controller goes on with the next collection's entries. Newer
+            // hosts clear and reload the scenes on a rename or duplicate without announcing a
+            // change first: what the streams draw is being destroyed.
             if (controller)
                 controller->stopEverything();
             break;

@@ -38,6 +38,15 @@ public:
         return result;
     }
 
+    QStringList sceneCollections() override {
+        QStringList result;
+        char** names = obs_frontend_get_scene_collections();
+        for (char** name = names; name && *name; ++name)
+            result << QString::fromUtf8(*name);
+        bfree(names);
+        return result;
+    }
+
     bool addDock(QWidget* panel, const char* id, const char* title) override {
 #if LIBOBS_API_MAJOR_VER < 30
         // OBS 29 only lists a dock in its menu: placing it in the main window is the plug-in's

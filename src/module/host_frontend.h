@@ -5,6 +5,7 @@
 #include <util/config-file.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -24,6 +25,9 @@ public:
     virtual OBSSourceAutoRelease currentScene() = 0;
     // The current scene collection's name, or empty when the host reports none.
     virtual QString currentSceneCollection() = 0;
+    // The names of every scene collection the host has (obs_frontend_get_scene_collections);
+    // empty when it reports none.
+    virtual QStringList sceneCollections() = 0;
     // Hands `panel` to the host as a dock with this id and title. False when refused, in which
     // case the caller still owns the panel.
     virtual bool addDock(QWidget* panel, const char* id, const char* title) = 0;

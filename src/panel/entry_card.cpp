@@ -1,6 +1,7 @@
 // The card list: one card per entry of the current scene collection.
 
 #include "address/address.h"
+#include "config/config_store.h"
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
@@ -91,6 +92,11 @@ void SalidasPanel::rebuildCardsUnguarded() {
         }
         delete item;
     }
+
+    // Entries of collections OBS no longer has come first, until the user brings them in.
+    const QList<SetAsideEntries>& setAside = configStore->setAside();
+    for (int i = 0; i < setAside.size(); ++i)
+        cardLayout->addWidget(buildSetAsideRow(i, setAside.at(i)));
 
     const CollectionConfig& entries = currentEntries();
     everyEntryRow->setVisible(!entries.isEmpty());

@@ -65,6 +65,8 @@ public:
     void startAllEntries();
     void stopAllEntries();
     void switchEntrySource(const QString& entryId, const QString& name);
+    // Brings the entries of a removed collection (set-aside group `index`) into this one.
+    void bringBackSetAside(int index);
     void onPreviewToggled(const QString& entryId, bool on);
 
     // After each of the controller's heartbeats: the repaint (visible) or letting go of the
@@ -116,6 +118,7 @@ private:
 
     QFrame* buildCard(const EntryConfig& entry, const QStringList& sceneNames,
                       const QStringList& sourceNames);
+    QWidget* buildSetAsideRow(int index, const SetAsideEntries& group);
     QWidget* buildDestinationRow(QWidget* card, const QString& entryId,
                                  const DestConfig& destination);
     void refreshSwitchRow(const QString& entryId);

@@ -51,11 +51,9 @@ EntryHotkeys::EntryHotkeys(ControllerSource controller) : controller_(std::move(
                                 uiText("Relaycast: parar todas las entradas"));
     loadGlobalBindings();
     sync();
-    hostFrontend().addSaveCallback(&EntryHotkeys::onSaveOrLoad, this);
 }
 
 EntryHotkeys::~EntryHotkeys() {
-    hostFrontend().removeSaveCallback(&EntryHotkeys::onSaveOrLoad, this);
     // Once unregistered, the host calls none of them again (it presses under the same lock).
     for (auto& [id, pair] : entries_) {
         obs_hotkey_unregister(pair.start->id);
@@ -92,6 +90,9 @@ void EntryHotkeys::sync() {
         }
         obs_hotkey_unregister(it->second.start->id);
         obs_hotkey_unregister(it->second.stop->id);
+        // The entry left its collection: its bindings go with it.
+        if (loadedBindings_)
+            obs_data_erase(loadedBindings_, it->first.toUtf8().constData());
         it = entries_.erase(it);
     }
     for (const auto& [entryId, label] : wanted) {
@@ -169,26 +170,17 @@ obs_hotkey_id EntryHotkeys::entryHotkey(const QString& entryId, Action action) c
 
 // --- Bindings
 
-void EntryHotkeys::onSaveOrLoad(obs_data_t* modules, bool saving, void* self) {
-    try {
-        auto* hotkeys = static_cast<EntryHotkeys*>(self);
-        if (saving)
-            hotkeys->save(modules);
-        else
-            hotkeys->load(modules);
-    } catch (...) {
-        moduleLog(LOG_WARNING, "unexpected error while %s hotkey bindings",
-                  saving ? "saving" : "loading");
-    }
-}
-
-void EntryHotkeys::save(obs_data_t* modules) {
-    // The collection being written is the current one: its entries are the ones to keep.
+void EntryHotkeys::saveBindings(obs_data_t* modules) {
+    // The collection being written is the one followed: its entries are the ones to keep.
     sync();
     OBSDataAutoRelease ours = obs_data_get_obj(modules, kModuleKey);
     if (!ours)
         ours = obs_data_create();
+    // Bindings of entries that have no hotkey now (a settings file that could not be read, or
+    // not yet) are kept as the collection had them.
     OBSDataAutoRelease bindings = obs_data_create();
+    if (loadedBindings_)
+        obs_data_apply(bindings, loadedBindings_);
     for (const auto& [entryId, pair] : entries_) {
         OBSDataArrayAutoRelease start = obs_hotkey_save(pair.start->id);
         OBSDataArrayAutoRelease stop = obs_hotkey_save(pair.stop->id);
@@ -199,14 +191,41 @@ void EntryHotkeys::save(obs_data_t* modules) {
     }
     obs_data_set_obj(ours, kHotkeysKey, bindings);
     obs_data_set_obj(modules, kModuleKey, ours);
-    loadedBindings_ = bindings.Get();
+    // A copy of its own: the host's object must stay as written.
+    loadedBindings_ = OBSDataAutoRelease(obs_data_create()).Get();
+    obs_data_apply(loadedBindings_, bindings);
     saveGlobalBindings();
 }
 
-void EntryHotkeys::load(obs_data_t* modules) {
+void EntryHotkeys::carryBindings(const QHash<QString, QString>& newIds) {
+    if (!loadedBindings_)
+        loadedBindings_ = OBSDataAutoRelease(obs_data_create()).Get();
+    for (auto it = newIds.begin(); it != newIds.end(); ++it) {
+        const QByteArray newId = it.value().toUtf8();
+        const auto found = entries_.find(it.key());
+        if (found == entries_.end()) {
+            // Not registered: the bindings the collection was read with, if any.
+            OBSDataAutoRelease read = obs_data_get_obj(loadedBindings_, it.key().toUtf8());
+            if (read)
+                obs_data_set_obj(loadedBindings_, newId.constData(), read);
+            continue;
+        }
+        OBSDataArrayAutoRelease start = obs_hotkey_save(found->second.start->id);
+        OBSDataArrayAutoRelease stop = obs_hotkey_save(found->second.stop->id);
+        OBSDataAutoRelease one = obs_data_create();
+        obs_data_set_array(one, "start", start);
+        obs_data_set_array(one, "stop", stop);
+        obs_data_set_obj(loadedBindings_, newId.constData(), one);
+    }
+}
+
+void EntryHotkeys::loadBindings(obs_data_t* modules) {
     OBSDataAutoRelease ours = obs_data_get_obj(modules, kModuleKey);
     OBSDataAutoRelease bindings = ours ? obs_data_get_obj(ours, kHotkeysKey) : nullptr;
-    loadedBindings_ = bindings.Get();
+    // A copy of its own: entries leaving the collection are erased from it.
+    loadedBindings_ = OBSDataAutoRelease(obs_data_create()).Get();
+    if (bindings)
+        obs_data_apply(loadedBindings_, bindings);
     // Entries this collection shares ids with keep their hotkeys: their bindings are replaced.
     for (const auto& [entryId, pair] : entries_)
         loadEntryBindings(pair, entryId);
@@ -222,7 +241,7 @@ void EntryHotkeys::loadEntryBindings(const EntryPair& pair, const QString& entry
     obs_hotkey_load(pair.stop->id, stop);
 }
 
-void EntryHotkeys::saveGlobalBindings() {
+void EntryHotkeys::saveGlobalBindings(bool always) {
     config_t* profile = hostFrontend().profileConfig();
     if (!profile || profileSwitching_)
         return;
@@ -234,7 +253,7 @@ void EntryHotkeys::saveGlobalBindings() {
         obs_data_set_array(value, kBindingsKey, array);
         const char* json = obs_data_get_json(value);
         const char* stored = config_get_string(profile, kProfileSection, target->name);
-        if (stored && std::strcmp(stored, json) == 0)
+        if (!always && stored && std::strcmp(stored, json) == 0)
             continue;
         config_set_string(profile, kProfileSection, target->name, json);
         changed = true;
@@ -259,9 +278,25 @@ void EntryHotkeys::profileChanging() {
     profileSwitching_ = true;
 }
 
+void EntryHotkeys::profileRenamed() {
+    // The renamed profile is a copy of the old one's file: what it had on disk may be older
+    // than the bindings in use.
+    profileSwitching_ = false;
+    saveGlobalBindings(true);
+}
+
 void EntryHotkeys::profileChanged() {
     profileSwitching_ = false;
-    loadGlobalBindings();
+    config_t* profile = hostFrontend().profileConfig();
+    const bool stored =
+        profile && (config_has_user_value(profile, kProfileSection, kStartEveryEntryHotkey) ||
+                    config_has_user_value(profile, kProfileSection, kStopEveryEntryHotkey));
+    // A profile that never held them (newer hosts announce a renamed or duplicated profile
+    // only as a change, its file copied from disk) takes the bindings in use.
+    if (stored)
+        loadGlobalBindings();
+    else
+        saveGlobalBindings(true);
 }
 
 } // namespace relaycast

@@ -3,6 +3,7 @@
 #include <obs.hpp>
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -22,9 +23,10 @@ inline constexpr const char* kStopEveryEntryHotkey = "relaycast_stop_all";
 // input", and for each entry of the current scene collection "stream every destination" and
 // "stop every destination" of it.
 //
-// Bindings live where OBS keeps them: an entry's with its scene collection (the host's save
-// callback), the global ones in the profile's [Hotkeys] section, where OBS's hotkey settings
-// write front-end hotkeys, so a collection switch keeps them.
+// Bindings live where OBS keeps them: an entry's with its scene collection (written and read
+// by saveBindings and loadBindings from the host's save callback), the global ones in the profile's
+// [Hotkeys] section, where OBS's hotkey settings write front-end hotkeys, so a collection switch
+// keeps them.
 //
 // A press may come on any thread (a libobs hotkey thread, obs-websocket's): its work is queued
 // to the interface thread and runs there on the controller `controller` returns at that moment
@@ -46,9 +48,20 @@ public:
     // Registers, renames and unregisters entry hotkeys to match the current collection's
     // entries. A newly registered one takes the bindings the collection was loaded with.
     void sync();
+    // The host writes the followed collection: its entries' bindings go into the collection's
+    // plug-in data `modules`, and bindings of entries without a hotkey now stay as they were.
+    void saveBindings(obs_data_t* modules);
+    // The host read a collection: its entries' bindings replace the current ones.
+    void loadBindings(obs_data_t* modules);
+    // A duplicated collection: entries registered under the old ids hand their bindings to the
+    // new ids (old -> new), which take them when registered.
+    void carryBindings(const QHash<QString, QString>& newIds);
     // The profile is about to change: its bindings of the global hotkeys are written now.
     void profileChanging();
-    // The new profile's bindings of the global hotkeys replace the current ones.
+    // The profile was renamed: the bindings in use are written into it.
+    void profileRenamed();
+    // The new profile's bindings of the global hotkeys replace the current ones; a profile
+    // without any takes the current ones.
     void profileChanged();
 
     // OBS_INVALID_HOTKEY_ID when there is none.
@@ -72,11 +85,9 @@ private:
     };
 
     static void onPress(void* data, obs_hotkey_id id, obs_hotkey_t* key, bool pressed);
-    static void onSaveOrLoad(obs_data_t* modules, bool saving, void* self);
     void run(const QString& entryId, Action action);
-    void save(obs_data_t* modules);
-    void load(obs_data_t* modules);
-    void saveGlobalBindings();
+    // `always`: written even when the profile holds the same text.
+    void saveGlobalBindings(bool always = false);
     void loadGlobalBindings();
     std::unique_ptr<Target> registerTarget(const QString& entryId, Action action, const char* name,
                                            const QString& description);

@@ -2,6 +2,8 @@
 
 #include "engine/entry_controller.h"
 #include "module/dock.h"
+#include "panel/salidas_panel.h"
+#include "plugin/collection_watch.h"
 #include "plugin/entry_hotkeys.h"
 #include "plugin/remote_control.h"
 #include "plugin/websocket_vendor.h"
@@ -16,6 +18,7 @@ namespace {
 WebSocketVendor g_vendor;
 std::unique_ptr<RemoteControl> g_remote;
 std::unique_ptr<EntryHotkeys> g_hotkeys;
+std::unique_ptr<CollectionWatch> g_collections;
 bool g_stopped = false;
 
 EntryController* currentController() {
@@ -37,6 +40,13 @@ void attach(EntryController& controller) {
     });
 }
 
+// The followed collection changed, or entries were set aside: the dock shows it now (a rename
+// brings no collection-changed event).
+void collectionFollowed(const CollectionFollower::Outcome&) {
+    if (SalidasPanel* panel = modulePanel())
+        panel->onCollectionChanged();
+}
+
 } // namespace
 
 void startControls() {
@@ -44,11 +54,15 @@ void startControls() {
         return;
     setControllerCreatedHandler(attach);
     g_hotkeys = std::make_unique<EntryHotkeys>(currentController);
+    g_collections =
+        std::make_unique<CollectionWatch>(moduleConfigStore, g_hotkeys.get(), collectionFollowed);
     g_remote = std::make_unique<RemoteControl>(g_vendor, currentController);
     g_remote->open();
 }
 
 void routeControlEvent(enum obs_frontend_event event) {
+    if (g_collections)
+        g_collections->onEvent(event);
     switch (event) {
     case OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGED:
     case OBS_FRONTEND_EVENT_FINISHED_LOADING:
@@ -62,6 +76,10 @@ void routeControlEvent(enum obs_frontend_event event) {
     case OBS_FRONTEND_EVENT_PROFILE_CHANGED:
         if (g_hotkeys)
             g_hotkeys->profileChanged();
+        break;
+    case OBS_FRONTEND_EVENT_PROFILE_RENAMED:
+        if (g_hotkeys)
+            g_hotkeys->profileRenamed();
         break;
     case OBS_FRONTEND_EVENT_EXIT:
         stopControls();
@@ -77,6 +95,7 @@ void stopControls() {
     g_stopped = true;
     setControllerCreatedHandler(nullptr);
     g_remote.reset();
+    g_collections.reset();
     g_hotkeys.reset();
 }
 

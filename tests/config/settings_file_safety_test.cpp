@@ -4,6 +4,7 @@
 
 #include "config/config_test_env.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -113,52 +114,89 @@ TEST_F(SettingsFileSafety, SettingsFileIsOwnerOnlyEvenWhenReplacingAWiderOne) {
     EXPECT_EQ(modeOf(path()), 0600);
 }
 
-TEST_F(SettingsFileSafety, TemporaryFileIsOwnerOnlyBeforeAnythingIsWritten) {
-    writeBytes(path(), "{}");
-    ASSERT_TRUE(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ReadGroup | QFileDevice::ReadOther));
-    QSaveFile file(path());
-    QString error;
-    ASSERT_TRUE(openOwnerOnly(file, &error)) << error.toStdString();
-
-    // The temporary file may have no name yet (Linux O_TMPFILE), so find it among the open
-    // descriptors of this process.
-    const QString folder = QFileInfo(path()).absolutePath() + QLatin1Char('/');
-    QList<int> modes;
-    const QDir descriptors(QStringLiteral("/proc/self/fd"));
-    for (const QString& fd : descriptors.entryList(QDir::AllEntries | QDir::System)) {
-        const QString target = QFile::symLinkTarget(descriptors.filePath(fd));
-        if (target.startsWith(folder) && target != path())
-            modes << modeOf(descriptors.filePath(fd));
-    }
-    EXPECT_EQ(modes, QList<int>{0600});
-
-    file.write("{\"version\": 1}");
-    ASSERT_TRUE(file.commit());
-    EXPECT_EQ(modeOf(path()), 0600);
-    EXPECT_EQ(readBytes(path()), QByteArray("{\"version\": 1}"));
+// Sets a file's modification time, as `cp -p` or an older save left it.
+void setModified(const QString& path, const QDateTime& when) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(when, QFileDevice::FileModificationTime));
 }
 
-// A save killed between naming its temporary copy and the final replace leaves that copy
-// (the file's name, a dot and six random characters); the next load removes it and nothing
-// that only looks like one.
-TEST_F(SettingsFileSafety, LoadRemovesTheTemporaryCopyOfAKilledSave) {
-    writeBytes(path(), "{}");
-    const QString leftover = path() + QStringLiteral(".wXGnn7");
-    const QString usersCopy = path() + QStringLiteral(".backup");
-    for (const QString& file : {leftover, usersCopy, asidePath()})
-        writeBytes(file, "{\"colecciones\": ");
-    ASSERT_TRUE(QFile::setPermissions(leftover, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    ASSERT_TRUE(
-        QFile::setPermissions(asidePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    ASSERT_TRUE(QFile::setPermissions(usersCopy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                     QFileDevice::ReadGroup |
-                                                     QFileDevice::ReadOther));
+// A save killed for real while its temporary copy exists: a child saves a large store in a
+// loop and is killed as soon as a copy shows up beside the file. Returns the copy's path.
+QString leftoverOfAKilledSave(ConfigStore& store, const QString& path) {
+    const QDir folder = QFileInfo(path).absoluteDir();
+    const QStringList pattern{QFileInfo(path).fileName() + QLatin1String(kSaveCopyInfix) + "*"};
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;)
+                store.save();
+        }
+        QStringList copies;
+        QElapsedTimer waited;
+        waited.start();
+        while (copies.isEmpty() && waited.elapsed() < 2000)
+            copies = folder.entryList(pattern, QDir::Files | QDir::Hidden);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        copies = folder.entryList(pattern, QDir::Files | QDir::Hidden);
+        if (!copies.isEmpty())
+            return folder.filePath(copies.front());
+    }
+    return {};
+}
+
+// Load removes only temporary copies the plug-in provably made: a copy a killed save left
+// (named as saves name them, or named the old way, newer than the file and with other
+// content), never the user's own copies, and never a symbolic link, whatever its name.
+TEST_F(SettingsFileSafety, LoadRemovesOnlyTheCopiesKilledSavesLeft) {
+    for (int i = 0; i < 300; ++i)
+        store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("e%1").arg(i), 2));
+    ASSERT_TRUE(store.save());
+    const QString leftover = leftoverOfAKilledSave(store, path());
+    ASSERT_FALSE(leftover.isEmpty()) << "no save was ever caught with its copy";
+    EXPECT_EQ(modeOf(leftover), 0600);
+    // The file as the killed writer's last complete save left it.
+    const QByteArray saved = readBytes(path());
+    const QDateTime savedAt = QFileInfo(path()).lastModified();
+
+    const QByteArray older = "{\"version\": 1, \"colecciones\": {}}";
+    struct Row {
+        const char* name;
+        QByteArray content;
+        int minutesAfterTheFile;
+        bool goes;
+    };
+    const QList<Row> rows = {
+        {".backup", saved, 0, false},             // cp -p salidas.json salidas.json.backup
+        {".old123", older, -60, false},           // an older copy the user kept
+        {".Wq3Zr8", older, 1, true},              // an older version's killed save
+        {".Wq3Zr9", saved, 1, false},             // the file's own content: a copy
+        {".relaycast-save-Ab12Cd", "{", 1, true}, // named as saves name their copies
+    };
+    for (const Row& row : rows) {
+        const QString file = path() + QLatin1String(row.name);
+        writeBytes(file, row.content);
+        ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        setModified(file, savedAt.addSecs(60 * row.minutesAfterTheFile));
+    }
+    // Links named as copies are, to an owner-only file of this user.
+    const QString target = QFileInfo(path()).absolutePath() + QStringLiteral("/elsewhere.json");
+    writeBytes(target, older);
+    ASSERT_TRUE(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    setModified(target, savedAt.addSecs(60));
+    const QStringList links = {path() + ".relaycast-save-Ln12Kk", path() + ".Ln12Kk"};
+    for (const QString& link : links)
+        ASSERT_TRUE(QFile::link(target, link));
 
     ASSERT_TRUE(store.load());
-    EXPECT_FALSE(QFileInfo::exists(leftover));
-    EXPECT_TRUE(QFileInfo::exists(usersCopy));
-    EXPECT_TRUE(QFileInfo::exists(asidePath()));
+    EXPECT_FALSE(QFileInfo::exists(leftover)) << "the killed save's copy stayed";
+    for (const Row& row : rows)
+        EXPECT_EQ(QFileInfo::exists(path() + QLatin1String(row.name)), !row.goes) << row.name;
+    for (const QString& link : links)
+        EXPECT_TRUE(QFileInfo(link).isSymLink()) << link.toStdString() << " was removed";
+    EXPECT_EQ(readBytes(target), older);
+    EXPECT_EQ(readBytes(path()), saved);
 }
 
 TEST_F(SettingsFileSafety, DamagedFilesAreCopiedAsideAndReplacedByTheNextSave) {

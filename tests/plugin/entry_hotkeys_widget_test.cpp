@@ -2,6 +2,7 @@
 // start and stop real streams, from any thread, and bindings are kept by the host's save
 // callback and the profile across a restart and a scene collection switch.
 
+#include "plugin/collection_watch.h"
 #include "plugin/entry_hotkeys.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
@@ -151,9 +152,11 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
         << entryWith("e9", QStringLiteral("Otra"), QStringLiteral("b"), {});
     const auto controller = [&] { return &world.controller; };
 
+    const auto store = [&] { return &world.store; };
     OBSDataAutoRelease uno;
     {
         EntryHotkeys first(controller);
+        CollectionWatch watch(store, &first, {});
         bind(first.everyEntryHotkey(Action::Start), {0, OBS_KEY_F9});
         bind(first.entryHotkey("e1", Action::Start), {INTERACT_CONTROL_KEY, OBS_KEY_F10});
         uno = world.frontend.saveCollection();
@@ -168,6 +171,7 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
 
     // A restart: the global binding comes from the profile, the entry's from the collection.
     EntryHotkeys hotkeys(controller);
+    CollectionWatch watch(store, &hotkeys, {});
     const QString ctrlF10 = QStringLiteral("%1+OBS_KEY_F10").arg(INTERACT_CONTROL_KEY);
     EXPECT_EQ(bindingsOf(hotkeys.everyEntryHotkey(Action::Start)), QStringList{"0+OBS_KEY_F9"});
     EXPECT_TRUE(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)).isEmpty());
@@ -200,4 +204,58 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
     hotkeys.sync();
     EXPECT_EQ(descriptionOf(e1Start.constData()), QStringLiteral("<none>"));
     EXPECT_EQ(hotkeys.entryHotkeyCount(), 1);
+}
+
+// OBS 29 and 30 rename a collection by saving it under the new name while the old file is still
+// listed, then announce it; they duplicate one by saving it under both names. The entries'
+// bindings go with them, and a save while the store has no entries (a settings file that could
+// not be read) keeps the bindings the collection had.
+TEST(EntryHotkeys, BindingsFollowARenamedOrDuplicatedCollectionAndSurviveASaveWithoutEntries) {
+    PanelWorld world(QStringLiteral("Uno"));
+    world.entries() << entryWith("e1", QStringLiteral("Principal"), QStringLiteral("a"), {});
+    world.frontend.setSceneCollections({QStringLiteral("Uno")});
+    EntryHotkeys hotkeys([&] { return &world.controller; });
+    CollectionWatch watch([&] { return &world.store; }, &hotkeys,
+                          [&](const CollectionFollower::Outcome&) { hotkeys.sync(); });
+    const QString ctrlF10 = QStringLiteral("%1+OBS_KEY_F10").arg(INTERACT_CONTROL_KEY);
+    bind(hotkeys.entryHotkey("e1", Action::Start), {INTERACT_CONTROL_KEY, OBS_KEY_F10});
+    const auto savedBinding = [](obs_data_t* modules, const char* entryId) {
+        OBSDataAutoRelease ours = obs_data_get_obj(modules, "relaycast");
+        OBSDataAutoRelease bindings = obs_data_get_obj(ours, "hotkeys");
+        OBSDataAutoRelease one = obs_data_get_obj(bindings, entryId);
+        return QByteArray(one ? obs_data_get_json(one) : "");
+    };
+
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Nueva"));
+    OBSDataAutoRelease renamed = world.frontend.saveCollection();
+    EXPECT_TRUE(savedBinding(renamed, "e1").contains("OBS_KEY_F10")) << "wiped by the save";
+    world.frontend.setSceneCollections({QStringLiteral("Nueva")});
+    watch.onEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_RENAMED);
+    EXPECT_EQ(world.controller.currentEntries().value(0).id, QStringLiteral("e1"));
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)), QStringList{ctrlF10});
+    ConfigStore reread(world.store.path());
+    ASSERT_TRUE(reread.load());
+    EXPECT_EQ(reread.collections().keys(), QStringList{QStringLiteral("Nueva")});
+
+    watch.onEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_CHANGING);
+    OBSDataAutoRelease before = world.frontend.saveCollection();
+    world.frontend.setCurrentSceneCollection(QStringLiteral("Copia"));
+    OBSDataAutoRelease copy = world.frontend.saveCollection();
+    world.frontend.setSceneCollections({QStringLiteral("Copia"), QStringLiteral("Nueva")});
+    watch.onEvent(OBS_FRONTEND_EVENT_SCENE_COLLECTION_LIST_CHANGED);
+    const QString copyId = world.controller.currentEntries().value(0).id;
+    EXPECT_NE(copyId, QStringLiteral("e1"));
+    EXPECT_EQ(world.store.collections().value(QStringLiteral("Nueva")).value(0).id,
+              QStringLiteral("e1"));
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey(copyId, Action::Start)), QStringList{ctrlF10});
+    EXPECT_EQ(hotkeys.entryHotkey("e1", Action::Start), OBS_INVALID_HOTKEY_ID);
+
+    // The same collection read again while the store knows none of its entries.
+    world.store.entriesOf(QStringLiteral("Copia")).clear();
+    world.frontend.loadCollection(copy);
+    OBSDataAutoRelease again = world.frontend.saveCollection();
+    EXPECT_TRUE(savedBinding(again, "e1").contains("OBS_KEY_F10")) << "wiped by the save";
+    // The file's mark tells it is a copy: its entries come back as copies, with the binding.
+    const QString again2 = world.controller.currentEntries().value(0).id;
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey(again2, Action::Start)), QStringList{ctrlF10});
 }

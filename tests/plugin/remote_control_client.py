@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """A script's view of Relaycast in the real OBS: connects to obs-websocket 5 on loopback,
 subscribes to vendor events, sends every request of the vendor "relaycast", presses the global
-hotkeys by name, and checks states, server publishes, events and errors. Prints its figures.
-Exit status 0 when every check passed."""
+hotkeys by name, and checks states, server publishes, events and errors. Then, through the
+test-only module "relaycast-driver", renames, duplicates, creates and removes scene collections
+and renames and duplicates the profile from OBS's menus, and checks that GetEntries, the dock,
+the settings file and the collection files agree after each. Prints its figures. Exit status 0
+when every check passed."""
 
 import argparse
 import json
@@ -98,6 +101,14 @@ class Client:
             except websocket.WebSocketTimeoutException:
                 pass
 
+    def drive(self, request_type, action="", name=""):
+        """Asks the test-only module: "Trigger" a main-window action, or read the "Dock"."""
+        answer = self.request("CallVendorRequest", {
+            "vendorName": "relaycast-driver", "requestType": request_type,
+            "requestData": {"action": action or "-", "name": name}})
+        assert answer["requestStatus"]["result"], answer
+        return answer["responseData"]["responseData"]["result"]
+
     def wait_states(self, wanted, timeout=40):
         """Reads events until every destination id in `wanted` reached its state."""
         deadline = time.monotonic() + timeout
@@ -140,6 +151,8 @@ def main():
     parser.add_argument("--publish-log", required=True)
     parser.add_argument("--entry", action="append", required=True)
     parser.add_argument("--stuck-entry", required=True)
+    parser.add_argument("--settings", help="the plug-in's settings file, to follow collections")
+    parser.add_argument("--scenes", help="OBS's folder of scene collection files")
     args = parser.parse_args()
     main_entry, second_entry = args.entry
 
@@ -227,11 +240,21 @@ def main():
     check(all(e["entryId"] in args.entry + [args.stuck_entry] for _, e in client.events),
           "events name their entry")
     honest_answers_and_every_event(client, args, main_entry, first)
-    # Left connecting to a server that never answers, for the script to quit OBS on.
-    stuck = client.vendor("StartEntry", {"entryId": args.stuck_entry})
-    check("error" not in stuck, f"the entry whose server never answers is starting: {stuck}")
     print(f"figure: {len(client.requests)} request types sent, "
           f"{len(client.events)} DestinationStateChanged events received")
+    collection = "Untitled"
+    if args.settings:
+        follow_collections(client, args, one)
+        collection = "Renamed"
+    # Left connecting to a server that never answers, for the script to quit OBS on.
+    client.request("SetCurrentSceneCollection", {"sceneCollectionName": collection})
+    deadline = time.monotonic() + 15
+    while client.vendor("GetEntries")["sceneCollection"] != collection:
+        if time.monotonic() > deadline:
+            break
+        time.sleep(0.2)
+    stuck = client.vendor("StartEntry", {"entryId": args.stuck_entry})
+    check("error" not in stuck, f"the entry whose server never answers is starting: {stuck}")
     return 1 if failures else 0
 
 
@@ -280,6 +303,94 @@ def honest_answers_and_every_event(client, args, main_entry, first):
     client.drain_events(3)
     stale = [e for _, e in client.events[told:]]
     check(stale == [], f"switching back told nothing that did not happen now: {stale}")
+
+
+def follow_collections(client, args, one):
+    """Collection and profile operations from OBS's menus with entries, a live destination and
+    bound hotkeys: after each, GetEntries, the dock and the files agree."""
+    main_entry, second_entry = args.entry
+    originals = set(args.entry) | {args.stuck_entry}
+    first = one["destinationId"]
+
+    def stored():
+        with open(args.settings) as settings:
+            return json.load(settings)
+
+    def ids_in(collection):
+        return {e["id"] for e in stored()["colecciones"].get(collection, {}).get("entradas", [])}
+
+    def bindings(collection):
+        with open(f"{args.scenes}/{collection}.json") as scenes:
+            ours = json.load(scenes).get("modules", {}).get("relaycast", {})
+        return json.dumps(ours.get("hotkeys", {}).get(main_entry, {}))
+
+    def listing():
+        answer = client.vendor("GetEntries")
+        return answer["sceneCollection"], {e["entryId"]: e for e in answer["entries"]}
+
+    def figures(step):
+        name, entries = listing()
+        dock = client.drive("Dock").split("\n")
+        shown = [n for n in ("Main", "Second") if n in dock]
+        settings = stored()
+        counts = {k: len(v.get("entradas", [])) for k, v in settings["colecciones"].items()}
+        aside = [(g["coleccion"], len(g["entradas"])) for g in settings.get("apartadas", [])]
+        print(f"figure: after {step}: GetEntries '{name}' {len(entries)} entries; dock shows "
+              f"{shown}; settings file {counts}, set aside {aside}")
+        return name, entries, dock
+
+    client.vendor("StartDestination", one)
+    check(client.wait_states({first: "Live"}), "live before the rename")
+    started = time.monotonic()
+    print("driver:", client.drive("Trigger", "actionRenameSceneCollection", "Renamed"))
+    name, entries, dock = figures("rename")
+    check(name == "Renamed" and set(entries) == originals, "rename: GetEntries follows")
+    # Kept streaming where the host keeps its scenes (29, 30); stopped where it reloads them.
+    state = entries.get(main_entry, {"destinations": [{"state": "gone"}]})["destinations"][0]["state"]
+    check(state in ("Live", "Idle"), f"rename: the live destination is {state}, with its card")
+    check("Main" in dock and "Second" in dock, "rename: the dock shows the entries")
+    check(ids_in("Renamed") == originals and "Untitled" not in stored()["colecciones"],
+          "rename: the settings file moved the entries")
+    check("OBS_KEY_F5" in bindings("Renamed"), f"rename: the entry's binding is kept: "
+          f"{bindings('Renamed')}")
+
+    print("driver:", client.drive("Trigger", "actionDupSceneCollection", "Copy"))
+    name, entries, dock = figures("duplicate")
+    check(name == "Copy" and len(entries) == len(originals) and not set(entries) & originals,
+          "duplicate: GetEntries shows copies with their own ids")
+    check(all(d["state"] == "Idle" for e in entries.values() for d in e["destinations"]),
+          "duplicate: nothing of the copy is live")
+    check(ids_in("Renamed") == originals and ids_in("Copy") == set(entries),
+          "duplicate: the settings file holds both")
+    check("Main" in dock and "Second" in dock, "duplicate: the dock shows the copies")
+
+    print("driver:", client.drive("Trigger", "actionNewSceneCollection", "Fresh"))
+    name, entries, dock = figures("new")
+    check(name == "Fresh" and not entries and "Main" not in dock, "new: starts empty")
+    check(ids_in("Renamed") == originals and len(ids_in("Copy")) == len(originals),
+          "new: the other collections keep their entries")
+
+    client.request("SetCurrentSceneCollection", {"sceneCollectionName": "Copy"})
+    deadline = time.monotonic() + 15
+    while listing()[0] != "Copy" and time.monotonic() < deadline:
+        time.sleep(0.2)
+    print("driver:", client.drive("Trigger", "actionRemoveSceneCollection"))
+    name, entries, dock = figures("remove")
+    aside = stored().get("apartadas", [])
+    check("Copy" not in stored()["colecciones"] and
+          [(g["coleccion"], len(g["entradas"])) for g in aside] == [("Copy", len(originals))],
+          "remove: the removed collection's entries are set aside in the settings file")
+    check(any("Copy" in line for line in dock) and "Bring here" in dock,
+          "remove: the dock offers them back")
+    client.drive("Dock", "-", "Bring here")
+    name, entries, dock = figures("bring here")
+    check(len(entries) == len(ids_in(name)) >= 2 and not stored().get("apartadas"),
+          "the set-aside entries came into the current collection")
+    check(ids_in("Renamed") == originals, "the renamed collection still has its entries")
+
+    print("driver:", client.drive("Trigger", "actionRenameProfile", "RenamedProfile"))
+    print("driver:", client.drive("Trigger", "actionDupProfile", "ProfileCopy"))
+    print(f"figure: collection and profile operations took {time.monotonic() - started:.1f} s")
 
 
 if __name__ == "__main__":

@@ -5,6 +5,11 @@
 # the streams on the server and the events it receives. Then OBS quits as a user quits it
 # (SIGINT) and the global hotkey binding the profile held is still there.
 #
+# With the test-only module relaycast-driver (its path in RELAYCAST_OBS_DRIVER) the client also
+# renames, duplicates, creates and removes scene collections and renames and duplicates the
+# profile from OBS's menus, and checks that the entries, their hotkey bindings and the dock
+# follow. The module logs OBS's front-end events, so the host log shows each line's order.
+#
 # obs-websocket listens on every interface: everything runs in a network namespace of its own
 # with only loopback, and in a PID namespace, so every process started here ends with it, also
 # on failure.
@@ -129,6 +134,14 @@ config=$obs_config
 mkdir -p "$config/plugins/relaycast/bin/64bit" "$config/plugin_config/relaycast" \
     "$config/plugin_config/obs-websocket" "$config/basic/profiles/Untitled"
 cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
+driver=${RELAYCAST_OBS_DRIVER:-}
+if [[ -n $driver && -f $driver ]]; then
+    mkdir -p "$config/plugins/relaycast-driver/bin/64bit"
+    cp "$driver" "$config/plugins/relaycast-driver/bin/64bit/relaycast-driver.so"
+else
+    fail "no test-only driver module (RELAYCAST_OBS_DRIVER): collections not followed"
+    driver=
+fi
 
 # The profile and collection by name (global.ini up to OBS 30, user.ini from 31), and
 # obs-websocket on without authentication (global.ini up to its 5.2, its own file after).
@@ -160,6 +173,17 @@ Name=Untitled
 [Hotkeys]
 relaycast_start_all={"bindings":[{"key":"OBS_KEY_F9"}]}
 INI
+
+# The collection with a binding of the first entry's "stream every destination" key.
+mkdir -p "$config/basic/scenes"
+cat >"$config/basic/scenes/Untitled.json" <<'JSON'
+{"name": "Untitled", "current_scene": "Scene", "current_program_scene": "Scene",
+ "scene_order": [{"name": "Scene"}],
+ "sources": [{"id": "scene", "versioned_id": "scene", "name": "Scene",
+              "settings": {"items": [], "id_counter": 0}}],
+ "modules": {"relaycast": {"hotkeys": {"0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01":
+   {"start": [{"key": "OBS_KEY_F5"}], "stop": []}}}}}
+JSON
 
 cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
 {
@@ -199,9 +223,12 @@ obs_pid=$!
 logs=$config/logs
 newest_log() { ls -t "$logs"/*.txt 2>/dev/null | head -n 1; }
 
+following=()
+[[ -n $driver ]] && following=(--settings "$config/plugin_config/relaycast/salidas.json"
+    --scenes "$config/basic/scenes")
 /usr/bin/python3 "$client" --port "$ws_port" --publish-log "$work/nginx/publish.log" \
     --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01 --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02 \
-    --stuck-entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a03 ||
+    --stuck-entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a03 "${following[@]}" ||
     fail "the websocket client's checks"
 
 # Three outputs are still connecting to the server that never answers: quitting stays bounded.
@@ -224,11 +251,20 @@ fi
 grep -qF '[relaycast] remote control: obs-websocket vendor "relaycast" with 8 requests' "$log" &&
     pass "vendor registered" || fail "no vendor line in the host log"
 grep -qF "[relaycast] Relaycast unloaded" "$log" && pass "unloaded" || fail "no unload line"
-# Loaded from the profile at start and written back by the plug-in at exit.
-if grep -q '^relaycast_start_all=.*OBS_KEY_F9' "$config/basic/profiles/Untitled/basic.ini"; then
-    pass "the global hotkey binding survived the run"
-else
-    fail "the global hotkey binding is gone from the profile"
+# Loaded from the profile at start and written back by the plug-in at exit; the renamed and
+# the duplicated profile have it too.
+profiles=(Untitled)
+[[ -n $driver ]] && profiles=(RenamedProfile ProfileCopy)
+for profile in "${profiles[@]}"; do
+    if grep -q '^relaycast_start_all=.*OBS_KEY_F9' "$config/basic/profiles/$profile/basic.ini"; then
+        pass "the global hotkey binding is in profile $profile"
+    else
+        fail "the global hotkey binding is not in profile $profile"
+    fi
+done
+if [[ -n $driver ]]; then
+    echo "--- OBS's front-end events as the driver saw them"
+    grep -F "[relaycast-driver]" "$log" | grep -v "event FINISHED" | cut -c1-200
 fi
 for key in remote-key-1 remote-key-2 remote-key-3 stuck-key-1 stuck-key-2 stuck-key-3; do
     grep -qF "$key" "$log" && fail "stream key $key in the host log"

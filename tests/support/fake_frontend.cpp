@@ -68,6 +68,10 @@ void FakeFrontend::setCurrentSceneCollection(const QString& name) {
     collection_ = name;
 }
 
+QStringList FakeFrontend::sceneCollections() {
+    return collections_;
+}
+
 bool FakeFrontend::addDock(QWidget* panel, const char* id, const char* title) {
     ++addDockCalls_;
     lastDockId_ = QString::fromUtf8(id);

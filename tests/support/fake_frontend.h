@@ -34,6 +34,9 @@ public:
 
     QString currentSceneCollection() override;
     void setCurrentSceneCollection(const QString& name);
+    // The collection list, as set (empty at first: the host reported none).
+    QStringList sceneCollections() override;
+    void setSceneCollections(const QStringList& names) { collections_ = names; }
 
     // From now on the scenes list and the collection name run `fault` first (which throws, as a
     // host in trouble might); null makes them answer again.
@@ -73,6 +76,7 @@ private:
     std::vector<OBSSource> scenes_;
     OBSSource currentScene_;
     QString collection_;
+    QStringList collections_;
     bool refuseDocks_ = false;
     int addDockCalls_ = 0;
     QStringList revealedDocks_;

@@ -1,0 +1,47 @@
+#include "panel/salidas_panel.h"
+
+#include "config/config_store.h"
+#include "module/host_frontend.h"
+#include "module/ui_text.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+namespace relaycast {
+
+QWidget* SalidasPanel::buildSetAsideRow(int index, const SetAsideEntries& group) {
+    auto* row = new QFrame(cardContainer);
+    row->setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(6, 4, 6, 4);
+    QStringList names;
+    for (const EntryConfig& entry : group.entradas)
+        names << (entry.nombre.isEmpty() ? entry.fuente : entry.nombre);
+    auto* label =
+        new QLabel(uiText("Entradas apartadas de la colección «%1», que OBS ya no tiene: %2")
+                       .arg(group.coleccion, names.join(QStringLiteral(", "))),
+                   row);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    layout->addWidget(label, 1);
+    auto* bring = new QPushButton(uiText("Traer aquí"), row);
+    bring->setToolTip(uiText("Añade estas entradas a la colección de escenas actual"));
+    connect(bring, &QPushButton::clicked, this, [this, index] { bringBackSetAside(index); });
+    layout->addWidget(bring);
+    return row;
+}
+
+void SalidasPanel::bringBackSetAside(int index) {
+    guarded("Error inesperado al recuperar las entradas.", [this, index] {
+        const QString collection = controller_.store().followedCollection();
+        if (!configStore->bringBack(
+                index, collection.isNull() ? hostFrontend().currentSceneCollection() : collection))
+            return;
+        saveWithNotice();
+        rebuildCardsUnguarded();
+    });
+}
+
+} // namespace relaycast
