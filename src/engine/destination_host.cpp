@@ -96,7 +96,7 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     // its own fixed schedule (see kOutageAttemptLimit).
     obs_output_set_reconnect_settings(port->output, 0, 0);
 
-    port->connectSignals(d);
+    port->connectSignals(d, mapping.server);
     d.port = std::move(port);
     return true;
 }

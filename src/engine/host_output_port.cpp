@@ -3,6 +3,7 @@
 #include "engine/destination_output.h"
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace relaycast {
@@ -53,6 +54,15 @@ void handleReconnectSuccess(void* param, calldata_t*) {
 
 } // namespace
 
+// Runs on the output's thread as it comes up: the connection is open and may be looked for.
+void HostOutputPort::findConnection(void* param, calldata_t*) {
+    try {
+        auto* port = static_cast<HostOutputPort*>(param);
+        port->probe_.find(port->server_);
+    } catch (...) {
+    }
+}
+
 HostOutputPort::~HostOutputPort() {
     if (output) {
         disconnectSignals();
@@ -67,12 +77,19 @@ HostOutputPort::~HostOutputPort() {
     service = nullptr;
 }
 
-void HostOutputPort::connectSignals(DestinationOutput& d) {
+void HostOutputPort::connectSignals(DestinationOutput& d, const QString& server) {
     signal_handler_t* handler = obs_output_get_signal_handler(output);
+    // Only the RTMP output keeps a send queue whose fullness it reports.
+    const char* type = obs_output_get_id(output);
+    hostCongestion_ = type && std::strcmp(type, "rtmp_output") == 0;
+    server_ = server;
     signals_[0].Connect(handler, "start", handleStart, &d);
     signals_[1].Connect(handler, "stop", handleStop, &d);
     signals_[2].Connect(handler, "reconnect", handleReconnect, &d);
     signals_[3].Connect(handler, "reconnect_success", handleReconnectSuccess, &d);
+    // After the destination's own handler: it is Live before any name is resolved here.
+    if (!serverEndpoint(server).host.isEmpty())
+        signals_[4].Connect(handler, "start", findConnection, this);
     signalsConnected_ = true;
 }
 
@@ -112,6 +129,14 @@ int HostOutputPort::droppedFrames() const {
 
 int HostOutputPort::totalFrames() const {
     return output ? obs_output_get_total_frames(output) : 0;
+}
+
+double HostOutputPort::congestion() const {
+    return output && hostCongestion_ ? obs_output_get_congestion(output) : -1.0;
+}
+
+PathFigures HostOutputPort::pathFigures() const {
+    return probe_.figures();
 }
 
 QString HostOutputPort::lastError() const {

@@ -2,6 +2,7 @@
 
 #include "engine/output_port.h"
 #include "engine/shared_audio_encoder.h"
+#include "engine/tcp_path_probe.h"
 
 #include <obs.hpp>
 
@@ -27,8 +28,10 @@ public:
     OBSOutputAutoRelease output;
     SharedAudioEncoder audioEncoder;
 
-    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`.
-    void connectSignals(DestinationOutput& d);
+    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`. With
+    // an RTMP(S) `server`, every start also looks for the connection it opened (see
+    // TcpPathProbe).
+    void connectSignals(DestinationOutput& d, const QString& server = {});
     bool signalsConnected() const { return signalsConnected_; }
 
     bool start() override;
@@ -39,11 +42,17 @@ public:
     int droppedFrames() const override;
     int totalFrames() const override;
     QString lastError() const override;
+    double congestion() const override;
+    PathFigures pathFigures() const override;
 
 private:
     void disconnectSignals();
+    static void findConnection(void* param, calldata_t*);
 
-    std::array<OBSSignal, 4> signals_;
+    std::array<OBSSignal, 5> signals_;
+    QString server_;
+    TcpPathProbe probe_;
+    bool hostCongestion_ = false;
     bool signalsConnected_ = false;
 };
 
