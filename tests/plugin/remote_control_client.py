@@ -157,6 +157,8 @@ def main():
         time.sleep(0.5)
     check(figures["state"] == "Live" and figures["bitrateKbps"] > 0 and figures["sentBytes"] > 0,
           f"GetEntries reports the live figures: {figures}")
+    check(figures["congested"] is False and figures["receivedKbps"] > 0,
+          f"GetEntries says what reaches the server of a path that keeps up: {figures}")
     check(publishes(args.publish_log, "remote-key-1") >= 1, "the server took the publish")
 
     answer = client.vendor("SwitchSource", {"entryId": main_entry, "source": "Other"})

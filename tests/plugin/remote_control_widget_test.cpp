@@ -109,8 +109,11 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     EXPECT_GT(live.value("bitrateKbps").toInt(), 0);
     EXPECT_GT(live.value("sentBytes").toDouble(), 0);
     for (const char* figure : {"droppedFrames", "droppedPercent", "cuts", "outageSecs", "attempts",
-                               "uptimeSecs", "message"})
+                               "uptimeSecs", "message", "queuedMs", "congestionPercent"})
         EXPECT_TRUE(live.contains(QLatin1String(figure))) << figure;
+    // A path that keeps up, whose connection was found: what reached the server is known.
+    EXPECT_FALSE(live.value("congested").toBool(true)) << dump(live);
+    EXPECT_GT(live.value("receivedKbps").toInt(), 0) << dump(live);
     EXPECT_EQ(first.value("destinations").toArray().at(1).toObject().value("state").toString(),
               QStringLiteral("Idle"));
 
