@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +22,9 @@ constexpr size_t kChunkBytes = 16384;
 // What a relayed connection holds on the way in, like a router on a path: little, so what a
 // throttled path does not take waits in the sender's socket, not here.
 constexpr int kReceiveBufferBytes = 65536;
+// The segment size of an Ethernet path rather than loopback's 64 KiB, so a throttled connection
+// is acknowledged in small steps, as on a network, not in a few bursts a second.
+constexpr int kSegmentBytes = 1448;
 
 sockaddr_in loopbackAddress(uint16_t port) {
     sockaddr_in addr{};
@@ -72,6 +76,7 @@ bool TcpGate::start() {
     // Set before listening, so every accepted connection has it from its first byte.
     ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes,
                  sizeof kReceiveBufferBytes);
+    ::setsockopt(listener_, IPPROTO_TCP, TCP_MAXSEG, &kSegmentBytes, sizeof kSegmentBytes);
     sockaddr_in addr = loopbackAddress(0);
     socklen_t len = sizeof addr;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
