@@ -4,7 +4,8 @@
 // destination (bytes handed to its socket, its congestion figure, dropped frames) next to what
 // its server received and what the destination's status says; then what the two siblings
 // received and their widest gap between pictures; then, minute by minute while the slow path
-// is stalled, the resident size and the heap.
+// is stalled, the resident size and the heap. Between the two, an SRT sibling's receiver stops
+// reading for 20 s, to show what the host reports for SRT.
 // Run under xvfb-run: congestion_bench [SLOW_SECONDS [STALLED_MINUTES]]   (defaults 60 and 10)
 
 #include "support/headless_host.h"
@@ -83,9 +84,14 @@ int run() {
     const auto via = [](const TcpGate& gate) {
         return QStringLiteral("rtmp://127.0.0.1:%1/live").arg(gate.port());
     };
-    const QList<DestConfig> dests{destination("a", via(*gates[0]), "a"),
-                                  destination("b", via(*gates[1]), "b"),
-                                  destination("lento", via(*gates[2]), "lento")};
+    SrtListener srt;
+    if (!srt.start(&error)) {
+        std::fprintf(stderr, "%s\n", error.toUtf8().constData());
+        return 1;
+    }
+    const QList<DestConfig> dests{
+        destination("a", via(*gates[0]), "a"), destination("b", via(*gates[1]), "b"),
+        destination("lento", via(*gates[2]), "lento"), destination("srt", srt.url())};
     EntryConfig entry = entrySending("lento-escena", 640, 360, dests);
     entry.videoKbps = 960; // with 128 kbit/s of sound, about 1.1 Mbit/s in all
     EntryRuntime runtime;
@@ -142,6 +148,32 @@ int run() {
         std::printf("sibling %c received %.0f kbit/s while the other was slow\n", 'a' + i,
                     kbps(gates[i]->forwardedBytes() - siblingsBefore[i], slowElapsed));
 
+    // --- SRT: its receiver stops reading.
+    std::printf(
+        "\nSRT receiver frozen for 20 s\n   s  state         handed kbit/s  host congestion %%"
+        "  host dropped  | shown: congested  received kbit/s\n");
+    srt.pause(true);
+    uint64_t lastSrtHanded = 0;
+    second = 0;
+    tickSeconds(runtime, Clock::now() + 20s, [&] {
+        ++second;
+        const auto found = runtime.outputs.find(QStringLiteral("srt"));
+        obs_output_t* output =
+            found != runtime.outputs.end() ? hostOutputOf(*found->second) : nullptr;
+        const uint64_t handed = output ? obs_output_get_total_bytes(output) : 0;
+        const DestinationStatus status = destinationStatus(runtime, "srt");
+        std::printf("%4d  %-12s  %13.0f  %17.0f  %12d  | %16s  %15d\n", second,
+                    stateName(status.state),
+                    kbps(handed >= lastSrtHanded ? handed - lastSrtHanded : handed, 1),
+                    output ? 100.0 * obs_output_get_congestion(output) : 0.0,
+                    output ? obs_output_get_frames_dropped(output) : 0,
+                    status.congested ? "yes" : "no", status.receivedKbps);
+        std::fflush(stdout);
+        lastSrtHanded = handed;
+    });
+    srt.pause(false);
+    std::printf("SRT destination: %d cuts\n", destinationStatus(runtime, "srt").cuts);
+
     // --- Stalled: the path takes nothing at all.
     gates[2]->setUpstreamLimit(0);
     std::printf("\nstalled path\nminute  resident KiB  heap KiB  state         cuts  dropped  "
@@ -159,6 +191,7 @@ int run() {
     for (StreamRecorder& viewer : viewers)
         viewer.stop();
     stopAllAndAwaitRelease(runtime);
+    srt.stop();
     for (int i = 0; i < 2; ++i)
         std::printf("sibling %c: widest gap between pictures %.3f s, %d cuts\n", 'a' + i,
                     widestGap(viewers[i].path()),
