@@ -82,11 +82,11 @@ int32_t CongestionMeter::receivedKbps() const {
     const int64_t ms = last.nowMs - oldest.nowMs;
     if (ms <= 0)
         return -1;
-    const bool path =
-        last.path.known && oldest.path.known && last.path.ackedBytes >= oldest.path.ackedBytes;
-    const uint64_t bytes = path ? last.path.ackedBytes - oldest.path.ackedBytes
-                                : last.handedBytes - oldest.handedBytes;
-    return clampedInt(static_cast<double>(bytes) * 8.0 / static_cast<double>(ms), INT32_MAX);
+    if (!last.path.known || !oldest.path.known || last.path.ackedBytes < oldest.path.ackedBytes)
+        return -1;
+    return clampedInt(static_cast<double>(last.path.ackedBytes - oldest.path.ackedBytes) * 8.0 /
+                          static_cast<double>(ms),
+                      INT32_MAX);
 }
 
 int32_t CongestionMeter::queuedMs() const {

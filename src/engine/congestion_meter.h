@@ -32,8 +32,9 @@ struct CongestionSample {
 // heartbeats, and clear again after `kClearMs` without any, so a path that swings around its
 // limit is one episode, not one per heartbeat.
 // What reaches the server is the rate its connection's bytes were acknowledged over the last
-// seconds; without the connection, the rate the host handed bytes to its socket (the same once
-// the socket is full, too high before).
+// ten seconds (acknowledgements come in steps, a shorter span swings); without the connection
+// it is not known: the host's own count keeps growing while nothing arrives (SRT counts what it
+// hands to its library, RTMP what its socket takes).
 class CongestionMeter {
 public:
     static constexpr int64_t kQueuePressureMs = 1000;
@@ -42,7 +43,7 @@ public:
     static constexpr int kEnterSamples = 2;
     static constexpr int kEnterWindow = 4;
     static constexpr int64_t kClearMs = 10000;
-    static constexpr int kRateWindowSamples = 10; // five seconds of heartbeats
+    static constexpr int kRateWindowSamples = 20; // ten seconds of heartbeats
 
     // A new run of the output (or none): every figure starts again, the episodes stay.
     void reset();
@@ -53,7 +54,7 @@ public:
     int32_t episodes() const { return episodes_; }
     // The host's figure in percent; -1 when the output keeps none or nothing was sampled.
     int32_t congestionPercent() const { return congestionPercent_; }
-    // Kbit/s that reached the server lately; -1 until two samples exist.
+    // Kbit/s that reached the server lately; -1 until two samples of the connection exist.
     int32_t receivedKbps() const;
     // How long the connection's queue takes to leave at that rate; -1 when unknown.
     int32_t queuedMs() const;

@@ -152,7 +152,8 @@ def main():
     while True:
         live = client.vendor("GetEntries")["entries"]
         figures = next(e for e in live if e["entryId"] == main_entry)["destinations"][0]
-        if figures["bitrateKbps"] > 0 or time.monotonic() > deadline:
+        flowing = figures["bitrateKbps"] > 0 and figures["receivedKbps"] > 0
+        if flowing or time.monotonic() > deadline:
             break
         time.sleep(0.5)
     check(figures["state"] == "Live" and figures["bitrateKbps"] > 0 and figures["sentBytes"] > 0,

@@ -92,9 +92,13 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     QJsonObject answer = request(QStringLiteral("StartDestination"), ids);
     EXPECT_EQ(answer.value("state").toString(), QStringLiteral("Starting")) << dump(answer);
     ASSERT_TRUE(pumpUntil([&] { return stateOf("e1", "d1") == QStringLiteral("Live"); }, 30s));
-    // Figures come with the heartbeat after it went live.
+    // Figures come with the heartbeats after it went live.
     ASSERT_TRUE(pumpUntil(
-        [&] { return world.controller.destinationStatus("e1", "d1").bitrateKbps > 0; }, 10s));
+        [&] {
+            const DestinationStatus s = world.controller.destinationStatus("e1", "d1");
+            return s.bitrateKbps > 0 && s.receivedKbps > 0;
+        },
+        10s));
 
     const QJsonObject entries = request(QStringLiteral("GetEntries"));
     EXPECT_FALSE(QJsonDocument(entries).toJson().contains("clave-1")) << dump(entries);

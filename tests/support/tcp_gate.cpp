@@ -21,7 +21,7 @@ constexpr double kBurstSeconds = 0.1;
 constexpr size_t kChunkBytes = 16384;
 // What a relayed connection holds on the way in, like a router on a path: little, so what a
 // throttled path does not take waits in the sender's socket, not here.
-constexpr int kReceiveBufferBytes = 65536;
+constexpr int kReceiveBufferBytes = 16384;
 // The segment size of an Ethernet path rather than loopback's 64 KiB, so a throttled connection
 // is acknowledged in small steps, as on a network, not in a few bursts a second.
 constexpr int kSegmentBytes = 1448;
