@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#ifdef __linux__
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <linux/sockios.h>
@@ -19,6 +20,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#endif
 
 namespace relaycast {
 namespace {
@@ -26,14 +28,16 @@ namespace {
 constexpr uint16_t kRtmpPort = 1935;
 constexpr uint16_t kRtmpsPort = 443;
 
+#ifdef __linux__
+
 // Sockets some probe holds, by inode, so no two destinations read one connection.
 std::mutex claimsLock;
-std::set<ino_t>& claimedSockets() {
-    static std::set<ino_t> claimed;
+std::set<uint64_t>& claimedSockets() {
+    static std::set<uint64_t> claimed;
     return claimed;
 }
 
-ino_t socketInode(int fd) {
+uint64_t socketInode(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
         return 0;
@@ -105,6 +109,7 @@ bool connectedTo(int fd, uint16_t port, const std::vector<sockaddr_storage>& ser
     return false;
 }
 
+#endif
 } // namespace
 
 ServerEndpoint serverEndpoint(const QString& url) {
@@ -122,6 +127,8 @@ TcpPathProbe::~TcpPathProbe() {
     release();
 }
 
+#ifdef __linux__
+
 bool TcpPathProbe::find(const QString& url) {
     release();
     const ServerEndpoint endpoint = serverEndpoint(url);
@@ -134,7 +141,7 @@ bool TcpPathProbe::find(const QString& url) {
     if (!fds)
         return false;
     int match = -1;
-    ino_t matchInode = 0;
+    uint64_t matchInode = 0;
     int matches = 0;
     {
         // Held over the scan and the claim, so two probes never take one connection.
@@ -144,7 +151,7 @@ bool TcpPathProbe::find(const QString& url) {
             const long fd = std::strtol(entry->d_name, &end, 10);
             if (end == entry->d_name || *end != '\0' || fd == ::dirfd(fds))
                 continue;
-            const ino_t inode = socketInode(static_cast<int>(fd));
+            const uint64_t inode = socketInode(static_cast<int>(fd));
             if (inode == 0 || claimedSockets().contains(inode) ||
                 !connectedTo(static_cast<int>(fd), endpoint.port, servers))
                 continue;
@@ -191,5 +198,19 @@ PathFigures TcpPathProbe::figures() const {
         return {};
     return {true, info.tcpi_bytes_acked, static_cast<uint64_t>(std::max(queued, 0))};
 }
+
+#else
+
+bool TcpPathProbe::find(const QString&) {
+    return false;
+}
+
+void TcpPathProbe::release() {}
+
+PathFigures TcpPathProbe::figures() const {
+    return {};
+}
+
+#endif
 
 } // namespace relaycast

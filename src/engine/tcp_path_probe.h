@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <mutex>
-#include <sys/types.h>
 
 namespace relaycast {
 
@@ -25,7 +24,8 @@ struct PathFigures {
 // may resolve the server's name); figures() on any thread. A socket is claimed by one probe
 // at a time, so two destinations to one server do not read the same connection; when more than
 // one unclaimed connection matches, none is taken (the figures stay unknown rather than
-// possibly someone else's).
+// possibly someone else's). Only Linux lets a process look at its sockets this way; elsewhere
+// nothing is found.
 class TcpPathProbe {
 public:
     TcpPathProbe() = default;
@@ -45,7 +45,7 @@ public:
 private:
     mutable std::mutex lock_;
     int fd_ = -1;
-    ino_t inode_ = 0;
+    uint64_t inode_ = 0;
 };
 
 // The host and port of an rtmp:// or rtmps:// address; port 0 when it is neither.
