@@ -97,7 +97,7 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     obs_output_set_reconnect_settings(port->output, 0, 0);
 
     port->watchConnection(mapping.server);
-    port->connectSignals(d);
+    port->connectSignals(d, mapping.server);
     d.port = std::move(port);
     return true;
 }

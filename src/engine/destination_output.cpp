@@ -260,6 +260,11 @@ DestinationStatus DestinationOutput::status() const {
     s.uptimeSecs = firstLive != 0 ? (clock.nowMs() - firstLive) / 1000 : 0;
     s.sentBytes = sentBytes;
     s.totalFrames = totalFrames;
+    s.congested = congestion.congested();
+    s.congestionEpisodes = congestion.episodes();
+    s.receivedKbps = congestion.receivedKbps();
+    s.queuedMs = congestion.queuedMs();
+    s.congestionPercent = congestion.congestionPercent();
     return s;
 }
 
@@ -351,6 +356,7 @@ void collectStatistics(DestinationOutput& d) {
     if (!d.port || d.state != DestinationState::Live) {
         d.bitrateKbps = -1;
         d.lastSampleMs = 0;
+        d.congestion.reset();
         return;
     }
     const int64_t nowMs = d.clock.nowMs();
@@ -365,6 +371,8 @@ void collectStatistics(DestinationOutput& d) {
     d.lastSampleMs = nowMs;
     d.droppedFrames = d.port->droppedFrames();
     d.totalFrames = d.port->totalFrames();
+    d.congestion.sample(
+        {nowMs, bytes, d.port->congestion(), d.droppedFrames, d.port->pathFigures()});
 }
 
 void enforceStartTimeout(DestinationOutput& d) {

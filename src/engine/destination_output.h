@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/config_model.h"
+#include "engine/congestion_meter.h"
 #include "engine/destination_status.h"
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
@@ -69,6 +70,7 @@ public:
     std::atomic<int64_t> nextRestartMs{0};
     uint64_t lastBytes = 0;
     int64_t lastSampleMs = 0;
+    CongestionMeter congestion; // interface thread
     // Figures of this run: first Live moment (host thread writes it once), bytes of every
     // output run, frames of the current one.
     std::atomic<int64_t> firstLiveMs{0};
@@ -137,7 +139,7 @@ void retireDestination(std::unique_ptr<DestinationOutput> d, ReleasedFlag releas
 
 // Due automatic restart (tick step 1).
 void runRestartStep(DestinationOutput& d);
-// Bitrate and dropped frames, every tick (500 ms).
+// Bitrate, dropped frames and congestion, every tick (500 ms).
 void collectStatistics(DestinationOutput& d);
 // Force-stops and fails a destination stuck in Starting for more than 40 s.
 void enforceStartTimeout(DestinationOutput& d);

@@ -28,6 +28,12 @@ struct DestinationStatus {
     int64_t uptimeSecs = 0;  // since it first went Live; 0 when it never did
     uint64_t sentBytes = 0;  // every byte its outputs sent
     int32_t totalFrames = 0; // frames its current output handled (dropped ones included)
+    // Whether its path takes less than the stream (see CongestionMeter), with the figures.
+    bool congested = false;
+    int32_t congestionEpisodes = 0;
+    int32_t receivedKbps = -1;      // what reached the server lately; -1 unknown
+    int32_t queuedMs = -1;          // how long its connection's queue takes to leave; -1 unknown
+    int32_t congestionPercent = -1; // the host's send queue against its drop point; -1 none
 
     // The share of dropped frames of the current output, in percent; 0 when none.
     double droppedPercent() const {

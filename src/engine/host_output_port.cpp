@@ -6,6 +6,7 @@
 #include "engine/output_connections.h"
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -25,6 +26,17 @@ template <typename Reference> void keepFromRelease(Reference& reference) {
 }
 
 } // namespace
+
+// Runs on the output's thread as it comes up: the connection is open and may be looked for.
+// The attempt counts as ended only after this, since it runs on the attempt's own thread.
+void HostOutputPort::findConnection(void* param, calldata_t*) {
+    auto* port = static_cast<HostOutputPort*>(param);
+    try {
+        port->probe_.find(port->server_);
+    } catch (...) {
+    }
+    port->noteAttemptEnded();
+}
 
 HostOutputPort::~HostOutputPort() {
     if (output && !awaitAttemptEnd()) {
@@ -61,13 +73,21 @@ void HostOutputPort::watchConnection(const QString& url) {
     watchOutputConnection(this, url);
 }
 
-void HostOutputPort::connectSignals(DestinationOutput& d) {
+void HostOutputPort::connectSignals(DestinationOutput& d, const QString& server) {
     destination_ = &d;
     signal_handler_t* handler = obs_output_get_signal_handler(output);
+    // Only the RTMP output keeps a send queue whose fullness it reports.
+    const char* type = obs_output_get_id(output);
+    hostCongestion_ = type && std::strcmp(type, "rtmp_output") == 0;
+    server_ = server;
+    probing_ = !serverEndpoint(server).host.isEmpty();
     signals_[0].Connect(handler, "start", handleStart, this);
     signals_[1].Connect(handler, "stop", handleStop, this);
     signals_[2].Connect(handler, "reconnect", handleReconnect, this);
     signals_[3].Connect(handler, "reconnect_success", handleReconnectSuccess, this);
+    // After the destination's own handler: it is Live before any name is resolved here.
+    if (probing_)
+        signals_[4].Connect(handler, "start", findConnection, this);
     signalsConnected_ = true;
 }
 
@@ -75,7 +95,8 @@ void HostOutputPort::connectSignals(DestinationOutput& d) {
 void HostOutputPort::handleStart(void* param, calldata_t*) {
     try {
         auto& port = *static_cast<HostOutputPort*>(param);
-        port.noteAttemptEnded();
+        if (!port.probing_)
+            port.noteAttemptEnded();
         port.destination_->onStart();
     } catch (...) {
     }
@@ -172,6 +193,14 @@ int HostOutputPort::droppedFrames() const {
 
 int HostOutputPort::totalFrames() const {
     return output ? obs_output_get_total_frames(output) : 0;
+}
+
+double HostOutputPort::congestion() const {
+    return output && hostCongestion_ ? obs_output_get_congestion(output) : -1.0;
+}
+
+PathFigures HostOutputPort::pathFigures() const {
+    return probe_.figures();
 }
 
 QString HostOutputPort::lastError() const {

@@ -2,6 +2,7 @@
 
 #include "engine/output_port.h"
 #include "engine/shared_audio_encoder.h"
+#include "engine/tcp_path_probe.h"
 
 #include <obs.hpp>
 
@@ -40,8 +41,10 @@ public:
     // Lets the connections to the server of `url` be closed under the output at exit, while
     // this port exists (see abortWatchedOutputConnections).
     void watchConnection(const QString& url);
-    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`.
-    void connectSignals(DestinationOutput& d);
+    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`. With
+    // an RTMP(S) `server`, every start also looks for the connection it opened (see
+    // TcpPathProbe).
+    void connectSignals(DestinationOutput& d, const QString& server = {});
     bool signalsConnected() const { return signalsConnected_; }
 
     bool start() override;
@@ -52,6 +55,8 @@ public:
     int droppedFrames() const override;
     int totalFrames() const override;
     QString lastError() const override;
+    double congestion() const override;
+    PathFigures pathFigures() const override;
 
 private:
     static void handleStart(void* param, calldata_t* data);
@@ -63,8 +68,13 @@ private:
     // plug-in gave up its host calls at exit meanwhile.
     bool awaitAttemptEnd() const;
     void disconnectSignals();
+    static void findConnection(void* param, calldata_t*);
 
-    std::array<OBSSignal, 4> signals_;
+    std::array<OBSSignal, 5> signals_;
+    QString server_;
+    TcpPathProbe probe_;
+    bool hostCongestion_ = false;
+    bool probing_ = false; // a start also looks for its connection
     bool signalsConnected_ = false;
     DestinationOutput* destination_ = nullptr;
     // From an accepted start until the host said how the connection attempt ended.

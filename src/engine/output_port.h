@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/tcp_path_probe.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -27,6 +29,10 @@ public:
     virtual int totalFrames() const = 0;
     // The host's last error text for this output; empty when none.
     virtual QString lastError() const = 0;
+    // The host's congestion figure for this output (0..1); negative when it keeps none.
+    virtual double congestion() const { return -1; }
+    // What the kernel knows of the output's connection; unknown when it cannot be seen.
+    virtual PathFigures pathFigures() const { return {}; }
 };
 
 } // namespace relaycast

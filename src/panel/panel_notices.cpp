@@ -92,4 +92,34 @@ void SalidasPanel::announceDestinationChange(const EntryConfig& entry,
     }
 }
 
+void SalidasPanel::announceCongestion() {
+    for (const EntryConfig& entry : currentEntries()) {
+        for (const DestConfig& destination : entry.destinos) {
+            const DestinationStatus status =
+                controller_.destinationStatus(entry.id, destination.id);
+            const bool congested = status.state == DestinationState::Live && status.congested;
+            const bool announced = congestionAnnounced.contains(destination.id);
+            if (congested == announced)
+                continue;
+            const QString label = destinationLabel(entry, destination);
+            if (congested) {
+                congestionAnnounced.insert(destination.id);
+                showNotice(
+                    status.receivedKbps >= 0
+                        ? uiText("⚠ %1 va saturado: al servidor solo llegan %2 Mbps.")
+                              .arg(label, QString::number(status.receivedKbps / 1000.0, 'f', 1))
+                        : uiText("⚠ %1 va saturado: el servidor no recibe todo lo que "
+                                 "se emite.")
+                              .arg(label),
+                    true);
+                continue;
+            }
+            congestionAnnounced.remove(destination.id);
+            // A cut or a stop says so itself; only a path that caught up is told here.
+            if (status.state == DestinationState::Live)
+                showNotice(uiText("✔ %1 ya no va saturado.").arg(label), false);
+        }
+    }
+}
+
 } // namespace relaycast

@@ -23,6 +23,7 @@ void SalidasPanel::onHeartbeat() {
     if (closing)
         return;
     try {
+        announceCongestion();
         if (isVisible())
             refreshStatus();
         else

@@ -83,6 +83,9 @@ public:
                                    int previous, const DestinationStatus& status);
     // A change the controller reported: the cut, recovery and loss notices.
     void onDestinationChange(const DestinationChange& change);
+    // Every heartbeat, shown or not: a destination that turned congested is announced once
+    // per episode, and again when its path keeps up.
+    void announceCongestion();
 
     void showUpdateBanner(const QString& version, const QString& url);
     void destroyPreviewDisplays();
@@ -137,6 +140,7 @@ private:
     QHash<QString, QLabel*> encoderLoadLabels;
     QHash<QString, PreviewWidget*> previews;
     QSet<QString> previewEnabled;
+    QSet<QString> congestionAnnounced; // destinations whose congestion was announced
     QScrollArea* scrollArea = nullptr;
     QWidget* cardContainer = nullptr;
     QVBoxLayout* cardLayout = nullptr;

@@ -5,6 +5,9 @@
 namespace relaycast {
 namespace {
 
+// Amber: a cut, and a path too slow for the stream.
+constexpr const char* kWarningLineStyle = "color: #e0a030; font-weight: bold;";
+
 // "1:02:03": hours, minutes and seconds on the air.
 QString durationText(int64_t seconds) {
     return QStringLiteral("%1:%2:%3")
@@ -27,15 +30,13 @@ QString percentText(double percent) {
     return QString::number(percent, 'f', percent < 0.1 ? 2 : 1);
 }
 
-QString liveLine(const DestinationStatus& status) {
-    QString text = uiText("● EN EMISIÓN");
-    if (status.bitrateKbps >= 0)
-        text += QString::fromUtf8(" · %1 Mbps")
-                    .arg(QString::number(status.bitrateKbps / 1000.0, 'f', 1));
-    if (status.uptimeSecs > 0)
-        text += QString::fromUtf8(" · ") + durationText(status.uptimeSecs);
-    if (status.sentBytes > 0)
-        text += QString::fromUtf8(" · ") + dataText(status.sentBytes);
+QString megabitsText(int32_t kbps) {
+    return QString::number(kbps / 1000.0, 'f', 1);
+}
+
+// Dropped frames and cuts, the end of every live line.
+QString lossesText(const DestinationStatus& status) {
+    QString text;
     if (status.droppedFrames > 0 && status.totalFrames > 0)
         text +=
             uiText(" · %1 fotogramas perdidos (%2 %)")
@@ -52,6 +53,28 @@ QString liveLine(const DestinationStatus& status) {
     return text;
 }
 
+QString liveLine(const DestinationStatus& status) {
+    QString text = uiText("● EN EMISIÓN");
+    if (status.bitrateKbps >= 0)
+        text += QString::fromUtf8(" · %1 Mbps").arg(megabitsText(status.bitrateKbps));
+    if (status.uptimeSecs > 0)
+        text += QString::fromUtf8(" · ") + durationText(status.uptimeSecs);
+    if (status.sentBytes > 0)
+        text += QString::fromUtf8(" · ") + dataText(status.sentBytes);
+    return text + lossesText(status);
+}
+
+// A path that takes less than the stream: what really reaches the server comes first, then
+// how far behind the server is.
+QString congestedLine(const DestinationStatus& status) {
+    QString text = status.receivedKbps >= 0 ? uiText("⚠ EN EMISIÓN, saturado · llegan %1 Mbps")
+                                                  .arg(megabitsText(status.receivedKbps))
+                                            : uiText("⚠ EN EMISIÓN, saturado");
+    if (status.queuedMs >= 0)
+        text += uiText(" · %1 s de retraso").arg(QString::number(status.queuedMs / 1000.0, 'f', 1));
+    return text + lossesText(status);
+}
+
 } // namespace
 
 StatusLine destinationStatusLine(const DestinationStatus& status) {
@@ -59,6 +82,8 @@ StatusLine destinationStatusLine(const DestinationStatus& status) {
     case DestinationState::Starting:
         return {uiText("Conectando…"), QStringLiteral("color: #e0a030;")};
     case DestinationState::Live:
+        if (status.congested)
+            return {congestedLine(status), QString::fromLatin1(kWarningLineStyle)};
         return {liveLine(status), QStringLiteral("color: #3fb950; font-weight: bold;")};
     case DestinationState::Reconnecting: {
         QString text =
@@ -67,7 +92,7 @@ StatusLine destinationStatusLine(const DestinationStatus& status) {
         // What the server answered to the last attempt, when it answered at all.
         if (!status.message.isEmpty())
             text += QString::fromUtf8(" · ") + status.message;
-        return {text, QStringLiteral("color: #e0a030; font-weight: bold;")};
+        return {text, QString::fromLatin1(kWarningLineStyle)};
     }
     case DestinationState::Failed:
         return {QString::fromUtf8("⚠ ") +

@@ -83,6 +83,10 @@ QJsonObject destinationEntry(EntryController& controller, const QString& entryId
         {"attempts", status.attempts},
         {"uptimeSecs", static_cast<double>(status.uptimeSecs)},
         {"sentBytes", static_cast<double>(status.sentBytes)},
+        {"congested", status.congested},
+        {"receivedKbps", status.receivedKbps},
+        {"queuedMs", status.queuedMs},
+        {"congestionPercent", status.congestionPercent},
     };
 }
 

@@ -2,15 +2,19 @@
 // says how long the outage lasted, while its SRT sibling and the RTMP sibling that shares its
 // audio encoder never notice; after a long outage, part of it with the server refusing the
 // stream, it is back as quickly as after a short one; and the same twenty times in a row,
-// without memory growing from one outage to the next.
+// without memory growing from one outage to the next. A path that takes less than the stream
+// is shown as congested while the siblings keep every frame.
 
 #include "support/local_servers.h"
 #include "support/media_probe.h"
 #include "support/process_memory.h"
 #include "support/sanitizer_checks.h"
 #include "support/stream_harness.h"
+#include "support/tcp_gate.h"
 #include "support/test_host.h"
 #include "support/tone_source.h"
+
+#include "panel/status_line.h"
 
 #include <gtest/gtest.h>
 
@@ -255,4 +259,92 @@ TEST(DestinationRecoveryHost, TwentyDropsInARowAreEachRecoveredWhileTheSiblingSt
     std::printf("sibling: %lld pictures, widest gap %.3f s\n", static_cast<long long>(times.size()),
                 widest);
     EXPECT_LT(widest, 0.5) << "the sibling's stream has a gap";
+}
+
+TEST(DestinationRecoveryHost, SlowPathShowsAsCongestedWhileTheSiblingsKeepEveryFrame) {
+    RtmpServer slowServer;
+    RtmpServer mirrorServer;
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(slowServer.start(&error)) << error.toStdString();
+    ASSERT_TRUE(mirrorServer.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    TcpGate path(slowServer.port());
+    ASSERT_TRUE(path.start());
+    OBSSceneAutoRelease scene = createScene("camino-lento");
+    OBSSourceAutoRelease colour =
+        createColorSource("camino-lento-color", kOpaqueBlue, kCanvasWidth, kCanvasHeight);
+    addToScene(scene, colour);
+
+    const QList<DestConfig> dests{
+        destination("lento", QStringLiteral("rtmp://127.0.0.1:%1/live").arg(path.port()), "lento"),
+        destination("espejo", mirrorServer.url(), "espejo"), destination("srt", srt.url())};
+    EntryConfig entry = entrySending("camino-lento", 640, 360, dests);
+    entry.videoKbps = 960; // about 1.1 Mbit/s with the sound
+    EntryRuntime runtime;
+    const QString started = startAllUntilLive(runtime, entry, dests, 30s);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
+    tickFor({&runtime}, 2s);
+    const auto line = [&](const char* id) {
+        return destinationStatusLine(destinationStatus(runtime, id)).text;
+    };
+    EXPECT_FALSE(line("lento").contains(QStringLiteral("saturado"))) << line("lento").toStdString();
+
+    // The path now takes 300 kbit/s; the host's socket alone holds megabytes.
+    path.setUpstreamLimit(300000);
+    const auto slowSince = std::chrono::steady_clock::now();
+    const uint64_t receivedBefore = path.forwardedBytes();
+    bool siblingDisturbed = false;
+    const auto watch = [&] {
+        for (const char* id : {"espejo", "srt"}) {
+            const DestinationStatus s = destinationStatus(runtime, id);
+            siblingDisturbed |= s.state != DestinationState::Live || s.congested;
+        }
+    };
+    const bool shown = tickUntil(
+        runtime, [&] { return line("lento").contains(QStringLiteral("saturado")); }, 15s, watch);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - slowSince).count();
+    std::printf("path at 300 kbit/s -> shown as congested after %.1f s\n", seconds);
+    ASSERT_TRUE(shown) << line("lento").toStdString();
+    EXPECT_LE(seconds, 10.0);
+    EXPECT_EQ(destinationStatusLine(destinationStatus(runtime, "lento")).styleSheet,
+              destinationStatusLine([] {
+                  DestinationStatus cut;
+                  cut.state = DestinationState::Reconnecting;
+                  return cut;
+              }())
+                  .styleSheet)
+        << "amber, like a cut";
+
+    // What the line says reaches the server is what the server got, once the figure's ten
+    // seconds are all of the slow path.
+    tickFor({&runtime},
+            std::chrono::duration_cast<std::chrono::milliseconds>(slowSince + 11s -
+                                                                  std::chrono::steady_clock::now()),
+            watch);
+    const double serverKbps =
+        static_cast<double>(path.forwardedBytes() - receivedBefore) * 8.0 / 1000.0 /
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - slowSince).count();
+    const DestinationStatus slow = destinationStatus(runtime, "lento");
+    std::printf("server received %.0f kbit/s, shown %d kbit/s, %d ms behind: %s\n", serverKbps,
+                slow.receivedKbps, slow.queuedMs, line("lento").toStdString().c_str());
+    EXPECT_TRUE(slow.congested);
+    EXPECT_EQ(slow.congestionEpisodes, 1);
+    EXPECT_NEAR(slow.receivedKbps, serverKbps, serverKbps / 4);
+    EXPECT_GT(slow.queuedMs, 1000);
+    EXPECT_FALSE(siblingDisturbed);
+
+    // Let the buffered stream go before stopping, so the stop does not wait on a full socket.
+    path.setUpstreamLimit(-1);
+    stopAllAndAwaitRelease(runtime);
+    srt.stop();
+    QList<double> times = packetTimes(srt.recordingPath(), QStringLiteral("video"));
+    std::sort(times.begin(), times.end());
+    ASSERT_GT(times.size(), 30 * 5) << "the sibling's recording is too short";
+    double widest = 0;
+    for (int i = 1; i < times.size(); ++i)
+        widest = std::max(widest, times[i] - times[i - 1]);
+    std::printf("sibling next to the slow path: widest gap %.3f s\n", widest);
+    EXPECT_LT(widest, 0.1);
 }

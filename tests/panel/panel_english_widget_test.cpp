@@ -138,6 +138,13 @@ TEST(PanelEnglish, StatusLinesAndButtons) {
     s.recoveryAfterSecs = -1;
     s.droppedFrames = 0;
     EXPECT_EQ(destinationStatusLine(s).text, QString::fromUtf8("● LIVE · 2.5 Mbps · 1 drop"));
+    s.congested = true;
+    s.receivedKbps = 300;
+    s.queuedMs = 4000;
+    EXPECT_EQ(destinationStatusLine(s).text,
+              QString::fromUtf8("⚠ LIVE, congested · 0.3 Mbps reach the server · 4.0 s behind · "
+                                "1 drop"));
+    s.congested = false;
     s.state = DestinationState::Failed;
     EXPECT_EQ(destinationStatusLine(s).text, QString::fromUtf8("⚠ Error"));
     EXPECT_EQ(destinationButtonText(true, DestinationState::Starting),

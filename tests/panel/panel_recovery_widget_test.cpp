@@ -1,7 +1,9 @@
 // A live destination whose RTMP server drops and comes back, as the panel tells it: the red cut
 // notice, the outage on the status line, the recovery notice that goes away by itself, and the
-// cut counted on the live line.
+// cut counted on the live line. A path that takes less than the stream is announced once, in
+// amber on its line, while it lasts.
 
+#include "support/fake_runtime.h"
 #include "support/icon_text.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
@@ -112,6 +114,34 @@ TEST(PanelRecovery, ADroppedServerIsAnnouncedCountedAndRecovered) {
         30s));
     for (const QString& line : log.lines())
         EXPECT_FALSE(line.contains(QStringLiteral("clave-del-corte"))) << line.toStdString();
+}
+
+TEST(PanelRecovery, ACongestedPathIsAnnouncedOnceWhileItLasts) {
+    LogCapture log;
+    PanelWorld world;
+    EntryConfig entry = entrySending(QStringLiteral("lento-escena"), 640, 360,
+                                     {destination("d1", "rtmp://127.0.0.1:1935/live", "k")});
+    entry.id = QStringLiteral("e1");
+    entry.nombre = QStringLiteral("Lento");
+    world.entries() << entry;
+    auto panel = world.openPanel();
+    // A live output whose socket takes nothing more: the host's count stands still.
+    auto script = addFakeDestination(world.controller.runtimeFor("e1"), "d1");
+    DestinationOutput& d = *world.controller.runtimeFor("e1").outputs.at("d1");
+    script->afterStop = [&d] { d.onStop(0, QString()); };
+    d.onStart();
+    script->totalBytes = 4'000'000;
+
+    ASSERT_TRUE(pumpUntil(
+        [&] { return statusTextOf(*panel, "d1") == QString::fromUtf8("⚠ EN EMISIÓN, saturado"); },
+        10s))
+        << statusTextOf(*panel, "d1").toStdString();
+    EXPECT_EQ(statusStyleOf(*panel, "d1"), QStringLiteral("color: #e0a030; font-weight: bold;"));
+    const QString announced = QString::fromUtf8(
+        "⚠ «Lento» → 127.0.0.1 va saturado: el servidor no recibe todo lo que se emite.");
+    EXPECT_EQ(shownText(panel->noticeLine()), announced);
+    pumpFor(2s);
+    EXPECT_EQ(log.count(announced), 1) << "announced once, not every heartbeat";
 }
 
 } // namespace

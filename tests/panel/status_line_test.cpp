@@ -54,6 +54,23 @@ TEST(StatusLine, LiveLineAddsRateDroppedFramesAndCutsOnlyWhenKnown) {
               QStringLiteral("color: #3fb950; font-weight: bold;"));
 }
 
+TEST(StatusLine, CongestedLineSaysWhatReachesTheServerInAmber) {
+    DestinationStatus s = live(1100, 57, 1, 3);
+    s.congested = true;
+    s.receivedKbps = 300;
+    s.queuedMs = 4200;
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ EN EMISIÓN, saturado · llegan 0.3 Mbps · 4.2 s de "
+                                         "retraso · 57 fotogramas perdidos · 1 corte (3 s)"));
+    EXPECT_EQ(destinationStatusLine(s).styleSheet,
+              QStringLiteral("color: #e0a030; font-weight: bold;"));
+    // An output whose connection and queue cannot be seen.
+    s.receivedKbps = -1;
+    s.queuedMs = -1;
+    s.droppedFrames = 0;
+    s.cuts = 0;
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ EN EMISIÓN, saturado"));
+}
+
 TEST(StatusLine, OtherStatesHaveTheirTextAndColour) {
     DestinationStatus s;
     EXPECT_EQ(text(s), QStringLiteral("Parado"));

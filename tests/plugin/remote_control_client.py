@@ -187,11 +187,14 @@ def main():
     while True:
         live = client.vendor("GetEntries")["entries"]
         figures = next(e for e in live if e["entryId"] == main_entry)["destinations"][0]
-        if figures["bitrateKbps"] > 0 or time.monotonic() > deadline:
+        flowing = figures["bitrateKbps"] > 0 and figures["receivedKbps"] > 0
+        if flowing or time.monotonic() > deadline:
             break
         time.sleep(0.5)
     check(figures["state"] == "Live" and figures["bitrateKbps"] > 0 and figures["sentBytes"] > 0,
           f"GetEntries reports the live figures: {figures}")
+    check(figures["congested"] is False and figures["receivedKbps"] > 0,
+          f"GetEntries says what reaches the server of a path that keeps up: {figures}")
     check(publishes(args.publish_log, "remote-key-1") >= 1, "the server took the publish")
 
     answer = client.vendor("SwitchSource", {"entryId": main_entry, "source": "Other"})

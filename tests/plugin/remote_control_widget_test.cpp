@@ -95,9 +95,13 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     QJsonObject answer = request(QStringLiteral("StartDestination"), ids);
     EXPECT_EQ(answer.value("state").toString(), QStringLiteral("Starting")) << dump(answer);
     ASSERT_TRUE(pumpUntil([&] { return stateOf("e1", "d1") == QStringLiteral("Live"); }, 30s));
-    // Figures come with the heartbeat after it went live.
+    // Figures come with the heartbeats after it went live.
     ASSERT_TRUE(pumpUntil(
-        [&] { return world.controller.destinationStatus("e1", "d1").bitrateKbps > 0; }, 10s));
+        [&] {
+            const DestinationStatus s = world.controller.destinationStatus("e1", "d1");
+            return s.bitrateKbps > 0 && s.receivedKbps > 0;
+        },
+        10s));
 
     const QJsonObject entries = request(QStringLiteral("GetEntries"));
     EXPECT_FALSE(QJsonDocument(entries).toJson().contains("clave-1")) << dump(entries);
@@ -112,8 +116,11 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     EXPECT_GT(live.value("bitrateKbps").toInt(), 0);
     EXPECT_GT(live.value("sentBytes").toDouble(), 0);
     for (const char* figure : {"droppedFrames", "droppedPercent", "cuts", "outageSecs", "attempts",
-                               "uptimeSecs", "message"})
+                               "uptimeSecs", "message", "queuedMs", "congestionPercent"})
         EXPECT_TRUE(live.contains(QLatin1String(figure))) << figure;
+    // A path that keeps up, whose connection was found: what reached the server is known.
+    EXPECT_FALSE(live.value("congested").toBool(true)) << dump(live);
+    EXPECT_GT(live.value("receivedKbps").toInt(), 0) << dump(live);
     EXPECT_EQ(first.value("destinations").toArray().at(1).toObject().value("state").toString(),
               QStringLiteral("Idle"));
 

@@ -305,4 +305,9 @@ bool SrtListener::running() {
     return process_.running();
 }
 
+void SrtListener::pause(bool paused) {
+    if (process_.pid() > 0)
+        ::kill(process_.pid(), paused ? SIGSTOP : SIGCONT);
+}
+
 } // namespace relaycast::test

@@ -82,6 +82,9 @@ public:
     bool start(QString* error = nullptr);
     void stop();
     bool running();
+    // Freezes the listener (SIGSTOP by PID) or lets it go on: a receiver that stops reading,
+    // whose socket then drops what arrives.
+    void pause(bool paused);
 
     uint16_t port() const { return port_; }
     // srt://127.0.0.1:PORT: the address a destination uses (the passphrase travels apart).

@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,6 +14,17 @@ namespace relaycast::test {
 namespace {
 
 constexpr int kPollMs = 50;
+// While a throttled connection waits for its allowance it looks again this often.
+constexpr int kThrottledPollMs = 5;
+// A throttled connection may pass at most this much of its rate in one go.
+constexpr double kBurstSeconds = 0.1;
+constexpr size_t kChunkBytes = 16384;
+// What a relayed connection holds on the way in, like a router on a path: little, so what a
+// throttled path does not take waits in the sender's socket, not here.
+constexpr int kReceiveBufferBytes = 16384;
+// The segment size of an Ethernet path rather than loopback's 64 KiB, so a throttled connection
+// is acknowledged in small steps, as on a network, not in a few bursts a second.
+constexpr int kSegmentBytes = 1448;
 
 sockaddr_in loopbackAddress(uint16_t port) {
     sockaddr_in addr{};
@@ -22,20 +34,21 @@ sockaddr_in loopbackAddress(uint16_t port) {
     return addr;
 }
 
-// Copies what is readable on `from` to `to`; false when `from` closed or either failed.
-bool pass(int from, int to) {
-    char buffer[16384];
-    const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
+// Copies at most `most` readable bytes from `from` to `to`; how many, or 0 when `from`
+// closed or either failed.
+size_t pass(int from, int to, size_t most = kChunkBytes) {
+    char buffer[kChunkBytes];
+    const ssize_t got = ::recv(from, buffer, std::min(most, sizeof buffer), 0);
     if (got <= 0)
-        return false;
+        return 0;
     ssize_t sent = 0;
     while (sent < got) {
         const ssize_t n = ::send(to, buffer + sent, size_t(got - sent), MSG_NOSIGNAL);
         if (n <= 0)
-            return false;
+            return 0;
         sent += n;
     }
-    return true;
+    return size_t(got);
 }
 
 } // namespace
@@ -60,6 +73,10 @@ bool TcpGate::start() {
         return false;
     const int on = 1;
     ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Set before listening, so every accepted connection has it from its first byte.
+    ::setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes,
+                 sizeof kReceiveBufferBytes);
+    ::setsockopt(listener_, IPPROTO_TCP, TCP_MAXSEG, &kSegmentBytes, sizeof kSegmentBytes);
     sockaddr_in addr = loopbackAddress(0);
     socklen_t len = sizeof addr;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
@@ -123,14 +140,7 @@ void TcpGate::relay(int client, int generation) {
         if (server >= 0 &&
             ::connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
             track(server);
-            pollfd both[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-            while (alive()) {
-                if (::poll(both, 2, kPollMs) <= 0)
-                    continue;
-                if ((both[0].revents && !pass(client, server)) ||
-                    (both[1].revents && !pass(server, client)))
-                    break;
-            }
+            pump(client, server, alive);
             untrack(server);
         }
     }
@@ -138,6 +148,44 @@ void TcpGate::relay(int client, int generation) {
         ::close(server);
     untrack(client);
     ::close(client);
+}
+
+void TcpGate::pump(int client, int server, const std::function<bool()>& alive) {
+    using Clock = std::chrono::steady_clock;
+    // A token bucket in bytes for the client's side, filled at the limit of the moment.
+    double allowance = 0;
+    Clock::time_point filledAt = Clock::now();
+    while (alive()) {
+        const int64_t limit = upstreamBps_;
+        size_t budget = kChunkBytes;
+        if (limit >= 0) {
+            const Clock::time_point now = Clock::now();
+            const double bytesPerSecond = double(limit) / 8.0;
+            allowance = std::min(
+                allowance + bytesPerSecond * std::chrono::duration<double>(now - filledAt).count(),
+                bytesPerSecond * kBurstSeconds);
+            filledAt = now;
+            budget = size_t(allowance);
+        } else {
+            allowance = 0;
+            filledAt = Clock::now();
+        }
+        pollfd both[2] = {{client, short(budget > 0 ? POLLIN : 0), 0}, {server, POLLIN, 0}};
+        if (::poll(both, 2, budget > 0 ? kPollMs : kThrottledPollMs) <= 0)
+            continue;
+        if (budget == 0 && (both[0].revents & (POLLHUP | POLLERR)))
+            break;
+        if (budget > 0 && both[0].revents) {
+            const size_t passed = pass(client, server, budget);
+            if (passed == 0)
+                break;
+            forwarded_ += passed;
+            if (limit >= 0)
+                allowance -= double(passed);
+        }
+        if (both[1].revents && pass(server, client) == 0)
+            break;
+    }
 }
 
 } // namespace relaycast::test

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,7 +13,9 @@ namespace relaycast::test {
 // that are slow or dead without touching the real one:
 // - Relay: each connection is passed on to the target, after `delayMs` of silence;
 // - Silent: connections are accepted and never answered (a server that hangs);
-// cut() closes every connection it carries, like a network that drops.
+// cut() closes every connection it carries, like a network that drops. A relayed connection
+// can be throttled at any time: what the client sends then reaches the server at most at the
+// given rate, and at 0 not at all (a path that stalls); replies pass freely.
 class TcpGate {
 public:
     enum class Mode { Relay, Silent };
@@ -33,10 +36,16 @@ public:
     void cut();
     // Connections accepted so far.
     int accepted() const { return accepted_; }
+    // Limits what every relayed connection passes from client to server, from now on, to
+    // `bitsPerSecond`; 0 stops passing anything, a negative rate lifts the limit.
+    void setUpstreamLimit(int64_t bitsPerSecond) { upstreamBps_ = bitsPerSecond; }
+    // Bytes passed from clients to the server so far: what the server really received.
+    uint64_t forwardedBytes() const { return forwarded_; }
 
 private:
     void acceptLoop();
     void relay(int client, int generation);
+    void pump(int client, int server, const std::function<bool()>& alive);
     void track(int fd);
     void untrack(int fd);
 
@@ -48,6 +57,8 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<int> generation_{0};
     std::atomic<int> accepted_{0};
+    std::atomic<int64_t> upstreamBps_{-1};
+    std::atomic<uint64_t> forwarded_{0};
     std::mutex lock_;
     std::vector<int> open_;
     std::vector<std::thread> threads_;
