@@ -1,6 +1,6 @@
 #include "engine/output_connections.h"
 
-#include <QUrl>
+#include "engine/tcp_path_probe.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +23,6 @@
 
 namespace relaycast {
 namespace {
-
-constexpr uint16_t kRtmpPort = 1935;
-constexpr uint16_t kRtmpsPort = 443;
 
 std::mutex g_lock;
 std::map<const void*, TcpEndpoint> g_watched;
@@ -90,17 +87,11 @@ std::map<uint64_t, int> ownSockets() {
 } // namespace
 
 TcpEndpoint tcpEndpointOf(const QString& url) {
-    const QUrl parsed(url.trimmed());
-    const QString scheme = parsed.scheme().toLower();
+    const ServerEndpoint server = serverEndpoint(url);
     TcpEndpoint endpoint;
-    if (scheme == QLatin1String("rtmp"))
-        endpoint.port = static_cast<uint16_t>(parsed.port(kRtmpPort));
-    else if (scheme == QLatin1String("rtmps"))
-        endpoint.port = static_cast<uint16_t>(parsed.port(kRtmpsPort));
-    else
-        return {};
+    endpoint.port = server.port;
 #ifndef _WIN32
-    const QByteArray host = parsed.host().toUtf8();
+    const QByteArray host = server.host.toUtf8();
     unsigned char bytes[16] = {};
     if (inet_pton(AF_INET, host.constData(), bytes) == 1)
         endpoint.address = QByteArray(reinterpret_cast<const char*>(bytes), 4);
