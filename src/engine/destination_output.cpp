@@ -409,11 +409,15 @@ bool hasEnded(DestinationOutput& d) {
         d.inactiveSinceNs = 0;
         return false;
     }
+    if (d.autoRestart && !d.stopRequested) {
+        // Waiting for or making a restart: the grace belongs to the next run, which may come
+        // up and drop again between two heartbeats.
+        d.inactiveSinceNs = 0;
+        return false;
+    }
     const int64_t nowNs = d.clock.nowNs();
     if (d.inactiveSinceNs == 0)
         d.inactiveSinceNs = nowNs;
-    if (d.autoRestart && !d.stopRequested)
-        return false;
     switch (d.state.load()) {
     case DestinationState::Idle:
     case DestinationState::Failed:

@@ -380,6 +380,30 @@ TEST(DestinationRestart, HangingRestartAttemptIsLeftToTheHostsTimeOutAndTheOutag
     EXPECT_EQ(msUntilNextStart(f, *script), 5000);
 }
 
+// A restarted output comes up and drops again before any heartbeat saw it active (a server that
+// accepts the publish, then kicks it): a heartbeat between the output going inactive and its
+// "stop" signal must count the grace from this run, not from the outage before.
+TEST(DestinationRestart, QuickSecondDropIsNotTakenForTheEndOfTheStream) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->activeAfterStart = false; // a host output is active only once it has connected
+    script->active = false;
+    f.tickAfter(0);
+    d.onStop(-5, QString());
+    msUntilNextStart(f, *script);
+    f.runFor(5000); // connecting
+
+    script->active = true;
+    d.onStart();
+    script->active = false; // dropped again; its "stop" signal is on its way
+    f.tickAfter(0);
+    ASSERT_TRUE(f.has(kDest));
+    d.onStop(-5, QString());
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
+    EXPECT_EQ(f.status(kDest).cuts, 2);
+}
+
 TEST(DestinationRestart, NormalStopDuringAnAutomaticRestartEndsIt) {
     FakeRuntime f;
     auto script = f.addLive(kDest);
