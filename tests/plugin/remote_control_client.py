@@ -157,9 +157,6 @@ def main():
     main_entry, second_entry = args.entry
 
     client = Client(args.port)
-    # A second scene to switch to.
-    created = client.request("CreateScene", {"sceneName": "Other"})
-    check(created["requestStatus"]["result"], "a second scene created")
 
     listing = client.vendor("GetEntries")
     entries = {e["entryId"]: e for e in listing["entries"]}

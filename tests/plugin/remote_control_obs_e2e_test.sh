@@ -174,12 +174,17 @@ Name=Untitled
 relaycast_start_all={"bindings":[{"key":"OBS_KEY_F9"}]}
 INI
 
-# The collection with a binding of the first entry's "stream every destination" key.
+# The collection with a binding of the first entry's "stream every destination" key, and a
+# second scene to switch to. It is not created through obs-websocket: OBS 32 deadlocks when a
+# request creates a source while its interface thread still connects its handlers after load
+# (seen: the front end's "source_create" handler waits for that thread under the signal lock).
 mkdir -p "$config/basic/scenes"
 cat >"$config/basic/scenes/Untitled.json" <<'JSON'
 {"name": "Untitled", "current_scene": "Scene", "current_program_scene": "Scene",
- "scene_order": [{"name": "Scene"}],
+ "scene_order": [{"name": "Scene"}, {"name": "Other"}],
  "sources": [{"id": "scene", "versioned_id": "scene", "name": "Scene",
+              "settings": {"items": [], "id_counter": 0}},
+             {"id": "scene", "versioned_id": "scene", "name": "Other",
               "settings": {"items": [], "id_counter": 0}}],
  "modules": {"relaycast": {"hotkeys": {"0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01":
    {"start": [{"key": "OBS_KEY_F5"}], "stop": []}}}}}
