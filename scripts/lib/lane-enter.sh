@@ -73,7 +73,10 @@ fi
 
 # Not exec: this shell must outlive the command to undo the mounts.
 status=0
+# A test filter chosen by the caller reaches the tests (set, not empty: an empty one runs none).
+passed=()
+[[ -n ${GTEST_FILTER:-} ]] && passed+=(GTEST_FILTER="$GTEST_FILTER")
 chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" DEBIAN_FRONTEND=noninteractive \
-    RELAYCAST_LANE_JOBS="${RELAYCAST_LANE_JOBS:-2}" "$@" || status=$?
+    RELAYCAST_LANE_JOBS="${RELAYCAST_LANE_JOBS:-2}" "${passed[@]}" "$@" || status=$?
 exit "$status"
