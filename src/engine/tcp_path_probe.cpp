@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -19,7 +20,7 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace relaycast {
@@ -37,11 +38,20 @@ std::set<uint64_t>& claimedSockets() {
     return claimed;
 }
 
+// Read from the descriptor's entry in /proc ("socket:[INODE]") rather than with fstat: the scan
+// passes every descriptor of the process, and the host's threads close theirs whenever they like.
 uint64_t socketInode(int fd) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode))
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    char target[64];
+    const ssize_t length = ::readlink(path, target, sizeof target - 1);
+    if (length <= 0)
         return 0;
-    return st.st_ino;
+    target[length] = '\0';
+    unsigned long long inode = 0;
+    if (std::sscanf(target, "socket:[%llu]", &inode) != 1)
+        return 0;
+    return inode;
 }
 
 // The server's addresses as the connection would see them (IPv4 ones also as mapped IPv6).
