@@ -2,7 +2,6 @@
 
 #include "engine/tcp_path_probe.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -72,12 +71,9 @@ std::map<uint64_t, int> ownSockets() {
         const std::string fd = item->d_name;
         if (fd.empty() || fd[0] == '.')
             continue;
-        char target[64] = {};
-        const std::string link = "/proc/self/fd/" + fd;
-        const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
-        unsigned long long inode = 0;
-        if (size > 0 && std::sscanf(target, "socket:[%llu]", &inode) == 1)
-            sockets.emplace(inode, std::atoi(fd.c_str()));
+        const int number = std::atoi(fd.c_str());
+        if (const uint64_t inode = socketInode(number); inode != 0)
+            sockets.emplace(inode, number);
     }
     closedir(folder);
     return sockets;

@@ -38,22 +38,6 @@ std::set<uint64_t>& claimedSockets() {
     return claimed;
 }
 
-// Read from the descriptor's entry in /proc ("socket:[INODE]") rather than with fstat: the scan
-// passes every descriptor of the process, and the host's threads close theirs whenever they like.
-uint64_t socketInode(int fd) {
-    char path[32];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-    char target[64];
-    const ssize_t length = ::readlink(path, target, sizeof target - 1);
-    if (length <= 0)
-        return 0;
-    target[length] = '\0';
-    unsigned long long inode = 0;
-    if (std::sscanf(target, "socket:[%llu]", &inode) != 1)
-        return 0;
-    return inode;
-}
-
 // The server's addresses as the connection would see them (IPv4 ones also as mapped IPv6).
 std::vector<sockaddr_storage> resolve(const ServerEndpoint& endpoint) {
     std::vector<sockaddr_storage> found;
@@ -139,6 +123,22 @@ TcpPathProbe::~TcpPathProbe() {
 
 #ifdef __linux__
 
+// Read from the descriptor's entry in /proc ("socket:[INODE]") rather than with fstat: the scan
+// passes every descriptor of the process, and the host's threads close theirs whenever they like.
+uint64_t socketInode(int fd) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    char target[64];
+    const ssize_t length = ::readlink(path, target, sizeof target - 1);
+    if (length <= 0)
+        return 0;
+    target[length] = '\0';
+    unsigned long long inode = 0;
+    if (std::sscanf(target, "socket:[%llu]", &inode) != 1)
+        return 0;
+    return inode;
+}
+
 bool TcpPathProbe::find(const QString& url) {
     release();
     const ServerEndpoint endpoint = serverEndpoint(url);
@@ -210,6 +210,10 @@ PathFigures TcpPathProbe::figures() const {
 }
 
 #else
+
+uint64_t socketInode(int) {
+    return 0;
+}
 
 bool TcpPathProbe::find(const QString&) {
     return false;

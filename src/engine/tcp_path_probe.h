@@ -48,6 +48,11 @@ private:
     uint64_t inode_ = 0;
 };
 
+// The inode of this process's socket `fd`; 0 when `fd` is not a socket (always 0 outside Linux).
+// It reads the descriptor's entry in /proc, never the descriptor, which a host thread may be
+// closing at that moment.
+uint64_t socketInode(int fd);
+
 // The host and port of an rtmp:// or rtmps:// address; port 0 when it is neither.
 struct ServerEndpoint {
     QString host;
