@@ -35,6 +35,16 @@ SceneMatchMap readEquivalences(const QJsonObject& object) {
 }
 
 // The plain value of a stored secret, remembering how it was stored when it was protected.
+RecordingConfig readRecording(const QJsonObject& object) {
+    RecordingConfig recording;
+    const QString format = jsonString(object.value(QLatin1String("formato"))).trimmed().toLower();
+    if (isRecordingFormat(format))
+        recording.formato = format;
+    recording.carpeta = jsonString(object.value(QLatin1String("carpeta"))).trimmed();
+    recording.conEmisiones = jsonBool(object.value(QLatin1String("conEmisiones")), false);
+    return recording;
+}
+
 QString openStored(const QString& stored, StoredSecret& kept, bool& failed) {
     bool ok = true;
     const QString plain = unprotectSecret(stored, ok);
@@ -104,6 +114,7 @@ bool readEntry(const QJsonObject& object, EntryConfig& entry, ReadConfig& outcom
 
     entry.llenar = jsonBool(object.value(QLatin1String("llenar")), false);
     entry.conEmisionObs = jsonBool(object.value(QLatin1String("conEmisionObs")), false);
+    entry.grabacion = readRecording(object.value(QLatin1String("grabacion")).toObject());
     entry.equivalencias = readEquivalences(object.value(QLatin1String("equivalencias")).toObject());
 
     const QJsonArray destinations = object.value(QLatin1String("destinos")).toArray();

@@ -44,6 +44,18 @@ QJsonObject equivalencesObject(const SceneMatchMap& matches) {
     return object;
 }
 
+QJsonObject recordingObject(const RecordingConfig& recording) {
+    const RecordingConfig defaults;
+    QJsonObject object;
+    if (recording.formato != defaults.formato)
+        object.insert(QLatin1String("formato"), recording.formato);
+    if (!recording.carpeta.isEmpty())
+        object.insert(QLatin1String("carpeta"), recording.carpeta);
+    if (recording.conEmisiones)
+        object.insert(QLatin1String("conEmisiones"), true);
+    return object;
+}
+
 QJsonObject entryObject(const EntryConfig& entry, WriteOutcome& outcome) {
     QJsonObject object;
     object.insert(QLatin1String("id"), entry.id);
@@ -65,6 +77,8 @@ QJsonObject entryObject(const EntryConfig& entry, WriteOutcome& outcome) {
     // Only when set, so files of entries without it stay as older versions wrote them.
     if (entry.conEmisionObs)
         object.insert(QLatin1String("conEmisionObs"), true);
+    if (const QJsonObject recording = recordingObject(entry.grabacion); !recording.isEmpty())
+        object.insert(QLatin1String("grabacion"), recording);
     object.insert(QLatin1String("equivalencias"), equivalencesObject(entry.equivalencias));
 
     QJsonArray destinations;

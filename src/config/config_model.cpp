@@ -20,6 +20,11 @@ bool DestConfig::needsSecretsAgain() const {
            (srt && stillUnopened(storedContrasena, contrasena, QString()));
 }
 
+bool isRecordingFormat(const QString& format) {
+    return format == QLatin1String("mkv") || format == QLatin1String("mp4") ||
+           format == QLatin1String("flv");
+}
+
 QString newConfigId() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }

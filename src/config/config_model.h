@@ -65,6 +65,21 @@ inline constexpr int32_t kMaxAudioDelayMs = 1000;
 inline constexpr int32_t kMinOwnSide = 160;
 inline constexpr int32_t kMaxOwnSide = 7680;
 inline constexpr const char* kDefaultVideoEncoder = "obs_x264";
+inline constexpr const char* kDefaultRecordingFormat = "mkv";
+
+// The recording formats the settings file may name: "mkv", "mp4" and "flv".
+bool isRecordingFormat(const QString& format);
+
+// How an entry records what it sends. Field names are the settings-file keys.
+struct RecordingConfig {
+    // "mkv" (a file cut short by a crash still plays), "mp4" or "flv".
+    QString formato = QString::fromLatin1(kDefaultRecordingFormat);
+    QString carpeta; // empty: OBS's recording folder of the current profile
+    // Starts when the entry's streams start and stops when they stop.
+    bool conEmisiones = false;
+
+    friend bool operator==(const RecordingConfig&, const RecordingConfig&) = default;
+};
 
 // One thing sent to one or more destinations. Field names are the settings-file keys.
 struct EntryConfig {
@@ -83,6 +98,7 @@ struct EntryConfig {
     bool seguirObs = false;
     // Starts every destination when OBS's own stream starts, and stops them when it stops.
     bool conEmisionObs = false;
+    RecordingConfig grabacion;
     SceneMatchMap equivalencias;
     QList<DestConfig> destinos;
 

@@ -47,6 +47,26 @@ OBSDataAutoRelease audioSettingsFor(const QString& encoderId, int32_t audioKbps,
     return settings;
 }
 
+// The destination's share of an audio encoder of the pipeline: siblings whose settings are the
+// same send the packets of one encoder. Null with the destination failed when there is none.
+SharedAudioEncoder acquireAudioEncoder(DestinationOutput& d, EntryPipeline& pipeline,
+                                       const QString& encoderId, obs_data_t* settings,
+                                       QString* out) {
+    SharedAudioEncoder encoder =
+        pipeline.audioEncoders.acquire(encoderId, settings, pipeline.audioTrack.audioOutput());
+    if (!encoder)
+        refuse(d, uiText("No se pudo crear el codificador de audio."), out);
+    return encoder;
+}
+
+bool refuseUnknownAudioCodec(DestinationOutput& d, const QString& audioCodec, QString* out) {
+    return refuse(d,
+                  uiText("El codificador de audio «%1» no existe en este OBS. Elige «aac» u "
+                         "«opus».")
+                      .arg(audioCodec.trimmed()),
+                  out);
+}
+
 } // namespace
 
 bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
@@ -76,18 +96,11 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
 
     const QString audioEncoderId = resolveAudioEncoderId(audioCodec);
     if (audioEncoderId.isEmpty())
-        return refuse(d,
-                      uiText("El codificador de audio «%1» no existe en este OBS. Elige «aac» u "
-                             "«opus».")
-                          .arg(audioCodec.trimmed()),
-                      out);
-
-    // Siblings whose services leave the same settings send the packets of one encoder.
+        return refuseUnknownAudioCodec(d, audioCodec, out);
     OBSDataAutoRelease audioSettings = audioSettingsFor(audioEncoderId, audioKbps, port->service);
-    port->audioEncoder = pipeline.audioEncoders.acquire(audioEncoderId, audioSettings,
-                                                        pipeline.audioTrack.audioOutput());
+    port->audioEncoder = acquireAudioEncoder(d, pipeline, audioEncoderId, audioSettings, out);
     if (!port->audioEncoder)
-        return refuse(d, uiText("No se pudo crear el codificador de audio."), out);
+        return false;
 
     obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
     obs_output_set_audio_encoder(port->output, port->audioEncoder.get(), 0);
@@ -98,6 +111,39 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
 
     port->watchConnection(mapping.server);
     port->connectSignals(d, mapping.server);
+    d.port = std::move(port);
+    return true;
+}
+
+bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
+                         const QString& audioCodec, QString* out) {
+    const QString audioEncoderId = resolveAudioEncoderId(audioCodec);
+    if (audioEncoderId.isEmpty())
+        return refuseUnknownAudioCodec(d, audioCodec, out);
+    if (d.url.endsWith(QLatin1String(".flv"), Qt::CaseInsensitive) &&
+        !audioEncoderId.contains(QLatin1String("aac"), Qt::CaseInsensitive))
+        return refuse(d, uiText("FLV solo admite audio AAC: graba en MKV o elige «aac»."), out);
+
+    auto port = std::make_unique<HostOutputPort>();
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_string(settings, "path", d.url.toUtf8().constData());
+    port->output = obs_output_create("ffmpeg_muxer", "relaycast-grabacion", settings, nullptr);
+    if (!port->output)
+        return refuse(d, uiText("Esta versión de OBS no incluye la salida de grabación."), out);
+
+    // With no service to adjust them, the type's defaults and the entry's bitrate: the same
+    // settings as an RTMP sibling's, whose encoder the recording then shares.
+    OBSDataAutoRelease audioSettings = obs_encoder_defaults(audioEncoderId.toUtf8().constData());
+    if (!audioSettings)
+        audioSettings = obs_data_create();
+    obs_data_set_int(audioSettings, "bitrate", audioKbps);
+    port->audioEncoder = acquireAudioEncoder(d, pipeline, audioEncoderId, audioSettings, out);
+    if (!port->audioEncoder)
+        return false;
+
+    obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
+    obs_output_set_audio_encoder(port->output, port->audioEncoder.get(), 0);
+    port->connectSignals(d);
     d.port = std::move(port);
     return true;
 }

@@ -17,4 +17,9 @@ struct EntryPipeline;
 bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
                            const QString& audioCodec, QString* out);
 
+// The same for a recording: the host's file output writing d.url with the pipeline's video
+// encoder and a share of its audio encoders (no second encode).
+bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
+                         const QString& audioCodec, QString* out);
+
 } // namespace relaycast

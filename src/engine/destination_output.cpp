@@ -1,6 +1,7 @@
 #include "engine/destination_output.h"
 
 #include "address/address.h"
+#include "engine/recording_id.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
 
@@ -90,8 +91,8 @@ QString maskedHostText(const QString& text, const QString& key, const QString& p
 
 DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engineClock,
                                      HostCallQueue& queue)
-    : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena), clock(engineClock),
-      hostCalls(queue) {}
+    : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena),
+      recording(isRecordingId(dest.id)), clock(engineClock), hostCalls(queue) {}
 
 DestinationOutput::~DestinationOutput() {
     // The port disconnects the handlers before it releases the output, so it must go while
@@ -140,6 +141,11 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
         // A start the user cancelled ends plainly, whatever the abandoned connection said.
         autoRestart = false;
         endPlainly();
+        return;
+    }
+    if (recording) {
+        autoRestart = false;
+        fail(recordingStopText(code, lastError));
         return;
     }
     const bool recovering = autoRestart;
@@ -265,6 +271,8 @@ DestinationStatus DestinationOutput::status() const {
     s.receivedKbps = congestion.receivedKbps();
     s.queuedMs = congestion.queuedMs();
     s.congestionPercent = congestion.congestionPercent();
+    if (recording)
+        s.file = url;
     return s;
 }
 
@@ -272,6 +280,16 @@ QString stopCodeText(int code, const QString& lastError) {
     QString text = codeMessage(code);
     if (!lastError.isEmpty())
         text = text.isEmpty() ? lastError : text + QLatin1Char(' ') + lastError;
+    return text;
+}
+
+QString recordingStopText(int code, const QString& lastError) {
+    QString text = code == OBS_OUTPUT_UNSUPPORTED
+                       ? uiText("La grabación se detuvo: este formato no admite lo que se graba.")
+                       : uiText("La grabación se detuvo: no se pudo seguir escribiendo el archivo "
+                                "(¿disco lleno o carpeta desconectada?).");
+    if (!lastError.isEmpty())
+        text += QLatin1Char(' ') + lastError.trimmed();
     return text;
 }
 

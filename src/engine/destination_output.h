@@ -50,6 +50,9 @@ public:
     const QString url;
     const QString key;
     const QString passphrase;
+    // A recording (see recordingIdOf): `url` is its file, and it is never restarted, since a
+    // new run would write a new file.
+    const bool recording;
 
     // The host output with its service and audio encoder; null when there is none.
     std::unique_ptr<OutputPort> port;
@@ -154,5 +157,7 @@ bool hasEnded(DestinationOutput& d);
 
 // The user-facing text of a host stop code, with the host's last error appended.
 QString stopCodeText(int code, const QString& lastError);
+// The same for a recording, which has no server.
+QString recordingStopText(int code, const QString& lastError);
 
 } // namespace relaycast

@@ -50,8 +50,8 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
     auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
     d->pipeline = runtime.pipeline;
     QString message;
-    if (openDestinationOutput(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio,
-                              &message) &&
+    const auto open = d->recording ? openRecordingOutput : openDestinationOutput;
+    if (open(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio, &message) &&
         d->beginStart(&message)) {
         runtime.outputs.emplace(dest.id, std::move(d));
         return true;

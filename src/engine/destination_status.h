@@ -34,6 +34,8 @@ struct DestinationStatus {
     int32_t receivedKbps = -1;      // what reached the server lately; -1 unknown
     int32_t queuedMs = -1;          // how long its connection's queue takes to leave; -1 unknown
     int32_t congestionPercent = -1; // the host's send queue against its drop point; -1 none
+    // A recording's file (its whole path); empty for a stream.
+    QString file;
 
     // The share of dropped frames of the current output, in percent; 0 when none.
     double droppedPercent() const {

@@ -5,6 +5,7 @@
 #include "address/address.h"
 #include "config/config_store.h"
 #include "engine/entry_pipeline.h"
+#include "engine/recording_id.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 
@@ -175,14 +176,18 @@ double EntryController::encoderSkippedPercent(const QString& entryId) const {
 void EntryController::detectChanges() {
     QSet<QString> current;
     for (const EntryConfig& entry : currentEntries()) {
-        for (const DestConfig& destination : entry.destinos) {
-            current.insert(destination.id);
-            const DestinationStatus status = destinationStatus(entry.id, destination.id);
-            Told& told = told_[destination.id];
+        QStringList ids;
+        for (const DestConfig& destination : entry.destinos)
+            ids << destination.id;
+        ids << recordingIdOf(entry.id);
+        for (const QString& id : ids) {
+            current.insert(id);
+            const DestinationStatus status = destinationStatus(entry.id, id);
+            Told& told = told_[id];
             told.entryId = entry.id;
             if (told.state == status.state)
                 continue;
-            const DestinationChange change{entry.id, destination.id, told.state, status};
+            const DestinationChange change{entry.id, id, told.state, status};
             told.state = status.state;
             tell(change);
         }

@@ -104,10 +104,20 @@ public:
     // Stops it when it has an output, starts it otherwise (the card's button).
     bool toggleDestination(const QString& entryId, const QString& destinationId,
                            QString* error = nullptr);
-    // Starts every destination of the entry that has no output yet; true when all run. The
-    // first failure's text goes to `error`.
+    // Starts every destination of the entry that has no output yet, and its recording when that
+    // goes with its streams; true when all run. The first failure's text goes to `error`.
     bool startEntry(const QString& entryId, QString* error = nullptr);
+    // Stops every destination of the entry, and its recording when that goes with its streams.
     void stopEntry(const QString& entryId);
+    // Recording the entry to a file, beside its streams and with their encoders. Its state
+    // changes reach the change listeners under recordingIdOf(entryId).
+    bool startRecording(const QString& entryId, QString* error = nullptr);
+    // False when it was not recording.
+    bool stopRecording(const QString& entryId);
+    bool toggleRecording(const QString& entryId, QString* error = nullptr);
+    bool hasRecording(const QString& entryId) const;
+    // Its state and figures, with `file` the file written (or last written).
+    DestinationStatus recordingStatus(const QString& entryId) const;
     // The same for every entry of the current collection.
     bool startAll(QString* error = nullptr);
     void stopAll();

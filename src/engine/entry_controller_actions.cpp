@@ -7,6 +7,8 @@
 #include "engine/entry_pipeline.h"
 #include "engine/host_source_lookup.h"
 #include "engine/output_connections.h"
+#include "engine/recording_file.h"
+#include "engine/recording_id.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -58,8 +60,9 @@ bool EntryController::startDestination(const QString& entryId, const QString& de
 bool EntryController::startUnguarded(const QString& entryId, const QString& destinationId,
                                      QString* error) {
     const EntryConfig* entry = findEntry(entryId);
+    const bool recording = destinationId == recordingIdOf(entryId);
     const DestConfig* destination = findDestination(entryId, destinationId);
-    if (!entry || !destination || shutDown_)
+    if (!entry || (!destination && !recording) || shutDown_)
         return false;
     if (pendingStarts_.contains({entryId, destinationId}))
         return true;
@@ -70,7 +73,8 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
             return true; // already running: one output, whoever asks again
         if (running != runtime->second->outputs.end() ||
             isClosing(*runtime->second, destinationId)) {
-            // Stopped a moment ago: a new connection now could race the old one at the server.
+            // Stopped a moment ago: a new connection now could race the old one at the server,
+            // or a new file the old one's last writes.
             pendingStarts_.insert({entryId, destinationId});
             return true;
         }
@@ -83,12 +87,50 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
     }
     EntryConfig sent = *entry;
     sent.fuente = name;
-    const DestConfig chosen = *destination;
     QString failure;
-    if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure))
+    if (!recording) {
+        const DestConfig chosen = *destination;
+        if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure))
+            return true;
+        setError(error, uiText("No se pudo emitir: %1").arg(failure));
+        return false;
+    }
+    DestConfig file;
+    file.id = destinationId;
+    file.url = newRecordingPath(entry->grabacion, hostRecordingPlace(),
+                                entry->nombre.isEmpty() ? name : entry->nombre, &failure);
+    if (file.url.isEmpty()) {
+        DestinationStatus failed;
+        failed.state = DestinationState::Failed;
+        failed.message = failure;
+        runtimeFor(entryId).lastStatus.insert(destinationId, failed);
+    } else if (relaycast::startDestination(runtimeFor(entryId), sent, file, &failure)) {
+        moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());
         return true;
-    setError(error, uiText("No se pudo emitir: %1").arg(failure));
+    }
+    moduleLog(LOG_WARNING, "could not start recording: %s", failure.toUtf8().constData());
+    setError(error, uiText("No se pudo grabar: %1").arg(failure));
     return false;
+}
+
+bool EntryController::startRecording(const QString& entryId, QString* error) {
+    return startDestination(entryId, recordingIdOf(entryId), error);
+}
+
+bool EntryController::stopRecording(const QString& entryId) {
+    return stopDestination(entryId, recordingIdOf(entryId));
+}
+
+bool EntryController::toggleRecording(const QString& entryId, QString* error) {
+    return toggleDestination(entryId, recordingIdOf(entryId), error);
+}
+
+bool EntryController::hasRecording(const QString& entryId) const {
+    return hasOutput(entryId, recordingIdOf(entryId));
+}
+
+DestinationStatus EntryController::recordingStatus(const QString& entryId) const {
+    return destinationStatus(entryId, recordingIdOf(entryId));
 }
 
 bool EntryController::stopDestination(const QString& entryId, const QString& destinationId) {
@@ -140,6 +182,8 @@ bool EntryController::startEntry(const QString& entryId, QString* error) {
     QStringList ids;
     for (const DestConfig& destination : entry->destinos)
         ids << destination.id;
+    if (entry->grabacion.conEmisiones)
+        ids << recordingIdOf(entryId);
     // One by one: each start may change the entry list's storage (a runtime is created).
     for (const QString& id : ids) {
         QString failure;
@@ -155,8 +199,15 @@ bool EntryController::startEntry(const QString& entryId, QString* error) {
 void EntryController::stopEntry(const QString& entryId) {
     std::erase_if(pendingStarts_, [&](const DestinationKey& key) { return key.first == entryId; });
     const auto found = runtimes_.find(entryId);
-    if (found != runtimes_.end())
-        relaycast::stopAll(*found->second);
+    const EntryConfig* entry = findEntry(entryId);
+    // A recording of its own keeps going when the streams stop.
+    const bool withRecording = !entry || entry->grabacion.conEmisiones;
+    if (found != runtimes_.end()) {
+        for (auto& [id, output] : found->second->outputs) {
+            if (withRecording || !output->recording)
+                relaycast::stopDestination(*output);
+        }
+    }
     detectChanges();
 }
 

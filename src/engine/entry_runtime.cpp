@@ -19,6 +19,8 @@ DestinationStatus endedStatus(const DestinationOutput& d) {
     s.state =
         d.state == DestinationState::Failed ? DestinationState::Failed : DestinationState::Idle;
     s.message = d.message();
+    if (d.recording)
+        s.file = d.url;
     return s;
 }
 
