@@ -6,6 +6,7 @@
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
 #include "engine/output_port.h"
+#include "engine/recording_stall_meter.h"
 
 #include <QString>
 
@@ -73,7 +74,8 @@ public:
     std::atomic<int64_t> nextRestartMs{0};
     uint64_t lastBytes = 0;
     int64_t lastSampleMs = 0;
-    CongestionMeter congestion; // interface thread
+    CongestionMeter congestion;     // interface thread
+    RecordingStallMeter fileGrowth; // a recording's; interface thread
     // Figures of this run: first Live moment (host thread writes it once), bytes of every
     // output run, frames of the current one.
     std::atomic<int64_t> firstLiveMs{0};
@@ -144,6 +146,9 @@ void retireDestination(std::unique_ptr<DestinationOutput> d, ReleasedFlag releas
 void runRestartStep(DestinationOutput& d);
 // Bitrate, dropped frames and congestion, every tick (500 ms).
 void collectStatistics(DestinationOutput& d);
+// Fails and force-stops a recording whose file stopped growing (see RecordingStallMeter), with
+// a message that says when its disk is full. Nothing for a stream.
+void watchRecordingFile(DestinationOutput& d);
 // Force-stops and fails a destination stuck in Starting for more than 40 s.
 void enforceStartTimeout(DestinationOutput& d);
 // Stops at once a start that came up after the user had cancelled it.

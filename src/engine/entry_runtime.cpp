@@ -94,6 +94,7 @@ void tick(EntryRuntime& runtime) {
         DestinationOutput& d = *it->second;
         runRestartStep(d);
         collectStatistics(d);
+        watchRecordingFile(d);
         enforceStartTimeout(d);
         enforceCancel(d);
         enforceStopTimeout(d);

@@ -34,10 +34,11 @@ const StreamInfo* ProbeResult::first(const QString& type) const {
 
 ProbeResult probeStreams(const QString& urlOrFile, int timeoutMs) {
     ProbeResult result;
-    const CommandResult run = runCommand({QStringLiteral("ffprobe"), QStringLiteral("-v"),
-                                          QStringLiteral("error"), QStringLiteral("-show_streams"),
-                                          QStringLiteral("-of"), QStringLiteral("json"), urlOrFile},
-                                         timeoutMs);
+    const CommandResult run =
+        runCommand({QStringLiteral("ffprobe"), QStringLiteral("-v"), QStringLiteral("error"),
+                    QStringLiteral("-show_streams"), QStringLiteral("-show_format"),
+                    QStringLiteral("-of"), QStringLiteral("json"), urlOrFile},
+                   timeoutMs);
     if (!run.started) {
         result.error = QStringLiteral("ffprobe could not be started");
         return result;
@@ -48,7 +49,9 @@ ProbeResult probeStreams(const QString& urlOrFile, int timeoutMs) {
                        QString::fromUtf8(run.err);
         return result;
     }
-    const QJsonArray streams = QJsonDocument::fromJson(run.out).object().value("streams").toArray();
+    const QJsonObject root = QJsonDocument::fromJson(run.out).object();
+    result.durationSecs = root.value("format").toObject().value("duration").toString().toDouble();
+    const QJsonArray streams = root.value("streams").toArray();
     for (const QJsonValue& v : streams) {
         const QJsonObject o = v.toObject();
         StreamInfo s;

@@ -25,13 +25,14 @@ struct ProbeResult {
     bool ok = false;
     QString error; // ffprobe's complaint when !ok
     QList<StreamInfo> streams;
+    double durationSecs = 0; // the container's length; 0 when it states none
 
     // The first stream of the type, or null.
     const StreamInfo* first(const QString& type) const;
 };
 
-// `ffprobe -show_streams` on a live URL (rtmp://127.0.0.1/...) or a file. On a live RTMP
-// stream this takes a few seconds (ffprobe waits for a keyframe).
+// `ffprobe -show_streams -show_format` on a live URL (rtmp://127.0.0.1/...) or a file. On a live
+// RTMP stream this takes a few seconds (ffprobe waits for a keyframe).
 ProbeResult probeStreams(const QString& urlOrFile, int timeoutMs = 30000);
 
 // Copies a live stream as it arrives into a .ts file (ffmpeg -c copy), like a viewer would
