@@ -73,7 +73,7 @@ bool RemoteControl::open() {
 
 void RemoteControl::tell(const DestinationChange& change) {
     if (!gate_->isClosed())
-        vendor_.emitEvent(kDestinationStateChangedEvent, destinationChangeEvent(change));
+        vendor_.emitEvent(changeEventName(change), destinationChangeEvent(change));
 }
 
 void RemoteControl::refreshSnapshot(EntryController& controller) {

@@ -2,6 +2,7 @@
 
 #include "editor/ui_helpers.h"
 #include "engine/entry_controller.h"
+#include "engine/recording_id.h"
 #include "module/host_frontend.h"
 
 #include <QJsonArray>
@@ -90,6 +91,19 @@ QJsonObject destinationEntry(EntryController& controller, const QString& entryId
     };
 }
 
+QJsonObject recordingEntry(EntryController& controller, const EntryConfig& entry) {
+    const DestinationStatus status = controller.recordingStatus(entry.id);
+    return {
+        {"state", remoteStateName(status.state)},
+        {"path", status.file}, // the file written, or last written; empty before any
+        {"message", status.message},
+        {"uptimeSecs", static_cast<double>(status.uptimeSecs)},
+        {"bytes", static_cast<double>(status.sentBytes)},
+        {"format", entry.grabacion.formato},
+        {"withStreams", entry.grabacion.conEmisiones},
+    };
+}
+
 QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
     QJsonArray entries;
     for (const EntryConfig& entry : controller.currentEntries()) {
@@ -104,6 +118,7 @@ QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
             {"live", controller.isEntryLive(entry.id)},
             {"sending", controller.sentSourceName(entry.id)},
             {"destinations", destinations},
+            {"recording", recordingEntry(controller, entry)},
         });
     }
     return {{"sceneCollection", hostFrontend().currentSceneCollection()}, {"entries", entries}};
@@ -150,6 +165,33 @@ QJsonObject stopEntry(EntryController& controller, const QJsonObject& data) {
     return {{"entryId", ids.entryId}};
 }
 
+QJsonObject recordingState(EntryController& controller, const QString& entryId) {
+    const DestinationStatus status = controller.recordingStatus(entryId);
+    return {{"entryId", entryId}, {"state", remoteStateName(status.state)}, {"path", status.file}};
+}
+
+QJsonObject startRecording(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    if (!entryArgument(controller, data, &ids, &error))
+        return error;
+    QString failure;
+    if (!controller.startRecording(ids.entryId, &failure))
+        return remoteError("StartFailed", failure.isEmpty()
+                                              ? QStringLiteral("The recording could not start.")
+                                              : failure);
+    return recordingState(controller, ids.entryId);
+}
+
+QJsonObject stopRecording(EntryController& controller, const QJsonObject& data) {
+    Ids ids;
+    QJsonObject error;
+    if (!entryArgument(controller, data, &ids, &error))
+        return error;
+    controller.stopRecording(ids.entryId);
+    return recordingState(controller, ids.entryId);
+}
+
 QJsonObject startAll(EntryController& controller, const QJsonObject&) {
     QString failure;
     if (!controller.startAll(&failure))
@@ -190,6 +232,8 @@ const std::map<QString, Handler>& handlers() {
         {QStringLiteral("StartAll"), startAll},
         {QStringLiteral("StopAll"), stopAll},
         {QStringLiteral("SwitchSource"), switchSource},
+        {QStringLiteral("StartRecording"), startRecording},
+        {QStringLiteral("StopRecording"), stopRecording},
     };
     return table;
 }
@@ -217,10 +261,21 @@ QJsonObject remoteError(const char* code, const QString& message) {
 }
 
 QJsonObject destinationChangeEvent(const DestinationChange& change) {
+    if (isRecordingId(change.destinationId))
+        return {{"entryId", change.entryId},
+                {"oldState", remoteStateName(change.previous)},
+                {"newState", remoteStateName(change.status.state)},
+                {"path", change.status.file},
+                {"message", change.status.message}};
     return {{"entryId", change.entryId},
             {"destinationId", change.destinationId},
             {"oldState", remoteStateName(change.previous)},
             {"newState", remoteStateName(change.status.state)}};
+}
+
+const char* changeEventName(const DestinationChange& change) {
+    return isRecordingId(change.destinationId) ? kRecordingStateChangedEvent
+                                               : kDestinationStateChangedEvent;
 }
 
 QString remoteStateName(DestinationState state) {

@@ -15,6 +15,7 @@ struct DestinationChange;
 // them. Request and event names are a public interface: they never change.
 inline constexpr const char* kRemoteVendorName = "relaycast";
 inline constexpr const char* kDestinationStateChangedEvent = "DestinationStateChanged";
+inline constexpr const char* kRecordingStateChangedEvent = "RecordingStateChanged";
 
 // "GetEntries", "StartDestination", "StopDestination", "StartEntry", "StopEntry", "StartAll",
 // "StopAll", "SwitchSource".
@@ -32,6 +33,8 @@ QJsonObject remoteError(const char* code, const QString& message);
 
 // The event data of one change of state: entryId, destinationId, oldState, newState.
 QJsonObject destinationChangeEvent(const DestinationChange& change);
+// The event a change is told with: a recording's or a destination's.
+const char* changeEventName(const DestinationChange& change);
 
 // "Idle", "Starting", "Live", "Reconnecting" or "Failed".
 QString remoteStateName(DestinationState state);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The real OBS program with the plug-in streaming to a local RTMP server is killed with SIGKILL,
-# as a crash or a power cut would end it. On the next start the settings file is intact and
-# loads (the input is back on the dock and streams again), the plug-in starts and quits
-# cleanly, and no temporary file is left beside the settings or the key.
+# as a crash or a power cut would end it. The input records with its streams: the MKV file the
+# kill cut short still plays. On the next start the settings file is intact and loads (the
+# input is back on the dock and streams again), the plug-in starts and quits cleanly, the new
+# recording leaves the first one alone, and no temporary file is left beside the settings or
+# the key.
 #
 # The stream is started the way a user does: a click on the input's green start button, found
 # on the screen by its colour.
@@ -109,11 +111,29 @@ cp "$plugin" "$config/plugins/relaycast/bin/64bit/relaycast.so"
 settings_folder=$config/plugin_config/relaycast
 settings=$settings_folder/salidas.json
 key_folder=$work/home/.local/share/relaycast
+mkdir -p "$work/recordings"
+# Whether the file plays: its video at the input's size and its audio, and how long it lasts.
+check_recording() {
+    local label=$1 file=$2
+    [[ -n $file && -s $file ]] || { fail "$label: no recording written"; return; }
+    local streams seconds
+    streams=$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$file")
+    seconds=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 \
+        "$file" | tail -n 1 | cut -d, -f1)
+    echo "figure: $label recording $(basename "$file"): $(stat -c %s "$file") bytes, last frame at ${seconds:-?} s"
+    if grep -qx 'h264,640,360' <<<"$streams" && grep -qx 'aac' <<<"$streams" &&
+        awk -v s="${seconds:-0}" 'BEGIN { exit !(s >= 1) }'; then
+        pass "$label: the recording plays (H.264 640x360, AAC, ${seconds} s)"
+    else
+        fail "$label: the recording does not play: $streams / ${seconds:-no frames}"
+    fi
+}
 # The same input in every name OBS may give its first collection.
 entry() {
     cat <<JSON
 {"entradas": [{"id": "6a1c0d3e-5b2f-4c1a-9e8d-7f6a5b4c3d2$1", "fuente": "Escena",
   "ancho": 640, "alto": 360, "videoKbps": 800,
+  "grabacion": {"carpeta": "$work/recordings", "conEmisiones": true},
   "destinos": [{"id": "0f1e2d3c-4b5a-4968-8776-a5b4c3d2e1f$1",
                 "url": "rtmp://127.0.0.1:$rtmp_port/live", "clave": "$key"}]}]}
 JSON
@@ -180,6 +200,10 @@ grep -q '"dpapi:' "$settings" && pass "key stored protected before the kill" ||
 kill -KILL "$obs_pid"
 wait "$obs_pid" 2>/dev/null
 obs_pid=
+sleep 1 # the file writer ends when its pipe closes
+first_recording=$(ls "$work/recordings"/*.mkv 2>/dev/null | head -n 1)
+first_sum=$(sha256sum <"$first_recording" 2>/dev/null)
+check_recording "after the kill" "$first_recording"
 
 after=$(sha256sum <"$settings")
 [[ $before == "$after" ]] && pass "settings file unchanged by the kill" ||
@@ -205,6 +229,9 @@ complaints=$(grep -F "[relaycast]" "$log" | grep -iE "settings|configuraci|error
 grep -qF "$key" "$settings" && fail "the key is in the settings file in the clear"
 strays=$(stray_files)
 [[ -z $strays ]] && pass "no temporary file after the second run" || fail "left: $strays"
+[[ $(ls "$work/recordings"/*.mkv | wc -l) -eq 2 ]] && [[ $(sha256sum <"$first_recording") == "$first_sum" ]] &&
+    pass "the second run recorded to a new file and left the first alone" ||
+    fail "recordings after the second run: $(ls "$work/recordings")"
 
 if [[ $failures -ne 0 ]]; then
     echo "--- relaycast lines of the host logs"

@@ -9,6 +9,7 @@ when every check passed."""
 
 import argparse
 import json
+import subprocess
 import sys
 import time
 
@@ -34,6 +35,7 @@ class Client:
         identified = json.loads(self.ws.recv())
         assert identified["op"] == 2, identified
         self.events = []  # (time received, eventData) of DestinationStateChanged, in order
+        self.recording_events = []  # eventData of RecordingStateChanged, in order
         self.requests = set()
         self.next_id = 0
 
@@ -42,7 +44,9 @@ class Client:
         message = json.loads(self.ws.recv())
         if message["op"] == 5 and message["d"]["eventType"] == "VendorEvent":
             event = message["d"]["eventData"]
-            if event["vendorName"] == "relaycast":
+            if event["vendorName"] == "relaycast" and event["eventType"] == "RecordingStateChanged":
+                self.recording_events.append(event["eventData"])
+            elif event["vendorName"] == "relaycast":
                 assert event["eventType"] == "DestinationStateChanged", event
                 self.events.append((time.monotonic(), event["eventData"]))
         return message
@@ -108,6 +112,19 @@ class Client:
             "requestData": {"action": action or "-", "name": name}})
         assert answer["requestStatus"]["result"], answer
         return answer["responseData"]["responseData"]["result"]
+
+    def wait_recording(self, entry, state, timeout=20):
+        """Reads events until the entry's recording was told `state`."""
+        deadline = time.monotonic() + timeout
+        while not any(e["entryId"] == entry and e["newState"] == state
+                      for e in self.recording_events):
+            if (left := deadline - time.monotonic()) <= 0:
+                return False
+            try:
+                self._receive(left)
+            except websocket.WebSocketTimeoutException:
+                pass
+        return True
 
     def wait_states(self, wanted, timeout=40):
         """Reads events until every destination id in `wanted` reached its state."""
@@ -222,6 +239,9 @@ def main():
     def error_of(request_type, data=None):
         return client.vendor(request_type, data).get("error", {}).get("code")
 
+    record_while_streaming(client, second_entry, third)
+    check(error_of("StartRecording") == "MissingArgument", "a recording needs its entry")
+
     check(error_of("StartEntry") == "MissingArgument", "a missing id is an error")
     check(error_of("StartEntry", {"entryId": "nobody"}) == "UnknownEntry", "an unknown entry")
     check(error_of("StartDestination", {"entryId": main_entry, "destinationId": "x"})
@@ -256,6 +276,31 @@ def main():
     stuck = client.vendor("StartEntry", {"entryId": args.stuck_entry})
     check("error" not in stuck, f"the entry whose server never answers is starting: {stuck}")
     return 1 if failures else 0
+
+
+def record_while_streaming(client, entry, destination):
+    """A recording started and stopped by requests while the entry streams: told by events,
+    listed with its file by GetEntries, and the file plays."""
+    client.vendor("StartDestination", {"entryId": entry, "destinationId": destination})
+    check(client.wait_states({destination: "Live"}), "streaming before the recording")
+    answer = client.vendor("StartRecording", {"entryId": entry})
+    check(answer.get("state") in ("Starting", "Live") and answer.get("path", "").endswith(".mkv"),
+          f"StartRecording answers with its file: {answer}")
+    check(client.wait_recording(entry, "Live"), "RecordingStateChanged: recording")
+    time.sleep(3)
+    listed = next(e for e in client.vendor("GetEntries")["entries"] if e["entryId"] == entry)
+    recording = listed["recording"]
+    check(recording["state"] == "Live" and recording["bytes"] > 0 and
+          recording["path"] == answer.get("path") and recording["format"] == "mkv",
+          f"GetEntries lists the recording: {recording}")
+    client.vendor("StopRecording", {"entryId": entry})
+    check(client.wait_recording(entry, "Idle"), "RecordingStateChanged: stopped")
+    check(client.wait_states({destination: "Live"}, timeout=1), "the stream went on")
+    probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name",
+                            "-of", "csv=p=0", recording["path"]], capture_output=True, text=True)
+    check(probe.stdout.split() == ["h264", "aac"], f"the recording plays: {probe.stdout.split()}")
+    client.vendor("StopDestination", {"entryId": entry, "destinationId": destination})
+    check(client.wait_states({destination: "Idle"}), "stream stopped after the recording")
 
 
 def honest_answers_and_every_event(client, args, main_entry, first):

@@ -203,7 +203,7 @@ cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
          {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b02", "url": "rtmp://127.0.0.1:$rtmp_port/live",
           "clave": "remote-key-2"}]},
       {"id": "0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02", "fuente": "Scene", "nombre": "Second",
-       "videoKbps": 800, "ancho": 640, "alto": 360,
+       "videoKbps": 800, "ancho": 640, "alto": 360, "grabacion": {"carpeta": "$work"},
        "destinos": [
          {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b03", "url": "rtmp://127.0.0.1:$rtmp_port/live",
           "clave": "remote-key-3"}]},
@@ -253,7 +253,7 @@ log=$(newest_log)
 if compgen -G "$config/crashes/*" >/dev/null; then
     fail "OBS wrote a crash report"
 fi
-grep -qF '[relaycast] remote control: obs-websocket vendor "relaycast" with 8 requests' "$log" &&
+grep -qF '[relaycast] remote control: obs-websocket vendor "relaycast" with 10 requests' "$log" &&
     pass "vendor registered" || fail "no vendor line in the host log"
 grep -qF "[relaycast] Relaycast unloaded" "$log" && pass "unloaded" || fail "no unload line"
 # Loaded from the profile at start and written back by the plug-in at exit; the renamed and
