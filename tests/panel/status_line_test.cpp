@@ -162,12 +162,4 @@ TEST(StatusLine, RecordingPlaceIsTheFileThenTheChosenFolderThenWhatTheRowDoes) {
     EXPECT_EQ(recordingPlaceText(s, config), QStringLiteral("2026-12-09 08-00-00 Vertical.mkv"));
 }
 
-TEST(StatusLine, RecordingButtonStartsARecordingAndStopsLikeADestination) {
-    EXPECT_EQ(recordingButtonText(false, DestinationState::Idle), QString::fromUtf8("▶ Grabar"));
-    EXPECT_EQ(recordingButtonText(false, DestinationState::Failed), QString::fromUtf8("▶ Grabar"));
-    EXPECT_EQ(recordingButtonText(true, DestinationState::Starting),
-              QString::fromUtf8("■ Cancelar"));
-    EXPECT_EQ(recordingButtonText(true, DestinationState::Live), QString::fromUtf8("■ Parar"));
-}
-
 } // namespace

@@ -237,9 +237,7 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
         {"relaycast_stop_entry_e1", "Relaycast: parar todos los destinos de «Renombrada»"},
         {"relaycast_start_recording_e1", "Relaycast: grabar «Renombrada»"},
         {"relaycast_stop_recording_e1", "Relaycast: parar la grabación de «Renombrada»"},
-        {"relaycast_start_entry_e2", "Relaycast: emitir todos los destinos de «fuente-dos»"},
         {"relaycast_stop_entry_e2", "Relaycast: parar todos los destinos de «fuente-dos»"},
-        {"relaycast_start_recording_e2", "Relaycast: grabar «fuente-dos»"},
         {"relaycast_stop_recording_e2", "Relaycast: parar la grabación de «fuente-dos»"},
     };
     for (const Described& key : described)
