@@ -3,6 +3,7 @@
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
+#include "editor/recording_box.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
@@ -267,6 +268,9 @@ QWidget* EntryDialog::buildContent() {
                                            "configuración de OBS. No las compartas ni envíes "
                                            "ese archivo a nadie."),
                                     content));
+    // Applies to the next recording: never live-locked.
+    recordingBox_ = new RecordingBox(original_.grabacion, content);
+    column->addWidget(recordingBox_);
     column->addStretch();
     return content;
 }

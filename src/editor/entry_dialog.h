@@ -21,6 +21,7 @@ class DestRowWidget;
 class EncoderForm;
 class NoWheelComboBox;
 class NoWheelSpinBox;
+class RecordingBox;
 
 // One scene equivalence row: live host scene on the left, what the entry sends on the right.
 struct MatchRow {
@@ -82,6 +83,7 @@ public:
     QPushButton* addDestButton() const { return addDestButton_; }
     QCheckBox* showKeysCheck() const { return showKeys_; }
     const QList<DestRowWidget*>& destRows() const { return destRows_; }
+    RecordingBox* recordingBox() const { return recordingBox_; }
 
     // Scene equivalence rows.
     void addMatchRow(const QString& sceneName, const QString& targetName);
@@ -154,6 +156,7 @@ private:
     QList<DestRowWidget*> destRows_;
     QPushButton* addDestButton_ = nullptr;
     QCheckBox* showKeys_ = nullptr;
+    RecordingBox* recordingBox_ = nullptr;
 };
 
 } // namespace relaycast

@@ -6,6 +6,7 @@
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
+#include "editor/recording_box.h"
 #include "editor/ui_helpers.h"
 #include "module/ui_text.h"
 
@@ -49,6 +50,7 @@ EntryConfig EntryDialog::resultEntry() const {
         entry.id = newConfigId();
     entry.nombre = nameEdit_->text().trimmed();
     entry.conEmisionObs = withStreamCheck_->isChecked();
+    entry.grabacion = recordingBox_->result();
 
     if (!liveLocked_) {
         entry.fuente =

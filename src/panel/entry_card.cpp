@@ -5,6 +5,7 @@
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
+#include "engine/recording_id.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
 #include "panel/salidas_panel.h"
@@ -67,6 +68,43 @@ QToolButton* newToolButton(const QString& text, const QString& tip, QWidget* par
     return button;
 }
 
+// One output row of a card, the same for a destination and the recording: its kind, where it
+// goes (the masked address or the file), its status line and its start/stop button.
+struct OutputRow {
+    QWidget* row = nullptr;
+    ElidedLabel* place = nullptr;
+    ElidedLabel* status = nullptr;
+    QPushButton* button = nullptr;
+};
+
+OutputRow newOutputRow(QWidget* card, const QString& kindText, const QString& buttonText) {
+    OutputRow made;
+    made.row = new QWidget(card);
+    auto* grid = new QGridLayout(made.row);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(2);
+    grid->setColumnStretch(1, 1);
+
+    auto* kind = new QLabel(kindText, made.row);
+    makeBold(kind);
+    grid->addWidget(kind, 0, 0);
+
+    made.place = newElidedLabel(made.row);
+    grid->addWidget(made.place, 0, 1);
+
+    made.status = newElidedLabel(made.row);
+    grid->addWidget(made.status, 1, 0, 1, 2);
+
+    made.button = new QPushButton(made.row);
+    setIconText(made.button, buttonText, kStreamButtonTextColor);
+    made.button->setMinimumSize(92, 36);
+    made.button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    makeBold(made.button);
+    grid->addWidget(made.button, 0, 2, 2, 1);
+    return made;
+}
+
 // The host's scenes and input sources, read once per rebuild for every card's switch combo.
 struct SwitchChoices {
     QStringList scenes = listSceneNames();
@@ -83,6 +121,7 @@ void SalidasPanel::rebuildCardsUnguarded() {
     destroyPreviewDisplays();
     previews.clear();
     destinationWidgets.clear();
+    recordingPlaces.clear();
     switchRows.clear();
     encoderLoadLabels.clear();
     while (QLayoutItem* item = cardLayout->takeAt(0)) {
@@ -212,43 +251,33 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
     }
     for (const DestConfig& destination : entry.destinos)
         layout->addWidget(buildDestinationRow(card, entryId, destination));
+    layout->addWidget(buildRecordingRow(card, entryId));
     return card;
 }
 
 QWidget* SalidasPanel::buildDestinationRow(QWidget* card, const QString& entryId,
                                            const DestConfig& destination) {
     const QString destinationId = destination.id;
-    auto* row = new QWidget(card);
-    auto* grid = new QGridLayout(row);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(2);
-    grid->setColumnStretch(1, 1);
-
-    auto* kind = new QLabel(addressKindName(classifyAddress(destination.url)), row);
-    makeBold(kind);
-    grid->addWidget(kind, 0, 0);
-
-    ElidedLabel* address = newElidedLabel(row);
+    const OutputRow made =
+        newOutputRow(card, addressKindName(classifyAddress(destination.url)), uiText("▶ Emitir"));
     const QString masked = maskAddress(destination.url);
-    setElidedText(address, masked);
-    address->setToolTip(masked);
-    grid->addWidget(address, 0, 1);
-
-    ElidedLabel* status = newElidedLabel(row);
-    grid->addWidget(status, 1, 0, 1, 2);
-
-    auto* button = new QPushButton(row);
-    setIconText(button, uiText("▶ Emitir"), kStreamButtonTextColor);
-    button->setMinimumSize(92, 36);
-    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    makeBold(button);
-    connect(button, &QPushButton::clicked, this,
+    setElidedText(made.place, masked);
+    made.place->setToolTip(masked);
+    connect(made.button, &QPushButton::clicked, this,
             [this, entryId, destinationId] { toggleDestination(entryId, destinationId); });
-    grid->addWidget(button, 0, 2, 2, 1);
+    destinationWidgets.insert(destinationId, {made.status, made.button});
+    return made.row;
+}
 
-    destinationWidgets.insert(destinationId, {status, button});
-    return row;
+QWidget* SalidasPanel::buildRecordingRow(QWidget* card, const QString& entryId) {
+    // The recording runs among the entry's outputs under an id of its own: the same toggle.
+    const QString recordingId = recordingIdOf(entryId);
+    const OutputRow made = newOutputRow(card, QStringLiteral("REC"), uiText("▶ Grabar"));
+    connect(made.button, &QPushButton::clicked, this,
+            [this, entryId, recordingId] { toggleDestination(entryId, recordingId); });
+    destinationWidgets.insert(recordingId, {made.status, made.button});
+    recordingPlaces.insert(entryId, made.place);
+    return made.row;
 }
 
 } // namespace relaycast

@@ -86,6 +86,7 @@ void SalidasPanel::editEntry(const QString& entryId) {
     entry->videoKbps = result.videoKbps;
     entry->retrasoAudioMs = result.retrasoAudioMs;
     entry->ajustesCodificador = result.ajustesCodificador;
+    entry->grabacion = result.grabacion;
     saveWithNotice();
     rebuildCards();
 }

@@ -19,15 +19,19 @@ namespace {
 
 constexpr int kInformationNoticeMs = 8000;
 
+// The entry's name, else its source, else "entrada".
+QString entryName(const EntryConfig& entry) {
+    return !entry.nombre.isEmpty()   ? entry.nombre
+           : !entry.fuente.isEmpty() ? entry.fuente
+                                     : uiText("entrada");
+}
+
 // "«entry» → host": the entry's name (or source) and the destination's host, never its key.
 QString destinationLabel(const EntryConfig& entry, const DestConfig& destination) {
     QString where = QUrl(destination.url.trimmed(), QUrl::TolerantMode).host(QUrl::FullyDecoded);
     if (where.isEmpty())
         where = maskAddress(destination.url);
-    const QString what = !entry.nombre.isEmpty()   ? entry.nombre
-                         : !entry.fuente.isEmpty() ? entry.fuente
-                                                   : uiText("entrada");
-    return QString::fromUtf8("«%1» → %2").arg(what, where);
+    return QString::fromUtf8("«%1» → %2").arg(entryName(entry), where);
 }
 
 } // namespace
@@ -90,6 +94,17 @@ void SalidasPanel::announceDestinationChange(const EntryConfig& entry,
                        .arg(destinationLabel(entry, destination)),
                    true);
     }
+}
+
+void SalidasPanel::announceRecordingChange(const EntryConfig& entry, int previous,
+                                           const DestinationStatus& status) {
+    const auto was = static_cast<DestinationState>(previous);
+    // From Idle, the start itself failed and its caller shows why.
+    if (status.state != DestinationState::Failed || was == DestinationState::Idle ||
+        was == DestinationState::Failed)
+        return;
+    const QString why = status.message.isEmpty() ? QStringLiteral("Error") : status.message;
+    showNotice(uiText("⛔ La grabación de «%1» falló: %2").arg(entryName(entry), why), true);
 }
 
 void SalidasPanel::announceCongestion() {

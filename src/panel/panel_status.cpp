@@ -4,12 +4,14 @@
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
 #include "engine/entry_pipeline.h"
+#include "engine/recording_id.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
 #include "panel/status_line.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -18,6 +20,25 @@
 #include <exception>
 
 namespace relaycast {
+namespace {
+
+void paintOutputRow(ElidedLabel* label, QPushButton* button, const StatusLine& line,
+                    const QString& buttonText, bool active) {
+    label->fullText = line.text;
+    label->updateElided();
+    // Re-setting an identical style sheet would re-polish the label twice a second.
+    if (label->styleSheet() != line.styleSheet)
+        label->setStyleSheet(line.styleSheet);
+    label->setToolTip(line.text);
+
+    setIconText(button, buttonText, kStreamButtonTextColor);
+    if (button->property("running").toBool() != active || button->styleSheet().isEmpty()) {
+        button->setProperty("running", active);
+        button->setStyleSheet(QString::fromUtf8(active ? kActiveButtonStyle : kIdleButtonStyle));
+    }
+}
+
+} // namespace
 
 void SalidasPanel::onHeartbeat() {
     if (closing)
@@ -39,6 +60,10 @@ void SalidasPanel::onHeartbeat() {
 void SalidasPanel::onDestinationChange(const DestinationChange& change) {
     // Told even while the dock is hidden or in another tab.
     const EntryConfig* entry = controller_.findEntry(change.entryId);
+    if (entry && isRecordingId(change.destinationId)) {
+        announceRecordingChange(*entry, static_cast<int>(change.previous), change.status);
+        return;
+    }
     const DestConfig* destination =
         controller_.findDestination(change.entryId, change.destinationId);
     if (entry && destination)
@@ -56,6 +81,7 @@ void SalidasPanel::refreshStatus() {
             if (destinationWidgets.contains(destination.id))
                 refreshDestination(entry.id, destination);
         }
+        refreshRecording(entry);
     }
 }
 
@@ -109,18 +135,25 @@ void SalidasPanel::refreshDestination(const QString& entryId, const DestConfig& 
         !active && status.state == DestinationState::Idle && destination.needsSecretsAgain()
             ? missingSecretLine()
             : destinationStatusLine(status);
-    label->fullText = line.text;
-    label->updateElided();
-    // Re-setting an identical style sheet would re-polish the label twice a second.
-    if (label->styleSheet() != line.styleSheet)
-        label->setStyleSheet(line.styleSheet);
-    label->setToolTip(line.text);
+    paintOutputRow(label, button, line, destinationButtonText(active, status.state), active);
+}
 
-    setIconText(button, destinationButtonText(active, status.state), kStreamButtonTextColor);
-    if (button->property("running").toBool() != active || button->styleSheet().isEmpty()) {
-        button->setProperty("running", active);
-        button->setStyleSheet(QString::fromUtf8(active ? kActiveButtonStyle : kIdleButtonStyle));
+void SalidasPanel::refreshRecording(const EntryConfig& entry) {
+    const QString recordingId = recordingIdOf(entry.id);
+    const auto found = destinationWidgets.constFind(recordingId);
+    ElidedLabel* place = recordingPlaces.value(entry.id);
+    if (found == destinationWidgets.constEnd() || !place)
+        return;
+    const DestinationStatus status = controller_.recordingStatus(entry.id);
+    const bool active = controller_.hasRecording(entry.id);
+    const QString where = recordingPlaceText(status, entry.grabacion);
+    if (place->fullText != where) {
+        place->fullText = where;
+        place->updateElided();
     }
+    place->setToolTip(status.file.isEmpty() ? where : QDir::toNativeSeparators(status.file));
+    paintOutputRow(found->first, found->second, recordingStatusLine(status),
+                   recordingButtonText(active, status.state), active);
 }
 
 } // namespace relaycast

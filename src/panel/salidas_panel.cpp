@@ -150,6 +150,10 @@ QPushButton* SalidasPanel::destinationButton(const QString& destinationId) const
     return destinationWidgets.value(destinationId).second;
 }
 
+ElidedLabel* SalidasPanel::recordingPlaceLabel(const QString& entryId) const {
+    return recordingPlaces.value(entryId);
+}
+
 QWidget* SalidasPanel::switchRow(const QString& entryId) const {
     return switchRows.value(entryId).first;
 }

@@ -81,6 +81,10 @@ public:
     void showProtectionWarning();
     void announceDestinationChange(const EntryConfig& entry, const DestConfig& destination,
                                    int previous, const DestinationStatus& status);
+    // A recording that failed once running (disk full, folder gone) says so with its message;
+    // a start refused at once is told by whoever asked for it.
+    void announceRecordingChange(const EntryConfig& entry, int previous,
+                                 const DestinationStatus& status);
     // A change the controller reported: the cut, recovery and loss notices.
     void onDestinationChange(const DestinationChange& change);
     // Every heartbeat, shown or not: a destination that turned congested is announced once
@@ -99,8 +103,10 @@ public:
 
     // Read-only views for tests and diagnostics.
     bool isClosing() const { return closing; }
+    // A destination's row, or with recordingIdOf(entry id) the entry's recording row.
     ElidedLabel* destinationStatusLabel(const QString& destinationId) const;
     QPushButton* destinationButton(const QString& destinationId) const;
+    ElidedLabel* recordingPlaceLabel(const QString& entryId) const;
     QWidget* switchRow(const QString& entryId) const;
     QComboBox* switchCombo(const QString& entryId) const;
     PreviewWidget* previewWidget(const QString& entryId) const;
@@ -124,9 +130,11 @@ private:
     QWidget* buildSetAsideRow(int index, const SetAsideEntries& group);
     QWidget* buildDestinationRow(QWidget* card, const QString& entryId,
                                  const DestConfig& destination);
+    QWidget* buildRecordingRow(QWidget* card, const QString& entryId);
     void refreshSwitchRow(const QString& entryId);
     void refreshEncoderLoad(const QString& entryId);
     void refreshDestination(const QString& entryId, const DestConfig& destination);
+    void refreshRecording(const EntryConfig& entry);
     void refreshPreview(const QString& entryId, PreviewWidget* preview);
     void openDownloadUrl();
 
@@ -135,7 +143,9 @@ private:
     std::vector<int> listenerIds_;
     bool closing = false;
     int32_t noticeGeneration = 0;
+    // By destination id, and the recordings' by recordingIdOf(entry id).
     QHash<QString, QPair<ElidedLabel*, QPushButton*>> destinationWidgets;
+    QHash<QString, ElidedLabel*> recordingPlaces; // the recording row's file, by entry id
     QHash<QString, QPair<QWidget*, QComboBox*>> switchRows;
     QHash<QString, QLabel*> encoderLoadLabels;
     QHash<QString, PreviewWidget*> previews;

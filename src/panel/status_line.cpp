@@ -2,6 +2,9 @@
 
 #include "module/ui_text.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace relaycast {
 namespace {
 
@@ -64,6 +67,17 @@ QString liveLine(const DestinationStatus& status) {
     return text + lossesText(status);
 }
 
+// Green and bold: what is on the air, or being written.
+constexpr const char* kLiveLineStyle = "color: #3fb950; font-weight: bold;";
+constexpr const char* kStartingLineStyle = "color: #e0a030;";
+constexpr const char* kFailedLineStyle = "color: #e0524d;";
+
+StatusLine failedLine(const DestinationStatus& status) {
+    return {QString::fromUtf8("⚠ ") +
+                (status.message.isEmpty() ? QStringLiteral("Error") : status.message),
+            QString::fromLatin1(kFailedLineStyle)};
+}
+
 // A path that takes less than the stream: what really reaches the server comes first, then
 // how far behind the server is.
 QString congestedLine(const DestinationStatus& status) {
@@ -80,11 +94,11 @@ QString congestedLine(const DestinationStatus& status) {
 StatusLine destinationStatusLine(const DestinationStatus& status) {
     switch (status.state) {
     case DestinationState::Starting:
-        return {uiText("Conectando…"), QStringLiteral("color: #e0a030;")};
+        return {uiText("Conectando…"), QString::fromLatin1(kStartingLineStyle)};
     case DestinationState::Live:
         if (status.congested)
             return {congestedLine(status), QString::fromLatin1(kWarningLineStyle)};
-        return {liveLine(status), QStringLiteral("color: #3fb950; font-weight: bold;")};
+        return {liveLine(status), QString::fromLatin1(kLiveLineStyle)};
     case DestinationState::Reconnecting: {
         QString text =
             uiText("⚠ Cortado %1 s · intento %2")
@@ -95,13 +109,39 @@ StatusLine destinationStatusLine(const DestinationStatus& status) {
         return {text, QString::fromLatin1(kWarningLineStyle)};
     }
     case DestinationState::Failed:
-        return {QString::fromUtf8("⚠ ") +
-                    (status.message.isEmpty() ? QStringLiteral("Error") : status.message),
-                QStringLiteral("color: #e0524d;")};
+        return failedLine(status);
     case DestinationState::Idle:
         break;
     }
     return {uiText("Parado"), QString()};
+}
+
+StatusLine recordingStatusLine(const DestinationStatus& status) {
+    switch (status.state) {
+    case DestinationState::Starting:
+        return {uiText("Empezando a grabar…"), QString::fromLatin1(kStartingLineStyle)};
+    case DestinationState::Live:
+    case DestinationState::Reconnecting: {
+        // The file's size is what was written, a figure that only grows.
+        QString text = uiText("● Grabando") + QLatin1Char(' ') + durationText(status.uptimeSecs);
+        if (status.sentBytes > 0)
+            text += QString::fromUtf8(" · ") + dataText(status.sentBytes);
+        return {text + lossesText(status), QString::fromLatin1(kLiveLineStyle)};
+    }
+    case DestinationState::Failed:
+        return failedLine(status);
+    case DestinationState::Idle:
+        break;
+    }
+    return {uiText("Parado"), QString()};
+}
+
+QString recordingPlaceText(const DestinationStatus& status, const RecordingConfig& config) {
+    if (!status.file.isEmpty())
+        return QFileInfo(status.file).fileName();
+    if (!config.carpeta.trimmed().isEmpty())
+        return QDir::toNativeSeparators(config.carpeta.trimmed());
+    return uiText("Grabar a un archivo");
 }
 
 StatusLine missingSecretLine() {
@@ -113,6 +153,10 @@ QString destinationButtonText(bool active, DestinationState state) {
     if (!active)
         return uiText("▶ Emitir");
     return state == DestinationState::Starting ? uiText("■ Cancelar") : uiText("■ Parar");
+}
+
+QString recordingButtonText(bool active, DestinationState state) {
+    return active ? destinationButtonText(active, state) : uiText("▶ Grabar");
 }
 
 } // namespace relaycast

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/config_model.h"
 #include "engine/destination_status.h"
 
 #include <QColor>
@@ -21,6 +22,17 @@ StatusLine missingSecretLine();
 // "■ Cancelar" while an active destination connects, "■ Parar" while it is otherwise active,
 // "▶ Emitir" when it has no output.
 QString destinationButtonText(bool active, DestinationState state);
+
+// How the entry's recording reads on its row: starting, recording with its time and size, a
+// failure with its message, stopped.
+StatusLine recordingStatusLine(const DestinationStatus& status);
+
+// What the recording row shows where a destination shows its address: the file being written
+// or last written, otherwise the folder it would go to, otherwise what the row does.
+QString recordingPlaceText(const DestinationStatus& status, const RecordingConfig& config);
+
+// "■ Parar" while the recording is active ("■ Cancelar" while it starts), "▶ Grabar" otherwise.
+QString recordingButtonText(bool active, DestinationState state);
 
 // The start/stop button's look: red while the destination is active, green otherwise, with
 // white text and icon.

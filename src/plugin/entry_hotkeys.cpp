@@ -10,7 +10,7 @@
 #include <QMetaObject>
 
 #include <cstring>
-#include <set>
+#include <iterator>
 
 namespace relaycast {
 namespace {
@@ -28,18 +28,60 @@ QString entryLabel(const EntryConfig& entry) {
                                      : uiText("entrada");
 }
 
-QString startDescription(const QString& label) {
-    return uiText("Relaycast: emitir todos los destinos de «%1»").arg(label);
+// What an entry's hotkey of each action is called, where its bindings are kept and how OBS's
+// hotkey settings describe it; in Action's order.
+struct EntryAction {
+    EntryHotkeys::Action action;
+    const char* namePrefix;  // followed by the entry id
+    const char* bindingsKey; // the member of the entry's object in the collection's bindings
+    const char* description; // "%1": the entry's name
+    const char* logText;
+};
+
+constexpr EntryAction kEntryActions[] = {
+    {EntryHotkeys::Action::Start, "relaycast_start_entry_", "start",
+     "Relaycast: emitir todos los destinos de «%1»", "start"},
+    {EntryHotkeys::Action::Stop, "relaycast_stop_entry_", "stop",
+     "Relaycast: parar todos los destinos de «%1»", "stop"},
+    {EntryHotkeys::Action::StartRecording, "relaycast_start_recording_", "startRecording",
+     "Relaycast: grabar «%1»", "start recording"},
+    {EntryHotkeys::Action::StopRecording, "relaycast_stop_recording_", "stopRecording",
+     "Relaycast: parar la grabación de «%1»", "stop recording"},
+};
+static_assert(std::size(kEntryActions) == EntryHotkeys::kEntryActionCount);
+
+const EntryAction& entryAction(EntryHotkeys::Action action) {
+    return kEntryActions[static_cast<std::size_t>(action)];
 }
 
-QString stopDescription(const QString& label) {
-    return uiText("Relaycast: parar todos los destinos de «%1»").arg(label);
+QString entryDescription(const EntryAction& action, const QString& label) {
+    return uiText(action.description).arg(label);
 }
 
-QByteArray entryHotkeyName(const QString& entryId, EntryHotkeys::Action action) {
-    return (action == EntryHotkeys::Action::Start ? "relaycast_start_entry_"
-                                                  : "relaycast_stop_entry_") +
-           entryId.toUtf8();
+// What a press does: with an empty `entryId` to every entry. False when a start failed, with
+// its text in `error`.
+bool perform(EntryController& controller, const QString& entryId, EntryHotkeys::Action action,
+             QString* error) {
+    using Action = EntryHotkeys::Action;
+    if (entryId.isEmpty()) {
+        if (action == Action::Start)
+            return controller.startAll(error);
+        controller.stopAll();
+        return true;
+    }
+    switch (action) {
+    case Action::Start:
+        return controller.startEntry(entryId, error);
+    case Action::Stop:
+        controller.stopEntry(entryId);
+        return true;
+    case Action::StartRecording:
+        return controller.startRecording(entryId, error);
+    case Action::StopRecording:
+        controller.stopRecording(entryId);
+        return true;
+    }
+    return true;
 }
 
 } // namespace
@@ -55,10 +97,8 @@ EntryHotkeys::EntryHotkeys(ControllerSource controller) : controller_(std::move(
 
 EntryHotkeys::~EntryHotkeys() {
     // Once unregistered, the host calls none of them again (it presses under the same lock).
-    for (auto& [id, pair] : entries_) {
-        obs_hotkey_unregister(pair.start->id);
-        obs_hotkey_unregister(pair.stop->id);
-    }
+    for (const auto& [id, keys] : entries_)
+        unregisterEntry(keys);
     obs_hotkey_unregister(startEvery_->id);
     obs_hotkey_unregister(stopEvery_->id);
 }
@@ -88,8 +128,7 @@ void EntryHotkeys::sync() {
             ++it;
             continue;
         }
-        obs_hotkey_unregister(it->second.start->id);
-        obs_hotkey_unregister(it->second.stop->id);
+        unregisterEntry(it->second);
         // The entry left its collection: its bindings go with it.
         if (loadedBindings_)
             obs_data_erase(loadedBindings_, it->first.toUtf8().constData());
@@ -100,24 +139,27 @@ void EntryHotkeys::sync() {
         if (found != entries_.end()) {
             if (found->second.label != label) {
                 found->second.label = label;
-                obs_hotkey_set_description(found->second.start->id,
-                                           startDescription(label).toUtf8().constData());
-                obs_hotkey_set_description(found->second.stop->id,
-                                           stopDescription(label).toUtf8().constData());
+                for (const EntryAction& action : kEntryActions)
+                    obs_hotkey_set_description(
+                        found->second.targets[static_cast<std::size_t>(action.action)]->id,
+                        entryDescription(action, label).toUtf8().constData());
             }
             continue;
         }
-        EntryPair pair;
-        pair.label = label;
-        pair.start = registerTarget(entryId, Action::Start,
-                                    entryHotkeyName(entryId, Action::Start).constData(),
-                                    startDescription(label));
-        pair.stop = registerTarget(entryId, Action::Stop,
-                                   entryHotkeyName(entryId, Action::Stop).constData(),
-                                   stopDescription(label));
-        loadEntryBindings(pair, entryId);
-        entries_.emplace(entryId, std::move(pair));
+        EntryKeys keys;
+        keys.label = label;
+        for (const EntryAction& action : kEntryActions)
+            keys.targets[static_cast<std::size_t>(action.action)] = registerTarget(
+                entryId, action.action, (action.namePrefix + entryId.toUtf8()).constData(),
+                entryDescription(action, label));
+        loadEntryBindings(keys, entryId);
+        entries_.emplace(entryId, std::move(keys));
     }
+}
+
+void EntryHotkeys::unregisterEntry(const EntryKeys& keys) {
+    for (const auto& target : keys.targets)
+        obs_hotkey_unregister(target->id);
 }
 
 void EntryHotkeys::onPress(void* data, obs_hotkey_id, obs_hotkey_t*, bool pressed) {
@@ -137,23 +179,10 @@ void EntryHotkeys::run(const QString& entryId, Action action) {
     EntryController* controller = controller_();
     if (!controller)
         return;
-    const bool start = action == Action::Start;
-    moduleLog(LOG_INFO, "hotkey: %s %s", start ? "start" : "stop",
+    moduleLog(LOG_INFO, "hotkey: %s %s", entryAction(action).logText,
               entryId.isEmpty() ? "every entry" : "an entry");
     QString error;
-    bool started = true;
-    if (entryId.isEmpty()) {
-        if (start)
-            started = controller->startAll(&error);
-        else
-            controller->stopAll();
-    } else {
-        if (start)
-            started = controller->startEntry(entryId, &error);
-        else
-            controller->stopEntry(entryId);
-    }
-    if (!started && !error.isEmpty())
+    if (!perform(*controller, entryId, action, &error) && !error.isEmpty())
         controller->notice(error, true);
 }
 
@@ -165,7 +194,17 @@ obs_hotkey_id EntryHotkeys::entryHotkey(const QString& entryId, Action action) c
     const auto found = entries_.find(entryId);
     if (found == entries_.end())
         return OBS_INVALID_HOTKEY_ID;
-    return action == Action::Start ? found->second.start->id : found->second.stop->id;
+    return found->second.targets[static_cast<std::size_t>(action)]->id;
+}
+
+OBSDataAutoRelease EntryHotkeys::savedBindings(const EntryKeys& keys) {
+    OBSDataAutoRelease one = obs_data_create();
+    for (const EntryAction& action : kEntryActions) {
+        OBSDataArrayAutoRelease array =
+            obs_hotkey_save(keys.targets[static_cast<std::size_t>(action.action)]->id);
+        obs_data_set_array(one, action.bindingsKey, array);
+    }
+    return one;
 }
 
 // --- Bindings
@@ -181,12 +220,8 @@ void EntryHotkeys::saveBindings(obs_data_t* modules) {
     OBSDataAutoRelease bindings = obs_data_create();
     if (loadedBindings_)
         obs_data_apply(bindings, loadedBindings_);
-    for (const auto& [entryId, pair] : entries_) {
-        OBSDataArrayAutoRelease start = obs_hotkey_save(pair.start->id);
-        OBSDataArrayAutoRelease stop = obs_hotkey_save(pair.stop->id);
-        OBSDataAutoRelease one = obs_data_create();
-        obs_data_set_array(one, "start", start);
-        obs_data_set_array(one, "stop", stop);
+    for (const auto& [entryId, keys] : entries_) {
+        OBSDataAutoRelease one = savedBindings(keys);
         obs_data_set_obj(bindings, entryId.toUtf8().constData(), one);
     }
     obs_data_set_obj(ours, kHotkeysKey, bindings);
@@ -210,11 +245,7 @@ void EntryHotkeys::carryBindings(const QHash<QString, QString>& newIds) {
                 obs_data_set_obj(loadedBindings_, newId.constData(), read);
             continue;
         }
-        OBSDataArrayAutoRelease start = obs_hotkey_save(found->second.start->id);
-        OBSDataArrayAutoRelease stop = obs_hotkey_save(found->second.stop->id);
-        OBSDataAutoRelease one = obs_data_create();
-        obs_data_set_array(one, "start", start);
-        obs_data_set_array(one, "stop", stop);
+        OBSDataAutoRelease one = savedBindings(found->second);
         obs_data_set_obj(loadedBindings_, newId.constData(), one);
     }
 }
@@ -227,18 +258,19 @@ void EntryHotkeys::loadBindings(obs_data_t* modules) {
     if (bindings)
         obs_data_apply(loadedBindings_, bindings);
     // Entries this collection shares ids with keep their hotkeys: their bindings are replaced.
-    for (const auto& [entryId, pair] : entries_)
-        loadEntryBindings(pair, entryId);
+    for (const auto& [entryId, keys] : entries_)
+        loadEntryBindings(keys, entryId);
     sync();
 }
 
-void EntryHotkeys::loadEntryBindings(const EntryPair& pair, const QString& entryId) {
+void EntryHotkeys::loadEntryBindings(const EntryKeys& keys, const QString& entryId) {
     OBSDataAutoRelease one =
         loadedBindings_ ? obs_data_get_obj(loadedBindings_, entryId.toUtf8().constData()) : nullptr;
-    OBSDataArrayAutoRelease start = one ? obs_data_get_array(one, "start") : nullptr;
-    OBSDataArrayAutoRelease stop = one ? obs_data_get_array(one, "stop") : nullptr;
-    obs_hotkey_load(pair.start->id, start);
-    obs_hotkey_load(pair.stop->id, stop);
+    for (const EntryAction& action : kEntryActions) {
+        // A collection saved before an action existed has no member for it: no binding.
+        OBSDataArrayAutoRelease array = one ? obs_data_get_array(one, action.bindingsKey) : nullptr;
+        obs_hotkey_load(keys.targets[static_cast<std::size_t>(action.action)]->id, array);
+    }
 }
 
 void EntryHotkeys::saveGlobalBindings(bool always) {

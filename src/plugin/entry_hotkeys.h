@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,7 +22,7 @@ inline constexpr const char* kStopEveryEntryHotkey = "relaycast_stop_all";
 
 // The plug-in's hotkeys in OBS's Settings -> Hotkeys: "stream every input" and "stop every
 // input", and for each entry of the current scene collection "stream every destination" and
-// "stop every destination" of it.
+// "stop every destination" of it, and "start recording" and "stop recording" it.
 //
 // Bindings live where OBS keeps them: an entry's with its scene collection (written and read
 // by saveBindings and loadBindings from the host's save callback), the global ones in the profile's
@@ -35,7 +36,9 @@ inline constexpr const char* kStopEveryEntryHotkey = "relaycast_stop_all";
 // Created, used and destroyed on the interface thread.
 class EntryHotkeys {
 public:
-    enum class Action { Start, Stop };
+    // The global hotkeys only start and stop; an entry's do all four.
+    enum class Action { Start, Stop, StartRecording, StopRecording };
+    static constexpr std::size_t kEntryActionCount = 4;
     using ControllerSource = std::function<EntryController*()>;
 
     // Registers the global hotkeys with the profile's bindings, then the current entries'.
@@ -78,10 +81,10 @@ private:
         QByteArray name;
         obs_hotkey_id id = OBS_INVALID_HOTKEY_ID;
     };
-    struct EntryPair {
+    // An entry's hotkeys, indexed by Action.
+    struct EntryKeys {
         QString label;
-        std::unique_ptr<Target> start;
-        std::unique_ptr<Target> stop;
+        std::array<std::unique_ptr<Target>, kEntryActionCount> targets;
     };
 
     static void onPress(void* data, obs_hotkey_id id, obs_hotkey_t* key, bool pressed);
@@ -91,14 +94,17 @@ private:
     void loadGlobalBindings();
     std::unique_ptr<Target> registerTarget(const QString& entryId, Action action, const char* name,
                                            const QString& description);
-    void loadEntryBindings(const EntryPair& pair, const QString& entryId);
+    void loadEntryBindings(const EntryKeys& keys, const QString& entryId);
+    static void unregisterEntry(const EntryKeys& keys);
+    // An entry's bindings as the collection keeps them: one array per action.
+    static OBSDataAutoRelease savedBindings(const EntryKeys& keys);
 
     ControllerSource controller_;
     // Queued presses are delivered through it; they die with it.
     QObject context_;
     std::unique_ptr<Target> startEvery_;
     std::unique_ptr<Target> stopEvery_;
-    std::map<QString, EntryPair> entries_;
+    std::map<QString, EntryKeys> entries_;
     // The entries' bindings the current collection was loaded with (by entry id).
     OBSData loadedBindings_;
     bool profileSwitching_ = false;

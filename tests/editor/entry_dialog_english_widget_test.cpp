@@ -3,6 +3,7 @@
 
 #include "editor/dest_row_widget.h"
 #include "editor/input_widgets.h"
+#include "editor/recording_box.h"
 #include "support/fake_frontend.h"
 #include "support/icon_text.h"
 #include "support/test_host.h"
@@ -125,6 +126,14 @@ TEST_F(EnglishFixture, TheWholeWindowSpeaksEnglish) {
     EXPECT_EQ(row->keyEdit()->placeholderText(), "Stream ID (optional)");
     EXPECT_EQ(row->passphraseEdit()->placeholderText(), "SRT passphrase (optional)");
     EXPECT_EQ(row->removeButton()->toolTip(), "Remove this destination");
+
+    const RecordingBox* recording = dialog.recordingBox();
+    EXPECT_EQ(recording->title(), "Recording");
+    EXPECT_EQ(recording->formatCombo()->itemData(0, Qt::ToolTipRole).toString(),
+              "If OBS closes suddenly, what was recorded until then still plays.");
+    EXPECT_EQ(recording->folderEdit()->placeholderText(), "OBS's recording folder");
+    EXPECT_EQ(recording->browseButton()->toolTip(), "Choose the recording folder");
+    EXPECT_EQ(recording->withStreamsCheck()->text(), "Record whenever this input streams");
 }
 
 TEST_F(EnglishFixture, StoredValuesOutsideTheListsAndWarningsReadInEnglish) {

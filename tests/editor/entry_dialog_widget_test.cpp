@@ -6,9 +6,11 @@
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
+#include "editor/recording_box.h"
 #include "editor/ui_helpers.h"
 #include "support/fake_frontend.h"
 #include "support/icon_text.h"
+#include "support/modal_dialog_driver.h"
 #include "support/test_host.h"
 
 #include <obs.hpp>
@@ -16,6 +18,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -184,6 +188,15 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
     EXPECT_TRUE(dialog.destRows()[0]->addressEdit()->text().isEmpty());
     EXPECT_EQ(test::shownText(dialog.addDestButton()), "＋ Añadir otro destino");
     EXPECT_FALSE(dialog.showKeysCheck()->isChecked());
+
+    // The recording group: MKV chosen (it survives a crash), OBS's folder, on its own.
+    const RecordingBox* recording = dialog.recordingBox();
+    EXPECT_EQ(itemTexts(recording->formatCombo()), QStringList({"MKV", "MP4", "FLV"}));
+    EXPECT_EQ(recording->formatCombo()->currentIndex(), 0);
+    EXPECT_EQ(recording->formatCombo()->itemData(0, Qt::ToolTipRole).toString(),
+              "Si OBS se cierra de golpe, lo grabado hasta entonces se puede reproducir.");
+    EXPECT_EQ(recording->folderEdit()->placeholderText(), "Carpeta de grabación de OBS");
+    EXPECT_EQ(dialog.resultEntry().grabacion, RecordingConfig{});
 }
 
 TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHoldingTheBitrate) {
@@ -198,6 +211,9 @@ TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHold
     dialog.sizeCombo()->setCurrentIndex(3);
     dialog.framingCombo()->setCurrentIndex(1);
     dialog.withStreamCheck()->setChecked(true);
+    dialog.recordingBox()->formatCombo()->setCurrentIndex(2);
+    dialog.recordingBox()->folderEdit()->setText("  /srv/grabaciones  ");
+    dialog.recordingBox()->withStreamsCheck()->setChecked(true);
     DestRowWidget* first = dialog.destRows()[0];
     first->addressEdit()->setText("  SRT://h:9000 ");
     first->keyEdit()->setText(" id con espacios ");
@@ -226,6 +242,7 @@ TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHold
     EXPECT_TRUE(result.llenar);
     EXPECT_FALSE(result.seguirObs);
     EXPECT_TRUE(result.conEmisionObs);
+    EXPECT_EQ(result.grabacion, (RecordingConfig{"flv", "/srv/grabaciones", true}));
     const QJsonObject settings =
         QJsonDocument::fromJson(result.ajustesCodificador.toUtf8()).object();
     EXPECT_EQ(settings.value("bitrate").toInt(), 2500);
@@ -343,6 +360,41 @@ TEST_F(StudioFixture, ACustomStoredSizeIsKeptAndTheCanvasSizeTurnsFramingOff) {
     EXPECT_EQ(heightOnly.sizeCombo()->count(), 6);
     EXPECT_EQ(heightOnly.sizeCombo()->currentIndex(), 0);
     EXPECT_EQ(heightOnly.resultEntry().alto, 0);
+}
+
+TEST_F(StudioFixture, AStoredRecordingComesBackAsStoredAndTheFolderCanBeBrowsedFor) {
+    struct Case {
+        const char* stored;
+        int shown;
+        const char* saved;
+    };
+    // A format this version does not offer falls back to MKV.
+    for (const Case& c : {Case{"mkv", 0, "mkv"}, Case{"mp4", 1, "mp4"}, Case{"flv", 2, "flv"},
+                          Case{"avi", 0, "mkv"}}) {
+        SCOPED_TRACE(c.stored);
+        EntryConfig entry = newEntry();
+        entry.grabacion = {c.stored, "/home/ana/Vídeos", true};
+        const EntryDialog dialog(nullptr, entry, true, false, {});
+        EXPECT_EQ(dialog.recordingBox()->formatCombo()->currentIndex(), c.shown);
+        EXPECT_EQ(dialog.recordingBox()->folderEdit()->text(), "/home/ana/Vídeos");
+        EXPECT_EQ(dialog.resultEntry().grabacion,
+                  (RecordingConfig{c.saved, "/home/ana/Vídeos", true}));
+    }
+
+    EntryDialog dialog(nullptr, newEntry(), false, false, {});
+    const QString chosen = QDir::tempPath();
+    auto watch = test::whenModalDialogOpens(
+        [&](QDialog* opened) {
+            auto* files = static_cast<QFileDialog*>(opened);
+            EXPECT_EQ(files->windowTitle(), "Elegir la carpeta de grabación");
+            EXPECT_TRUE(files->testOption(QFileDialog::ShowDirsOnly));
+            files->setDirectory(chosen);
+            QMetaObject::invokeMethod(files, "accept");
+        },
+        &QFileDialog::staticMetaObject);
+    QTest::mouseClick(dialog.recordingBox()->browseButton(), Qt::LeftButton);
+    EXPECT_TRUE(watch->acted());
+    EXPECT_EQ(dialog.resultEntry().grabacion.carpeta, QDir::toNativeSeparators(chosen));
 }
 
 TEST_F(StudioFixture, TheNameTakesAtMostEightyCharacters) {

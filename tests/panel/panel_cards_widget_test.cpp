@@ -2,6 +2,7 @@
 // and the notice line's timing.
 
 #include "editor/input_widgets.h"
+#include "engine/recording_id.h"
 #include "panel/preview_widget.h"
 #include "panel/status_line.h"
 #include "support/icon_text.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -178,6 +180,27 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
         EXPECT_GE(button->height(), 36);
     }
 
+    // Every card ends with its recording row, read like a destination's.
+    for (const char* id : {"e1", "e2"}) {
+        const QString recording = recordingIdOf(QString::fromLatin1(id));
+        ASSERT_NE(panel->destinationStatusLabel(recording), nullptr) << id;
+        EXPECT_EQ(kindLabelOf(*panel, recording)->text(), QStringLiteral("REC"));
+        EXPECT_TRUE(kindLabelOf(*panel, recording)->font().bold());
+        EXPECT_EQ(addressLabelOf(*panel, recording), panel->recordingPlaceLabel(id));
+        EXPECT_EQ(addressLabelOf(*panel, recording)->fullText,
+                  QStringLiteral("Grabar a un archivo"));
+        EXPECT_EQ(statusTextOf(*panel, recording), QStringLiteral("Parado"));
+        QPushButton* button = panel->destinationButton(recording);
+        EXPECT_EQ(shownText(button), QString::fromUtf8("▶ Grabar"));
+        EXPECT_EQ(button->styleSheet(), QString::fromUtf8(kIdleButtonStyle));
+        EXPECT_GE(button->height(), 36);
+    }
+    QLayout* rows = panel->switchRow("e1")->parentWidget()->layout();
+    EXPECT_EQ(rows->indexOf(panel->destinationStatusLabel(recordingIdOf("e1"))->parentWidget()),
+              rows->count() - 1);
+    EXPECT_LT(rows->indexOf(panel->destinationStatusLabel("d3")->parentWidget()),
+              rows->count() - 1);
+
     // An entry without destinations has its line, and its switch row and preview exist hidden.
     QWidget* card = panel->switchRow("e2")->parentWidget();
     QStringList lines;
@@ -303,6 +326,32 @@ TEST(PanelCards, StateChangesAnnounceOnlyCutsRecoveriesAndLossesForGood) {
     EXPECT_EQ(shownText(notice),
               QString::fromUtf8("✔ «entrada» → sala.example recuperado tras 0 s de corte."));
     EXPECT_EQ(notice->styleSheet(), QString());
+
+    // A recording that fails once started says so with its message, under the entry's name; a
+    // start refused at once is told by whoever asked for it.
+    world.entries() << sourceOnly;
+    DestinationChange change{"e1", recordingIdOf("e1"), DestinationState::Idle, {}};
+    change.status.state = DestinationState::Failed;
+    change.status.message = QString::fromUtf8("La carpeta de grabación «/x» no existe.");
+    panel->onDestinationChange(change);
+    EXPECT_EQ(shownText(notice),
+              QString::fromUtf8("✔ «entrada» → sala.example recuperado tras 0 s de corte."));
+    change.previous = DestinationState::Live;
+    change.status.message = QString::fromUtf8("La grabación se detuvo: disco lleno.");
+    panel->onDestinationChange(change);
+    EXPECT_EQ(shownText(notice), QString::fromUtf8("⛔ La grabación de «Cámara» falló: La "
+                                                   "grabación se detuvo: disco lleno."));
+    EXPECT_EQ(notice->styleSheet(), QStringLiteral("color: #e0524d;"));
+    change.previous = DestinationState::Starting;
+    change.status.message.clear();
+    panel->onDestinationChange(change);
+    EXPECT_EQ(shownText(notice), QString::fromUtf8("⛔ La grabación de «Cámara» falló: Error"));
+    // Its stop is no news.
+    panel->showNotice({}, false);
+    change.previous = DestinationState::Live;
+    change.status.state = DestinationState::Idle;
+    panel->onDestinationChange(change);
+    EXPECT_TRUE(notice->isHidden());
 }
 
 TEST(PanelCards, TheUpdateBannerShowsTheNewVersionUntilDismissed) {

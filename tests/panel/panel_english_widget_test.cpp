@@ -151,6 +151,17 @@ TEST(PanelEnglish, StatusLinesAndButtons) {
               QString::fromUtf8("■ Cancel"));
     EXPECT_EQ(destinationButtonText(true, DestinationState::Live), QString::fromUtf8("■ Stop"));
     EXPECT_EQ(destinationButtonText(false, DestinationState::Live), QString::fromUtf8("▶ Stream"));
+
+    DestinationStatus recording;
+    EXPECT_EQ(recordingPlaceText(recording, {}), QStringLiteral("Record to a file"));
+    EXPECT_EQ(recordingButtonText(false, DestinationState::Idle), QString::fromUtf8("▶ Record"));
+    recording.state = DestinationState::Starting;
+    EXPECT_EQ(recordingStatusLine(recording).text, QString::fromUtf8("Starting to record…"));
+    recording.state = DestinationState::Live;
+    recording.uptimeSecs = 754;
+    recording.sentBytes = 123'000'000;
+    EXPECT_EQ(recordingStatusLine(recording).text,
+              QString::fromUtf8("● Recording 0:12:34 · 123 MB"));
 }
 
 TEST(PanelEnglish, AStreamStartsAndStopsAndFailuresAreNoticed) {

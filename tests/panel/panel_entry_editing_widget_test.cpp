@@ -7,6 +7,7 @@
 #include "editor/dest_row_widget.h"
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
+#include "editor/recording_box.h"
 #include "engine/entry_pipeline.h"
 #include "support/child_process.h"
 #include "support/local_servers.h"
@@ -18,6 +19,7 @@
 
 #include <obs.hpp>
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QJsonDocument>
@@ -351,6 +353,12 @@ TEST_F(PanelLiveEditing, AnEntryThatStopsWhileItsLiveDialogIsOpenKeepsOnlyTheLiv
         dialog->nameEdit()->setText("Parada");
         dialog->videoKbpsSpin()->setValue(700);
         dialog->audioDelaySpin()->setValue(200);
+        // The recording's options apply to the next recording: never locked.
+        RecordingBox* recording = dialog->recordingBox();
+        EXPECT_TRUE(recording->isEnabled());
+        recording->formatCombo()->setCurrentIndex(1);
+        recording->folderEdit()->setText("/srv/grabaciones");
+        recording->withStreamsCheck()->setChecked(true);
         pressOk(dialog);
     });
     panel->showNotice({}, false);
@@ -361,6 +369,7 @@ TEST_F(PanelLiveEditing, AnEntryThatStopsWhileItsLiveDialogIsOpenKeepsOnlyTheLiv
     expected.nombre = "Parada";
     expected.videoKbps = 700;
     expected.retrasoAudioMs = 200;
+    expected.grabacion = {"mp4", "/srv/grabaciones", true};
     expected.ajustesCodificador = world.entries()[0].ajustesCodificador;
     EXPECT_EQ(world.entries()[0], expected);
     EXPECT_NE(panel->noticeLine()->text(), kAppliedNotice);

@@ -1,10 +1,12 @@
 // The panel driving real streams to a local RTMP server: the start/stop button and status line
 // through a whole start and stop, the switch row, a start the engine refuses, a source that is
-// gone, what error notices leave in the log, and deleting a live entry.
+// gone, what error notices leave in the log, deleting a live entry, and the card's recording
+// row writing a real file beside a live stream.
 
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
 #include "engine/entry_pipeline.h"
+#include "engine/recording_id.h"
 #include "panel/status_line.h"
 #include "support/icon_text.h"
 #include "support/local_servers.h"
@@ -15,6 +17,7 @@
 #include "support/test_host.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -288,6 +291,68 @@ TEST_F(PanelStreaming, DeletingALiveEntryRemovesItsCardAtOnceAndItsRuntimeOnceTh
     EXPECT_TRUE(pumpUntil([&] { return panel->retiringRuntimeCount() == 0; }, 20s));
     EXPECT_EQ(countPluginHostObjects(), 0);
     EXPECT_TRUE(panel->noticeLine()->isHidden());
+}
+
+TEST_F(PanelStreaming, TheRecordRowWritesAFileBesideALiveStreamAndAMissingFolderSaysSo) {
+    LogCapture log;
+    PanelWorld world;
+    const QString folder = world.dir.filePath(QStringLiteral("grabaciones"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    EntryConfig recorded = namedEntry("e1", QStringLiteral("Vertical"), QStringLiteral("emision-a"),
+                                      {destination("d1", rtmp.url(), "con-grabacion")});
+    recorded.grabacion.carpeta = folder;
+    EntryConfig lost = namedEntry("e2", QStringLiteral("Sin carpeta"), QStringLiteral("emision-b"),
+                                  {destination("d2", rtmp.url(), "sin-carpeta")});
+    lost.grabacion.carpeta = world.dir.filePath(QStringLiteral("no-existe"));
+    world.entries() << recorded << lost;
+    auto panel = world.openPanel();
+    const QString recording = recordingIdOf("e1");
+    EXPECT_EQ(statusTextOf(*panel, recording), QStringLiteral("Parado"));
+    EXPECT_EQ(buttonTextOf(*panel, recording), QString::fromUtf8("▶ Grabar"));
+    EXPECT_EQ(panel->recordingPlaceLabel("e1")->fullText, folder);
+
+    clickDestination(*panel, "d1");
+    ASSERT_TRUE(pumpUntil([&] { return liveWithRate(*panel, "d1"); }, 30s));
+    clickDestination(*panel, recording);
+    static const QRegularExpression recordingLine(
+        QString::fromUtf8("^● Grabando \\d+:\\d\\d:\\d\\d · [0-9.]+ MB$"));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return recordingLine.match(statusTextOf(*panel, recording)).hasMatch(); }, 30s))
+        << statusTextOf(*panel, recording).toStdString();
+    EXPECT_EQ(statusStyleOf(*panel, recording), kLiveStyle);
+    EXPECT_EQ(buttonTextOf(*panel, recording), QString::fromUtf8("■ Parar"));
+    // The row names the file being written; its tooltip has the whole path.
+    const QStringList files = QDir(folder).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(files.front().endsWith(QStringLiteral(" Vertical.mkv")))
+        << files.front().toStdString();
+    EXPECT_EQ(panel->recordingPlaceLabel("e1")->fullText, files.front());
+    EXPECT_EQ(panel->recordingPlaceLabel("e1")->toolTip(),
+              QDir::toNativeSeparators(QDir(folder).filePath(files.front())));
+    EXPECT_TRUE(liveWithRate(*panel, "d1"));
+
+    clickDestination(*panel, recording);
+    ASSERT_TRUE(pumpUntil([&] {
+        return statusTextOf(*panel, recording) == QStringLiteral("Parado");
+    })) << statusTextOf(*panel, recording).toStdString();
+    EXPECT_EQ(buttonTextOf(*panel, recording), QString::fromUtf8("▶ Grabar"));
+    EXPECT_EQ(panel->recordingPlaceLabel("e1")->fullText, files.front()) << "the last file stays";
+    EXPECT_TRUE(liveWithRate(*panel, "d1")) << "the stream goes on";
+
+    // A folder that is gone: the notice says why, the row keeps it, nothing runs.
+    clickDestination(*panel, recordingIdOf("e2"));
+    const QString why =
+        QString::fromUtf8("La carpeta de grabación «%1» no existe.").arg(lost.grabacion.carpeta);
+    EXPECT_EQ(panel->noticeLine()->text(), QStringLiteral("No se pudo grabar: ") + why);
+    EXPECT_EQ(statusTextOf(*panel, recordingIdOf("e2")), QString::fromUtf8("⚠ ") + why);
+    EXPECT_EQ(statusStyleOf(*panel, recordingIdOf("e2")), QStringLiteral("color: #e0524d;"));
+    EXPECT_EQ(buttonTextOf(*panel, recordingIdOf("e2")), QString::fromUtf8("▶ Grabar"));
+    EXPECT_FALSE(panel->isEntryLive("e2"));
+
+    clickDestination(*panel, "d1");
+    ASSERT_TRUE(pumpUntil([&] { return !panel->isEntryLive("e1"); }, 20s));
+    EXPECT_TRUE(pluginLines(log, LOG_WARNING)
+                    .contains(QStringLiteral("[relaycast] No se pudo grabar: ") + why));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// How a destination's state reads on its card, from the snapshot the engine gives.
+// How a destination's and a recording's state read on a card, from the snapshot the engine
+// gives.
 
 #include "panel/status_line.h"
 
@@ -111,6 +112,54 @@ TEST(StatusLine, ButtonTextFollowsActivityAndConnecting) {
     EXPECT_EQ(destinationButtonText(true, DestinationState::Reconnecting),
               QString::fromUtf8("■ Parar"));
     EXPECT_EQ(destinationButtonText(true, DestinationState::Idle), QString::fromUtf8("■ Parar"));
+}
+
+TEST(StatusLine, RecordingLinesReadLikeADestinationsWithTimeSizeAndFailure) {
+    struct Case {
+        DestinationState state;
+        int64_t uptimeSecs;
+        uint64_t bytes;
+        const char* message;
+        const char* text;
+        const char* style;
+    };
+    const Case cases[] = {
+        {DestinationState::Idle, 0, 0, "", "Parado", ""},
+        {DestinationState::Starting, 0, 0, "", "Empezando a grabar…", "color: #e0a030;"},
+        {DestinationState::Live, 0, 0, "", "● Grabando 0:00:00",
+         "color: #3fb950; font-weight: bold;"},
+        {DestinationState::Live, 754, 123'400'000, "", "● Grabando 0:12:34 · 123 MB",
+         "color: #3fb950; font-weight: bold;"},
+        {DestinationState::Live, 3723, 4'500'000'000, "", "● Grabando 1:02:03 · 4.50 GB",
+         "color: #3fb950; font-weight: bold;"},
+        // A disk that filled up: the figures give way to the engine's message.
+        {DestinationState::Failed, 754, 123'400'000, "La grabación se detuvo: disco lleno.",
+         "⚠ La grabación se detuvo: disco lleno.", "color: #e0524d;"},
+        {DestinationState::Failed, 0, 0, "", "⚠ Error", "color: #e0524d;"},
+    };
+    for (const Case& c : cases) {
+        DestinationStatus s;
+        s.state = c.state;
+        s.uptimeSecs = c.uptimeSecs;
+        s.sentBytes = c.bytes;
+        s.message = QString::fromUtf8(c.message);
+        s.file = QStringLiteral("/videos/2026-12-09 08-00-00 Vertical.mkv");
+        SCOPED_TRACE(c.text);
+        const StatusLine line = recordingStatusLine(s);
+        EXPECT_EQ(line.text, QString::fromUtf8(c.text));
+        EXPECT_EQ(line.styleSheet, QString::fromUtf8(c.style));
+    }
+}
+
+TEST(StatusLine, RecordingPlaceIsTheFileThenTheChosenFolderThenWhatTheRowDoes) {
+    RecordingConfig config;
+    DestinationStatus s;
+    EXPECT_EQ(recordingPlaceText(s, config), QStringLiteral("Grabar a un archivo"));
+    config.carpeta = QStringLiteral("  /home/ana/Vídeos  ");
+    EXPECT_EQ(recordingPlaceText(s, config), QString::fromUtf8("/home/ana/Vídeos"));
+    // The file written, or the last one once stopped, without its folder.
+    s.file = QStringLiteral("/home/ana/Vídeos/2026-12-09 08-00-00 Vertical.mkv");
+    EXPECT_EQ(recordingPlaceText(s, config), QStringLiteral("2026-12-09 08-00-00 Vertical.mkv"));
 }
 
 } // namespace

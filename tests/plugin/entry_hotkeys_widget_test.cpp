@@ -1,6 +1,6 @@
 // The plug-in's hotkeys on the real host: keys bound and pressed through libobs's hotkey API
-// start and stop real streams, from any thread, and bindings are kept by the host's save
-// callback and the profile across a restart and a scene collection switch.
+// start and stop real streams and recordings, from any thread, and bindings are kept by the host's
+// save callback and the profile across a restart and a scene collection switch.
 
 #include "plugin/collection_watch.h"
 #include "plugin/entry_hotkeys.h"
@@ -14,6 +14,8 @@
 #include <util/config-file.h>
 
 #include <gtest/gtest.h>
+
+#include <QDir>
 
 #include <cstring>
 #include <thread>
@@ -109,9 +111,16 @@ TEST(EntryHotkeys, PressesFromAnyThreadStartAndStopRealStreams) {
                                  {destination("d3", rtmp.url(), "tecla-3")})
                     << entryWith("e3", QStringLiteral("Rota"), QStringLiteral("no-existe"),
                                  {destination("d4", rtmp.url(), "tecla-4")});
+    const QString folder = world.dir.filePath(QStringLiteral("grabaciones"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    world.entries()[0].grabacion.carpeta = folder;
+    world.entries()[1].grabacion.carpeta = world.dir.filePath(QStringLiteral("no-existe"));
     EntryController& controller = world.controller;
     EntryHotkeys hotkeys([&] { return &controller; });
     bind(hotkeys.entryHotkey("e1", Action::Start), {0, OBS_KEY_F5});
+    bind(hotkeys.entryHotkey("e1", Action::StartRecording), {0, OBS_KEY_F9});
+    bind(hotkeys.entryHotkey("e1", Action::StopRecording), {0, OBS_KEY_F10});
+    bind(hotkeys.entryHotkey("e2", Action::StartRecording), {0, OBS_KEY_F11});
     bind(hotkeys.entryHotkey("e1", Action::Stop), {0, OBS_KEY_F6});
     bind(hotkeys.everyEntryHotkey(Action::Start), {0, OBS_KEY_F7});
     bind(hotkeys.everyEntryHotkey(Action::Stop), {0, OBS_KEY_F8});
@@ -143,6 +152,24 @@ TEST(EntryHotkeys, PressesFromAnyThreadStartAndStopRealStreams) {
     // The server saw them.
     EXPECT_FALSE(rtmp.publishes("tecla-1").isEmpty());
     EXPECT_FALSE(rtmp.publishes("tecla-3").isEmpty());
+
+    // The recording keys: a recording of its own, with nothing streaming, into a new file.
+    pressFromAnotherThread(OBS_KEY_F9);
+    ASSERT_TRUE(pumpUntil(
+        [&] { return controller.recordingStatus("e1").state == DestinationState::Live; }, 30s));
+    EXPECT_EQ(controller.destinationStatus("e1", "d1").state, DestinationState::Idle);
+    // The host's muxer creates the file a moment after the output started.
+    EXPECT_TRUE(pumpUntil([&] { return QDir(folder).entryList(QDir::Files).size() == 1; }, 10s));
+    pressFromAnotherThread(OBS_KEY_F10);
+    ASSERT_TRUE(pumpUntil([&] { return !controller.isEntryLive("e1"); }, 20s));
+    EXPECT_EQ(controller.recordingStatus("e1").state, DestinationState::Idle);
+    // One that cannot start says why.
+    pressFromAnotherThread(OBS_KEY_F11);
+    ASSERT_TRUE(pumpUntil(
+        [&] { return controller.recordingStatus("e2").state == DestinationState::Failed; }, 20s));
+    EXPECT_TRUE(
+        log.linesAt(LOG_WARNING).filter(QStringLiteral("[relaycast] No se pudo grabar: ")).size() >=
+        1);
 }
 
 TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntries) {
@@ -159,6 +186,7 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
         CollectionWatch watch(store, &first, {});
         bind(first.everyEntryHotkey(Action::Start), {0, OBS_KEY_F9});
         bind(first.entryHotkey("e1", Action::Start), {INTERACT_CONTROL_KEY, OBS_KEY_F10});
+        bind(first.entryHotkey("e1", Action::StopRecording), {INTERACT_SHIFT_KEY, OBS_KEY_F11});
         uno = world.frontend.saveCollection();
         // Where OBS's own hotkey settings keep front-end hotkeys.
         const char* stored =
@@ -173,10 +201,13 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
     EntryHotkeys hotkeys(controller);
     CollectionWatch watch(store, &hotkeys, {});
     const QString ctrlF10 = QStringLiteral("%1+OBS_KEY_F10").arg(INTERACT_CONTROL_KEY);
+    const QString shiftF11 = QStringLiteral("%1+OBS_KEY_F11").arg(INTERACT_SHIFT_KEY);
     EXPECT_EQ(bindingsOf(hotkeys.everyEntryHotkey(Action::Start)), QStringList{"0+OBS_KEY_F9"});
     EXPECT_TRUE(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)).isEmpty());
     world.frontend.loadCollection(uno);
     EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)), QStringList{ctrlF10});
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::StopRecording)), QStringList{shiftF11});
+    EXPECT_TRUE(bindingsOf(hotkeys.entryHotkey("e1", Action::StartRecording)).isEmpty());
 
     // Switching collection, as OBS does it: save the old one, then load the new one.
     uno = world.frontend.saveCollection();
@@ -189,20 +220,34 @@ TEST(EntryHotkeys, BindingsSurviveARestartAndACollectionSwitchAndFollowTheEntrie
     world.frontend.setCurrentSceneCollection(QStringLiteral("Uno"));
     world.frontend.loadCollection(uno);
     EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::Start)), QStringList{ctrlF10});
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey("e1", Action::StopRecording)), QStringList{shiftF11});
     EXPECT_EQ(hotkeys.entryHotkeyCount(), 1);
 
     // Entries added, renamed and deleted.
     world.entries().front().nombre = QStringLiteral("Renombrada");
     world.entries() << entryWith("e2", QString(), QStringLiteral("fuente-dos"), {});
     hotkeys.sync();
-    const QByteArray e1Start = "relaycast_start_entry_e1";
-    EXPECT_EQ(descriptionOf(e1Start.constData()),
-              QString::fromUtf8("Relaycast: emitir todos los destinos de «Renombrada»"));
-    EXPECT_EQ(descriptionOf("relaycast_stop_entry_e2"),
-              QString::fromUtf8("Relaycast: parar todos los destinos de «fuente-dos»"));
+    // Each entry has its four keys, named by its id and described by its name.
+    struct Described {
+        const char* name;
+        const char* description;
+    };
+    const Described described[] = {
+        {"relaycast_start_entry_e1", "Relaycast: emitir todos los destinos de «Renombrada»"},
+        {"relaycast_stop_entry_e1", "Relaycast: parar todos los destinos de «Renombrada»"},
+        {"relaycast_start_recording_e1", "Relaycast: grabar «Renombrada»"},
+        {"relaycast_stop_recording_e1", "Relaycast: parar la grabación de «Renombrada»"},
+        {"relaycast_stop_entry_e2", "Relaycast: parar todos los destinos de «fuente-dos»"},
+        {"relaycast_stop_recording_e2", "Relaycast: parar la grabación de «fuente-dos»"},
+    };
+    for (const Described& key : described)
+        EXPECT_EQ(descriptionOf(key.name), QString::fromUtf8(key.description)) << key.name;
     world.entries().removeFirst();
     hotkeys.sync();
-    EXPECT_EQ(descriptionOf(e1Start.constData()), QStringLiteral("<none>"));
+    for (const Described& key : described) {
+        const bool gone = QByteArray(key.name).endsWith("_e1");
+        EXPECT_EQ(descriptionOf(key.name) == QStringLiteral("<none>"), gone) << key.name;
+    }
     EXPECT_EQ(hotkeys.entryHotkeyCount(), 1);
 }
 
@@ -219,6 +264,7 @@ TEST(EntryHotkeys, BindingsFollowARenamedOrDuplicatedCollectionAndSurviveASaveWi
                           [&](const CollectionFollower::Outcome&) { hotkeys.sync(); });
     const QString ctrlF10 = QStringLiteral("%1+OBS_KEY_F10").arg(INTERACT_CONTROL_KEY);
     bind(hotkeys.entryHotkey("e1", Action::Start), {INTERACT_CONTROL_KEY, OBS_KEY_F10});
+    bind(hotkeys.entryHotkey("e1", Action::StartRecording), {0, OBS_KEY_F12});
     const auto savedBinding = [](obs_data_t* modules, const char* entryId) {
         OBSDataAutoRelease ours = obs_data_get_obj(modules, "relaycast");
         OBSDataAutoRelease bindings = obs_data_get_obj(ours, "hotkeys");
@@ -248,6 +294,8 @@ TEST(EntryHotkeys, BindingsFollowARenamedOrDuplicatedCollectionAndSurviveASaveWi
     EXPECT_EQ(world.store.collections().value(QStringLiteral("Nueva")).value(0).id,
               QStringLiteral("e1"));
     EXPECT_EQ(bindingsOf(hotkeys.entryHotkey(copyId, Action::Start)), QStringList{ctrlF10});
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey(copyId, Action::StartRecording)),
+              QStringList{"0+OBS_KEY_F12"});
     EXPECT_EQ(hotkeys.entryHotkey("e1", Action::Start), OBS_INVALID_HOTKEY_ID);
 
     // The same collection read again while the store knows none of its entries.
@@ -258,4 +306,6 @@ TEST(EntryHotkeys, BindingsFollowARenamedOrDuplicatedCollectionAndSurviveASaveWi
     // The file's mark tells it is a copy: its entries come back as copies, with the binding.
     const QString again2 = world.controller.currentEntries().value(0).id;
     EXPECT_EQ(bindingsOf(hotkeys.entryHotkey(again2, Action::Start)), QStringList{ctrlF10});
+    EXPECT_EQ(bindingsOf(hotkeys.entryHotkey(again2, Action::StartRecording)),
+              QStringList{"0+OBS_KEY_F12"});
 }
