@@ -89,7 +89,7 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     two.id = QStringLiteral("e2");
     world.entries() << one << two;
     ASSERT_TRUE(remote.open());
-    EXPECT_EQ(api.registeredRequestCount(), 8);
+    EXPECT_EQ(api.registeredRequestCount(), 10);
 
     const QJsonObject ids{{"entryId", "e1"}, {"destinationId", "d1"}};
     QJsonObject answer = request(QStringLiteral("StartDestination"), ids);
