@@ -3,12 +3,15 @@
 // with the destination counts given on the command line (default 1 4 16 50), all in one run:
 // destinations are added to the same running entry step by step. Prints cores used, the ratio
 // to the first count, frames dropped by the outputs or skipped by the encoder, the resident
-// memory at each count and the memory per extra destination. Run under xvfb-run; the figures
+// memory at each count and the memory per extra destination. Last, the same entry also records
+// to an MKV file: a recording shares the encoders, so its cost must be the file's writing
+// alone (a ratio close to 1). Run under xvfb-run; the figures
 // mean something only on a quiet machine, so the load average is printed with them.
 //
 //   sharing_cpu_bench [COUNT...]
 
 #include "engine/entry_pipeline.h"
+#include "engine/recording_id.h"
 #include "support/headless_host.h"
 #include "support/local_servers.h"
 #include "support/stream_harness.h"
@@ -205,6 +208,21 @@ int run(std::vector<int> counts) {
         print(figure, figures.front(), figures.size() > 1 ? figures[figures.size() - 2] : figure);
         std::fflush(stdout);
     }
+
+    // The same entry recording beside its streams.
+    DestConfig file = destination(recordingIdOf(entry.id), folder.filePath("grabacion.mkv"));
+    Figure recording;
+    if (!startDestination(runtime, entry, file, &error) || !measure(runtime, &recording)) {
+        std::fprintf(stderr, "the recording did not start or stay on: %s\n",
+                     error.toUtf8().constData());
+        return 1;
+    }
+    const Figure& streaming = figures.back();
+    std::printf("recording beside %d destinations: %5.2f cores  x%.2f of streaming only  "
+                "dropped %d  skipped %u  lagged %u  audio encoders %d -> %d\n",
+                streaming.destinations, recording.cores, recording.cores / streaming.cores,
+                recording.droppedFrames, recording.skippedFrames, recording.laggedFrames,
+                streaming.audioEncoders, recording.audioEncoders);
     stopAllAndAwaitRelease(runtime);
 
     const Figure& first = figures.front();
