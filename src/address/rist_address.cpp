@@ -52,8 +52,8 @@ QString ristAddressProblem(const QString& trimmedAddress, const QString& secret)
         return uiText("a la dirección RIST le falta el servidor o el puerto, por ejemplo "
                       "rist://servidor:puerto.");
     if (has("secret"))
-        return uiText("no pongas secret= en la dirección, que OBS escribe en su registro: "
-                      "escribe el secreto en su campo.");
+        return uiText("el secreto va en su campo, que lo oculta y lo guarda protegido: quita "
+                      "secret= de la dirección.");
     if (has("username") || has("password"))
         return uiText("OBS no puede iniciar sesión en un receptor RIST con usuario y contraseña: "
                       "quita username= y password= de la dirección.");

@@ -93,8 +93,8 @@ TEST(ValidateDestinationAddress, RistAddressesTheHostCanSendTo) {
         {"rist://@h:5000", "", listener},
         {"rist://@:5000", "", listener},
         {"rist://h:5000?secret=s&aes-type=128", "",
-         "no pongas secret= en la dirección, que OBS escribe en su registro: escribe el secreto en "
-         "su campo."},
+         "el secreto va en su campo, que lo oculta y lo guarda protegido: quita secret= de la "
+         "dirección."},
         {"rist://h:5000?username=u", "", logIn},
         {"rist://h:5000?password=p", "", logIn},
         {"rist://h:5000?buffer=1000", "",
