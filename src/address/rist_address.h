@@ -13,9 +13,10 @@ QString ristAddressProblem(const QString& trimmedAddress, const QString& secret)
 
 // The address handed to the host's RIST sender: the scheme in lower case (the host compares it
 // exactly) and, with a secret, the secret and the AES key size (128 unless the address names
-// one) added to its query. The host encrypts only with a secret it reads from the address: the
-// one it takes from the service's key comes after its check that aes-type= has a secret, and
-// without aes-type= it sends in the clear.
+// one) added to its query. A secret the host reads from the address encrypts on every line; the
+// one it takes from the service's key does not: with aes-type= the host checks for a secret
+// before taking it and refuses to start (OBS 32 then crashes), and without aes-type= OBS 29
+// sends in the clear and OBS 32 sends nothing a receiver can read.
 QString hostRistAddress(const QString& trimmedAddress, const QString& secret);
 
 } // namespace relaycast
