@@ -7,7 +7,7 @@ RELAYCAST_BUILD_PACKAGES=(
 RELAYCAST_TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     xvfb xauth x11-utils imagemagick xdotool
-    nginx-light libnginx-mod-rtmp srt-tools ffmpeg openssl
+    nginx-light libnginx-mod-rtmp srt-tools rist-tools ffmpeg openssl
     python3-websocket iproute2
 )
 

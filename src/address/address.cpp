@@ -1,5 +1,6 @@
 #include "address/address.h"
 
+#include "address/rist_address.h"
 #include "module/ui_text.h"
 
 #include <QRegularExpression>
@@ -12,6 +13,8 @@ AddressKind classifyAddress(const QString& address) {
         return AddressKind::RTMP;
     if (lower.startsWith(QLatin1String("srt://")))
         return AddressKind::SRT;
+    if (lower.startsWith(QLatin1String("rist://")))
+        return AddressKind::RIST;
     return AddressKind::Invalid;
 }
 
@@ -21,13 +24,16 @@ QString addressKindName(AddressKind kind) {
         return QStringLiteral("RTMP");
     case AddressKind::SRT:
         return QStringLiteral("SRT");
+    case AddressKind::RIST:
+        return QStringLiteral("RIST");
     case AddressKind::Invalid:
         break;
     }
     return QStringLiteral("?");
 }
 
-QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber) {
+QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber,
+                                   const QString& key) {
     const QString prefix = uiText("Destino %1: ").arg(rowNumber);
     switch (classifyAddress(trimmedAddress)) {
     case AddressKind::Invalid: {
@@ -35,8 +41,9 @@ QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber)
         if (lower.startsWith(QLatin1String("http://")) ||
             lower.startsWith(QLatin1String("https://")))
             return prefix + uiText("WebRTC llegará en una próxima versión. Por ahora se admiten "
-                                   "RTMP (rtmp:// o rtmps://) y SRT (srt://).");
-        return prefix + uiText("la dirección debe empezar por rtmp://, rtmps:// o srt://.");
+                                   "RTMP (rtmp:// o rtmps://), SRT (srt://) y RIST (rist://).");
+        return prefix +
+               uiText("la dirección debe empezar por rtmp://, rtmps://, srt:// o rist://.");
     }
     case AddressKind::RTMP: {
         // The server needs an application path; a bare trailing "/" is accepted.
@@ -48,6 +55,10 @@ QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber)
     }
     case AddressKind::SRT:
         return {};
+    case AddressKind::RIST: {
+        const QString problem = ristAddressProblem(trimmedAddress, key);
+        return problem.isEmpty() ? problem : prefix + problem;
+    }
     }
     return {};
 }
@@ -55,7 +66,7 @@ QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber)
 QString maskAddressQueries(const QString& text) {
     static const QRegularExpression query = [] {
         QRegularExpression compiled(
-            QString::fromUtf8(R"(((?:rtmps?|srt)://[^\s?»"']*)\?[^\s»"']*)"),
+            QString::fromUtf8(R"(((?:rtmps?|srt|rist)://[^\s?»"']*)\?[^\s»"']*)"),
             QRegularExpression::CaseInsensitiveOption);
         compiled.optimize();
         return compiled;
@@ -71,10 +82,15 @@ AddressPresentation addressPresentation(AddressKind kind) {
         return {uiText("Tipo detectado: RTMP"), uiText("Clave de emisión"), false};
     case AddressKind::SRT:
         return {uiText("Tipo detectado: SRT"), uiText("Stream ID (opcional)"), true};
+    case AddressKind::RIST:
+        // RIST sends without a connection that the host could see refused.
+        return {uiText("Tipo detectado: RIST. OBS no recibe respuesta del receptor: el destino "
+                       "sale en directo aunque el receptor no escuche o su secreto sea otro."),
+                uiText("Secreto RIST (opcional; AES-128, o 256 con ?aes-type=256)"), false};
     case AddressKind::Invalid:
         break;
     }
-    return {uiText("Escribe una dirección que empiece por rtmp://, rtmps:// o srt://"),
+    return {uiText("Escribe una dirección que empiece por rtmp://, rtmps://, srt:// o rist://"),
             uiText("Clave"), false};
 }
 

@@ -4,20 +4,22 @@
 
 namespace relaycast {
 
-enum class AddressKind { RTMP, SRT, Invalid };
+enum class AddressKind { RTMP, SRT, RIST, Invalid };
 
-// rtmp:// and rtmps:// are RTMP, srt:// is SRT (scheme compared ignoring case, surrounding
-// white space ignored), anything else is Invalid.
+// rtmp:// and rtmps:// are RTMP, srt:// is SRT, rist:// is RIST (scheme compared ignoring case,
+// surrounding white space ignored), anything else is Invalid.
 AddressKind classifyAddress(const QString& address);
 
-// "RTMP", "SRT" or "?".
+// "RTMP", "SRT", "RIST" or "?".
 QString addressKindName(AddressKind kind);
 
 // The editor's check of one row: empty when the row may be saved, else one complete message
-// prefixed with the row number. `trimmedAddress` is already trimmed by the caller.
-QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber);
+// prefixed with the row number. `trimmedAddress` is already trimmed by the caller; the key
+// matters to RIST only (its secret).
+QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber,
+                                   const QString& key = {});
 
-// The text with the query part of every rtmp/rtmps/srt address replaced by "?…", so stream
+// The text with the query part of every rtmp/rtmps/srt/rist address replaced by "?…", so stream
 // keys never reach the log.
 QString maskAddressQueries(const QString& text);
 

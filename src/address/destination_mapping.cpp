@@ -1,5 +1,6 @@
 #include "address/destination_mapping.h"
 
+#include "address/rist_address.h"
 #include "module/ui_text.h"
 
 namespace relaycast {
@@ -9,14 +10,18 @@ DestinationMapping mapDestination(const QString& url, const QString& key,
     DestinationMapping mapping;
     mapping.kind = classifyAddress(url);
     if (mapping.kind == AddressKind::Invalid) {
-        mapping.error = uiText("La dirección debe empezar por rtmp://, rtmps:// o srt://.");
+        mapping.error =
+            uiText("La dirección debe empezar por rtmp://, rtmps://, srt:// o rist://.");
         return mapping;
     }
-    // Both kinds go through the custom RTMP service; the SRT output reads the same settings.
+    // Every kind goes through the custom RTMP service; the MPEG-TS output (SRT and RIST) reads
+    // the same settings: the key is SRT's stream ID or RIST's encryption secret (which the host
+    // encrypts with only from the address), the service's password SRT's passphrase.
     mapping.outputType = mapping.kind == AddressKind::RTMP ? QStringLiteral("rtmp_output")
                                                            : QStringLiteral("ffmpeg_mpegts_muxer");
     mapping.serviceType = QStringLiteral("rtmp_custom");
-    mapping.server = url.trimmed();
+    mapping.server =
+        mapping.kind == AddressKind::RIST ? hostRistAddress(url.trimmed(), key) : url.trimmed();
     mapping.key = key;
     if (mapping.kind == AddressKind::SRT && !passphrase.isEmpty()) {
         mapping.useAuth = true;

@@ -10,10 +10,10 @@ namespace relaycast {
 // settings. Plain data, so the rule is testable without the host.
 struct DestinationMapping {
     AddressKind kind = AddressKind::Invalid;
-    QString outputType;   // "rtmp_output" or "ffmpeg_mpegts_muxer"; empty for Invalid
+    QString outputType;   // "rtmp_output" or "ffmpeg_mpegts_muxer" (SRT, RIST); empty for Invalid
     QString serviceType;  // "rtmp_custom"; empty for Invalid
-    QString server;       // the address trimmed
-    QString key;          // the key (or SRT stream ID) as stored
+    QString server;       // the address trimmed (RIST: as hostRistAddress makes it)
+    QString key;          // the key (SRT stream ID, RIST secret) as stored
     bool useAuth = false; // SRT with a passphrase only
     QString password;
     QString error; // Invalid only: why the start is refused, already through uiText

@@ -22,8 +22,8 @@ struct StoredSecret {
 // only in the settings file.
 struct DestConfig {
     QString id;
-    QString url;        // rtmp://, rtmps:// or srt:// address, possibly with a query
-    QString clave;      // RTMP stream key, or SRT stream ID
+    QString url;        // rtmp://, rtmps://, srt:// or rist:// address, possibly with a query
+    QString clave;      // RTMP stream key, SRT stream ID or RIST encryption secret
     QString contrasena; // SRT passphrase
 
     // How the secrets above were stored when read (nothing for a new destination).

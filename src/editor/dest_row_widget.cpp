@@ -14,7 +14,7 @@ namespace relaycast {
 
 namespace {
 
-// Shorter addresses ("rtmp://", "srt://") are bare schemes, not a platform.
+// Shorter addresses ("rtmp://", "srt://", "rist://") are bare schemes, not a platform.
 constexpr int kMinPreselectLength = 9;
 
 } // namespace
@@ -26,6 +26,7 @@ const QList<DestinationTemplate>& destinationTemplates() {
         {"Facebook Live", "rtmps://live-api-s.facebook.com:443/rtmp/"},
         {"RTMP personalizado", "rtmp://"},
         {"SRT personalizado", "srt://"},
+        {"RIST personalizado", "rist://"},
     };
     return templates;
 }
@@ -66,6 +67,7 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
 
     hintLabel_ = new QLabel(this);
     hintLabel_->setEnabled(false);
+    hintLabel_->setWordWrap(true);
 
     queryWarning_ = new QLabel(
         uiText("OBS escribe esta dirección tal cual en su registro, también lo que va tras «?». "
@@ -141,12 +143,13 @@ void DestRowWidget::refreshKind() {
     const bool hasQuery = address.contains(QLatin1Char('?'));
     addressEdit_->setEchoMode(hasQuery && !secretsVisible_ ? QLineEdit::Password
                                                            : QLineEdit::Normal);
-    // The host's RTMP and SRT outputs both quote the address in its log, query included.
+    // The host's RTMP and MPEG-TS (SRT, RIST) outputs quote the address in its log, query
+    // included.
     queryWarning_->setVisible(hasQuery && kind != AddressKind::Invalid);
 }
 
 QString DestRowWidget::validationMessage(int number) const {
-    return validateDestinationAddress(addressEdit_->text().trimmed(), number);
+    return validateDestinationAddress(addressEdit_->text().trimmed(), number, keyEdit_->text());
 }
 
 void DestRowWidget::setSecretsVisible(bool visible) {

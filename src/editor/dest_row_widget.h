@@ -25,7 +25,8 @@ struct DestinationTemplate {
 // The fixed template menu, in menu order.
 const QList<DestinationTemplate>& destinationTemplates();
 
-// One destination of the entry dialog: template menu, address, key, SRT passphrase, a hint
+// One destination of the entry dialog: template menu, address, key (RIST: its secret), SRT
+// passphrase, a hint
 // naming the recognised address kind, and a remove button.
 class DestRowWidget : public QFrame {
     Q_OBJECT

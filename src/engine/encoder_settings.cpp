@@ -35,9 +35,10 @@ OBSDataAutoRelease buildVideoEncoderSettings(const QString& encoderId, int32_t k
     return settings;
 }
 
-bool hasSrtDestination(const EntryConfig& entry) {
+bool hasMpegTsDestination(const EntryConfig& entry) {
     return std::any_of(entry.destinos.cbegin(), entry.destinos.cend(), [](const DestConfig& d) {
-        return classifyAddress(d.url) == AddressKind::SRT;
+        const AddressKind kind = classifyAddress(d.url);
+        return kind == AddressKind::SRT || kind == AddressKind::RIST;
     });
 }
 
@@ -68,7 +69,7 @@ void applyLiveChanges(EntryPipeline& pipeline, const EntryConfig& entry) {
     const QString runningId = QString::fromUtf8(obs_encoder_get_id(pipeline.videoEncoder));
     OBSDataAutoRelease settings =
         buildVideoEncoderSettings(runningId, entry.videoKbps, entry.ajustesCodificador);
-    if (hasSrtDestination(entry))
+    if (hasMpegTsDestination(entry))
         obs_data_set_bool(settings, "repeat_headers", true);
     obs_encoder_update(pipeline.videoEncoder, settings);
 }

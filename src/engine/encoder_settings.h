@@ -17,8 +17,9 @@ struct EntryPipeline;
 OBSDataAutoRelease buildVideoEncoderSettings(const QString& encoderId, int32_t kbps,
                                              const QString& advancedJson);
 
-// True when any destination of the entry is an SRT address (its encoder repeats headers).
-bool hasSrtDestination(const EntryConfig& entry);
+// True when any destination of the entry is sent as MPEG-TS (SRT or RIST): a receiver may join
+// at any packet, so the entry's encoder repeats its headers.
+bool hasMpegTsDestination(const EntryConfig& entry);
 
 // The host audio encoder id of a saved audio codec name, or empty when the host has none.
 QString resolveAudioEncoderId(const QString& codecName);

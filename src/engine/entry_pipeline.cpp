@@ -78,7 +78,7 @@ bool openPipeline(EntryPipeline& pipeline, const EntryConfig& entry, QString* ou
 
     OBSDataAutoRelease settings =
         buildVideoEncoderSettings(entry.codificador, entry.videoKbps, entry.ajustesCodificador);
-    if (hasSrtDestination(entry))
+    if (hasMpegTsDestination(entry))
         obs_data_set_bool(settings, "repeat_headers", true);
     const QByteArray encoderId = entry.codificador.toUtf8();
     // The host creates an encoder object even for a type it does not have, which would fail

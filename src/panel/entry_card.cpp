@@ -143,7 +143,8 @@ void SalidasPanel::rebuildCardsUnguarded() {
         auto* empty = new QLabel(
             withoutSigns(
                 uiText("Aún no hay entradas.\n\nPulsa «＋ Añadir entrada», elige una escena o una "
-                       "fuente y escribe los destinos a los que quieres enviarla (RTMP o SRT).")),
+                       "fuente y escribe los destinos a los que quieres enviarla (RTMP, SRT o "
+                       "RIST).")),
             cardContainer);
         empty->setWordWrap(true);
         empty->setEnabled(false);

@@ -12,17 +12,20 @@ TEST(ClassifyAddress, RecognisesSchemesIgnoringCaseAndSurroundingSpaces) {
     EXPECT_EQ(classifyAddress("\trtmps://h"), AddressKind::RTMP);
     EXPECT_EQ(classifyAddress("SRT://h:1"), AddressKind::SRT);
     EXPECT_EQ(classifyAddress(" srt://h:1?streamid=x "), AddressKind::SRT);
+    EXPECT_EQ(classifyAddress(" RIST://h:1 "), AddressKind::RIST);
+    EXPECT_EQ(classifyAddress("rist://h:1?aes-type=128"), AddressKind::RIST);
 }
 
 TEST(ClassifyAddress, AnythingElseIsInvalid) {
-    for (const char* address : {"rtmp:/h/app", "rtmpx://h/app", "", "   ", "srt:/h", "h/rtmp://",
-                                "https://h/whip", "ftp://h"})
+    for (const char* address : {"rtmp:/h/app", "rtmpx://h/app", "", "   ", "srt:/h", "rist:/h",
+                                "h/rtmp://", "https://h/whip", "ftp://h"})
         EXPECT_EQ(classifyAddress(address), AddressKind::Invalid) << address;
 }
 
 TEST(AddressKindName, NamesEachKind) {
     EXPECT_EQ(addressKindName(AddressKind::RTMP), "RTMP");
     EXPECT_EQ(addressKindName(AddressKind::SRT), "SRT");
+    EXPECT_EQ(addressKindName(AddressKind::RIST), "RIST");
     EXPECT_EQ(addressKindName(AddressKind::Invalid), "?");
 }
 
@@ -44,14 +47,14 @@ TEST(ValidateDestinationAddress, RtmpWithoutAFinalPartIsRefused) {
 TEST(ValidateDestinationAddress, WebAddressesGetTheWebRtcMessage) {
     const QString webRtc =
         QString::fromUtf8("Destino 1: WebRTC llegará en una próxima versión. Por ahora se admiten "
-                          "RTMP (rtmp:// o rtmps://) y SRT (srt://).");
+                          "RTMP (rtmp:// o rtmps://), SRT (srt://) y RIST (rist://).");
     EXPECT_EQ(validateDestinationAddress("https://h/whip", 1), webRtc);
     EXPECT_EQ(validateDestinationAddress("HTTP://h", 1), webRtc);
 }
 
 TEST(ValidateDestinationAddress, OtherAddressesMustStartWithAKnownScheme) {
-    const QString wrongScheme =
-        QString::fromUtf8("Destino 1: la dirección debe empezar por rtmp://, rtmps:// o srt://.");
+    const QString wrongScheme = QString::fromUtf8(
+        "Destino 1: la dirección debe empezar por rtmp://, rtmps://, srt:// o rist://.");
     EXPECT_EQ(validateDestinationAddress("ftp://h", 1), wrongScheme);
     EXPECT_EQ(validateDestinationAddress("rtmp:/h/app", 1), wrongScheme);
     EXPECT_EQ(validateDestinationAddress("", 1), wrongScheme);
@@ -60,6 +63,60 @@ TEST(ValidateDestinationAddress, OtherAddressesMustStartWithAKnownScheme) {
 TEST(ValidateDestinationAddress, PrefixesTheRowNumber) {
     EXPECT_TRUE(validateDestinationAddress("ftp://h", 2).startsWith("Destino 2: la "));
     EXPECT_TRUE(validateDestinationAddress("rtmp://h", 12).startsWith("Destino 12: a la "));
+}
+
+// What the host's RIST sender can use: the receiver's host and port, a secret from the key field
+// (the key size in the address or AES-128), no log-in, its own recovery buffer.
+TEST(ValidateDestinationAddress, RistAddressesTheHostCanSendTo) {
+    const char* noPort =
+        "a la dirección RIST le falta el servidor o el puerto, por ejemplo rist://servidor:puerto.";
+    const char* listener = "rist://@… es la forma en que escucha un receptor. Para enviar, escribe "
+                           "la dirección del receptor: rist://servidor:puerto.";
+    const char* logIn = "OBS no puede iniciar sesión en un receptor RIST con usuario y contraseña: "
+                        "quita username= y password= de la dirección.";
+    const char* badSecret = "el secreto RIST no puede llevar espacios ni los signos & = ? # %.";
+    const struct {
+        const char* address;
+        const char* secret;
+        const char* message; // after "Destino 2: "; empty when accepted
+    } cases[] = {
+        {"rist://h:5000", "", ""},
+        {"RIST://[::1]:5000/", "", ""},
+        {"rist://h:5000?cname=a&bandwidth=8000", "s3cr3t-.~!", ""},
+        {"rist://h:5000?aes-type=256", "secreto", ""},
+        {"rist://h", "", noPort},
+        {"rist://h:", "", noPort},
+        {"rist://h:70000", "", noPort},
+        {"rist://[::1]", "", noPort},
+        {"rist://:5000", "", noPort},
+        {"rist://", "", noPort},
+        {"rist://@h:5000", "", listener},
+        {"rist://@:5000", "", listener},
+        {"rist://h:5000?secret=s&aes-type=128", "",
+         "el secreto va en su campo, que lo oculta y lo guarda protegido: quita secret= de la "
+         "dirección."},
+        {"rist://h:5000?username=u", "", logIn},
+        {"rist://h:5000?password=p", "", logIn},
+        {"rist://h:5000?buffer=1000", "",
+         "OBS fija su propio búfer de recuperación y no hace caso de buffer=: quítalo de la "
+         "dirección."},
+        {"rist://h:5000?aes-type=192", "secreto", "aes-type solo admite 128 o 256."},
+        {"rist://h:5000?aes-type=128", "", "aes-type cifra con el secreto: escríbelo en su campo."},
+        {"rist://h:5000", "dos palabras", badSecret},
+        {"rist://h:5000", "a&aes-type=256", badSecret},
+        {"rist://h:5000", "100%", badSecret},
+    };
+    for (const auto& c : cases) {
+        const QString expected =
+            *c.message ? QString::fromUtf8("Destino 2: ") + QString::fromUtf8(c.message)
+                       : QString();
+        EXPECT_EQ(validateDestinationAddress(QString::fromUtf8(c.address), 2,
+                                             QString::fromUtf8(c.secret)),
+                  expected)
+            << c.address;
+    }
+    // The key of the other kinds is theirs to judge.
+    EXPECT_EQ(validateDestinationAddress("srt://h:1", 2, "dos palabras"), "");
 }
 
 TEST(MaskAddressQueries, LeavesTextsWithoutQueriesAlone) {
@@ -78,8 +135,8 @@ TEST(MaskAddressQueries, MasksEveryQueryAndKeepsTheWordsBetween) {
 }
 
 TEST(MaskAddressQueries, SchemesAreMatchedIgnoringCase) {
-    EXPECT_EQ(maskAddressQueries("RTMPS://h/app?k=1 SRT://h:1?p=2"),
-              QString::fromUtf8("RTMPS://h/app?… SRT://h:1?…"));
+    EXPECT_EQ(maskAddressQueries("RTMPS://h/app?k=1 SRT://h:1?p=2 RIST://h:2?username=u"),
+              QString::fromUtf8("RTMPS://h/app?… SRT://h:1?… RIST://h:2?…"));
 }
 
 TEST(MaskAddressQueries, AQueryEndsAtSpaceGuillemetOrQuote) {
@@ -106,10 +163,16 @@ TEST(AddressPresentation, FollowsTheKind) {
     EXPECT_EQ(srt.keyPlaceholder, "Stream ID (opcional)");
     EXPECT_TRUE(srt.showPassphrase);
 
+    const AddressPresentation rist = addressPresentation(AddressKind::RIST);
+    EXPECT_TRUE(rist.hint.startsWith("Tipo detectado: RIST. OBS no recibe respuesta"))
+        << rist.hint.toStdString();
+    EXPECT_EQ(rist.keyPlaceholder, "Secreto RIST (opcional; AES-128, o 256 con ?aes-type=256)");
+    EXPECT_FALSE(rist.showPassphrase);
+
     const AddressPresentation invalid = addressPresentation(AddressKind::Invalid);
-    EXPECT_EQ(
-        invalid.hint,
-        QString::fromUtf8("Escribe una dirección que empiece por rtmp://, rtmps:// o srt://"));
+    EXPECT_EQ(invalid.hint,
+              QString::fromUtf8(
+                  "Escribe una dirección que empiece por rtmp://, rtmps://, srt:// o rist://"));
     EXPECT_EQ(invalid.keyPlaceholder, "Clave");
     EXPECT_FALSE(invalid.showPassphrase);
 

@@ -45,6 +45,31 @@ TEST(MapDestination, SrtWithoutAPassphraseSendsNoAuthentication) {
     EXPECT_EQ(mapping.password, "");
 }
 
+// The host recognises RIST by its scheme written exactly so, and encrypts only with a secret
+// and a key size it reads from the address.
+TEST(MapDestination, RistCarriesItsSecretInTheAddressTheHostGets) {
+    const struct {
+        const char* url;
+        const char* secret;
+        const char* server;
+    } cases[] = {
+        {" RIST://h:5000 ", "", "rist://h:5000"},
+        {"rist://h:5000", "secreto", "rist://h:5000?secret=secreto&aes-type=128"},
+        {"rist://h:5000/?cname=Uno", "secreto",
+         "rist://h:5000/?cname=Uno&secret=secreto&aes-type=128"},
+        {"Rist://h:5000?aes-type=256", "secreto", "rist://h:5000?aes-type=256&secret=secreto"},
+    };
+    for (const auto& c : cases) {
+        const DestinationMapping mapping = mapDestination(c.url, c.secret, "frase");
+        EXPECT_EQ(mapping.kind, AddressKind::RIST) << c.url;
+        EXPECT_EQ(mapping.outputType, "ffmpeg_mpegts_muxer") << c.url;
+        EXPECT_EQ(mapping.serviceType, "rtmp_custom") << c.url;
+        EXPECT_EQ(mapping.server, c.server) << c.url;
+        EXPECT_EQ(mapping.key, c.secret) << c.url;
+        EXPECT_FALSE(mapping.useAuth) << c.url;
+    }
+}
+
 TEST(MapDestination, InvalidAddressesGetNoHostTypesAndARefusal) {
     for (const char* url : {"", "https://h/whip", "rtmpx://h/app"}) {
         const DestinationMapping mapping = mapDestination(url, "k", "p");
@@ -52,8 +77,9 @@ TEST(MapDestination, InvalidAddressesGetNoHostTypesAndARefusal) {
         EXPECT_EQ(mapping.outputType, "") << url;
         EXPECT_EQ(mapping.serviceType, "") << url;
         EXPECT_FALSE(mapping.useAuth) << url;
-        EXPECT_EQ(mapping.error,
-                  QString::fromUtf8("La dirección debe empezar por rtmp://, rtmps:// o srt://."))
+        EXPECT_EQ(
+            mapping.error,
+            QString::fromUtf8("La dirección debe empezar por rtmp://, rtmps://, srt:// o rist://."))
             << url;
     }
 }

@@ -47,13 +47,14 @@ struct ShownRow {
     DestRowWidget* removed = nullptr;
 };
 
-TEST(DestRowTemplates, OfferThePlatformsAndBothCustomSchemesBehindAPrompt) {
+TEST(DestRowTemplates, OfferThePlatformsAndEveryCustomSchemeBehindAPrompt) {
     ShownRow shown;
     QStringList texts;
     for (int i = 0; i < shown.row->templateCombo()->count(); ++i)
         texts.append(shown.row->templateCombo()->itemText(i));
-    EXPECT_EQ(texts, QStringList({"Plantilla de destino…", "YouTube", "Twitch", "Facebook Live",
-                                  "RTMP personalizado", "SRT personalizado"}));
+    EXPECT_EQ(texts,
+              QStringList({"Plantilla de destino…", "YouTube", "Twitch", "Facebook Live",
+                           "RTMP personalizado", "SRT personalizado", "RIST personalizado"}));
     EXPECT_FALSE(shown.row->templateCombo()->itemData(0).isValid());
     EXPECT_EQ(shown.row->templateCombo()->itemData(1).toString(),
               "rtmp://a.rtmp.youtube.com/live2");
@@ -92,7 +93,7 @@ TEST(DestRowTemplates, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
     QLineEdit* passphrase = shown.row->passphraseEdit();
     EXPECT_FALSE(passphrase->isVisible());
     EXPECT_EQ(shown.row->hintLabel()->text(),
-              "Escribe una dirección que empiece por rtmp://, rtmps:// o srt://");
+              "Escribe una dirección que empiece por rtmp://, rtmps://, srt:// o rist://");
     EXPECT_EQ(shown.row->keyEdit()->placeholderText(), "Clave");
 
     shown.choose("SRT personalizado");
@@ -112,6 +113,33 @@ TEST(DestRowTemplates, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
     EXPECT_EQ(shown.row->keyEdit()->placeholderText(), "Clave de emisión");
 }
 
+TEST(DestRowTemplates, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) {
+    ShownRow shown;
+    shown.choose("RIST personalizado");
+    EXPECT_EQ(shown.row->addressEdit()->text(), "rist://");
+    EXPECT_TRUE(shown.row->hintLabel()->text().startsWith("Tipo detectado: RIST."));
+    EXPECT_EQ(shown.row->keyEdit()->placeholderText(),
+              "Secreto RIST (opcional; AES-128, o 256 con ?aes-type=256)");
+    EXPECT_EQ(shown.row->keyEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(shown.row->passphraseEdit()->isVisible());
+    EXPECT_EQ(shown.row->validationMessage(1),
+              "Destino 1: a la dirección RIST le falta el servidor o el puerto, por ejemplo "
+              "rist://servidor:puerto.");
+
+    // The secret is checked as the field holds it when saving.
+    shown.row->addressEdit()->setText("rist://receptor:5000");
+    QTest::keyClicks(shown.row->keyEdit(), "dos palabras");
+    EXPECT_EQ(shown.row->validationMessage(1), "Destino 1: el secreto RIST no puede llevar "
+                                               "espacios ni los signos & = ? # %.");
+    shown.row->keyEdit()->setText("dos-palabras");
+    EXPECT_EQ(shown.row->validationMessage(1), "");
+    EXPECT_FALSE(shown.row->queryWarningLabel()->isVisible());
+    // Its query is hidden and warned about like any other kind's.
+    shown.row->addressEdit()->setText("rist://receptor:5000?cname=uno");
+    EXPECT_TRUE(shown.row->queryWarningLabel()->isVisible());
+    EXPECT_EQ(shown.row->addressEdit()->echoMode(), QLineEdit::Password);
+}
+
 TEST(DestRowTemplates, AStoredPlatformAddressPreselectsItsTemplateButBareSchemesDoNot) {
     EXPECT_EQ(
         ShownRow({"", "rtmp://live.twitch.tv/app", "k", ""}).row->templateCombo()->currentText(),
@@ -122,6 +150,7 @@ TEST(DestRowTemplates, AStoredPlatformAddressPreselectsItsTemplateButBareSchemes
               "Facebook Live");
     EXPECT_EQ(ShownRow({"", "rtmp://", "", ""}).row->templateCombo()->currentIndex(), 0);
     EXPECT_EQ(ShownRow({"", "srt://", "", ""}).row->templateCombo()->currentIndex(), 0);
+    EXPECT_EQ(ShownRow({"", "rist://", "", ""}).row->templateCombo()->currentIndex(), 0);
     // Exact text only: surrounding spaces or another letter case are not the template.
     EXPECT_EQ(
         ShownRow({"", " rtmp://live.twitch.tv/app", "", ""}).row->templateCombo()->currentIndex(),

@@ -116,11 +116,11 @@ TEST_F(EnglishFixture, TheWholeWindowSpeaksEnglish) {
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(itemTexts(row->templateCombo()),
               QStringList({"Destination template…", "YouTube", "Twitch", "Facebook Live",
-                           "Custom RTMP", "Custom SRT"}));
+                           "Custom RTMP", "Custom SRT", "Custom RIST"}));
     EXPECT_EQ(row->addressEdit()->placeholderText(),
               "rtmp://server/application   or   srt://server:port");
     EXPECT_EQ(row->hintLabel()->text(),
-              "Enter an address starting with rtmp://, rtmps:// or srt://");
+              "Enter an address starting with rtmp://, rtmps://, srt:// or rist://");
     row->addressEdit()->setText("srt://host:9000");
     EXPECT_EQ(row->hintLabel()->text(), "Detected type: SRT");
     EXPECT_EQ(row->keyEdit()->placeholderText(), "Stream ID (optional)");

@@ -306,7 +306,7 @@ TEST_F(StudioFixture, RowMessagesCarryTheNumberAmongNonEmptyRows) {
     // Only a stray key makes an otherwise empty row count (and fail) as row 1.
     dialog.destRows()[0]->keyEdit()->setText("k");
     EXPECT_EQ(pressOk(dialog),
-              "Destino 1: la dirección debe empezar por rtmp://, rtmps:// o srt://.");
+              "Destino 1: la dirección debe empezar por rtmp://, rtmps://, srt:// o rist://.");
 
     dialog.destRows()[0]->keyEdit()->clear();
     dialog.destRows()[2]->addressEdit()->setText("rtmp://h/live");

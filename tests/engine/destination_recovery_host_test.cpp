@@ -3,7 +3,8 @@
 // audio encoder never notice; after a long outage, part of it with the server refusing the
 // stream, it is back as quickly as after a short one; and the same twenty times in a row,
 // without memory growing from one outage to the next. A path that takes less than the stream
-// is shown as congested while the siblings keep every frame.
+// is shown as congested while the siblings keep every frame. A RIST receiver that goes away
+// gets the stream again when it comes back.
 
 #include "support/local_servers.h"
 #include "support/media_probe.h"
@@ -108,6 +109,52 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
     const AudioLevel level = measureAudio(rtmp.playUrl("caida"), 0, 2.0);
     EXPECT_GT(level.samples, 48000);
     EXPECT_GT(level.rmsDb, -35.0);
+}
+
+TEST(DestinationRecoveryHost, RistReceiverThatRestartsGetsTheStreamAgainWhileSrtStaysLive) {
+    RistReceiver rist;
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(rist.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("caida-rist");
+    OBSSourceAutoRelease colour =
+        createColorSource("caida-rist-color", kOpaqueGreen, kCanvasWidth, kCanvasHeight);
+    addToScene(scene, colour);
+    const QList<DestConfig> dests{destination("rist", rist.url()), destination("srt", srt.url())};
+    const EntryConfig entry = entrySending("caida-rist", 640, 360, dests);
+    EntryRuntime runtime;
+    const QString started = startAllUntilLive(runtime, entry, dests, 30s);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString();
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return rist.recordedBytes() > 100000; }, 15s))
+        << rist.log().toStdString();
+
+    // RIST has no connection to lose: the host keeps sending into the void while the receiver
+    // is away, and the receiver that comes back on its port is sent to again.
+    bool leftLive = false;
+    const auto watch = [&] {
+        leftLive |= !allInState(runtime, {"rist", "srt"}, DestinationState::Live);
+    };
+    rist.stop();
+    tickFor({&runtime}, 3s, watch);
+    const qint64 bytesBefore = rist.recordedBytes();
+    ASSERT_TRUE(rist.start(&error)) << error.toStdString();
+    const auto restartedAt = std::chrono::steady_clock::now();
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return rist.recordedBytes() > bytesBefore + 100000; }, 15s, watch))
+        << rist.log().toStdString();
+    std::printf(
+        "note: the restarted RIST receiver got the stream again after %.2f s\n",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - restartedAt).count());
+    EXPECT_FALSE(leftLive);
+    EXPECT_EQ(destinationStatus(runtime, "srt").cuts, 0);
+    const ProbeResult probe = probeStreams(rist.recordingPath());
+    ASSERT_TRUE(probe.ok) << probe.error.toStdString();
+    ASSERT_NE(probe.first("video"), nullptr);
+    EXPECT_EQ(probe.first("video")->codec, QStringLiteral("h264"));
+    EXPECT_EQ(probe.first("video")->width, 640);
+    stopAllAndAwaitRelease(runtime);
 }
 
 TEST(DestinationRecoveryHost, ServerThatIsDownThenRefusesTheStreamIsRetriedUntilItAccepts) {

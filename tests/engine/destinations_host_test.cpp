@@ -1,7 +1,7 @@
 // Destinations of one entry streaming for real to servers on 127.0.0.1: sharing of the
 // pipeline and of audio encoders, independence of siblings, the failures a user meets first
-// (refused key, nobody listening, SRT passphrase, missing audio codec) and the release of every
-// host object.
+// (refused key, nobody listening, SRT passphrase, RIST secret, missing audio codec) and the
+// release of every host object.
 
 #include "engine/entry_pipeline.h"
 #include "support/local_servers.h"
@@ -172,6 +172,88 @@ TEST(DestinationsHost, ThreeDestinationsShareOnePipelineAndRunIndependently) {
     stopAllAndAwaitRelease(runtime);
     EXPECT_TRUE(runtime.outputs.empty());
     EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+TEST(DestinationsHost, RistStreamsBesideRtmpAndSrtWithOrWithoutASecretAndEndsAlone) {
+    const QString secret = QStringLiteral("secreto-rist-123");
+    RtmpServer rtmp;
+    SrtListener srt;
+    RistReceiver open;
+    RistReceiver guarded({secret});
+    RistReceiver otherSecret({QStringLiteral("otro-secreto-456")});
+    RistReceiver clearOnly;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    for (RistReceiver* receiver : {&open, &guarded, &otherSecret, &clearOnly})
+        ASSERT_TRUE(receiver->start(&error)) << error.toStdString();
+    ColourScene content("con-rist", kOpaqueBlue);
+    OBSSourceAutoRelease tone = createToneSource("con-rist-tono");
+    addToScene(content.scene, tone);
+
+    // Upper case as users may type it; a receiver with another secret, one without any, and
+    // nobody at all.
+    const QString nobody = QStringLiteral("rist://127.0.0.1:%1").arg(freePort() & ~1);
+    const QList<DestConfig> dests{
+        destination("a", rtmp.url(), "clave-rist-a"),
+        destination("s", srt.url()),
+        destination("r", open.url().replace(QLatin1String("rist"), QLatin1String("RIST"))),
+        destination("e", guarded.url(), secret),
+        destination("w", otherSecret.url(), secret),
+        destination("c", clearOnly.url(), secret),
+        destination("n", nobody)};
+    const QList<QString> ids{"a", "s", "r", "e", "w", "c", "n"};
+    const EntryConfig entry = entrySending("con-rist", 640, 360, dests);
+    EntryRuntime runtime;
+    const auto startedAt = std::chrono::steady_clock::now();
+    const QString started = startAllUntilLive(runtime, entry, dests, kLiveTimeout);
+    ASSERT_TRUE(started.isEmpty()) << started.toStdString() << describe(runtime, ids);
+    std::printf(
+        "note: seven destinations live after %.2f s\n",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count());
+
+    // SRT and RIST frame AAC alike (ADTS), so they send the packets of one encoder.
+    obs_encoder_t* mpegTsAudio = audioEncoderOf(runtime, "s");
+    for (const char* id : {"r", "e", "w", "c", "n"})
+        EXPECT_EQ(audioEncoderOf(runtime, id), mpegTsAudio) << id;
+    EXPECT_NE(audioEncoderOf(runtime, "a"), mpegTsAudio);
+    EXPECT_EQ(countHostEncoders("relaycast-audio"), 2);
+
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return open.recordedBytes() > 300000 && guarded.recordedBytes() > 300000; },
+        15s))
+        << open.log().toStdString() << guarded.log().toStdString();
+    expectStream(open.recordingPath(), "aac");
+    expectStream(guarded.recordingPath(), "aac");
+    // The secret really encrypts: neither a receiver with another secret nor one without any
+    // gets a byte. RIST sends without a connection, so the host cannot tell them, or nobody at
+    // all, from a receiver that decrypts: those destinations are live and reach no one, as the
+    // editor's hint for RIST says.
+    EXPECT_EQ(otherSecret.recordedBytes(), 0) << otherSecret.log().toStdString();
+    EXPECT_EQ(clearOnly.recordedBytes(), 0) << clearOnly.log().toStdString();
+    EXPECT_TRUE(allInState(runtime, {"w", "c", "n"}, DestinationState::Live))
+        << describe(runtime, ids);
+
+    // Ending one RIST destination cuts no sibling: the other RIST ones and SRT stream on.
+    const qint64 guardedBefore = guarded.recordedBytes();
+    const qint64 srtBefore = srt.recordedBytes();
+    bool siblingsStayedLive = true;
+    const auto watch = [&] {
+        siblingsStayedLive &= allInState(runtime, {"a", "s", "e"}, DestinationState::Live);
+    };
+    stopDestination(*runtime.outputs.at("r"));
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return !runtime.outputs.contains("r"); }, kEndTimeout, watch));
+    tickFor({&runtime}, 2s, watch);
+    EXPECT_TRUE(siblingsStayedLive) << describe(runtime, ids);
+    EXPECT_EQ(stateOf(runtime, "r"), DestinationState::Idle);
+    EXPECT_GT(guarded.recordedBytes(), guardedBefore + 200000);
+    EXPECT_GT(srt.recordedBytes(), srtBefore + 200000);
+    for (const char* id : {"a", "s", "e"})
+        EXPECT_EQ(runtime.outputs.at(id)->cuts.load(), 0) << id;
+
+    stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }
 
@@ -363,7 +445,8 @@ TEST(DestinationsHost, OpusTravelsOverSrtAndAMissingCodecLeavesNothingBehind) {
 
     const DestConfig web = destination("w", QStringLiteral("https://127.0.0.1/whip"), "k");
     EXPECT_FALSE(startDestination(runtime, entrySending("con-opus", 640, 360, {web}), web, &error));
-    EXPECT_EQ(error, QStringLiteral("La dirección debe empezar por rtmp://, rtmps:// o srt://."));
+    EXPECT_EQ(error,
+              QStringLiteral("La dirección debe empezar por rtmp://, rtmps://, srt:// o rist://."));
     EXPECT_FALSE(runtime.pipeline);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }

@@ -272,14 +272,18 @@ TEST(OpenPipeline, DeletedSourceFailsAndLeavesNothingBehind) {
     expectNothingOpen(pipeline);
 }
 
-TEST(OpenPipeline, SrtDestinationMakesTheEncoderRepeatHeaders) {
+TEST(OpenPipeline, MpegTsDestinationMakesTheEncoderRepeatHeaders) {
     OBSSourceAutoRelease colour = createColorSource("p-srt", kOpaqueWhite, 64, 64);
-    EntryConfig entry = entrySending("p-srt");
-    entry.destinos.append(DestConfig{"d2", "  SRT://127.0.0.1:9000?latency=200", "", "secreto"});
     EntryPipeline pipeline;
-    ASSERT_TRUE(openPipeline(pipeline, entry));
-    OBSDataAutoRelease settings = obs_encoder_get_settings(pipeline.videoEncoder);
-    EXPECT_TRUE(obs_data_get_bool(settings, "repeat_headers"));
+    for (const char* url : {"  SRT://127.0.0.1:9000?latency=200", "RIST://127.0.0.1:9000"}) {
+        EntryConfig entry = entrySending("p-srt");
+        entry.destinos.append(DestConfig{"d2", url, "", "secreto"});
+        ASSERT_TRUE(openPipeline(pipeline, entry));
+        OBSDataAutoRelease settings = obs_encoder_get_settings(pipeline.videoEncoder);
+        EXPECT_TRUE(obs_data_get_bool(settings, "repeat_headers")) << url;
+    }
+
+    EntryConfig entry = entrySending("p-srt");
 
     entry.destinos = {DestConfig{"d1", "rtmp://127.0.0.1/live", "k", ""},
                       DestConfig{"d2", "rtmps://127.0.0.1/live", "k", ""}};

@@ -201,7 +201,7 @@ struct Hit {
 QRegularExpression leakContext(const QString& secret) {
     const QString s = QRegularExpression::escape(secret);
     return QRegularExpression(
-        QStringLiteral(R"re((?i)(?:(?:rtmps?|srt)://[^\s"'»]*[/?&=])%1(?=$|[\s"'»/?&,;)]))re"
+        QStringLiteral(R"re((?i)(?:(?:rtmps?|srt|rist)://[^\s"'»]*[/?&=])%1(?=$|[\s"'»/?&,;)]))re"
                        R"re(|(?:key|clave|passphrase|password)\s*[=:]\s*"?%1(?=$|[\s"'»&,;)]))re")
             .arg(s));
 }

@@ -98,7 +98,7 @@ TEST(PanelCards, AnEmptyCollectionShowsOnlyTheGreyedEmptyStateAndTheAddButton) {
     EXPECT_EQ(empty->text(),
               QString::fromUtf8("Aún no hay entradas.\n\nPulsa «Añadir entrada», elige una "
                                 "escena o una fuente y escribe los destinos a los que quieres "
-                                "enviarla (RTMP o SRT)."));
+                                "enviarla (RTMP, SRT o RIST)."));
 
     QList<QPushButton*> visibleButtons;
     for (QPushButton* button : panel->findChildren<QPushButton*>()) {

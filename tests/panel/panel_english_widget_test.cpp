@@ -70,7 +70,7 @@ TEST(PanelEnglish, FixedTextsCardsAndTooltips) {
     EXPECT_EQ(plainLabelsOf(panel->cardList()),
               QStringList{QString::fromUtf8(
                   "There are no inputs yet.\n\nClick “Add input”, pick a scene or a source "
-                  "and enter the destinations you want to send it to (RTMP or SRT).")});
+                  "and enter the destinations you want to send it to (RTMP, SRT or RIST).")});
     QStringList buttons;
     for (QPushButton* button : panel->findChildren<QPushButton*>())
         buttons << shownText(button) + QLatin1Char('|') + button->toolTip();

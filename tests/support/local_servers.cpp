@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -104,6 +105,17 @@ uint16_t freePort() {
         ::close(fd);
         if (port != 0 && canBind(SOCK_DGRAM, port))
             return port;
+    }
+    return 0;
+}
+
+// RIST pairs a port with the next one (RTP and RTCP) and its receivers expect the even one.
+// The kernel hands out odd ports to bind(), so the even one below a free port is tried.
+uint16_t freeEvenPort() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const uint16_t even = freePort() & ~1;
+        if (even != 0 && canBind(SOCK_DGRAM, even) && canBind(SOCK_DGRAM, even + 1))
+            return even;
     }
     return 0;
 }
@@ -308,6 +320,115 @@ bool SrtListener::running() {
 void SrtListener::pause(bool paused) {
     if (process_.pid() > 0)
         ::kill(process_.pid(), paused ? SIGSTOP : SIGCONT);
+}
+
+// --- RistReceiver ---
+
+RistReceiver::RistReceiver(RistReceiverOptions options)
+    : options_(std::move(options)), port_(freeEvenPort()), udpPort_(freePort()) {}
+
+RistReceiver::~RistReceiver() {
+    stop();
+    reading_ = false;
+    if (reader_.joinable())
+        reader_.join();
+}
+
+QString RistReceiver::url() const {
+    return QStringLiteral("rist://127.0.0.1:%1").arg(port_);
+}
+
+QString RistReceiver::recordingPath() const {
+    return dir_.filePath(QStringLiteral("received.ts"));
+}
+
+qint64 RistReceiver::recordedBytes() const {
+    return QFileInfo(recordingPath()).size();
+}
+
+QString RistReceiver::log() const {
+    return readFile(dir_.filePath(QStringLiteral("rist.log")));
+}
+
+void RistReceiver::readUdp(int socket) {
+    QFile file(recordingPath());
+    file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+    char datagram[65536];
+    while (reading_) {
+        pollfd ready{socket, POLLIN, 0};
+        if (::poll(&ready, 1, 50) <= 0)
+            continue;
+        const ssize_t size = ::recv(socket, datagram, sizeof datagram, 0);
+        if (size > 0)
+            file.write(datagram, size);
+    }
+    ::close(socket);
+}
+
+bool RistReceiver::start(QString* error) {
+    if (process_.running())
+        return true;
+    if (!dir_.isValid() || port_ == 0 || udpPort_ == 0) {
+        setError(error, QStringLiteral("no temporary folder or free port"));
+        return false;
+    }
+    if (!reader_.joinable()) {
+        const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in addr = loopback(udpPort_);
+        if (socket < 0 || ::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr)) {
+            setError(error, QStringLiteral("cannot bind the UDP port the receiver relays to"));
+            if (socket >= 0)
+                ::close(socket);
+            return false;
+        }
+        reading_ = true;
+        reader_ = std::thread([this, socket] { readUdp(socket); });
+    }
+    QStringList argv{QStringLiteral("ristreceiver"),
+                     QStringLiteral("-i"),
+                     QStringLiteral("rist://@127.0.0.1:%1").arg(port_),
+                     QStringLiteral("-o"),
+                     QStringLiteral("udp://127.0.0.1:%1").arg(udpPort_),
+                     QStringLiteral("-p"),
+                     QStringLiteral("1"),
+                     QStringLiteral("-S"),
+                     QStringLiteral("0")};
+    if (!options_.secret.isEmpty())
+        argv << QStringLiteral("-s") << options_.secret << QStringLiteral("-e")
+             << QStringLiteral("128");
+    if (!options_.username.isEmpty()) {
+        const CommandResult line =
+            runCommand({QStringLiteral("ristsrppasswd"), options_.username, options_.password},
+                       kStartTimeoutMs);
+        QFile srp(dir_.filePath(QStringLiteral("srp.txt")));
+        if (line.exitCode != 0 || !srp.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            setError(error, QStringLiteral("ristsrppasswd failed: ") + QString::fromUtf8(line.err));
+            return false;
+        }
+        srp.write(line.out);
+        srp.close();
+        argv << QStringLiteral("-F") << srp.fileName();
+    }
+    if (!process_.start(argv, dir_.filePath(QStringLiteral("rist.out")),
+                        dir_.filePath(QStringLiteral("rist.log")))) {
+        setError(error, QStringLiteral("ristreceiver could not be started"));
+        return false;
+    }
+    if (!waitFor([this] { return !process_.running() || udpBound(port_); }, kStartTimeoutMs) ||
+        !process_.running()) {
+        setError(error, QStringLiteral("ristreceiver did not come up: ") + log());
+        process_.stop(SIGTERM, kStopTimeoutMs);
+        return false;
+    }
+    return true;
+}
+
+void RistReceiver::stop() {
+    process_.stop(SIGTERM, kStopTimeoutMs);
+}
+
+bool RistReceiver::running() {
+    return process_.running();
 }
 
 } // namespace relaycast::test

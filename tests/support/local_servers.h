@@ -7,7 +7,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 namespace relaycast::test {
 
@@ -99,6 +101,47 @@ private:
     QString passphrase_;
     uint16_t port_ = 0;
     ChildProcess process_;
+};
+
+// What a RIST receiver demands of its senders.
+struct RistReceiverOptions {
+    QString secret;   // with a secret, senders must encrypt with it (AES-128)
+    QString username; // with a user, senders must log in with it and its password (SRP)
+    QString password;
+};
+
+// ristreceiver (rist-tools) listening in the main profile on an even port of 127.0.0.1,
+// relaying what it receives as UDP to the test, which writes it to a .ts file. stop() and
+// start() again keep the port and the file: a receiver that goes away and comes back.
+class RistReceiver {
+public:
+    explicit RistReceiver(RistReceiverOptions options = {});
+    ~RistReceiver();
+    RistReceiver(const RistReceiver&) = delete;
+    RistReceiver& operator=(const RistReceiver&) = delete;
+
+    // Starts the receiver and waits until its RIST port is bound.
+    bool start(QString* error = nullptr);
+    void stop();
+    bool running();
+
+    uint16_t port() const { return port_; }
+    // rist://127.0.0.1:PORT: the address a destination uses (secrets travel apart).
+    QString url() const;
+    QString recordingPath() const;
+    qint64 recordedBytes() const;
+    QString log() const;
+
+private:
+    void readUdp(int socket);
+
+    QTemporaryDir dir_;
+    RistReceiverOptions options_;
+    uint16_t port_ = 0;
+    uint16_t udpPort_ = 0;
+    ChildProcess process_;
+    std::atomic<bool> reading_{false};
+    std::thread reader_;
 };
 
 } // namespace relaycast::test
