@@ -1,0 +1,136 @@
+// Recordings through the entry controller on the real host: a playable file beside RTMP and
+// SRT streams that go on, with and without them, and folders or a writer that cannot take the
+// file failing the recording alone.
+
+#include "engine/entry_controller_fixture.h"
+#include "support/media_probe.h"
+
+#include <QFileInfo>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST_F(EntryControllerHost, RecordingBesideTheStreamsIsAPlayableFileAndTheyStreamOn) {
+    SrtListener srt;
+    QString error;
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    const QString id = QStringLiteral("graba");
+    EntryConfig& entry = addEntry(id, {QStringLiteral("r")}, false);
+    entry.destinos << destination(QStringLiteral("graba-srt"), srt.url());
+    entry.grabacion.carpeta = dir.path();
+    ASSERT_TRUE(controller.startEntry(id, &error)) << error.toStdString();
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(id); }));
+    const int audioEncoders = countHostEncoders("relaycast-audio");
+    const qint64 srtBytes = srt.recordedBytes();
+
+    ASSERT_TRUE(controller.startRecording(id, &error)) << error.toStdString();
+    const double startSecs =
+        secondsUntil([&] { return recordingState(id) == DestinationState::Live; });
+    ASSERT_GE(startSecs, 0) << controller.recordingStatus(id).message.toStdString();
+    EXPECT_EQ(countHostEncoders("relaycast-audio"), audioEncoders) << "a second audio encode";
+    EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
+    heartbeatUntil([] { return false; }, 4s);
+    const DestinationStatus recording = controller.recordingStatus(id);
+    EXPECT_GE(recording.uptimeSecs, 3);
+    EXPECT_GT(recording.sentBytes, 50'000u);
+    const QString file = recording.file;
+    EXPECT_TRUE(file.startsWith(dir.path()) && file.endsWith(QLatin1String(".mkv")))
+        << file.toStdString();
+
+    ASSERT_TRUE(controller.stopRecording(id));
+    const double stopSecs = secondsUntil([&] { return !controller.hasRecording(id); });
+    ASSERT_GE(stopSecs, 0);
+    std::printf("recording beside two streams: Live %.2f s after the start, ended %.2f s after "
+                "the stop, %llu bytes\n",
+                startSecs, stopSecs, static_cast<unsigned long long>(QFileInfo(file).size()));
+    EXPECT_EQ(controller.recordingStatus(id).state, DestinationState::Idle);
+    EXPECT_EQ(controller.recordingStatus(id).file, file) << "the card still names the file";
+
+    const ProbeResult probe = probeStreams(file);
+    ASSERT_TRUE(probe.ok) << probe.error.toStdString();
+    ASSERT_TRUE(probe.first(QStringLiteral("video")) && probe.first(QStringLiteral("audio")));
+    EXPECT_EQ(probe.first(QStringLiteral("video"))->codec, QStringLiteral("h264"));
+    EXPECT_EQ(probe.first(QStringLiteral("video"))->width, 640);
+    EXPECT_EQ(probe.first(QStringLiteral("video"))->height, 360);
+    EXPECT_EQ(probe.first(QStringLiteral("audio"))->codec, QStringLiteral("aac"));
+    // The file begins at the encoder's next keyframe (every 2 s here).
+    EXPECT_GE(probe.durationSecs, 4.0 - 2.5);
+    EXPECT_LE(probe.durationSecs, 4.0 + 1.5);
+    // The streams went on through the recording's start and stop.
+    EXPECT_TRUE(allLive(id));
+    EXPECT_EQ(rtmp.publishes(QStringLiteral("r")).size(), 1);
+    EXPECT_GT(srt.recordedBytes(), srtBytes);
+    EXPECT_EQ(countHostOutputs("relaycast-grabacion"), 0);
+
+    // A recording that goes with the streams stops with them; one started alone keeps going.
+    controller.findEntry(id)->grabacion.conEmisiones = true;
+    ASSERT_TRUE(controller.startRecording(id));
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    EXPECT_NE(controller.recordingStatus(id).file, file) << "a new recording, a new file";
+    controller.stopEntry(id);
+    ASSERT_GE(secondsUntil([&] { return !controller.isEntryLive(id); }), 0);
+    controller.findEntry(id)->grabacion.conEmisiones = false;
+    ASSERT_TRUE(controller.startRecording(id));
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    EXPECT_EQ(controller.destinationStatus(id, QStringLiteral("graba-r")).state,
+              DestinationState::Idle)
+        << "recording alone, no destination live";
+    heartbeatUntil([] { return false; }, 2s);
+    controller.stopEntry(id);
+    EXPECT_EQ(recordingState(id), DestinationState::Live);
+    controller.stopRecording(id);
+    ASSERT_GE(secondsUntil([&] { return !controller.isEntryLive(id); }), 0);
+    const ProbeResult alone = probeStreams(controller.recordingStatus(id).file);
+    ASSERT_TRUE(alone.ok) << alone.error.toStdString();
+    EXPECT_GE(alone.durationSecs, 1.0) << "alone, the encoder starts with the file";
+    EXPECT_LE(alone.durationSecs, 3.5);
+}
+
+TEST_F(EntryControllerHost, AFolderThatTakesNoFileOrAFullDiskFailsTheRecordingAndNotTheStreams) {
+    const QString id = QStringLiteral("sin-sitio");
+    EntryConfig& entry = addEntry(id, {QStringLiteral("s")}, false);
+    entry.grabacion.carpeta = QStringLiteral("/proc");
+    ASSERT_TRUE(controller.startEntry(id));
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(id); }));
+
+    QString error;
+    EXPECT_FALSE(controller.startRecording(id, &error));
+    EXPECT_EQ(error, QString::fromUtf8("No se pudo grabar: No se puede escribir en la carpeta de "
+                                       "grabación «/proc»."));
+    EXPECT_EQ(recordingState(id), DestinationState::Failed);
+    EXPECT_EQ(controller.recordingStatus(id).message,
+              QString::fromUtf8("No se puede escribir en la carpeta de grabación «/proc»."));
+
+    // The writer may grow its file to 256 KiB and no further, as on a disk that fills up.
+    controller.findEntry(id)->grabacion.carpeta = dir.path();
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: the writer's pipe breaks
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = 256 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool started = controller.startRecording(id, &error); // the writer inherits the limit
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, SIG_DFL);
+    ASSERT_TRUE(started) << error.toStdString();
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Failed; }), 0)
+        << "state " << stateName(recordingState(id));
+    EXPECT_TRUE(controller.recordingStatus(id).message.startsWith(
+        QString::fromUtf8("La grabación se detuvo: no se pudo seguir escribiendo el archivo")))
+        << controller.recordingStatus(id).message.toStdString();
+    heartbeatUntil([] { return false; }, 1s);
+    EXPECT_TRUE(allLive(id)) << "the stream went on";
+    EXPECT_EQ(rtmp.publishes(QStringLiteral("s")).size(), 1);
+    EXPECT_FALSE(controller.hasRecording(id));
+}
+
+} // namespace
