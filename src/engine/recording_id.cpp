@@ -2,7 +2,7 @@
 
 namespace relaycast {
 namespace {
-constexpr QLatin1String kRecordingPrefix("grabacion:");
+const QLatin1String kRecordingPrefix("grabacion:");
 }
 
 QString recordingIdOf(const QString& entryId) {
