@@ -24,9 +24,9 @@ if [[ -z ${DISPLAY:-} ]]; then
 fi
 
 source "$(dirname "$0")/../support/obs_program.sh"
+source "$(dirname "$0")/../support/nginx_rtmp.sh"
 
 work=$(mktemp -d)
-nginx_pid=
 stop_nginx() {
     if [[ -n $nginx_pid ]]; then
         kill -TERM "$nginx_pid" 2>/dev/null
@@ -52,54 +52,8 @@ fail() {
 }
 pass() { echo "ok: $*"; }
 
-free_port() {
-    local port
-    while :; do
-        port=$((20000 + RANDOM % 40000))
-        (: <"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-    done
-    echo "$port"
-}
-
 # nginx-rtmp on 127.0.0.1; every accepted publish is logged by its on_publish check.
-rtmp_port=$(free_port)
-http_port=$(free_port)
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
-daemon off;
-master_process off;
-worker_processes 1;
-error_log $work/nginx/error.log info;
-pid $work/nginx/nginx.pid;
-events { worker_connections 64; }
-rtmp {
-  server {
-    listen 127.0.0.1:$rtmp_port;
-    application live {
-      live on;
-      record off;
-      notify_method get;
-      on_publish http://127.0.0.1:$http_port/on_publish;
-    }
-  }
-}
-http {
-  log_format publishes '\$arg_name';
-  client_body_temp_path $work/nginx/client_body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$http_port;
-    location /on_publish { access_log $work/nginx/publishes.log publishes; return 204; }
-  }
-}
-CONF
-nginx -p "$work/nginx/" -e "$work/nginx/error.log" -c "$work/nginx/nginx.conf" \
-    >"$work/nginx/out.log" 2>&1 &
-nginx_pid=$!
+nginx_rtmp_start "$work/nginx" '$arg_name' || { echo "FAIL: nginx-rtmp did not start"; exit 1; }
 
 key=clave-choque-7c1e94
 publishes() { grep -cxF "$key" "$work/nginx/publishes.log" 2>/dev/null; }

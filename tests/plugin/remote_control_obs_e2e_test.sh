@@ -68,8 +68,6 @@ pass() { echo "ok: $*"; }
 free_port() {
     /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
 }
-rtmp_port=$(free_port)
-http_port=$(free_port)
 ws_port=$(free_port)
 nowhere_port=$(free_port)
 
@@ -91,41 +89,8 @@ time.sleep(3600)' "$nowhere_port" &
 nowhere_pid=$!
 
 # nginx-rtmp on loopback; every publish it lets in is logged with its stream key.
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;
-daemon off;
-master_process off;
-worker_processes 1;
-error_log $work/nginx/error.log info;
-pid $work/nginx/nginx.pid;
-events { worker_connections 256; }
-rtmp {
-  server {
-    listen 127.0.0.1:$rtmp_port;
-    application live {
-      live on;
-      notify_method get;
-      on_publish http://127.0.0.1:$http_port/on_publish;
-    }
-  }
-}
-http {
-  access_log off;
-  log_format notes '\$msec \$arg_name';
-  client_body_temp_path $work/nginx/client_body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$http_port;
-    location /on_publish { access_log $work/nginx/publish.log notes; return 204; }
-  }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
-nginx_pid=$!
+source "$(dirname "$(readlink -f "$0")")/../support/nginx_rtmp.sh"
+nginx_rtmp_start "$work/nginx" '$msec $arg_name' || { echo "FAIL: nginx-rtmp did not start"; exit 1; }
 
 source "$(dirname "$(readlink -f "$0")")/../support/obs_program.sh"
 obs_prepare_home "$work/home" en-US
@@ -231,7 +196,7 @@ newest_log() { ls -t "$logs"/*.txt 2>/dev/null | head -n 1; }
 following=()
 [[ -n $driver ]] && following=(--settings "$config/plugin_config/relaycast/salidas.json"
     --scenes "$config/basic/scenes")
-/usr/bin/python3 "$client" --port "$ws_port" --publish-log "$work/nginx/publish.log" \
+/usr/bin/python3 "$client" --port "$ws_port" --publish-log "$work/nginx/publishes.log" \
     --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01 --entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a02 \
     --stuck-entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a03 "${following[@]}" ||
     fail "the websocket client's checks"
