@@ -35,7 +35,7 @@ for other in "$@"; do
 done
 
 echo "--- the suite's obs with the package"
-bash "$(dirname "$0")/../../tests/module/plugin_obs_e2e_test.sh" "$version" --installed ||
+bash "$(dirname "$0")/../../tests/plugin/plugin_obs_e2e_test.sh" "$version" --installed ||
     fail "obs with the installed package"
 
 echo "--- removing the package"

@@ -1,6 +1,6 @@
 #include "module/settings_path.h"
 
-#include "module/module_lifecycle.h"
+#include "module/module_handle.h"
 #include "module/module_log.h"
 
 #include <obs-module.h>

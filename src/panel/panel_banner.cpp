@@ -1,7 +1,7 @@
 // The update banner near the top of the dock.
 
 #include "editor/themed_icon.h"
-#include "module/module_lifecycle.h"
+#include "module/module_handle.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"

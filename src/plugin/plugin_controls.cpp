@@ -1,9 +1,9 @@
 #include "plugin/plugin_controls.h"
 
 #include "engine/entry_controller.h"
-#include "module/dock.h"
 #include "panel/salidas_panel.h"
 #include "plugin/collection_watch.h"
+#include "plugin/dock.h"
 #include "plugin/entry_hotkeys.h"
 #include "plugin/remote_control.h"
 #include "plugin/websocket_vendor.h"

@@ -1,6 +1,6 @@
 #include "update/update_checker.h"
 
-#include "module/module_lifecycle.h"
+#include "module/module_handle.h"
 #include "update/https_fetch.h"
 #include "update/update_manifest.h"
 

@@ -3,11 +3,11 @@
 // matters.
 
 #include "config/config_store.h"
-#include "module/dock.h"
-#include "module/frontend_events.h"
-#include "module/module_lifecycle.h"
+#include "module/module_handle.h"
 #include "module/settings_path.h"
 #include "panel/salidas_panel.h"
+#include "plugin/dock.h"
+#include "plugin/frontend_events.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"

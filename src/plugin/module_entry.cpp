@@ -1,5 +1,6 @@
 // The host's module interface: exactly these entry points are exported (exports.map).
-#include "module/module_lifecycle.h"
+#include "module/module_handle.h"
+#include "plugin/module_lifecycle.h"
 
 #include <obs-module.h>
 

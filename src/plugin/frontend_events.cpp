@@ -1,10 +1,10 @@
-#include "module/frontend_events.h"
+#include "plugin/frontend_events.h"
 
 #include "engine/entry_controller.h"
-#include "module/dock.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "panel/salidas_panel.h"
+#include "plugin/dock.h"
 #include "plugin/plugin_controls.h"
 
 namespace relaycast {

@@ -1,13 +1,12 @@
-#include "module/module_lifecycle.h"
+#include "plugin/module_lifecycle.h"
 
 #include "engine/host_call_queue.h"
-#include "module/dock.h"
-#include "module/frontend_events.h"
+#include "module/module_handle.h"
 #include "module/module_log.h"
 #include "module/srt_guard.h"
+#include "plugin/dock.h"
+#include "plugin/frontend_events.h"
 #include "plugin/plugin_controls.h"
-
-#include <util/text-lookup.h>
 
 #include <chrono>
 #include <exception>
@@ -15,37 +14,10 @@
 namespace relaycast {
 namespace {
 
-// Module-level state; the host calls every entry point on its interface thread.
-obs_module_t* g_module = nullptr;
-lookup_t* g_localeLookup = nullptr;
-
 // The exit already waited for the streams to close (see EntryController::shutdown).
 constexpr std::chrono::milliseconds kUnloadWait{500};
 
 } // namespace
-
-void setModulePointer(obs_module_t* module) {
-    g_module = module;
-}
-
-obs_module_t* modulePointer() {
-    return g_module;
-}
-
-void setLocale(const char* locale) {
-    if (g_localeLookup)
-        text_lookup_destroy(g_localeLookup);
-    g_localeLookup = obs_module_load_locale(g_module, "en-US", locale);
-}
-
-void freeLocale() {
-    text_lookup_destroy(g_localeLookup);
-    g_localeLookup = nullptr;
-}
-
-bool getLocaleString(const char* key, const char** out) {
-    return text_lookup_getstr(g_localeLookup, key, out);
-}
 
 bool moduleLoad() {
     registerFrontendEvents();

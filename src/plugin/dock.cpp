@@ -1,4 +1,4 @@
-#include "module/dock.h"
+#include "plugin/dock.h"
 
 #include "config/config_store.h"
 #include "engine/entry_controller.h"
