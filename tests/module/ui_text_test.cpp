@@ -59,7 +59,7 @@ TEST(UiTextConcurrency, FirstLookupsFromSeveralThreadsAgree) {
 
 TEST(UiTextTable, HoldsEveryPairPlusTheLostConnectionTwin) {
     // Every pair, plus the English twin of the final connection-loss message.
-    EXPECT_EQ(uiTextPairs().size(), 245u);
+    EXPECT_EQ(uiTextPairs().size(), 246u);
 }
 
 TEST(UiTextTable, KeysAreUniqueNonEmptyAndTwinsKeepTheirPlaceholders) {
@@ -81,7 +81,7 @@ TEST(UiTextTable, KeepsTheFirstAndLastPairsInStoredOrder) {
     EXPECT_STREQ(pairs.front().spanish, "⬆ Hay una versión nueva: %1 (tienes la %2).");
     EXPECT_STREQ(pairs.front().english, "⬆ A new version is available: %1 (you have %2).");
     EXPECT_STREQ(pairs.back().spanish,
-                 "La entrada está emitiendo; para cambiar %1 hay que detenerla antes.");
+                 "a la dirección SRT le falta el puerto, por ejemplo srt://servidor:9000.");
 }
 
 TEST(UiTextTable, TranslatesTextsExactlyCharacterForCharacter) {
