@@ -215,12 +215,14 @@ if ! command -v node >/dev/null; then
 elif [[ ! -f $node_modules/obs-websocket-js/package.json ]]; then
     fail "obs-websocket-js is not installed in $node_modules (scripts/test installs it)"
 else
+    node_started=$SECONDS
     RELAYCAST_NODE_MODULES=$node_modules timeout -s KILL 180 node "$node_client" \
         --port "$ws_port" --rtmp "rtmp://127.0.0.1:$rtmp_port/live" \
         --stat "http://127.0.0.1:$http_port/stat" \
         --settings "$config/plugin_config/relaycast/salidas.json" \
         --keys "$(IFS=,; echo "${plain_secrets[*]}")" ||
         fail "the obs-websocket-js client's checks"
+    echo "figure: the obs-websocket-js client's part took $((SECONDS - node_started)) s"
 fi
 
 # Three outputs are still connecting to the server that never answers: quitting stays bounded.
