@@ -60,6 +60,8 @@ inline constexpr int32_t kMinVideoKbps = 1;
 inline constexpr int32_t kMaxVideoKbps = 1000000;
 inline constexpr int32_t kMinAudioKbps = 64;
 inline constexpr int32_t kMaxAudioKbps = 320;
+// The audio bitrates the editor offers.
+inline constexpr int32_t kAudioKbpsChoices[] = {96, 128, 160, 192, 256};
 inline constexpr int32_t kMinAudioDelayMs = 0;
 inline constexpr int32_t kMaxAudioDelayMs = 1000;
 inline constexpr int32_t kMinOwnSide = 160;

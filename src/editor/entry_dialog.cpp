@@ -56,8 +56,6 @@ constexpr SizePreset kSizePresets[] = {
     {"720×1280 (vertical, móviles)", 720, 1280}, {"1080×1080 (cuadrado)", 1080, 1080},
 };
 
-constexpr int kAudioKbpsChoices[] = {96, 128, 160, 192, 256};
-
 } // namespace
 
 EntryDialog::EntryDialog(QWidget* parent, const EntryConfig& entry, bool editing, bool liveLocked,

@@ -226,11 +226,17 @@ int EntryController::addNoticeListener(NoticeListener listener) {
     return nextListenerId_++;
 }
 
+int EntryController::addEntryListListener(EntryListListener listener) {
+    entryListListeners_.emplace_back(nextListenerId_, std::move(listener));
+    return nextListenerId_++;
+}
+
 void EntryController::removeListener(int id) {
     const auto other = [id](const auto& item) { return item.first == id; };
     std::erase_if(changeListeners_, other);
     std::erase_if(heartbeatListeners_, other);
     std::erase_if(noticeListeners_, other);
+    std::erase_if(entryListListeners_, other);
 }
 
 void EntryController::notice(const QString& text, bool isError) {
@@ -241,6 +247,19 @@ void EntryController::notice(const QString& text, bool isError) {
     }
     for (const auto& [id, listener] : std::vector(noticeListeners_))
         listener(text, isError);
+}
+
+EntryListChange entryListChangeOf(EntryListChange::Kind kind, const EntryConfig& entry) {
+    EntryListChange change{kind, entry.id, {}};
+    for (const DestConfig& destination : entry.destinos)
+        change.destinationIds << destination.id;
+    return change;
+}
+
+void EntryController::tellEntryListChanged(const EntryListChange& change) {
+    // A listener may remove itself (the dock closing): walk a copy.
+    for (const auto& [id, listener] : std::vector(entryListListeners_))
+        listener(change);
 }
 
 } // namespace relaycast

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <chrono>
@@ -34,6 +35,16 @@ struct DestinationChange {
     DestinationStatus status; // the new state with its figures
 };
 
+// An entry added, changed or removed, by the dock or by a remote request.
+struct EntryListChange {
+    enum class Kind { Created, Updated, Removed };
+    Kind kind = Kind::Updated;
+    QString entryId;
+    QStringList destinationIds; // the entry's destinations after the change; none when removed
+};
+// The change of `entry` as it is now.
+EntryListChange entryListChangeOf(EntryListChange::Kind kind, const EntryConfig& entry);
+
 // Everything the entries of the current scene collection do, whoever asks: the dock, hotkeys,
 // remote requests and OBS's own stream. Owns every entry's runtime (live, and retiring after
 // the entry was deleted), runs the 500 ms heartbeat, decides what an entry sends (its scene or
@@ -54,6 +65,7 @@ public:
     using ChangeListener = std::function<void(const DestinationChange&)>;
     using HeartbeatListener = std::function<void()>;
     using NoticeListener = std::function<void(const QString& text, bool isError)>;
+    using EntryListListener = std::function<void(const EntryListChange&)>;
 
     explicit EntryController(ConfigStore& store, EngineClock& clock = steadyClock(),
                              HostCallQueue& hostCalls = backgroundHostCalls());
@@ -132,6 +144,9 @@ public:
     // The entry was deleted: its outputs close in the background and its runtime goes once
     // they have ended.
     void retireEntry(const QString& entryId);
+    // Retires the entry and removes it from the current entries; false when there was none.
+    // The caller saves and tells the change.
+    bool deleteEntry(const QString& entryId);
     // The scene collection is about to change: every stream stops; nothing waits.
     void stopEverything();
     // Host exit or unload: no more heartbeats; every stream stops and is released before this
@@ -152,9 +167,13 @@ public:
     int addChangeListener(ChangeListener listener);
     int addHeartbeatListener(HeartbeatListener listener);
     int addNoticeListener(NoticeListener listener);
+    int addEntryListListener(EntryListListener listener);
     void removeListener(int id);
     // Raises a notice to the notice listeners, or logs it when nobody listens.
     void notice(const QString& text, bool isError);
+    // Whoever changed the current entries (and saved them) tells it here: the dock redraws its
+    // cards and remote clients hear of it.
+    void tellEntryListChanged(const EntryListChange& change);
     // Compares every destination's state with the last one told and tells the change
     // listeners, once per change. A destination no longer among the current entries (deleted,
     // or of a collection no longer current) that was last told running is told Idle: it ended.
@@ -193,6 +212,7 @@ private:
     std::vector<std::pair<int, ChangeListener>> changeListeners_;
     std::vector<std::pair<int, HeartbeatListener>> heartbeatListeners_;
     std::vector<std::pair<int, NoticeListener>> noticeListeners_;
+    std::vector<std::pair<int, EntryListListener>> entryListListeners_;
 };
 
 } // namespace relaycast

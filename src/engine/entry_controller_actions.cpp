@@ -15,6 +15,7 @@
 
 #include <obs.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 
@@ -326,6 +327,18 @@ void EntryController::retireEntry(const QString& entryId) {
         retiring_.push_back(std::move(found->second));
     }
     runtimes_.erase(found);
+}
+
+bool EntryController::deleteEntry(const QString& entryId) {
+    CollectionConfig& entries = currentEntries();
+    const auto found = std::find_if(entries.begin(), entries.end(),
+                                    [&](const EntryConfig& entry) { return entry.id == entryId; });
+    if (found == entries.end())
+        return false;
+    // Its outputs close in the background; the heartbeat ends the runtime once they ended.
+    retireEntry(entryId);
+    entries.erase(found);
+    return true;
 }
 
 void EntryController::stopEverything() {

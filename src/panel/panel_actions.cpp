@@ -36,19 +36,11 @@ void SalidasPanel::deleteEntryUnguarded(const QString& entryId) {
     if (!askConfirmation(this, uiText("Borrar entrada"), question, uiText("Sí, borrar")))
         return;
 
-    // Its outputs close in the background; the heartbeat ends the runtime once they ended.
-    controller_.retireEntry(entryId);
-
-    // The dialog is modal, but host events run meanwhile: remove by id, not by position.
-    CollectionConfig& entries = currentEntries();
-    for (auto it = entries.begin(); it != entries.end(); ++it) {
-        if (it->id == entryId) {
-            entries.erase(it);
-            break;
-        }
-    }
+    // The dialog is modal, but host events run meanwhile: the entry is removed by id.
+    if (!controller_.deleteEntry(entryId))
+        return;
     saveWithNotice();
-    rebuildCards();
+    controller_.tellEntryListChanged({EntryListChange::Kind::Removed, entryId, {}});
 }
 
 void SalidasPanel::toggleDestination(const QString& entryId, const QString& destinationId) {

@@ -50,9 +50,10 @@ void SalidasPanel::addEntry() {
         saveWithNotice();
     if (!accepted)
         return;
-    currentEntries().append(dialog.resultEntry());
+    const EntryConfig entry = dialog.resultEntry();
+    currentEntries().append(entry);
     saveWithNotice();
-    rebuildCards();
+    controller_.tellEntryListChanged(entryListChangeOf(EntryListChange::Kind::Created, entry));
 }
 
 void SalidasPanel::editEntry(const QString& entryId) {
@@ -75,7 +76,7 @@ void SalidasPanel::editEntry(const QString& entryId) {
     if (!wasLive || isEntryLive(entryId)) {
         *entry = result;
         saveWithNotice();
-        rebuildCards();
+        controller_.tellEntryListChanged(entryListChangeOf(EntryListChange::Kind::Updated, result));
         if (wasLive)
             applyLiveEdit(*this, entryId, result);
         return;
@@ -88,7 +89,7 @@ void SalidasPanel::editEntry(const QString& entryId) {
     entry->ajustesCodificador = result.ajustesCodificador;
     entry->grabacion = result.grabacion;
     saveWithNotice();
-    rebuildCards();
+    controller_.tellEntryListChanged(entryListChangeOf(EntryListChange::Kind::Updated, *entry));
 }
 
 } // namespace relaycast

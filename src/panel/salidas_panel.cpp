@@ -103,6 +103,8 @@ SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNo
             [this](const DestinationChange& change) { onDestinationChange(change); }),
         controller_.addNoticeListener(
             [this](const QString& text, bool isError) { showNotice(text, isError); }),
+        // Whoever changed the entries (the editor, a remote request), the cards follow at once.
+        controller_.addEntryListListener([this](const EntryListChange&) { rebuildCards(); }),
     };
 
     updateChecker =

@@ -31,6 +31,10 @@ void attach(EntryController& controller) {
         if (g_remote)
             g_remote->tell(change);
     });
+    controller.addEntryListListener([](const EntryListChange& change) {
+        if (g_remote)
+            g_remote->tellEntryList(change);
+    });
     // Entries come and go through the dock: the hotkeys follow on the next heartbeat.
     controller.addHeartbeatListener([&controller] {
         if (g_hotkeys)

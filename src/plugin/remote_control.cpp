@@ -1,6 +1,7 @@
 #include "plugin/remote_control.h"
 
 #include "engine/entry_controller.h"
+#include "plugin/remote_management.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
 
@@ -74,6 +75,11 @@ bool RemoteControl::open() {
 void RemoteControl::tell(const DestinationChange& change) {
     if (!gate_->isClosed())
         vendor_.emitEvent(changeEventName(change), destinationChangeEvent(change));
+}
+
+void RemoteControl::tellEntryList(const EntryListChange& change) {
+    if (!gate_->isClosed())
+        vendor_.emitEvent(kEntryListChangedEvent, entryListChangeEvent(change));
 }
 
 void RemoteControl::refreshSnapshot(EntryController& controller) {

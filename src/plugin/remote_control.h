@@ -15,6 +15,7 @@ namespace relaycast {
 class EntryController;
 class WebSocketVendor;
 struct DestinationChange;
+struct EntryListChange;
 
 // The last GetEntries answer, readable from any thread.
 class RemoteSnapshot {
@@ -54,6 +55,8 @@ public:
     bool open();
     // A controller's change of state, told to the clients that subscribed to vendor events.
     void tell(const DestinationChange& change);
+    // An input created, changed or removed, told as "EntryListChanged".
+    void tellEntryList(const EntryListChange& change);
     // Interface thread, every heartbeat: what GetEntries answers where the interface thread may
     // not be waited for (see answersWithoutWaiting).
     void refreshSnapshot(EntryController& controller);

@@ -4,6 +4,9 @@
 #include "engine/entry_controller.h"
 #include "engine/recording_id.h"
 #include "module/host_frontend.h"
+#include "plugin/remote_arguments.h"
+#include "plugin/remote_entry_fields.h"
+#include "plugin/remote_management.h"
 
 #include <QJsonArray>
 
@@ -12,49 +15,6 @@
 
 namespace relaycast {
 namespace {
-
-struct Ids {
-    QString entryId;
-    QString destinationId;
-};
-
-// Reads a text argument; false with the error response when it is missing or not a text.
-bool textArgument(const QJsonObject& data, const char* name, QString* value, QJsonObject* error) {
-    const QJsonValue found = data.value(QLatin1String(name));
-    if (found.isString() && !found.toString().isEmpty()) {
-        *value = found.toString();
-        return true;
-    }
-    *error = remoteError(
-        "MissingArgument",
-        QStringLiteral("The request needs \"%1\" as a non-empty text.").arg(QLatin1String(name)));
-    return false;
-}
-
-bool entryArgument(EntryController& controller, const QJsonObject& data, Ids* ids,
-                   QJsonObject* error) {
-    if (!textArgument(data, "entryId", &ids->entryId, error))
-        return false;
-    if (controller.findEntry(ids->entryId))
-        return true;
-    *error = remoteError("UnknownEntry",
-                         QStringLiteral("No entry with id \"%1\" in the current scene collection.")
-                             .arg(ids->entryId));
-    return false;
-}
-
-bool destinationArgument(EntryController& controller, const QJsonObject& data, Ids* ids,
-                         QJsonObject* error) {
-    if (!entryArgument(controller, data, ids, error) ||
-        !textArgument(data, "destinationId", &ids->destinationId, error))
-        return false;
-    if (controller.findDestination(ids->entryId, ids->destinationId))
-        return true;
-    *error = remoteError("UnknownDestination",
-                         QStringLiteral("The entry \"%1\" has no destination with id \"%2\".")
-                             .arg(ids->entryId, ids->destinationId));
-    return false;
-}
 
 QJsonObject startFailure(const QString& error) {
     return remoteError("StartFailed",
@@ -110,16 +70,16 @@ QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
         QJsonArray destinations;
         for (const DestConfig& destination : entry.destinos)
             destinations.append(destinationEntry(controller, entry.id, destination));
-        entries.append(QJsonObject{
-            {"entryId", entry.id},
-            {"name", entry.nombre},
-            {"source", entry.fuente},
-            {"followsObs", entry.seguirObs},
-            {"live", controller.isEntryLive(entry.id)},
-            {"sending", controller.sentSourceName(entry.id)},
-            {"destinations", destinations},
-            {"recording", recordingEntry(controller, entry)},
-        });
+        QJsonObject listed = remoteEntryFields(entry);
+        listed.insert(QStringLiteral("entryId"), entry.id);
+        listed.insert(QStringLiteral("name"), entry.nombre);
+        listed.insert(QStringLiteral("source"), entry.fuente);
+        listed.insert(QStringLiteral("followsObs"), entry.seguirObs);
+        listed.insert(QStringLiteral("live"), controller.isEntryLive(entry.id));
+        listed.insert(QStringLiteral("sending"), controller.sentSourceName(entry.id));
+        listed.insert(QStringLiteral("destinations"), destinations);
+        listed.insert(QStringLiteral("recording"), recordingEntry(controller, entry));
+        entries.append(listed);
     }
     return {{"sceneCollection", hostFrontend().currentSceneCollection()}, {"entries", entries}};
 }
@@ -234,6 +194,14 @@ const std::map<QString, Handler>& handlers() {
         {QStringLiteral("SwitchSource"), switchSource},
         {QStringLiteral("StartRecording"), startRecording},
         {QStringLiteral("StopRecording"), stopRecording},
+        {QStringLiteral("GetProfiles"), getProfiles},
+        {QStringLiteral("CreateEntry"), createEntry},
+        {QStringLiteral("UpdateEntry"), updateEntry},
+        {QStringLiteral("DeleteEntry"), deleteEntry},
+        {QStringLiteral("AddDestination"), addDestination},
+        {QStringLiteral("UpdateDestination"), updateDestination},
+        {QStringLiteral("RemoveDestination"), removeDestination},
+        {QStringLiteral("SetBitrate"), setBitrate},
     };
     return table;
 }

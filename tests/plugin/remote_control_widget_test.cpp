@@ -4,6 +4,8 @@
 // order, bad requests get error objects, closing answers a request that waits, and requests
 // from the graphics thread are answered without waiting for this one.
 
+#include "address/address.h"
+#include "engine/entry_pipeline.h"
 #include "plugin/remote_control.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
@@ -14,6 +16,7 @@
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -35,6 +38,14 @@ std::string dump(const QJsonObject& object) {
 
 QString errorCode(const QJsonObject& response) {
     return response.value("error").toObject().value("code").toString();
+}
+
+// A list of objects as "a,b,c": their field `field`.
+QString namesIn(const QJsonValue& list, const char* field) {
+    QStringList names;
+    for (const QJsonValue& item : list.toArray())
+        names << item.toObject().value(QLatin1String(field)).toString();
+    return names.join(',');
 }
 
 class RemoteControlTest : public testing::Test {
@@ -62,9 +73,23 @@ protected:
                          }};
     int listener = world.controller.addChangeListener(
         [this](const DestinationChange& change) { remote.tell(change); });
+    int listListener = world.controller.addEntryListListener(
+        [this](const EntryListChange& change) { remote.tellEntryList(change); });
+
+    // The EntryListChanged events told so far: "change entryId dest1,dest2".
+    QStringList listChanges() const {
+        QStringList told;
+        for (const auto& [type, data] : api.events()) {
+            if (type == QLatin1String("EntryListChanged"))
+                told << data.value("change").toString() + ' ' + data.value("entryId").toString() +
+                            ' ' + namesIn(data.value("destinations"), "destinationId");
+        }
+        return told;
+    }
 
     void TearDown() override {
         world.controller.removeListener(listener);
+        world.controller.removeListener(listListener);
         remote.close();
     }
 };
@@ -89,7 +114,7 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     two.id = QStringLiteral("e2");
     world.entries() << one << two;
     ASSERT_TRUE(remote.open());
-    EXPECT_EQ(api.registeredRequestCount(), 10);
+    EXPECT_EQ(api.registeredRequestCount(), 18);
 
     const QJsonObject ids{{"entryId", "e1"}, {"destinationId", "d1"}};
     QJsonObject answer = request(QStringLiteral("StartDestination"), ids);
@@ -210,6 +235,176 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
     EXPECT_EQ(errorCode(runRemoteRequest(world.controller, "Nada", {})),
               QStringLiteral("UnknownRequest"));
     EXPECT_FALSE(world.controller.isEntryLive("e1"));
+
+    // Changes that the editor would refuse are refused whole, with its texts.
+    OBSSceneAutoRelease scene = createScene("remota-x");
+    const EntryConfig before = world.entries().at(0);
+    const QString huge(1 << 20, QLatin1Char('x'));
+    const auto oneDestination = [](QJsonObject destination) {
+        return QJsonObject{{"followsObs", true}, {"destinations", QJsonArray{destination}}};
+    };
+    struct Bad {
+        const char* type;
+        QJsonObject data;
+        const char* code;
+    };
+    const Bad table[] = {
+        {"CreateEntry", {{"source", 7}}, "InvalidArgument"},
+        {"CreateEntry", {{"name", huge}, {"source", "remota-x"}}, "InvalidArgument"},
+        {"CreateEntry", {{"source", "remota-x"}, {"colour", "red"}}, "UnknownField"},
+        {"CreateEntry", {{"source", "no-such-scene"}}, "UnknownSource"},
+        {"CreateEntry", {}, "InvalidArgument"}, // neither a source nor following OBS
+        {"CreateEntry",
+         {{"followsObs", true}, {"matches", QJsonObject{{"remota-x", "nada"}}}},
+         "UnknownSource"},
+        {"CreateEntry", {{"followsObs", true}, {"width", 640}}, "InvalidArgument"},
+        {"CreateEntry", {{"followsObs", true}, {"audioKbps", 100}}, "InvalidArgument"},
+        {"CreateEntry", {{"followsObs", true}, {"audioCodec", "mp3"}}, "InvalidArgument"},
+        {"CreateEntry", {{"followsObs", true}, {"videoKbps", 0}}, "InvalidArgument"},
+        {"CreateEntry", {{"followsObs", true}, {"videoKbps", 1.5}}, "InvalidArgument"},
+        {"CreateEntry", {{"followsObs", true}, {"encoder", "no_encoder"}}, "UnknownEncoder"},
+        {"CreateEntry", {{"followsObs", true}, {"profile", "nadie"}}, "UnknownProfile"},
+        {"CreateEntry", oneDestination({{"address", "http://x/live"}}), "InvalidAddress"},
+        {"CreateEntry", oneDestination({{"address", "rtmp://x/y"}, {"token", "t"}}),
+         "UnknownField"},
+        {"CreateEntry", oneDestination({{"address", huge}}), "InvalidArgument"},
+        {"CreateEntry", {{"followsObs", true}, {"destinations", "rtmp://x/y"}}, "InvalidArgument"},
+        {"UpdateEntry", {{"entryId", "nadie"}, {"name", "x"}}, "UnknownEntry"},
+        {"UpdateEntry", {{"entryId", "e1"}, {"fill", "yes"}}, "InvalidArgument"},
+        {"UpdateEntry",
+         {{"entryId", "e1"}, {"destinations", QJsonArray{QJsonObject{{"destinationId", "zz"}}}}},
+         "UnknownDestination"},
+        {"AddDestination", {{"entryId", "e1"}}, "MissingArgument"},
+        {"AddDestination", {{"entryId", "e1"}, {"address", "rist://@:5000"}}, "InvalidAddress"},
+        {"UpdateDestination",
+         {{"entryId", "e1"}, {"destinationId", "d1"}, {"address", "ftp://x"}},
+         "InvalidAddress"},
+        {"RemoveDestination", {{"entryId", "e1"}, {"destinationId", "zz"}}, "UnknownDestination"},
+        {"SetBitrate", {{"entryId", "e1"}}, "MissingArgument"},
+        {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", "9000"}}, "InvalidArgument"},
+        {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", 9000}, {"name", "x"}}, "UnknownField"},
+        {"DeleteEntry", {{"entryId", 3}}, "MissingArgument"},
+    };
+    for (size_t row = 0; row < std::size(table); ++row) {
+        const QJsonObject answer = request(QLatin1String(table[row].type), table[row].data);
+        EXPECT_EQ(errorCode(answer), QLatin1String(table[row].code))
+            << "row " << row << ": " << dump(answer).substr(0, 300);
+        EXPECT_LT(dump(answer).size(), 2000u) << "row " << row << " echoes the request";
+    }
+    EXPECT_EQ(request("CreateEntry", oneDestination({{"address", "http://x/live"}}))
+                  .value("error")
+                  .toObject()
+                  .value("message")
+                  .toString(),
+              validateDestinationAddress(QStringLiteral("http://x/live"), 1));
+    ASSERT_EQ(world.entries().size(), 1);
+    EXPECT_EQ(world.entries().at(0), before);
+    EXPECT_TRUE(listChanges().isEmpty()) << listChanges().join('\n').toStdString();
+    EXPECT_FALSE(QFile::exists(world.store.path())) << "a refused change was saved";
+}
+
+TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDockAndFileFollow) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("gestion");
+    OBSSourceAutoRelease colour = createColorSource("gestion-color", kOpaqueRed, 640, 360);
+    addToScene(scene, colour);
+    ASSERT_TRUE(remote.open());
+    auto panel = world.openPanel();
+    QList<QJsonObject> answers;
+    const auto ask = [&](const char* type, const QJsonObject& data) {
+        answers << request(QLatin1String(type), data);
+        return answers.last();
+    };
+    const auto rtmpDestination = [&](const char* key) {
+        return QJsonObject{{"address", rtmp.url()}, {"key", key}};
+    };
+
+    QJsonObject answer = ask(
+        "CreateEntry",
+        {{"name", "Vertical"},
+         {"source", "gestion"},
+         {"width", 640},
+         {"height", 360},
+         {"videoKbps", 600},
+         {"destinations", QJsonArray{rtmpDestination("clave-g1"), rtmpDestination("clave-g2")}}});
+    ASSERT_FALSE(answer.contains("error")) << dump(answer);
+    const QString id = answer.value("entryId").toString();
+    const QJsonArray created = answer.value("destinations").toArray();
+    ASSERT_EQ(created.size(), 2);
+    const QString d1 = created.at(0).toObject().value("destinationId").toString();
+    const QString d2 = created.at(1).toObject().value("destinationId").toString();
+    EXPECT_NE(panel->destinationButton(d2), nullptr) << "the dock shows a new input at once";
+    ASSERT_FALSE(request("StartEntry", {{"entryId", id}}).contains("error"));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return stateOf(id, d1) == QLatin1String("Live") && stateOf(id, d2) == "Live"; },
+        30s));
+
+    // Live: the bitrate reaches the running encoder.
+    answer = ask("SetBitrate", {{"entryId", id}, {"videoKbps", 1500}});
+    EXPECT_TRUE(answer.value("live").toBool()) << dump(answer);
+    OBSDataAutoRelease settings =
+        obs_encoder_get_settings(world.controller.pipelineOf(id)->videoEncoder);
+    EXPECT_EQ(obs_data_get_int(settings, "bitrate"), 1500);
+
+    // What needs the input stopped is refused whole, and says which fields.
+    answer = ask("UpdateEntry", {{"entryId", id}, {"width", 1280}, {"height", 720}, {"name", "N"}});
+    EXPECT_EQ(errorCode(answer), QStringLiteral("EntryLive"));
+    EXPECT_EQ(namesIn(answer.value("error").toObject().value("fields"), "name"),
+              QStringLiteral("width,height"));
+    answer = ask("UpdateDestination", {{"entryId", id}, {"destinationId", d1}, {"key", "otra"}});
+    EXPECT_EQ(errorCode(answer), QStringLiteral("EntryLive")) << dump(answer);
+    EXPECT_EQ(world.controller.findEntry(id)->nombre, QStringLiteral("Vertical"));
+
+    answer = ask("UpdateEntry", {{"entryId", id}, {"name", " Vertical 2 "}, {"audioDelayMs", 200}});
+    EXPECT_FALSE(answer.contains("error")) << dump(answer);
+
+    // A destination added while live starts; one removed stops; the first is never cut.
+    answer = ask("AddDestination", {{"entryId", id}, {"address", rtmp.url()}, {"key", "clave-g3"}});
+    const QString d3 = answer.value("destinationId").toString();
+    ASSERT_FALSE(d3.isEmpty()) << dump(answer);
+    ASSERT_TRUE(pumpUntil([&] { return stateOf(id, d3) == QLatin1String("Live"); }, 30s));
+    EXPECT_FALSE(
+        ask("RemoveDestination", {{"entryId", id}, {"destinationId", d2}}).contains("error"));
+    ASSERT_TRUE(pumpUntil([&] { return !world.controller.hasOutput(id, d2); }, 20s));
+    EXPECT_EQ(stateOf(id, d1), QStringLiteral("Live"));
+    EXPECT_EQ(rtmp.publishes("clave-g1").size(), 1);
+    EXPECT_EQ(panel->destinationButton(d2), nullptr);
+
+    // The file holds what GetEntries lists, with the keys protected.
+    ConfigStore reread(world.store.path());
+    ASSERT_TRUE(reread.load());
+    const EntryConfig stored = reread.entriesOf(QStringLiteral("Escenas")).at(0);
+    EXPECT_EQ(stored.nombre, QStringLiteral("Vertical 2"));
+    EXPECT_EQ(stored.videoKbps, 1500);
+    EXPECT_EQ(stored.retrasoAudioMs, 200);
+    EXPECT_EQ(stored.destinos.size(), 2);
+    EXPECT_EQ(stored.destinos.at(1).clave, QStringLiteral("clave-g3"));
+    QFile file(world.store.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("clave-g")) << "a key stored in the clear";
+    const QJsonObject listed = request("GetEntries").value("entries").toArray().at(0).toObject();
+    EXPECT_EQ(listed.value("videoKbps").toInt(), 1500);
+    EXPECT_EQ(listed.value("audioDelayMs").toInt(), 200);
+    EXPECT_EQ(listed.value("width").toInt(), 640);
+
+    EXPECT_FALSE(ask("DeleteEntry", {{"entryId", id}}).contains("error"));
+    EXPECT_TRUE(world.entries().isEmpty());
+    EXPECT_EQ(panel->destinationButton(d1), nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return world.controller.retiringRuntimeCount() == 0; }, 20s));
+
+    const QString both = d1 + ',' + d2;
+    const QString kept = d1 + ',' + d3;
+    const QString three = both + ',' + d3;
+    EXPECT_EQ(listChanges().join('\n').toStdString(),
+              QStringList({"created " + id + ' ' + both, "updated " + id + ' ' + both,
+                           "updated " + id + ' ' + both, "updated " + id + ' ' + three,
+                           "updated " + id + ' ' + kept, "removed " + id + ' '})
+                  .join('\n')
+                  .toStdString());
+    for (const QJsonObject& each : answers)
+        EXPECT_FALSE(dump(each).find("clave-g") != std::string::npos) << dump(each);
 }
 
 TEST_F(RemoteControlTest, ClosingAnswersAWaitingRequestAtOnceAndItsWorkNeverRuns) {

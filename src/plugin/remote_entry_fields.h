@@ -1,0 +1,62 @@
+#pragma once
+
+#include "config/config_model.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace relaycast {
+
+// Why a remote request was refused: its error code, the message (in the interface language)
+// and, for a change a streaming input cannot take, the fields that need it stopped.
+struct RemoteRefusal {
+    const char* code = "InvalidArgument";
+    QString message;
+    QStringList fields;
+};
+
+// What the host offers that an input may name, as the editor lists it.
+struct RemoteChoices {
+    std::function<bool(const QString&)> sourceExists;
+    QStringList videoEncoders;
+    QList<EncoderProfile> profiles;
+};
+
+// The longest text a field takes: the editor's text fields hold no more.
+inline constexpr int kMaxRemoteTextLength = 32767;
+
+// UnknownField for the first field of `data` not in `allowed`.
+std::optional<RemoteRefusal> refuseUnknownFields(const QJsonObject& data,
+                                                 const QStringList& allowed);
+
+// Applies the input fields of a CreateEntry or UpdateEntry request over `entry`, checked as the
+// editor checks them: "name", "source", "followsObs", "matches", "width", "height", "fill",
+// "encoder", "videoKbps", "audioKbps", "audioCodec", "audioDelayMs", "profile",
+// "withObsStream", "destinations" (and "entryId" when `withEntryId`). A "profile" goes first
+// and the request's own fields over it. New destinations get new ids. On a refusal `entry` may
+// be half changed: the caller works on a copy.
+std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const RemoteChoices& choices,
+                                              bool withEntryId, EntryConfig* entry);
+
+// Applies "address", "key" and "passphrase" over one destination, with `allowed` naming the
+// other fields the request may carry (its ids). A key or passphrase left out stays as it was.
+std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
+                                                    const QStringList& allowed,
+                                                    DestConfig* destination);
+
+// The editor's check of every destination of the entry, numbered as its rows.
+std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry);
+
+// What an edit changes that a streaming input cannot take, named as the request fields:
+// `running` tells whether a destination has an output now.
+QStringList fieldsNeedingStop(const EntryConfig& before, const EntryConfig& after,
+                              const std::function<bool(const QString&)>& running);
+
+// The input's fields as GetEntries lists them beside its state (never a key).
+QJsonObject remoteEntryFields(const EntryConfig& entry);
+
+} // namespace relaycast
