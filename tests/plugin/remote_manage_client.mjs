@@ -208,8 +208,9 @@ async function main() {
     await agreement(collection, 'with the input');
     const file = fs.readFileSync(args.settings, 'utf8');
     const ours = JSON.parse(file).colecciones?.[collection]?.entradas?.find((e) => e.id === id);
-    check(ours?.destinos?.length === 2 && ours.destinos.every((d) => d.clave?.startsWith('dpapi:')),
-        `the settings file holds the input's keys protected: ${brief(ours?.destinos)}`);
+    const keys = [first, third].map((d) => ours?.destinos?.find((stored) => stored.id === d)?.clave);
+    check(keys.every((key) => key?.startsWith('dpapi:')),
+        `the settings file holds the input's keys protected: ${brief(keys)}`);
     check(secrets.every((secret) => !file.includes(secret)), 'no plain key in the settings file');
     const bwVideo = (await streams()).get(firstKey)?.bwVideo ?? 0;
     console.log(`figure: nginx's own ten-second average (bw_video) before the delete: ` +
