@@ -28,7 +28,7 @@ plugin=${!#}
 command -v obs >/dev/null || { echo "FAIL: the obs program is not installed"; exit 1; }
 client=$(dirname "$(readlink -f "$0")")/remote_control_client.py
 node_client=$(dirname "$(readlink -f "$0")")/remote_manage_client.mjs
-node_modules=${RELAYCAST_NODE_MODULES:-$(dirname "$(readlink -f "$0")")/../../build/node-client/node_modules}
+node_modules=${RELAYCAST_NODE_MODULES:-$(dirname "$node_client")/../../build/node-client/node_modules}
 # The stream keys and the passphrase the obs-websocket-js client gives.
 plain_secrets=(node-key-first node-key-second node-key-added node-srt-passphrase)
 

@@ -24,7 +24,8 @@ const modules = process.env.RELAYCAST_NODE_MODULES ||
     path.join(here, '..', '..', 'build', 'node-client', 'node_modules');
 if (!fs.existsSync(path.join(modules, 'obs-websocket-js', 'package.json'))) {
     console.log(`FAIL: obs-websocket-js is not installed in ${modules} ` +
-        '(scripts/test installs it; by hand: source scripts/lib/packages.sh; relaycast_node_client)');
+        '(scripts/test installs it; by hand: source scripts/lib/packages.sh; ' +
+        'relaycast_node_client)');
     process.exit(1);
 }
 const { OBSWebSocket, EventSubscription } =
@@ -122,7 +123,7 @@ async function streams() {
             .map(([, client]) => client).find((client) => client.includes('<publishing/>'));
         if (!publisher) continue;
         found.set(/<name>([^<]*)<\/name>/.exec(body)[1], {
-            bytes: number('bytes_in'), bwVideo: number('bw_video'), bwAudio: number('bw_audio'),
+            bytes: number('bytes_in'), bwAudio: number('bw_audio'),
             client: /<id>(\d+)<\/id>/.exec(publisher)[1] });
     }
     return found;
@@ -154,7 +155,8 @@ async function main() {
     const created = await vendor('CreateEntry', {
         name: 'Remote input', source: scene, followsObs: false, width: 640, height: 360,
         encoder: 'obs_x264', videoKbps: 600, audioKbps: 128,
-        destinations: [{ address: args.rtmp, key: firstKey }, { address: args.rtmp, key: secondKey }],
+        destinations: [{ address: args.rtmp, key: firstKey },
+            { address: args.rtmp, key: secondKey }],
     });
     const id = created.entryId;
     const [first, second] = (created.destinations ?? []).map((d) => d.destinationId);
@@ -172,27 +174,30 @@ async function main() {
     check(!(await vendor('StartEntry', { entryId: id })).error, 'StartEntry');
     const live = await until(() => publishing(firstKey, secondKey), 20000);
     if (!check(live, 'both destinations publish on the server')) return;
-    console.log(`figure: both destinations published ${((now() - startedAt) / 1000).toFixed(1)} s ` +
-        'after StartEntry');
+    const took = (now() - startedAt) / 1000;
+    console.log(`figure: both destinations published ${took.toFixed(1)} s after StartEntry`);
 
     await bitrateFollows(id);
 
     // A destination added while live starts at once; the others keep their sessions.
     const sessions = await streams();
-    const added = await vendor('AddDestination', { entryId: id, address: args.rtmp, key: addedKey });
+    const added = await vendor('AddDestination',
+        { entryId: id, address: args.rtmp, key: addedKey });
     const third = added.destinationId;
     check(third && !added.error && added.address === args.rtmp,
         `AddDestination answers the new destination: ${brief(added)}`);
     const three = await until(() => publishing(firstKey, secondKey, addedKey), 15000);
     check(three, 'the added destination publishes');
-    check(three && [firstKey, secondKey].every((k) => three.get(k).client === sessions.get(k).client),
+    check(three && [firstKey, secondKey].every((k) =>
+        three.get(k).client === sessions.get(k).client),
         'the other destinations kept their sessions');
     check(await waitEvent((e) => e.change === 'updated' && e.entryId === id &&
         e.destinationIds?.length === 3 && e.destinationIds.includes(third)),
     'EntryListChanged "updated" names the added destination');
 
     const removed = await vendor('RemoveDestination', { entryId: id, destinationId: second });
-    check(removed.destinationId === second && !removed.error, `RemoveDestination: ${brief(removed)}`);
+    check(removed.destinationId === second && !removed.error,
+        `RemoveDestination: ${brief(removed)}`);
     check(await until(() => gone(secondKey), 10000), 'the removed destination stopped publishing');
     const left = await streams();
     check([firstKey, addedKey].every((k) => left.get(k)?.client === three?.get(k)?.client),
@@ -208,13 +213,11 @@ async function main() {
     await agreement(collection, 'with the input');
     const file = fs.readFileSync(args.settings, 'utf8');
     const ours = JSON.parse(file).colecciones?.[collection]?.entradas?.find((e) => e.id === id);
-    const keys = [first, third].map((d) => ours?.destinos?.find((stored) => stored.id === d)?.clave);
+    const keys = [first, third].map((d) =>
+        ours?.destinos?.find((stored) => stored.id === d)?.clave);
     check(keys.every((key) => key?.startsWith('dpapi:')),
         `the settings file holds the input's keys protected: ${brief(keys)}`);
     check(secrets.every((secret) => !file.includes(secret)), 'no plain key in the settings file');
-    const bwVideo = (await streams()).get(firstKey)?.bwVideo ?? 0;
-    console.log(`figure: nginx's own ten-second average (bw_video) before the delete: ` +
-        `${Math.round(bwVideo / 1000)} kbit/s`);
 
     const deleted = await vendor('DeleteEntry', { entryId: id });
     check(deleted.entryId === id && !deleted.error, `DeleteEntry: ${brief(deleted)}`);
@@ -265,14 +268,14 @@ async function bitrateFollows(id) {
     // The first span starting after the request whose rate is the new one.
     const first = samples.length;
     let followed = null;
-    while (followed === null && now() - sent < 12000) {
+    while (followed === null && now() - sent < 8000) {
         await sample();
         for (let i = first; i < samples.length && followed === null; i++)
             if (near(rate(i), 2500)) followed = (samples[i].at - sent) / 1000;
     }
     const rates = samples.slice(first).map((_, i) => rate(first + i)).filter((r) => r !== null);
-    if (check(followed !== null, `the received rate followed SetBitrate: ` +
-        `${rates.slice(0, 16).map(Math.round).join(" ")}`))
+    if (check(followed !== null && followed <= 5, 'the received rate followed SetBitrate ' +
+        `within 5 s: ${rates.slice(0, 16).map(Math.round).join(' ')}`))
         console.log(`figure: the server received 2500 kbit/s of video (±25%, over 1.5 s) from ` +
             `${followed.toFixed(2)} s after SetBitrate on (${Math.round(was)} kbit/s before)`);
     check((await entry(id))?.videoKbps === 2500, 'GetEntries shows the new rate');
@@ -297,7 +300,8 @@ async function liveUpdates(id, first, sessions) {
         `UpdateEntry of the width while live answers EntryLive naming it: ${brief(locked)}`);
     const key = await vendor('UpdateDestination',
         { entryId: id, destinationId: first, key: `${firstKey}-changed` });
-    check(key.error?.code === 'EntryLive', `a running destination's key is not changed: ${brief(key)}`);
+    check(key.error?.code === 'EntryLive',
+        `a running destination's key is not changed: ${brief(key)}`);
     const after = await entry(id);
     check(after?.width === 640 && after.name === 'Renamed remotely', 'nothing of them applied');
     const streaming = await streams();
@@ -334,8 +338,10 @@ async function badRequests(id, scene) {
         ['UpdateEntry', { entryId: id, name: 'y'.repeat(32768) }, 'InvalidArgument'],
         ['AddDestination', { entryId: id }, 'MissingArgument'],
         ['AddDestination', { entryId: 'nobody', address: rtmp, key: addedKey }, 'UnknownEntry'],
-        ['AddDestination', { entryId: id, address: 'srt://127.0.0.1', passphrase }, 'InvalidAddress'],
-        ['AddDestination', { entryId: id, address: rtmp, key: 'k'.repeat(40000) }, 'InvalidArgument'],
+        ['AddDestination', { entryId: id, address: 'srt://127.0.0.1', passphrase },
+            'InvalidAddress'],
+        ['AddDestination', { entryId: id, address: rtmp, key: 'k'.repeat(40000) },
+            'InvalidArgument'],
         ['UpdateDestination', { entryId: id, destinationId: 'nobody', address: rtmp },
             'UnknownDestination'],
         ['RemoveDestination', { entryId: id, destinationId: 'nobody' }, 'UnknownDestination'],
@@ -356,12 +362,14 @@ async function badRequests(id, scene) {
             wrong.push(`${request} ${brief(data)} answered ${brief(answer)}, not ${code}`);
     }
     console.log(`figure: ${table.length} bad requests answered in ${Math.round(now() - sent)} ms`);
-    check(wrong.length === 0, `every bad request answers its error${wrong.map((w) => `\n  ${w}`).join('')}`);
+    check(wrong.length === 0,
+        `every bad request answers its error${wrong.map((w) => `\n  ${w}`).join('')}`);
     await sleep(500);
     const after = await vendor('GetEntries');
     const ours = after.entries?.find((e) => e.entryId === id);
     check(after.entries?.length === entriesBefore && events.length === eventsBefore &&
-        ours?.name === 'Renamed remotely' && ours.videoKbps === 2500 && ours.destinations.length === 2,
+        ours?.name === 'Renamed remotely' && ours.videoKbps === 2500 &&
+        ours.destinations.length === 2,
     `the bad requests applied nothing and told no change (inputs ${entriesBefore} -> ` +
         `${after.entries?.length}, ${events.length - eventsBefore} events)`);
     const version = await obs.call('GetVersion');
