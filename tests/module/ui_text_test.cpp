@@ -80,8 +80,8 @@ TEST(UiTextTable, KeepsTheFirstAndLastPairsInStoredOrder) {
     const auto pairs = uiTextPairs();
     EXPECT_STREQ(pairs.front().spanish, "⬆ Hay una versión nueva: %1 (tienes la %2).");
     EXPECT_STREQ(pairs.front().english, "⬆ A new version is available: %1 (you have %2).");
-    EXPECT_STREQ(pairs.back().spanish, "OBS fija su propio búfer de recuperación y no hace caso de "
-                                       "buffer=: quítalo de la dirección.");
+    EXPECT_STREQ(pairs.back().spanish,
+                 "La entrada está emitiendo; para cambiar %1 hay que detenerla antes.");
 }
 
 TEST(UiTextTable, TranslatesTextsExactlyCharacterForCharacter) {
