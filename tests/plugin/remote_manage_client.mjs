@@ -68,8 +68,11 @@ const events = [];
 const obs = new OBSWebSocket();
 obs.on('VendorEvent', (event) => {
     received.push(JSON.stringify(event));
+    // The input's destination ids after the change, as a list of ids or of objects holding one.
+    const data = event.eventData ?? {};
     if (event.vendorName === 'relaycast' && event.eventType === 'EntryListChanged')
-        events.push(event.eventData);
+        events.push({ ...data, destinationIds: data.destinationIds ??
+            data.destinations?.map((d) => d.destinationId) });
 });
 
 async function connect() {
