@@ -337,7 +337,7 @@ async function badRequests(id, scene) {
         ['CreateEntry', { ...base, destinations: [{ address: 'srt://127.0.0.1', passphrase }] },
             'InvalidAddress'],
         ['UpdateEntry', undefined, 'MissingArgument'],
-        ['UpdateEntry', { entryId: 42 }, 'InvalidArgument'],
+        ['UpdateEntry', { entryId: 42 }, 'MissingArgument'], // an id that is no text is missing
         ['UpdateEntry', { entryId: 'nobody', name: 'x' }, 'UnknownEntry'],
         ['UpdateEntry', { entryId: id, matches: 'Scene' }, 'InvalidArgument'],
         ['UpdateEntry', { entryId: id, source: 'No such scene' }, 'UnknownSource'],
