@@ -89,8 +89,13 @@ async function connect() {
     }
 }
 
+// The slowest answer of each management request: the change is made (saved, on the dock, on the
+// running input) before the answer leaves.
+const slowest = {};
+
 async function vendor(requestType, requestData) {
     const call = { vendorName: 'relaycast', requestType };
+    const sent = now();
     if (requestData && Object.keys(requestData).length) call.requestData = requestData;
     let timer;
     const late = new Promise((_, reject) => {
@@ -99,6 +104,7 @@ async function vendor(requestType, requestData) {
     try {
         const answer = await Promise.race([obs.call('CallVendorRequest', call), late]);
         received.push(JSON.stringify(answer));
+        slowest[requestType] = Math.max(slowest[requestType] ?? 0, now() - sent);
         return answer.responseData ?? {};
     } finally {
         clearTimeout(timer);
@@ -415,6 +421,8 @@ const text = received.join('\n');
 check(received.length > 0 && secrets.every((secret) => !text.includes(secret)),
     `no key or passphrase in the ${received.length} answers and events received`);
 console.log(`figure: ${events.length} EntryListChanged events received`);
+console.log('figure: slowest answer (request to change applied), ms: ' +
+    Object.entries(slowest).map(([type, ms]) => `${type} ${ms.toFixed(1)}`).join(', '));
 clearTimeout(watchdog);
 await obs.disconnect().catch(() => {});
 console.log(failures.length ? `${failures.length} checks failed` : 'every check passed');
