@@ -153,7 +153,10 @@ async function main() {
     await connect();
     const before = await vendor('GetEntries');
     const collection = before.sceneCollection;
-    const { currentProgramSceneName: scene } = await obs.call('GetCurrentProgramScene');
+    // A scene of the collection, as its inputs name it. Not obs-websocket's
+    // GetCurrentProgramScene: right after a collection switch OBS may have no program scene yet,
+    // and that request then throws inside obs-websocket and ends OBS.
+    const scene = before.entries?.[0]?.source;
 
     // The test's settings file holds the profile "Low".
     const { profiles } = await vendor('GetProfiles');
