@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace relaycast {
 namespace {
@@ -77,6 +78,22 @@ void commit(EntryController& controller, const EntryListChange& change, QStringL
         problems->append(text);
     }
     controller.tellEntryListChanged(change);
+}
+
+QJsonObject missingField(const char* name) {
+    return remoteError("MissingArgument",
+                       uiText("Falta %1.").arg(uiText("«%1»").arg(QLatin1String(name))));
+}
+
+// A successful edit's answer about one part of the input: its destination list gives way to
+// `fields`. Errors pass unchanged.
+QJsonObject narrowed(QJsonObject answer, const QJsonObject& fields) {
+    if (answer.contains(QLatin1String("error")))
+        return answer;
+    answer.remove(QStringLiteral("destinations"));
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        answer.insert(it.key(), it.value());
+    return answer;
 }
 
 QJsonObject withProblems(QJsonObject answer, const QStringList& problems) {
@@ -159,16 +176,14 @@ bool entryCopy(EntryController& controller, const QJsonObject& data, EntryConfig
     return true;
 }
 
+// `answer` is already made: the state read here is the one after the edit.
 QJsonObject destinationAnswer(QJsonObject answer, EntryController& controller,
                               const QString& entryId, const DestConfig& destination) {
-    if (answer.contains(QLatin1String("error")))
-        return answer;
-    answer.insert(QStringLiteral("destinationId"), destination.id);
-    answer.insert(QStringLiteral("address"), maskAddress(destination.url));
-    answer.insert(QStringLiteral("state"),
-                  remoteStateName(controller.destinationStatus(entryId, destination.id).state));
-    answer.remove(QStringLiteral("destinations"));
-    return answer;
+    return narrowed(
+        std::move(answer),
+        {{"destinationId", destination.id},
+         {"address", maskAddress(destination.url)},
+         {"state", remoteStateName(controller.destinationStatus(entryId, destination.id).state)}});
 }
 
 } // namespace
@@ -226,8 +241,7 @@ QJsonObject addDestination(EntryController& controller, const QJsonObject& data)
     if (!entryCopy(controller, data, &copy, &error))
         return error;
     if (!data.value(QLatin1String("address")).isString())
-        return remoteError("MissingArgument",
-                           uiText("Falta %1.").arg(uiText("«%1»").arg(QLatin1String("address"))));
+        return missingField("address");
     DestConfig destination;
     destination.id = newConfigId();
     if (auto refusal = applyDestinationFields(data, {QStringLiteral("entryId")}, &destination))
@@ -264,12 +278,7 @@ QJsonObject removeDestination(EntryController& controller, const QJsonObject& da
         std::remove_if(copy.destinos.begin(), copy.destinos.end(),
                        [&](const DestConfig& d) { return d.id == ids.destinationId; }),
         copy.destinos.end());
-    QJsonObject answer = applyEdit(controller, copy);
-    if (!answer.contains(QLatin1String("error"))) {
-        answer.remove(QStringLiteral("destinations"));
-        answer.insert(QStringLiteral("destinationId"), ids.destinationId);
-    }
-    return answer;
+    return narrowed(applyEdit(controller, copy), {{"destinationId", ids.destinationId}});
 }
 
 QJsonObject setBitrate(EntryController& controller, const QJsonObject& data) {
@@ -278,19 +287,13 @@ QJsonObject setBitrate(EntryController& controller, const QJsonObject& data) {
     if (!entryCopy(controller, data, &copy, &error))
         return error;
     if (!data.contains(QLatin1String("videoKbps")))
-        return remoteError("MissingArgument",
-                           uiText("Falta %1.").arg(uiText("«%1»").arg(QLatin1String("videoKbps"))));
+        return missingField("videoKbps");
     if (auto refusal =
             refuseUnknownFields(data, {QStringLiteral("entryId"), QStringLiteral("videoKbps")}))
         return refusalAnswer(*refusal);
     if (auto refusal = applyEntryFields(data, hostChoices(controller), true, &copy))
         return refusalAnswer(*refusal);
-    QJsonObject answer = applyEdit(controller, copy);
-    if (!answer.contains(QLatin1String("error"))) {
-        answer.remove(QStringLiteral("destinations"));
-        answer.insert(QStringLiteral("videoKbps"), copy.videoKbps);
-    }
-    return answer;
+    return narrowed(applyEdit(controller, copy), {{"videoKbps", copy.videoKbps}});
 }
 
 QJsonObject entryListChangeEvent(const EntryListChange& change) {
