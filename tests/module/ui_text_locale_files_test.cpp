@@ -38,7 +38,8 @@ int entryLinesOf(const QByteArray& contents) {
 TEST(LocaleFiles, EveryLanguageHasEveryTextWithItsPlaceholdersAndReadsAsObsReadsIt) {
     const QStringList languages = QDir(kLocaleDir).entryList({"*.ini"}, QDir::Files, QDir::Name);
     EXPECT_EQ(languages.join(' ').toStdString(),
-              "de-DE.ini en-US.ini es-ES.ini fr-FR.ini it-IT.ini ja-JP.ini ko-KR.ini pl-PL.ini pt-BR.ini ru-RU.ini tr-TR.ini zh-CN.ini");
+              "de-DE.ini en-US.ini es-ES.ini fr-FR.ini it-IT.ini ja-JP.ini ko-KR.ini pl-PL.ini "
+              "pt-BR.ini ru-RU.ini tr-TR.ini zh-CN.ini");
     const QHash<QString, QString> base = readLocaleFile(kLocaleDir + "/en-US.ini");
     ASSERT_GT(base.size(), 200);
     // Icons and symbols that start a text say something by themselves and stay in every language.
