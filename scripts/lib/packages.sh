@@ -8,16 +8,20 @@ RELAYCAST_TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     xvfb xauth x11-utils imagemagick xdotool
     nginx-light libnginx-mod-rtmp srt-tools rist-tools ffmpeg openssl
-    python3-websocket iproute2
+    python3-websocket iproute2 nodejs npm
 )
 
-# Installs the given packages with apt-get when any of them is missing.
+# Installs the given packages with apt-get when any of them is missing. A name that an installed
+# package provides counts as there: a Node.js from elsewhere brings its own npm and conflicts
+# with Debian's.
 relaycast_ensure_packages() {
     local missing=()
-    local pkg
+    local pkg provided
+    provided=" $(dpkg-query -W -f='${db:Status-Abbrev} ${Provides}\n' 2>/dev/null |
+        awk '$1 == "ii" {$1 = ""; print}' | sed 's/([^)]*)//g; s/,/ /g' | tr -s ' \n' ' ') "
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$pkg")
+            [[ $provided == *" $pkg "* ]] || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Installing: ${missing[*]}"
@@ -38,4 +42,24 @@ relaycast_build() {
     shift
     cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     cmake --build "$build_dir" -j2
+}
+
+# Installs the obs-websocket client library the end-to-end tests use into build/node-client/
+# of the source tree, from the committed lock file, when that lock file changed since the last
+# install. The lanes see the source tree and run their tests offline, so this runs outside them.
+relaycast_node_client() {
+    local repo
+    repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    local from=$repo/tests/plugin/node-client into=$repo/build/node-client
+    local stamp=$into/.installed wanted
+    wanted=$(cat "$from/package.json" "$from/package-lock.json" | sha256sum | cut -d' ' -f1)
+    if [[ -d $into/node_modules && -f $stamp && $(<"$stamp") == "$wanted" ]]; then
+        return 0
+    fi
+    echo "Installing the tests' obs-websocket client library into ${into#"$repo"/}"
+    rm -rf "$into"
+    mkdir -p "$into"
+    cp "$from/package.json" "$from/package-lock.json" "$into/"
+    (cd "$into" && npm ci --omit=dev --no-audit --no-fund --loglevel=error) || return 1
+    echo "$wanted" >"$stamp"
 }

@@ -18,6 +18,26 @@ AddressKind classifyAddress(const QString& address) {
     return AddressKind::Invalid;
 }
 
+int addressPort(const QString& trimmedAddress) {
+    const qsizetype scheme = trimmedAddress.indexOf(QLatin1String("://"));
+    const QString authority = trimmedAddress.mid(scheme < 0 ? 0 : scheme + 3)
+                                  .section(QLatin1Char('?'), 0, 0)
+                                  .section(QLatin1Char('/'), 0, 0);
+    const qsizetype bracket = authority.lastIndexOf(QLatin1Char(']'));
+    const qsizetype colon = authority.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0 || colon < bracket)
+        return 0;
+    bool ok = false;
+    const int port = authority.mid(colon + 1).toInt(&ok);
+    return ok && port > 0 && port <= 65535 ? port : 0;
+}
+
+QString srtAddressProblem(const QString& trimmedAddress) {
+    if (addressPort(trimmedAddress) == 0)
+        return uiText("a la dirección SRT le falta el puerto, por ejemplo srt://servidor:9000.");
+    return {};
+}
+
 QString addressKindName(AddressKind kind) {
     switch (kind) {
     case AddressKind::RTMP:
@@ -53,8 +73,10 @@ QString validateDestinationAddress(const QString& trimmedAddress, int rowNumber,
                                    "rtmp://servidor/live.");
         return {};
     }
-    case AddressKind::SRT:
-        return {};
+    case AddressKind::SRT: {
+        const QString problem = srtAddressProblem(trimmedAddress);
+        return problem.isEmpty() ? problem : prefix + problem;
+    }
     case AddressKind::RIST: {
         const QString problem = ristAddressProblem(trimmedAddress, key);
         return problem.isEmpty() ? problem : prefix + problem;

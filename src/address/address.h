@@ -10,6 +10,14 @@ enum class AddressKind { RTMP, SRT, RIST, Invalid };
 // surrounding white space ignored), anything else is Invalid.
 AddressKind classifyAddress(const QString& address);
 
+// The port of the address's server ("scheme://host:port/..." or "[v6]:port"), 0 when it names
+// none or no valid one.
+int addressPort(const QString& trimmedAddress);
+
+// Why the host cannot send to an srt:// address, or empty. Without a port the host's SRT
+// library refuses the address and then crashes OBS when it quits. No row prefix.
+QString srtAddressProblem(const QString& trimmedAddress);
+
 // "RTMP", "SRT", "RIST" or "?".
 QString addressKindName(AddressKind kind);
 

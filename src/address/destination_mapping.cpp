@@ -14,6 +14,14 @@ DestinationMapping mapDestination(const QString& url, const QString& key,
             uiText("La dirección debe empezar por rtmp://, rtmps://, srt:// o rist://.");
         return mapping;
     }
+    // Settings saved before the editor checked SRT ports may still hold such an address.
+    if (mapping.kind == AddressKind::SRT) {
+        mapping.error = srtAddressProblem(url.trimmed());
+        if (!mapping.error.isEmpty()) {
+            mapping.kind = AddressKind::Invalid;
+            return mapping;
+        }
+    }
     // Every kind goes through the custom RTMP service; the MPEG-TS output (SRT and RIST) reads
     // the same settings: the key is SRT's stream ID or RIST's encryption secret (which the host
     // encrypts with only from the address), the service's password SRT's passphrase.

@@ -1,5 +1,6 @@
 #include "address/rist_address.h"
 
+#include "address/address.h"
 #include "module/ui_text.h"
 
 #include <QUrlQuery>
@@ -8,17 +9,6 @@ namespace relaycast {
 namespace {
 
 constexpr int kSchemeLength = 7; // "rist://"
-
-// The port of "host:port" or "[v6]:port"; 0 when missing or not a port number.
-int portOf(const QString& authority) {
-    const qsizetype bracket = authority.lastIndexOf(QLatin1Char(']'));
-    const qsizetype colon = authority.lastIndexOf(QLatin1Char(':'));
-    if (colon < 0 || colon < bracket)
-        return 0;
-    bool ok = false;
-    const int port = authority.mid(colon + 1).toInt(&ok);
-    return ok && port > 0 && port <= 65535 ? port : 0;
-}
 
 QUrlQuery queryOf(const QString& trimmedAddress) {
     const qsizetype questionMark = trimmedAddress.indexOf(QLatin1Char('?'));
@@ -48,7 +38,7 @@ QString ristAddressProblem(const QString& trimmedAddress, const QString& secret)
     if (authority.startsWith(QLatin1Char('@')))
         return uiText("rist://@… es la forma en que escucha un receptor. Para enviar, escribe la "
                       "dirección del receptor: rist://servidor:puerto.");
-    if (authority.startsWith(QLatin1Char(':')) || portOf(authority) == 0)
+    if (authority.startsWith(QLatin1Char(':')) || addressPort(trimmedAddress) == 0)
         return uiText("a la dirección RIST le falta el servidor o el puerto, por ejemplo "
                       "rist://servidor:puerto.");
     if (has("secret"))

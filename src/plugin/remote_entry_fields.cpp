@@ -234,10 +234,11 @@ std::optional<RemoteRefusal> applySource(const QJsonObject& data, const RemoteCh
     if (entry->fuente != before && !entry->fuente.isEmpty() && !choices.sourceExists(entry->fuente))
         return unknownSource(entry->fuente.left(100));
     if (!entry->seguirObs && entry->fuente.isEmpty())
-        return invalid(
-            uiText("Falta %1: la escena o fuente que envía la entrada, o %2 para que "
-                   "siga a OBS.")
-                .arg(quoted(QStringLiteral("source")), quoted(QStringLiteral("followsObs"))));
+        return RemoteRefusal{
+            "MissingArgument",
+            uiText("Falta %1: la escena o fuente que envía la entrada, o %2 para que siga a OBS.")
+                .arg(quoted(QStringLiteral("source")), quoted(QStringLiteral("followsObs"))),
+            {}};
     return std::nullopt;
 }
 

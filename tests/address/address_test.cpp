@@ -29,12 +29,19 @@ TEST(AddressKindName, NamesEachKind) {
     EXPECT_EQ(addressKindName(AddressKind::Invalid), "?");
 }
 
-TEST(ValidateDestinationAddress, AcceptsRtmpWithAPathAndAnySrt) {
+TEST(ValidateDestinationAddress, AcceptsRtmpWithAPathAndSrtWithAPort) {
     EXPECT_EQ(validateDestinationAddress("rtmp://h/app", 1), "");
     EXPECT_EQ(validateDestinationAddress("rtmp://h/", 1), "");
     EXPECT_EQ(validateDestinationAddress("RTMPS://live.example:443/app", 1), "");
-    EXPECT_EQ(validateDestinationAddress("srt://h", 1), "");
     EXPECT_EQ(validateDestinationAddress("srt://h:9000?passphrase=x&streamid=y", 1), "");
+    EXPECT_EQ(validateDestinationAddress("srt://[::1]:9000", 1), "");
+    EXPECT_EQ(validateDestinationAddress("srt://:9000?mode=listener", 1), "");
+    // The host's SRT library refuses an address without a port, then crashes OBS at exit.
+    for (const char* portless : {"srt://h", "srt://h:", "srt://h:x?streamid=y", "srt://[::1]"})
+        EXPECT_EQ(validateDestinationAddress(portless, 2),
+                  QString::fromUtf8("Destino 2: a la dirección SRT le falta el puerto, por "
+                                    "ejemplo srt://servidor:9000."))
+            << portless;
 }
 
 TEST(ValidateDestinationAddress, RtmpWithoutAFinalPartIsRefused) {

@@ -70,6 +70,14 @@ TEST(MapDestination, RistCarriesItsSecretInTheAddressTheHostGets) {
     }
 }
 
+TEST(MapDestination, AStoredSrtAddressWithoutAPortIsRefusedAtStart) {
+    const DestinationMapping mapping = mapDestination(" srt://h?streamid=x ", "", "");
+    EXPECT_EQ(mapping.kind, AddressKind::Invalid);
+    EXPECT_EQ(mapping.outputType, "");
+    EXPECT_EQ(mapping.error, QString::fromUtf8("a la dirección SRT le falta el puerto, por "
+                                               "ejemplo srt://servidor:9000."));
+}
+
 TEST(MapDestination, InvalidAddressesGetNoHostTypesAndARefusal) {
     for (const char* url : {"", "https://h/whip", "rtmpx://h/app"}) {
         const DestinationMapping mapping = mapDestination(url, "k", "p");

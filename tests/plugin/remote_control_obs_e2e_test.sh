@@ -10,6 +10,11 @@
 # profile from OBS's menus, and checks that the entries, their hotkey bindings and the dock
 # follow. The module logs OBS's front-end events, so the host log shows each line's order.
 #
+# Then a second client, remote_manage_client.mjs on the obs-websocket client library
+# obs-websocket-js (installed into build/node-client by scripts/test), creates, changes, streams
+# and deletes an input through the same OBS and checks the server, the events and the settings
+# file; the keys it gives must appear in no answer, event or host log.
+#
 # obs-websocket listens on every interface: everything runs in a network namespace of its own
 # with only loopback, and in a PID namespace, so every process started here ends with it, also
 # on failure.
@@ -22,6 +27,10 @@ plugin=${!#}
 [[ -f $plugin ]] || { echo "FAIL: no plug-in file at $plugin"; exit 1; }
 command -v obs >/dev/null || { echo "FAIL: the obs program is not installed"; exit 1; }
 client=$(dirname "$(readlink -f "$0")")/remote_control_client.py
+node_client=$(dirname "$(readlink -f "$0")")/remote_manage_client.mjs
+node_modules=${RELAYCAST_NODE_MODULES:-$(dirname "$node_client")/../../build/node-client/node_modules}
+# The stream keys and the passphrase the obs-websocket-js client gives.
+plain_secrets=(node-key-first node-key-second node-key-added node-srt-passphrase)
 
 if [[ -z ${RELAYCAST_E2E_NAMESPACE:-} ]]; then
     # Killed from outside (a test time-out), the namespace goes with everything in it.
@@ -155,9 +164,11 @@ cat >"$config/basic/scenes/Untitled.json" <<'JSON'
    {"start": [{"key": "OBS_KEY_F5"}], "stop": []}}}}}
 JSON
 
+# The encoder profile "Low" is what the obs-websocket-js client creates its input from.
 cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
 {
   "version": 1,
+  "perfiles": [{"nombre": "Low", "codificador": "obs_x264", "videoKbps": 900, "audioKbps": 96}],
   "colecciones": {
     "Untitled": {"entradas": [
       {"id": "0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a01", "fuente": "Scene", "nombre": "Main",
@@ -201,6 +212,21 @@ following=()
     --stuck-entry 0b7e5c2a-6f1d-4c8e-9a31-5d2f7e8c1a03 "${following[@]}" ||
     fail "the websocket client's checks"
 
+if ! command -v node >/dev/null; then
+    fail "node is not installed: the obs-websocket-js client did not run"
+elif [[ ! -f $node_modules/obs-websocket-js/package.json ]]; then
+    fail "obs-websocket-js is not installed in $node_modules (scripts/test installs it)"
+else
+    node_started=$SECONDS
+    RELAYCAST_NODE_MODULES=$node_modules timeout -s KILL 180 node "$node_client" \
+        --port "$ws_port" --rtmp "rtmp://127.0.0.1:$rtmp_port/live" \
+        --stat "http://127.0.0.1:$http_port/stat" \
+        --settings "$config/plugin_config/relaycast/salidas.json" \
+        --keys "$(IFS=,; echo "${plain_secrets[*]}")" ||
+        fail "the obs-websocket-js client's checks"
+    echo "figure: the obs-websocket-js client's part took $((SECONDS - node_started)) s"
+fi
+
 # Three outputs are still connecting to the server that never answers: quitting stays bounded.
 quit_started=$(date +%s%N)
 if obs_quit; then
@@ -236,8 +262,9 @@ if [[ -n $driver ]]; then
     echo "--- OBS's front-end events as the driver saw them"
     grep -F "[relaycast-driver]" "$log" | grep -v "event FINISHED" | cut -c1-200
 fi
-for key in remote-key-1 remote-key-2 remote-key-3 stuck-key-1 stuck-key-2 stuck-key-3; do
-    grep -qF "$key" "$log" && fail "stream key $key in the host log"
+for key in remote-key-1 remote-key-2 remote-key-3 stuck-key-1 stuck-key-2 stuck-key-3 \
+    "${plain_secrets[@]}"; do
+    grep -qF "$key" "$log" "$work/obs.out" && fail "secret $key in the host log"
 done
 
 if [[ $failures -ne 0 ]]; then

@@ -253,7 +253,7 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         {"CreateEntry", {{"name", huge}, {"source", "remota-x"}}, "InvalidArgument"},
         {"CreateEntry", {{"source", "remota-x"}, {"colour", "red"}}, "UnknownField"},
         {"CreateEntry", {{"source", "no-such-scene"}}, "UnknownSource"},
-        {"CreateEntry", {}, "InvalidArgument"}, // neither a source nor following OBS
+        {"CreateEntry", {}, "MissingArgument"}, // neither a source nor following OBS
         {"CreateEntry",
          {{"followsObs", true}, {"matches", QJsonObject{{"remota-x", "nada"}}}},
          "UnknownSource"},

@@ -2,7 +2,8 @@
 #
 # nginx_rtmp_start DIR LOG_FORMAT starts it with its files in DIR and sets nginx_pid, rtmp_port
 # and http_port. Every publish the server lets in is written to DIR/publishes.log in LOG_FORMAT
-# (nginx variables, for example '$arg_name'). Tests run side by side, so a free port can be
+# (nginx variables, for example '$arg_name'); http://127.0.0.1:$http_port/stat tells what each
+# stream receives. Tests run side by side, so a free port can be
 # taken between picking it and binding it: then new ports are picked and nginx starts again.
 
 nginx_pid=
@@ -43,6 +44,8 @@ http {
   server {
     listen 127.0.0.1:$http_port;
     location /on_publish { access_log $dir/publishes.log publishes; return 204; }
+    # What the server receives, per stream: rtmp_stat's XML (bytes_in, bw_video, the clients).
+    location /stat { rtmp_stat all; }
   }
 }
 CONF
