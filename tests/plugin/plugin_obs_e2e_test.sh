@@ -189,10 +189,10 @@ if [[ $plugin != --installed && -n ${RELAYCAST_OBS_DRIVER:-} && -n ${first_layou
     sed -i 's/^Language=.*/Language=de-DE/' "$config/global.ini" "$config/user.ini"
     check_german() { :; }
     run_obs german
-    if grep -qF "[relaycast-driver] dock: ＋ Eingang hinzufügen" "$log"; then
+    if grep -qF "[relaycast-driver] dock: Eingang hinzufügen" "$log"; then
         pass "German start: the dock speaks German"
     else
-        fail "German start: no „＋ Eingang hinzufügen“ on the dock: $(grep -F 'dock:' "$log" | head -n 5)"
+        fail "German start: no „Eingang hinzufügen“ on the dock: $(grep -F 'dock:' "$log" | head -n 5)"
     fi
 fi
 
