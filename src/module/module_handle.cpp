@@ -1,6 +1,10 @@
 #include "module/module_handle.h"
 
+#include "module/ui_text.h"
+
 #include <util/text-lookup.h>
+
+#include <string>
 
 namespace relaycast {
 namespace {
@@ -8,6 +12,8 @@ namespace {
 // The host calls every entry point on its interface thread.
 obs_module_t* g_module = nullptr;
 lookup_t* g_localeLookup = nullptr;
+bool g_localeSet = false;
+std::string g_locale;
 
 } // namespace
 
@@ -22,7 +28,14 @@ obs_module_t* modulePointer() {
 void setLocale(const char* locale) {
     if (g_localeLookup)
         text_lookup_destroy(g_localeLookup);
-    g_localeLookup = obs_module_load_locale(g_module, "en-US", locale);
+    g_locale = locale ? locale : "";
+    g_localeSet = true;
+    const QByteArray language = interfaceLanguageOf(locale).toUtf8();
+    g_localeLookup = obs_module_load_locale(g_module, "en-US", language.constData());
+}
+
+const char* moduleLocale() {
+    return g_localeSet ? g_locale.c_str() : nullptr;
 }
 
 void freeLocale() {

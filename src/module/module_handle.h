@@ -15,8 +15,11 @@ inline constexpr const char* kModuleVersion = RELAYCAST_VERSION;
 void setModulePointer(obs_module_t* module);
 obs_module_t* modulePointer();
 
-// The module's locale texts for the host's language, over the English base.
+// The module's locale texts for the host's language, over the English base. Catalan, Galician
+// and Basque hosts read the Spanish texts.
 void setLocale(const char* locale);
+// The locale the host handed over, or null before it did (code running without the module).
+const char* moduleLocale();
 void freeLocale();
 bool getLocaleString(const char* key, const char** out);
 

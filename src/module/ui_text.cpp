@@ -1,32 +1,100 @@
 #include "module/ui_text.h"
 
+#include "module/locale_file.h"
+#include "module/module_handle.h"
+
 #include <obs.h>
 
+#include <QFile>
 #include <QHash>
+#include <QMutex>
+
+// Outside any namespace, as the resource system requires.
+static void initLocaleResource() {
+    Q_INIT_RESOURCE(relaycast_locale);
+}
 
 namespace relaycast {
 namespace {
 
-constexpr UiTextPair kTextPairs[] = {
-#include "module/ui_text_table.inc"
+QMutex g_directoryMutex;
+QString g_directoryWithoutModule;
+
+QString directoryWithoutModule() {
+    QMutexLocker lock(&g_directoryMutex);
+    return g_directoryWithoutModule;
+}
+
+QVector<LocaleEntry> builtInLocale(const char* language) {
+    initLocaleResource();
+    QFile file(QStringLiteral(":/relaycast/locale/%1.ini").arg(QLatin1String(language)));
+    return file.open(QIODevice::ReadOnly) ? parseLocaleFile(file.readAll()) : QVector<LocaleEntry>();
+}
+
+// The built-in Spanish and English texts, both by the Spanish text. Function-local statics are
+// initialised once, thread-safely, and only read afterwards.
+struct BuiltInTexts {
+    QHash<QString, QString> keyBySpanish;
+    QHash<QString, QString> englishByKey;
 };
 
-const QHash<QString, QString>& englishTable() {
-    // Function-local statics are initialised once, thread-safely; read-only afterwards.
-    static const QHash<QString, QString> table = [] {
-        QHash<QString, QString> built;
-        built.reserve(static_cast<qsizetype>(std::size(kTextPairs)));
-        for (const UiTextPair& pair : kTextPairs)
-            built.insert(QString::fromUtf8(pair.spanish), QString::fromUtf8(pair.english));
+const BuiltInTexts& builtInTexts() {
+    static const BuiltInTexts texts = [] {
+        BuiltInTexts built;
+        for (const LocaleEntry& entry : builtInLocale("es-ES"))
+            built.keyBySpanish.insert(entry.text, entry.key);
+        for (const LocaleEntry& entry : builtInLocale("en-US"))
+            built.englishByKey.insert(entry.key, entry.text);
         return built;
     }();
-    return table;
+    return texts;
+}
+
+const char* hostLocale() {
+    if (const char* locale = moduleLocale())
+        return locale;
+    // The host's locale getter dereferences its core unchecked: a host not started counts as
+    // no locale.
+    return obs_initialized() ? obs_get_locale() : nullptr;
+}
+
+// The texts of a language other than Spanish, by the Spanish text.
+const QHash<QString, QString>& shownTexts() {
+    static const QHash<QString, QString> shown = [] {
+        const BuiltInTexts& builtIn = builtInTexts();
+        const QString language = interfaceLanguage();
+        const QString directory = directoryWithoutModule();
+        QHash<QString, QString> fromFiles;
+        if (!directory.isEmpty()) {
+            fromFiles = readLocaleFile(directory + QStringLiteral("/en-US.ini"));
+            const QHash<QString, QString> overlay =
+                readLocaleFile(directory + QLatin1Char('/') + language + QStringLiteral(".ini"));
+            for (auto it = overlay.constBegin(); it != overlay.constEnd(); ++it)
+                fromFiles.insert(it.key(), it.value());
+        }
+        QHash<QString, QString> built;
+        built.reserve(builtIn.keyBySpanish.size());
+        for (auto it = builtIn.keyBySpanish.constBegin(); it != builtIn.keyBySpanish.constEnd();
+             ++it) {
+            const QString& key = it.value();
+            const char* moduleText = nullptr;
+            if (getLocaleString(key.toUtf8().constData(), &moduleText) && moduleText && *moduleText)
+                built.insert(it.key(), QString::fromUtf8(moduleText));
+            else if (const auto found = fromFiles.constFind(key); found != fromFiles.constEnd())
+                built.insert(it.key(), *found);
+            else
+                built.insert(it.key(), builtIn.englishByKey.value(key, it.key()));
+        }
+        return built;
+    }();
+    return shown;
 }
 
 } // namespace
 
-std::span<const UiTextPair> uiTextPairs() {
-    return kTextPairs;
+void setLocaleDirectoryWithoutModule(const QString& directory) {
+    QMutexLocker lock(&g_directoryMutex);
+    g_directoryWithoutModule = directory;
 }
 
 bool isSpanishLocale(const char* locale) {
@@ -40,21 +108,40 @@ bool isSpanishLocale(const char* locale) {
     return false;
 }
 
+QString interfaceLanguageOf(const char* locale) {
+    if (isSpanishLocale(locale))
+        return QStringLiteral("es-ES");
+    return *locale ? QString::fromUtf8(locale) : QStringLiteral("en-US");
+}
+
+QString interfaceLanguage() {
+    // Decided once: a change of the host language takes effect at the next start.
+    static const QString language = interfaceLanguageOf(hostLocale());
+    return language;
+}
+
 bool isSpanishInterface() {
-    // Decided once: a change of the host language takes effect at the next start. The host's
-    // locale getter dereferences its core unchecked, so a host not started counts as no locale.
-    static const bool spanish = isSpanishLocale(obs_initialized() ? obs_get_locale() : nullptr);
+    static const bool spanish = interfaceLanguage() == QLatin1String("es-ES");
     return spanish;
 }
 
+QString uiTextKeyOf(const QString& spanish) {
+    return builtInTexts().keyBySpanish.value(spanish);
+}
+
 QString englishTextOf(const QString& spanish) {
-    const QHash<QString, QString>& table = englishTable();
-    const auto found = table.constFind(spanish);
-    return found == table.constEnd() ? spanish : *found;
+    const BuiltInTexts& builtIn = builtInTexts();
+    const auto key = builtIn.keyBySpanish.constFind(spanish);
+    return key == builtIn.keyBySpanish.constEnd() ? spanish
+                                                  : builtIn.englishByKey.value(*key, spanish);
 }
 
 QString uiText(const QString& spanish) {
-    return isSpanishInterface() ? spanish : englishTextOf(spanish);
+    if (isSpanishInterface())
+        return spanish;
+    const QHash<QString, QString>& shown = shownTexts();
+    const auto found = shown.constFind(spanish);
+    return found == shown.constEnd() ? spanish : *found;
 }
 
 QString uiText(const char* spanish) {

@@ -47,11 +47,12 @@ QString lossesText(const DestinationStatus& status) {
     else if (status.droppedFrames > 0)
         text += uiText(" · %1 fotogramas perdidos").arg(status.droppedFrames);
     if (status.cuts > 0) {
-        const QString plural = status.cuts == 1 ? QString() : QStringLiteral("s");
+        // Two texts rather than a plural ending, which most languages cannot add to a word.
         const QString recovery = status.recoveryAfterSecs >= 0
                                      ? QStringLiteral(" (%1 s)").arg(status.recoveryAfterSecs)
                                      : QString();
-        text += uiText(" · %1 corte%2%3").arg(QString::number(status.cuts), plural, recovery);
+        text += (status.cuts == 1 ? uiText(" · %1 corte%2") : uiText(" · %1 cortes%2"))
+                    .arg(QString::number(status.cuts), recovery);
     }
     return text;
 }

@@ -1,27 +1,18 @@
+#include "module/locale_file.h"
 #include "module/ui_text.h"
 
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
-#include <QSet>
+#include <QFile>
 #include <QStringList>
 
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace relaycast;
 
 namespace {
-
-QStringList placeholdersOf(const QString& text) {
-    QStringList found;
-    static const QRegularExpression placeholder(QStringLiteral("%[123]"));
-    QRegularExpressionMatchIterator matches = placeholder.globalMatch(text);
-    while (matches.hasNext())
-        found << matches.next().captured();
-    found.sort();
-    return found;
-}
 
 QString english(const char* spanish) {
     return englishTextOf(QString::fromUtf8(spanish));
@@ -57,31 +48,16 @@ TEST(UiTextConcurrency, FirstLookupsFromSeveralThreadsAgree) {
     }
 }
 
-TEST(UiTextTable, HoldsEveryPairPlusTheLostConnectionTwin) {
-    // Every pair, plus the English twin of the final connection-loss message.
-    EXPECT_EQ(uiTextPairs().size(), 246u);
-}
-
-TEST(UiTextTable, KeysAreUniqueNonEmptyAndTwinsKeepTheirPlaceholders) {
-    QSet<QString> keys;
-    for (const UiTextPair& pair : uiTextPairs()) {
-        const QString spanish = QString::fromUtf8(pair.spanish);
-        const QString englishText = QString::fromUtf8(pair.english);
-        SCOPED_TRACE(pair.spanish);
-        EXPECT_FALSE(spanish.isEmpty());
-        EXPECT_FALSE(englishText.isEmpty());
-        EXPECT_FALSE(keys.contains(spanish)) << "repeated key";
-        keys.insert(spanish);
-        EXPECT_EQ(placeholdersOf(spanish), placeholdersOf(englishText));
-    }
-}
-
-TEST(UiTextTable, KeepsTheFirstAndLastPairsInStoredOrder) {
-    const auto pairs = uiTextPairs();
-    EXPECT_STREQ(pairs.front().spanish, "⬆ Hay una versión nueva: %1 (tienes la %2).");
-    EXPECT_STREQ(pairs.front().english, "⬆ A new version is available: %1 (you have %2).");
-    EXPECT_STREQ(pairs.back().spanish,
-                 "a la dirección SRT le falta el puerto, por ejemplo srt://servidor:9000.");
+TEST(UiTextTable, EverySpanishTextNamesItsKey) {
+    // Every text of es-ES.ini (the Windows-only one included), plus the plug-in's name.
+    QFile file(QStringLiteral(RELAYCAST_SOURCE_DIR "/data/locale/es-ES.ini"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QVector<LocaleEntry> entries = parseLocaleFile(file.readAll());
+    EXPECT_EQ(entries.size(), 249);
+    for (const LocaleEntry& entry : entries)
+        EXPECT_EQ(uiTextKeyOf(entry.text), entry.key) << "two keys share " << entry.text.toStdString();
+    EXPECT_EQ(uiTextKeyOf(QString::fromUtf8("＋ Añadir entrada")), "AddInputButton");
+    EXPECT_EQ(uiTextKeyOf("Destino %1:"), "");
 }
 
 TEST(UiTextTable, TranslatesTextsExactlyCharacterForCharacter) {
@@ -97,7 +73,8 @@ TEST(UiTextTable, TranslatesTextsExactlyCharacterForCharacter) {
     // Typographic quotes become English ones.
     EXPECT_EQ(english("¿Borrar el perfil «%1»?"), QString::fromUtf8("Delete profile “%1”?"));
     // Leading and trailing spaces of fragments.
-    EXPECT_EQ(english(" · %1 corte%2%3"), " · %1 drop%2%3");
+    EXPECT_EQ(english(" · %1 corte%2"), " · %1 drop%2");
+    EXPECT_EQ(english(" · %1 cortes%2"), " · %1 drops%2");
     EXPECT_EQ(english("Destino %1: "), "Destination %1: ");
     EXPECT_EQ(english(" (ya no existe)"), " (no longer exists)");
     EXPECT_EQ(english("rtmp://servidor/aplicacion   o   srt://servidor:puerto"),
@@ -145,10 +122,6 @@ TEST(UiTextTable, TheUnopenedKeysNoticeNamesWindowsOnlyOnWindows) {
                       "usuario o PC. Vuelve a escribirlas en cada destino."),
               "Some stream keys could not be opened because they were saved by another user or "
               "PC. Please type them again in each destination.");
-    for (const UiTextPair& pair : uiTextPairs()) {
-        EXPECT_EQ(QString::fromUtf8(pair.spanish).indexOf("Windows"), -1) << pair.spanish;
-        EXPECT_EQ(QString::fromUtf8(pair.english).indexOf("Windows"), -1) << pair.english;
-    }
 #endif
 }
 
@@ -160,10 +133,15 @@ TEST(UiTextLocale, SpanishCatalanGalicianAndBasqueLocalesGetSpanish) {
     EXPECT_TRUE(isSpanishLocale("CAT"));
 }
 
-TEST(UiTextLocale, OtherLocalesGetEnglishAndNoLocaleGetsSpanish) {
+TEST(UiTextLocale, OtherLocalesReadTheirOwnFileAndNoLocaleGetsSpanish) {
     for (const char* locale : {"en-US", "pt-BR", "fr-FR", "", "e", "de-ES"})
         EXPECT_FALSE(isSpanishLocale(locale)) << locale;
     EXPECT_TRUE(isSpanishLocale(nullptr));
+    const std::pair<const char*, const char*> files[] = {
+        {"de-DE", "de-DE"}, {"ja-JP", "ja-JP"}, {"gl-ES", "es-ES"}, {"eu-ES", "es-ES"},
+        {nullptr, "es-ES"}, {"", "en-US"},      {"en-GB", "en-GB"}};
+    for (const auto& [locale, file] : files)
+        EXPECT_EQ(interfaceLanguageOf(locale), file) << (locale ? locale : "(none)");
 }
 
 TEST(UiText, WithoutAHostLocaleTheInterfaceIsSpanish) {

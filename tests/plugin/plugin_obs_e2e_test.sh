@@ -3,7 +3,8 @@
 # what the plug-in left behind: its load and unload lines in the host log, the settings file
 # rewritten with protected keys at owner-only mode, a clean exit without a crash report, and its
 # dock: docked at the side and visible on the first start, and on later starts where the user
-# left it (floating, then hidden).
+# left it (floating, then hidden). With the test-only module (its path in RELAYCAST_OBS_DRIVER),
+# a last start in German shows the dock in German.
 #
 # Usage: plugin_obs_e2e_test.sh VERSION /path/to/relaycast.so   (installed as a user plug-in)
 #        plugin_obs_e2e_test.sh VERSION --installed             (the system's installed plug-in)
@@ -175,6 +176,24 @@ if [[ -n $state ]]; then
     read -r visible floating _ <<<"$(obs_dock_state relaycast-panel)"
     [[ $visible == 0 && $floating == 0 ]] && pass "hidden start: dock stays hidden" ||
         fail "hidden start: dock saved visible=$visible floating=$floating"
+fi
+
+# --- OBS in German shows the dock in German ------------------------------------------------------
+# The test-only module writes the dock's texts to the host log; a plug-in in the user's folder
+# reads its locale files from plugins/relaycast/data beside its binary.
+if [[ $plugin != --installed && -n ${RELAYCAST_OBS_DRIVER:-} && -n ${first_layout:-} ]]; then
+    obs_restore_layout "$first_layout"
+    mkdir -p "$config/plugins/relaycast/data" "$config/plugins/relaycast-driver/bin/64bit"
+    cp -r "$(dirname "$0")/../../data/locale" "$config/plugins/relaycast/data/"
+    cp "$RELAYCAST_OBS_DRIVER" "$config/plugins/relaycast-driver/bin/64bit/relaycast-driver.so"
+    sed -i 's/^Language=.*/Language=de-DE/' "$config/global.ini" "$config/user.ini"
+    check_german() { :; }
+    run_obs german
+    if grep -qF "[relaycast-driver] dock: Eingang hinzufügen" "$log"; then
+        pass "German start: the dock speaks German"
+    else
+        fail "German start: no „Eingang hinzufügen“ on the dock: $(grep -F 'dock:' "$log" | head -n 5)"
+    fi
 fi
 
 if [[ $failures -ne 0 ]]; then

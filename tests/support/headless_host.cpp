@@ -3,6 +3,7 @@
 #include "test_host.h"
 
 #include "engine/host_call_queue.h"
+#include "module/ui_text.h"
 
 #include <obs-nix-platform.h>
 #include <obs.hpp>
@@ -123,6 +124,8 @@ bool HeadlessHost::start(std::string* error, const char* locale, int speakers) {
     // Keys the tests protect go to a key file of their own, never the user's.
     setenv("XDG_DATA_HOME", (configDir_ + "/data").c_str(), 1);
 
+    // No module loader hands the plug-in's code its texts here: it reads the source tree's.
+    relaycast::setLocaleDirectoryWithoutModule(QStringLiteral(RELAYCAST_SOURCE_DIR "/data/locale"));
     obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
     obs_set_nix_platform_display(display_);
     if (!obs_startup(locale, (configDir_ + "/").c_str(), nullptr)) {

@@ -4,8 +4,9 @@
 // the request "Trigger" with the main window's action ("actionRenameSceneCollection", ...) and
 // the name to type; the name dialog and the confirmation it opens are answered as a user would.
 // "Dock" answers the texts the plug-in's dock shows, after clicking its button `name` if given.
-// Every front-end event and save callback is written to the OBS log with the collection name and
-// list the front end reports at that moment, so each OBS line's order can be read there.
+// Once OBS has loaded, the dock's texts are written to the log. Every front-end event and save
+// callback is written to the OBS log with the collection name and list the front end reports at
+// that moment, so each OBS line's order can be read there.
 #include <obs-frontend-api.h>
 #include <obs-module.h>
 #include <obs.hpp>
@@ -90,9 +91,17 @@ const char* eventName(obs_frontend_event event) {
     }
 }
 
+std::string readDock(const QString& click);
+
 void onEvent(obs_frontend_event event, void*) {
     if (const char* name = eventName(event))
         logState((std::string("event ") + name).c_str());
+    // What the dock shows once OBS is up, one text a line, so a script can read its language.
+    if (event == OBS_FRONTEND_EVENT_FINISHED_LOADING)
+        QTimer::singleShot(1000, qApp, [] {
+            for (const QString& line : QString::fromStdString(readDock({})).split('\n'))
+                blog(LOG_INFO, "[relaycast-driver] dock: %s", line.toUtf8().constData());
+        });
 }
 
 void onSave(obs_data_t*, bool saving, void*) {
