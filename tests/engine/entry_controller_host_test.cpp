@@ -11,6 +11,9 @@ using namespace relaycast;
 using namespace relaycast::test;
 using namespace std::chrono_literals;
 
+// The whole-entries test ends while an input with two destinations is still starting.
+RELAYCAST_TOLERATE_HOST_LEAKS_OF_STOPS_WHILE_CONNECTING(1)
+
 namespace {
 
 TEST_F(EntryControllerHost, EntriesThatGoWithOBSsStreamStartAndStopWithIt) {
