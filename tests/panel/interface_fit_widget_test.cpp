@@ -1,7 +1,10 @@
 // The dock at its default width (360 px) and the editor at its opening size in the languages
 // with the longest and the widest texts: no button, check box, plain label or state line is cut
 // where the cut would hide what it says. The language comes from RELAYCAST_FIT_LOCALE (the build
-// runs this program once per language); each text that does not fit is named.
+// runs this program once per language); each text that does not fit is named. With
+// RELAYCAST_SCREENSHOT_DIR set it also saves both as pictures for the documentation, e.g.
+//   RELAYCAST_SCREENSHOT_DIR=docs/languages RELAYCAST_FIT_LOCALE=pt-BR
+//   xvfb-run -a -s "-screen 0 1280x1024x24" interface_fit_widget_test
 
 #include "editor/dest_row_widget.h"
 #include "editor/entry_dialog.h"
@@ -12,6 +15,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QTest>
 
@@ -57,6 +61,17 @@ QStringList cutTexts(QWidget* root) {
     return cut;
 }
 
+void savePictureIfAsked(QWidget* widget, const char* name) {
+    const char* dir = std::getenv("RELAYCAST_SCREENSHOT_DIR");
+    if (!dir || !*dir)
+        return;
+    const QString file = QDir(QString::fromLocal8Bit(dir))
+                             .filePath(QStringLiteral("%1-%2.png")
+                                           .arg(QLatin1String(name),
+                                                QLatin1String(relaycastHostTestLocale())));
+    EXPECT_TRUE(widget->grab().save(file)) << file.toStdString();
+}
+
 EntryConfig entryWithTwoDestinations() {
     EntryConfig entry =
         entrySending(QStringLiteral("fit-scene"), 1080, 1920,
@@ -79,6 +94,7 @@ TEST(InterfaceFit, TheDockAndTheEditorShowEveryTextWhole) {
     const QStringList dockCut = cutTexts(panel.get());
     EXPECT_TRUE(dockCut.isEmpty()) << relaycastHostTestLocale() << " dock:\n"
                                    << dockCut.join('\n').toStdString();
+    savePictureIfAsked(panel.get(), "dock");
 
     EntryDialog dialog(panel.get(), world.entries().at(0), true, false, {});
     dialog.show();
@@ -87,6 +103,7 @@ TEST(InterfaceFit, TheDockAndTheEditorShowEveryTextWhole) {
     const QStringList editorCut = cutTexts(&dialog);
     EXPECT_TRUE(editorCut.isEmpty()) << relaycastHostTestLocale() << " editor:\n"
                                      << editorCut.join('\n').toStdString();
+    savePictureIfAsked(&dialog, "editor");
 }
 
 } // namespace
