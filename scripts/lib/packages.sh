@@ -9,6 +9,7 @@ RELAYCAST_TEST_PACKAGES=(
     xvfb xauth x11-utils imagemagick xdotool
     nginx-light libnginx-mod-rtmp srt-tools rist-tools ffmpeg openssl
     python3-websocket iproute2 nodejs npm
+    fonts-droid-fallback # Japanese glyphs, so the Japanese fit test measures real text
 )
 
 # Installs the given packages with apt-get when any of them is missing. A name that an installed
