@@ -126,6 +126,17 @@ void DestinationOutput::onStart() {
 
 void DestinationOutput::onStop(int code, const QString& lastError) {
     connecting = false;
+    if (restartAfterStop.exchange(false) && code == OBS_OUTPUT_SUCCESS && !stopRequested) {
+        if (recording) {
+            // A new run would write a new file; this one got nothing to write.
+            fail(codeMessage(OBS_OUTPUT_ENCODE_ERROR));
+            return;
+        }
+        started = false;
+        state = DestinationState::Starting;
+        nextRestartMs = clock.nowMs();
+        return;
+    }
     if (code == OBS_OUTPUT_SUCCESS) {
         // A normal stop also ends a restart in progress, so the destination can be removed.
         autoRestart = false;
@@ -417,6 +428,17 @@ void enforceStopTimeout(DestinationOutput& d) {
     if (d.clock.nowNs() - d.stopRequestedNs <= kStopTimeoutNs)
         return;
     d.stopRequestedNs = 0; // once: the host's "stop" signal or the inactive output ends it
+    d.requestHostStop(true);
+}
+
+void restartIfLiveWithoutEncoders(DestinationOutput& d) {
+    if (d.state != DestinationState::Live || !d.port || d.stopRequested || d.pendingHostCalls > 0 ||
+        d.restartAfterStop || d.port->encodersRunning())
+        return;
+    moduleLog(LOG_WARNING, "a stream came up on encoders the host had already stopped: starting "
+                           "it again");
+    d.restartAfterStop = true;
+    d.startNs = d.clock.nowNs(); // the start time-out counts from here
     d.requestHostStop(true);
 }
 

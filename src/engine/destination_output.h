@@ -91,6 +91,8 @@ public:
     std::atomic<bool> connecting{false};
     // The host came up after the user had already cancelled: it is stopped at the next tick.
     std::atomic<bool> cameUpAfterCancel{false};
+    // Stopped to be started again at once (see restartIfLiveWithoutEncoders).
+    std::atomic<bool> restartAfterStop{false};
     // Host calls handed to `hostCalls` that have not run yet.
     std::atomic<int> pendingHostCalls{0};
 
@@ -156,6 +158,10 @@ void enforceCancel(DestinationOutput& d);
 // Force-stops an output still active 5 s after the user asked it to stop: a graceful stop
 // the host never completes would otherwise keep the destination (and its entry) live.
 void enforceStopTimeout(DestinationOutput& d);
+// The host shuts an input's encoders down when the last output taking their packets stops. A
+// destination still connecting at that moment comes up on stopped encoders and would show Live
+// while sending nothing: it is stopped and started again, which brings the encoders back.
+void restartIfLiveWithoutEncoders(DestinationOutput& d);
 // Whether the destination has ended and may be removed (also the "done" rule of a stop-and-wait).
 // Updates inactiveSinceNs.
 bool hasEnded(DestinationOutput& d);

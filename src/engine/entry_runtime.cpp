@@ -98,6 +98,7 @@ void tick(EntryRuntime& runtime) {
         enforceStartTimeout(d);
         enforceCancel(d);
         enforceStopTimeout(d);
+        restartIfLiveWithoutEncoders(d);
         if (!hasEnded(d)) {
             ++it;
             continue;

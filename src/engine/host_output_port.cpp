@@ -179,6 +179,18 @@ void HostOutputPort::forceStop() {
         obs_output_force_stop(output);
 }
 
+bool HostOutputPort::encodersRunning() const {
+    obs_encoder_t* video = obs_output_get_video_encoder(output);
+    if (video && !obs_encoder_active(video))
+        return false;
+    for (size_t track = 0; track < MAX_AUDIO_MIXES; ++track) {
+        obs_encoder_t* audio = obs_output_get_audio_encoder(output, track);
+        if (audio && !obs_encoder_active(audio))
+            return false;
+    }
+    return true;
+}
+
 bool HostOutputPort::active() const {
     return output && obs_output_active(output);
 }

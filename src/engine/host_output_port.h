@@ -57,6 +57,7 @@ public:
     QString lastError() const override;
     double congestion() const override;
     PathFigures pathFigures() const override;
+    bool encodersRunning() const override;
 
 private:
     static void handleStart(void* param, calldata_t* data);

@@ -33,6 +33,8 @@ public:
     virtual double congestion() const { return -1; }
     // What the kernel knows of the output's connection; unknown when it cannot be seen.
     virtual PathFigures pathFigures() const { return {}; }
+    // Whether every encoder the output takes packets from is running.
+    virtual bool encodersRunning() const { return true; }
 };
 
 } // namespace relaycast

@@ -4,6 +4,7 @@
 // exit that no stuck output holds up.
 
 #include "engine/entry_controller_fixture.h"
+#include "support/tcp_gate.h"
 
 #include <cstdio>
 
@@ -146,6 +147,30 @@ TEST_F(EntryControllerHost, ExitWithThreeOutputsStuckConnectingEndsInBoundedTime
     EXPECT_LE(seconds, 11.0);
     EXPECT_EQ(unfinishedBackgroundHostCalls(), 0) << "something was left stuck";
     EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+TEST_F(EntryControllerHost, ADestinationThatConnectsAfterItsOnlyLiveSiblingStoppedStillSends) {
+    // The second destination's server answers 3 s late, so the first is live alone when the
+    // user stops it; that stop shuts the input's encoders down under the one still connecting.
+    TcpGate slow(rtmp.port(), TcpGate::Mode::Relay, 3000);
+    ASSERT_TRUE(slow.start());
+    EntryConfig& entry =
+        addEntry(QStringLiteral("par"), {QStringLiteral("a"), QStringLiteral("b")}, false);
+    entry.destinos[1].url = QStringLiteral("rtmp://127.0.0.1:%1/live").arg(slow.port());
+    const auto state = [&](const QString& id) {
+        return controller.destinationStatus(QStringLiteral("par"), id).state;
+    };
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("par")));
+    ASSERT_TRUE(
+        heartbeatUntil([&] { return state(QStringLiteral("par-a")) == DestinationState::Live; }));
+    ASSERT_NE(state(QStringLiteral("par-b")), DestinationState::Live);
+    controller.stopDestination(QStringLiteral("par"), QStringLiteral("par-a"));
+
+    // 600 kbit/s is about 75 kB a second once the stream flows.
+    EXPECT_TRUE(heartbeatUntil([&] { return slow.forwardedBytes() > 150000; }, 20s))
+        << "the late destination sent " << slow.forwardedBytes() << " bytes";
+    EXPECT_EQ(state(QStringLiteral("par-b")), DestinationState::Live);
+    EXPECT_EQ(rtmp.publishes(QStringLiteral("b")).size(), 2) << "started again once";
 }
 
 } // namespace

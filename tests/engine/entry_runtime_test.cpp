@@ -4,11 +4,14 @@
 #include "engine/destination_output.h"
 #include "engine/encoder_load_meter.h"
 #include "engine/entry_runtime.h"
+#include "engine/recording_id.h"
 #include "support/fake_runtime.h"
 
 #include <gtest/gtest.h>
 
 #include <QStringList>
+
+#include <obs-defs.h>
 
 namespace relaycast {
 namespace {
@@ -343,6 +346,33 @@ TEST(EntryRuntimeStop, GracefulStopTheHostNeverCompletesIsForcedAfterFiveSeconds
     fake.runFor(4000);
     EXPECT_FALSE(fake.has("d1"));
     EXPECT_EQ(script->forceStops, 1);
+}
+
+TEST(EntryRuntimeRestart, LiveOnStoppedEncodersStartsAStreamAgainAndFailsARecording) {
+    for (const QString& id : {QStringLiteral("d1"), recordingIdOf(QStringLiteral("e1"))}) {
+        SCOPED_TRACE(id.toStdString());
+        FakeRuntime fake;
+        auto script = fake.addLive(id);
+        script->encodersRunning = false;
+        script->afterStop = [&] { fake.at(id).onStop(OBS_OUTPUT_SUCCESS, {}); };
+        fake.tickAfter(FakeRuntime::kTickMs);
+        EXPECT_EQ(script->forceStops, 1);
+        if (isRecordingId(id)) {
+            EXPECT_EQ(fake.status(id).state, DestinationState::Failed);
+            fake.runFor(2000);
+            EXPECT_EQ(script->starts, 1) << "a recording is never started again";
+            continue;
+        }
+        EXPECT_EQ(fake.status(id).state, DestinationState::Starting);
+        script->encodersRunning = true;
+        fake.tickAfter(FakeRuntime::kTickMs);
+        EXPECT_EQ(script->starts, 2);
+        fake.at(id).onStart();
+        fake.runFor(2000);
+        EXPECT_EQ(fake.status(id).state, DestinationState::Live);
+        EXPECT_EQ(fake.status(id).cuts, 0) << "nothing was sent, so nothing was cut";
+        EXPECT_EQ(script->starts, 2);
+    }
 }
 
 TEST(EncoderLoad, SkippedShareIsTheRecentWindowAndStartsOverForANewVideo) {

@@ -63,6 +63,10 @@ int FakeOutputPort::totalFrames() const {
     return script_->totalFrames;
 }
 
+bool FakeOutputPort::encodersRunning() const {
+    return script_->encodersRunning;
+}
+
 QString FakeOutputPort::lastError() const {
     return script_->lastError();
 }

@@ -28,6 +28,7 @@ struct FakeOutputScript {
     std::atomic<uint64_t> totalBytes{0};
     std::atomic<int> droppedFrames{0};
     std::atomic<int> totalFrames{0};
+    std::atomic<bool> encodersRunning{true};
     void setLastError(const QString& text);
     QString lastError() const;
 
@@ -58,6 +59,7 @@ public:
     uint64_t totalBytes() const override;
     int droppedFrames() const override;
     int totalFrames() const override;
+    bool encodersRunning() const override;
     QString lastError() const override;
 
 private:
