@@ -55,7 +55,8 @@ TEST(UiTextTable, EverySpanishTextNamesItsKey) {
     const QVector<LocaleEntry> entries = parseLocaleFile(file.readAll());
     EXPECT_EQ(entries.size(), 249);
     for (const LocaleEntry& entry : entries)
-        EXPECT_EQ(uiTextKeyOf(entry.text), entry.key) << "two keys share " << entry.text.toStdString();
+        EXPECT_EQ(uiTextKeyOf(entry.text), entry.key)
+            << "two keys share " << entry.text.toStdString();
     EXPECT_EQ(uiTextKeyOf(QString::fromUtf8("＋ Añadir entrada")), "AddInputButton");
     EXPECT_EQ(uiTextKeyOf("Destino %1:"), "");
 }

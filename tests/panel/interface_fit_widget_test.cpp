@@ -65,10 +65,10 @@ void savePictureIfAsked(QWidget* widget, const char* name) {
     const char* dir = std::getenv("RELAYCAST_SCREENSHOT_DIR");
     if (!dir || !*dir)
         return;
-    const QString file = QDir(QString::fromLocal8Bit(dir))
-                             .filePath(QStringLiteral("%1-%2.png")
-                                           .arg(QLatin1String(name),
-                                                QLatin1String(relaycastHostTestLocale())));
+    const QString file =
+        QDir(QString::fromLocal8Bit(dir))
+            .filePath(QStringLiteral("%1-%2.png")
+                          .arg(QLatin1String(name), QLatin1String(relaycastHostTestLocale())));
     EXPECT_TRUE(widget->grab().save(file)) << file.toStdString();
 }
 
