@@ -180,6 +180,8 @@ void HostOutputPort::forceStop() {
 }
 
 bool HostOutputPort::encodersRunning() const {
+    if (!output)
+        return true;
     obs_encoder_t* video = obs_output_get_video_encoder(output);
     if (video && !obs_encoder_active(video))
         return false;

@@ -69,8 +69,9 @@ TEST(LocaleFiles, EveryLanguageHasEveryTextWithItsPlaceholdersAndReadsAsObsReads
             EXPECT_EQ(placeholdersOf(entry.text), placeholdersOf(english));
             EXPECT_EQ(entry.text.startsWith(' '), english.startsWith(' ')) << "leading space";
             EXPECT_EQ(entry.text.endsWith(' '), english.endsWith(' ')) << "trailing space";
-            if (icons.contains(english.left(1)))
+            if (icons.contains(english.left(1))) {
                 EXPECT_EQ(entry.text.left(2), english.left(2)) << "leading icon";
+            }
             const char* obsText = nullptr;
             ASSERT_TRUE(text_lookup_getstr(lookup, entry.key.toUtf8().constData(), &obsText));
             EXPECT_EQ(QString::fromUtf8(obsText), entry.text);
