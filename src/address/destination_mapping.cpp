@@ -14,13 +14,15 @@ DestinationMapping mapDestination(const QString& url, const QString& key,
             uiText("La dirección debe empezar por rtmp://, rtmps://, srt:// o rist://.");
         return mapping;
     }
-    // Settings saved before the editor checked SRT ports may still hold such an address.
-    if (mapping.kind == AddressKind::SRT) {
+    // Settings saved by an older version may hold an address the editor refuses now: an SRT one
+    // without a port, a RIST one the host's sender would misread, with the secret inside.
+    if (mapping.kind == AddressKind::SRT)
         mapping.error = srtAddressProblem(url.trimmed());
-        if (!mapping.error.isEmpty()) {
-            mapping.kind = AddressKind::Invalid;
-            return mapping;
-        }
+    else if (mapping.kind == AddressKind::RIST)
+        mapping.error = ristAddressProblem(url.trimmed(), key);
+    if (!mapping.error.isEmpty()) {
+        mapping.kind = AddressKind::Invalid;
+        return mapping;
     }
     // Every kind goes through the custom RTMP service; the MPEG-TS output (SRT and RIST) reads
     // the same settings: the key is SRT's stream ID or RIST's encryption secret (which the host

@@ -61,29 +61,11 @@ bool isRandomPart(const QString& text) {
     return sixLettersOrDigits.match(text).hasMatch();
 }
 
-// A copy of the settings file made by a save of an older version (QSaveFile: the file's name, a
-// dot, six random characters), found only when that save was killed between naming the copy
-// and the replace. Such a copy is the complete new content, so it is a settings document newer
-// than the file and not equal to it. A user's backup (`cp -p`, a copy from before the last
-// save) fails one of these, and so does anything that merely has such a name.
-bool isOldStyleSaveCopy(const QFileInfo& copy, const QFileInfo& file) {
-    if (file.exists() && copy.lastModified() <= file.lastModified())
-        return false;
-    QFile candidate(copy.filePath());
-    if (!candidate.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = candidate.readAll();
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    if (!document.isObject() || !document.object().contains(QLatin1String("colecciones")))
-        return false;
-    QFile current(file.filePath());
-    return !current.open(QIODevice::ReadOnly) || current.readAll() != bytes;
-}
-
 // Removes the temporary copies that killed saves left beside the settings file, and only files
-// the plug-in provably made: regular files of this user, readable by the owner only, named as
-// a save names its copy; a copy named the old way must prove it further. Anything that only
-// looks like one stays, with a log line.
+// the plug-in provably made: regular files of this user, readable by the owner only, named with
+// a save's marker. A file merely named like a copy of an older version's saves (the file's
+// name, a dot, six letters or digits) may be the user's own: a `cp -p` backup edited by hand
+// looks exactly like one. It stays, named in the log; a stray file costs nothing.
 void removeInterruptedSaves(const QString& path) {
     const QFileInfo file(path);
     const QDir folder = file.absoluteDir();
@@ -97,20 +79,22 @@ void removeInterruptedSaves(const QString& path) {
         if (name == aside)
             continue;
         const bool ownName = name.startsWith(ownInfix) && isRandomPart(name.mid(ownInfix.size()));
-        const bool oldName = !ownName && isRandomPart(name.mid(file.fileName().size() + 1));
-        if (!ownName && !oldName)
+        if (!ownName) {
+            if (isRandomPart(name.mid(file.fileName().size() + 1)))
+                moduleLog(LOG_INFO, "left %s in place: it may be yours", name.toUtf8().constData());
             continue;
+        }
         const bool ours = !copy.isSymLink() && copy.isFile() && copy.ownerId() == currentUserId() &&
-                          (copy.permissions() & ~kOwnerPermissions) == 0 &&
-                          (ownName || isOldStyleSaveCopy(copy, file));
-        if (ours && QFile::remove(copy.filePath()))
-            moduleLog(LOG_INFO, "removed %s, left by an interrupted save",
-                      name.toUtf8().constData());
-        else if (!ours && ownName)
+                          (copy.permissions() & ~kOwnerPermissions) == 0;
+        if (!ours)
             moduleLog(LOG_WARNING, "left %s in place: not a copy this plug-in made",
                       name.toUtf8().constData());
-        else if (!ours)
-            moduleLog(LOG_INFO, "left %s in place: it may be yours", name.toUtf8().constData());
+        else if (QFile::remove(copy.filePath()))
+            moduleLog(LOG_INFO, "removed %s, left by an interrupted save",
+                      name.toUtf8().constData());
+        else
+            moduleLog(LOG_WARNING, "could not remove %s, left by an interrupted save",
+                      name.toUtf8().constData());
     }
 }
 

@@ -59,4 +59,13 @@ QHash<QString, QString> readLocaleFile(const QString& path) {
     return byKey;
 }
 
+QHash<QString, QString> readLanguageTexts(const QString& directory, const QString& language) {
+    QHash<QString, QString> texts = readLocaleFile(directory + QStringLiteral("/en-US.ini"));
+    const QHash<QString, QString> own =
+        readLocaleFile(directory + QLatin1Char('/') + language + QStringLiteral(".ini"));
+    for (auto it = own.constBegin(); it != own.constEnd(); ++it)
+        texts.insert(it.key(), it.value());
+    return texts;
+}
+
 } // namespace relaycast

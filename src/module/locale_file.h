@@ -22,4 +22,9 @@ QVector<LocaleEntry> parseLocaleFile(const QByteArray& contents);
 // The entries of the file at `path` by key; empty when it cannot be read.
 QHash<QString, QString> readLocaleFile(const QString& path);
 
+// The texts an interface in `language` shows, by key, as OBS reads a module's locale files from
+// `directory`: en-US.ini with the language's own file laid over it, so English fills in only
+// what the language lacks.
+QHash<QString, QString> readLanguageTexts(const QString& directory, const QString& language);
+
 } // namespace relaycast

@@ -28,7 +28,8 @@ QString directoryWithoutModule() {
 QVector<LocaleEntry> builtInLocale(const char* language) {
     initLocaleResource();
     QFile file(QStringLiteral(":/relaycast/locale/%1.ini").arg(QLatin1String(language)));
-    return file.open(QIODevice::ReadOnly) ? parseLocaleFile(file.readAll()) : QVector<LocaleEntry>();
+    return file.open(QIODevice::ReadOnly) ? parseLocaleFile(file.readAll())
+                                          : QVector<LocaleEntry>();
 }
 
 // The built-in Spanish and English texts, both by the Spanish text. Function-local statics are
@@ -64,14 +65,9 @@ const QHash<QString, QString>& shownTexts() {
         const BuiltInTexts& builtIn = builtInTexts();
         const QString language = interfaceLanguage();
         const QString directory = directoryWithoutModule();
-        QHash<QString, QString> fromFiles;
-        if (!directory.isEmpty()) {
-            fromFiles = readLocaleFile(directory + QStringLiteral("/en-US.ini"));
-            const QHash<QString, QString> overlay =
-                readLocaleFile(directory + QLatin1Char('/') + language + QStringLiteral(".ini"));
-            for (auto it = overlay.constBegin(); it != overlay.constEnd(); ++it)
-                fromFiles.insert(it.key(), it.value());
-        }
+        const QHash<QString, QString> fromFiles = directory.isEmpty()
+                                                      ? QHash<QString, QString>()
+                                                      : readLanguageTexts(directory, language);
         QHash<QString, QString> built;
         built.reserve(builtIn.keyBySpanish.size());
         for (auto it = builtIn.keyBySpanish.constBegin(); it != builtIn.keyBySpanish.constEnd();

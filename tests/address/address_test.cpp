@@ -82,10 +82,14 @@ TEST(ValidateDestinationAddress, RistAddressesTheHostCanSendTo) {
     const char* logIn = "OBS no puede iniciar sesión en un receptor RIST con usuario y contraseña: "
                         "quita username= y password= de la dirección.";
     const char* badSecret = "el secreto RIST no puede llevar espacios ni los signos & = ? # %.";
+    const char* path = "la dirección RIST termina en el puerto: quita lo que va tras la «/».";
+    const char* unknown = "%1= no es un parámetro RIST que OBS use: revisa cómo se escribe o "
+                          "quítalo de la dirección.";
     const struct {
         const char* address;
         const char* secret;
         const char* message; // after "Destino 2: "; empty when accepted
+        const char* name = "";
     } cases[] = {
         {"rist://h:5000", "", ""},
         {"RIST://[::1]:5000/", "", ""},
@@ -112,10 +116,20 @@ TEST(ValidateDestinationAddress, RistAddressesTheHostCanSendTo) {
         {"rist://h:5000", "dos palabras", badSecret},
         {"rist://h:5000", "a&aes-type=256", badSecret},
         {"rist://h:5000", "100%", badSecret},
+        // librist reads from "/" on as the host, skips unknown names and takes the last of
+        // repeated ones, without a word to OBS.
+        {"rist://h:5000//?cname=a", "", ""},
+        {"rist://h:5000/x", "", path},
+        {"rist://h:5000?bandwith=8000", "secreto", unknown, "bandwith"},
+        {"rist://h:5000?aes-typ=256", "secreto", unknown, "aes-typ"},
+        {"rist://h:5000?BANDWIDTH=1", "", unknown, "BANDWIDTH"},
+        {"rist://h:5000??cname=a", "", unknown, "?cname"},
+        {"rist://h:5000?cname=a&weight=1&cname=b", "secreto",
+         "%1= aparece más de una vez en la dirección: déjalo una sola vez.", "cname"},
     };
     for (const auto& c : cases) {
         const QString expected =
-            *c.message ? QString::fromUtf8("Destino 2: ") + QString::fromUtf8(c.message)
+            *c.message ? QString::fromUtf8("Destino 2: ") + QString::fromUtf8(c.message).arg(c.name)
                        : QString();
         EXPECT_EQ(validateDestinationAddress(QString::fromUtf8(c.address), 2,
                                              QString::fromUtf8(c.secret)),

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace relaycast;
 
 TEST(MapDestination, RtmpGoesToTheRtmpOutputWithKeyAsStored) {
@@ -56,7 +58,7 @@ TEST(MapDestination, RistCarriesItsSecretInTheAddressTheHostGets) {
         {" RIST://h:5000 ", "", "rist://h:5000"},
         {"rist://h:5000", "secreto", "rist://h:5000?secret=secreto&aes-type=128"},
         {"rist://h:5000/?cname=Uno", "secreto",
-         "rist://h:5000/?cname=Uno&secret=secreto&aes-type=128"},
+         "rist://h:5000?cname=Uno&secret=secreto&aes-type=128"},
         {"Rist://h:5000?aes-type=256", "secreto", "rist://h:5000?aes-type=256&secret=secreto"},
     };
     for (const auto& c : cases) {
@@ -70,12 +72,18 @@ TEST(MapDestination, RistCarriesItsSecretInTheAddressTheHostGets) {
     }
 }
 
-TEST(MapDestination, AStoredSrtAddressWithoutAPortIsRefusedAtStart) {
-    const DestinationMapping mapping = mapDestination(" srt://h?streamid=x ", "", "");
-    EXPECT_EQ(mapping.kind, AddressKind::Invalid);
-    EXPECT_EQ(mapping.outputType, "");
-    EXPECT_EQ(mapping.error, QString::fromUtf8("a la dirección SRT le falta el puerto, por "
-                                               "ejemplo srt://servidor:9000."));
+// Settings of an older version may hold what the editor refuses now: it never reaches the host.
+TEST(MapDestination, AStoredAddressTheEditorRefusesIsRefusedAtStartWithItsText) {
+    for (const auto& [url, secret] : {std::pair{" srt://h?streamid=x ", ""},
+                                      {"rist://h:5000?bandwith=8000", "secreto"},
+                                      {"rist://h:5000?aes-type=128", ""}}) {
+        const DestinationMapping mapping = mapDestination(url, secret, "");
+        EXPECT_EQ(mapping.kind, AddressKind::Invalid) << url;
+        EXPECT_EQ(mapping.outputType, "") << url;
+        EXPECT_EQ(QString::fromUtf8("Destino 1: ") + mapping.error,
+                  validateDestinationAddress(QString::fromUtf8(url).trimmed(), 1, secret))
+            << url;
+    }
 }
 
 TEST(MapDestination, InvalidAddressesGetNoHostTypesAndARefusal) {

@@ -123,6 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
              {changing, save, name("N"), cleanup, save, list({"A", "B", "N"}), event, event},
              "N",
              {{"A", "A's"}, {"N", "none"}}},
+        // The new collection takes the name of one removed while the plug-in did not see it.
+        Case{"new under a name whose entries are still stored",
+             {changing, save, name("B"), cleanup, save, event},
+             "B",
+             {{"A", "A's"}, {"B", "none"}},
+             {"B"}},
         Case{"switch",
              {changing, save, cleanup, name("B"), load("B"), event},
              "B",

@@ -3,6 +3,7 @@
 #include "module/ui_text.h"
 
 #include "config/config_test_env.h"
+#include "support/log_capture.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -146,9 +147,10 @@ QString leftoverOfAKilledSave(ConfigStore& store, const QString& path) {
     return {};
 }
 
-// Load removes only temporary copies the plug-in provably made: a copy a killed save left
-// (named as saves name them, or named the old way, newer than the file and with other
-// content), never the user's own copies, and never a symbolic link, whatever its name.
+// Load removes only the temporary copies its own saves name with their marker, of this user and
+// readable by the owner only. Everything else stays, and a look-alike is named in the log: a
+// copy the user made with `cp -p` and then edited by hand is newer than the file, has other
+// content and is a settings document, exactly what a killed save of an older version left.
 TEST_F(SettingsFileSafety, LoadRemovesOnlyTheCopiesKilledSavesLeft) {
     for (int i = 0; i < 300; ++i)
         store.entriesOf(QStringLiteral("c")).append(sampleEntry(QStringLiteral("e%1").arg(i), 2));
@@ -160,42 +162,49 @@ TEST_F(SettingsFileSafety, LoadRemovesOnlyTheCopiesKilledSavesLeft) {
     const QByteArray saved = readBytes(path());
     const QDateTime savedAt = QFileInfo(path()).lastModified();
 
-    const QByteArray older = "{\"version\": 1, \"colecciones\": {}}";
+    const QByteArray edited = "{\"version\": 1, \"colecciones\": {}}";
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     struct Row {
         const char* name;
         QByteArray content;
         int minutesAfterTheFile;
+        QFileDevice::Permissions permissions;
         bool goes;
     };
     const QList<Row> rows = {
-        {".backup", saved, 0, false},             // cp -p salidas.json salidas.json.backup
-        {".old123", older, -60, false},           // an older copy the user kept
-        {".Wq3Zr8", older, 1, true},              // an older version's killed save
-        {".Wq3Zr9", saved, 1, false},             // the file's own content: a copy
-        {".relaycast-save-Ab12Cd", "{", 1, true}, // named as saves name their copies
+        {".edited", edited, 1, ownerOnly, false}, // cp -p salidas.json salidas.json.edited, edited
+        {".backup", edited, 1, ownerOnly, false},
+        {".before", edited, 1, ownerOnly, false},
+        {".Wq3Zr8", edited, 1, ownerOnly, false}, // as an older version's killed save named it
+        {".relaycast-save-Ab12Cd", "{", 1, ownerOnly, true},
+        {".relaycast-save-Ab12Ce", "{", 1, ownerOnly | QFileDevice::ReadOther, false},
     };
     for (const Row& row : rows) {
         const QString file = path() + QLatin1String(row.name);
         writeBytes(file, row.content);
-        ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        ASSERT_TRUE(QFile::setPermissions(file, row.permissions));
         setModified(file, savedAt.addSecs(60 * row.minutesAfterTheFile));
     }
     // Links named as copies are, to an owner-only file of this user.
     const QString target = QFileInfo(path()).absolutePath() + QStringLiteral("/elsewhere.json");
-    writeBytes(target, older);
-    ASSERT_TRUE(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    writeBytes(target, edited);
+    ASSERT_TRUE(QFile::setPermissions(target, ownerOnly));
     setModified(target, savedAt.addSecs(60));
     const QStringList links = {path() + ".relaycast-save-Ln12Kk", path() + ".Ln12Kk"};
     for (const QString& link : links)
         ASSERT_TRUE(QFile::link(target, link));
 
+    test::LogCapture log;
     ASSERT_TRUE(store.load());
     EXPECT_FALSE(QFileInfo::exists(leftover)) << "the killed save's copy stayed";
-    for (const Row& row : rows)
+    for (const Row& row : rows) {
         EXPECT_EQ(QFileInfo::exists(path() + QLatin1String(row.name)), !row.goes) << row.name;
+        EXPECT_EQ(log.count(QStringLiteral("salidas.json") + QLatin1String(row.name)), 1)
+            << row.name << " is not named in the log";
+    }
     for (const QString& link : links)
         EXPECT_TRUE(QFileInfo(link).isSymLink()) << link.toStdString() << " was removed";
-    EXPECT_EQ(readBytes(target), older);
+    EXPECT_EQ(readBytes(target), edited);
     EXPECT_EQ(readBytes(path()), saved);
 }
 

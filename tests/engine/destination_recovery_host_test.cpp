@@ -4,9 +4,10 @@
 // stream, it is back as quickly as after a short one; and the same twenty times in a row,
 // without memory growing from one outage to the next. A path that takes less than the stream
 // is shown as congested while the siblings keep every frame. A RIST receiver that goes away
-// gets the stream again when it comes back.
+// gets the stream again when it comes back, and its secret never reaches the host's log.
 
 #include "support/local_servers.h"
+#include "support/log_capture.h"
 #include "support/media_probe.h"
 #include "support/process_memory.h"
 #include "support/sanitizer_checks.h"
@@ -111,8 +112,10 @@ TEST(DestinationRecoveryHost, DroppedServerIsReconnectedWhileTheSiblingStaysLive
     EXPECT_GT(level.rmsDb, -35.0);
 }
 
+// With a secret, which travels to the host inside the address: its log never holds it.
 TEST(DestinationRecoveryHost, RistReceiverThatRestartsGetsTheStreamAgainWhileSrtStaysLive) {
-    RistReceiver rist;
+    const QString secret = QStringLiteral("secreto-caida-rist-456");
+    RistReceiver rist({secret});
     SrtListener srt;
     QString error;
     ASSERT_TRUE(rist.start(&error)) << error.toStdString();
@@ -121,8 +124,10 @@ TEST(DestinationRecoveryHost, RistReceiverThatRestartsGetsTheStreamAgainWhileSrt
     OBSSourceAutoRelease colour =
         createColorSource("caida-rist-color", kOpaqueGreen, kCanvasWidth, kCanvasHeight);
     addToScene(scene, colour);
-    const QList<DestConfig> dests{destination("rist", rist.url()), destination("srt", srt.url())};
+    const QList<DestConfig> dests{destination("rist", rist.url(), secret),
+                                  destination("srt", srt.url())};
     const EntryConfig entry = entrySending("caida-rist", 640, 360, dests);
+    LogCapture log;
     EntryRuntime runtime;
     const QString started = startAllUntilLive(runtime, entry, dests, 30s);
     ASSERT_TRUE(started.isEmpty()) << started.toStdString();
@@ -155,6 +160,7 @@ TEST(DestinationRecoveryHost, RistReceiverThatRestartsGetsTheStreamAgainWhileSrt
     EXPECT_EQ(probe.first("video")->codec, QStringLiteral("h264"));
     EXPECT_EQ(probe.first("video")->width, 640);
     stopAllAndAwaitRelease(runtime);
+    EXPECT_EQ(log.lines().filter(secret).size(), 0) << "the host's log holds the secret";
 }
 
 TEST(DestinationRecoveryHost, ServerThatIsDownThenRefusesTheStreamIsRetriedUntilItAccepts) {

@@ -5,6 +5,7 @@
 
 #include "engine/entry_pipeline.h"
 #include "support/local_servers.h"
+#include "support/log_capture.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 #include "support/tone_source.h"
@@ -255,6 +256,49 @@ TEST(DestinationsHost, RistStreamsBesideRtmpAndSrtWithOrWithoutASecretAndEndsAlo
 
     stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+// The RIST secret travels to the host inside the address, and the host's sender reads that
+// address without a word about what it skips: an unknown parameter, the part after a "/" as the
+// host, everything after the 32nd parameter (the secret: the stream then goes out in the clear).
+// Beside a live sibling with the same secret, such addresses are refused with the editor's text
+// before the host gets them, and the host's log never holds the secret.
+TEST(DestinationsHost, RistAddressesTheHostWouldMisreadNeverReachItWithTheSecret) {
+    const QString secret = QStringLiteral("secreto-errata-rist-789");
+    RistReceiver guarded({secret});
+    RistReceiver clearOnly;
+    QString error;
+    for (RistReceiver* receiver : {&guarded, &clearOnly})
+        ASSERT_TRUE(receiver->start(&error)) << error.toStdString();
+    ColourScene content("rist-errata", kOpaqueBlue);
+    LogCapture log;
+    const DestConfig good = destination("bien", guarded.url() + "/?bandwidth=8000", secret);
+    const DestConfig typo = destination("errata", guarded.url() + "?aes-typ=256", secret);
+    const DestConfig many =
+        destination("muchos", clearOnly.url() + "?" + QString("cname=a&").repeated(40), secret);
+    const EntryConfig entry = entrySending("rist-errata", 640, 360, {good, typo, many});
+    EntryRuntime runtime;
+    ASSERT_TRUE(startAllUntilLive(runtime, entry, {good}, kLiveTimeout).isEmpty());
+    EXPECT_TRUE(tickUntil(
+        runtime, [&] { return guarded.recordedBytes() > 100000; }, 15s))
+        << guarded.log().toStdString();
+
+    const struct {
+        const DestConfig& dest;
+        const char* message;
+    } refused[] = {{typo, "aes-typ= no es un parámetro RIST que OBS use: revisa cómo se escribe o "
+                          "quítalo de la dirección."},
+                   {many, "cname= aparece más de una vez en la dirección: déjalo una sola vez."}};
+    for (const auto& [dest, message] : refused) {
+        EXPECT_FALSE(startDestination(runtime, entry, dest, &error)) << dest.id.toStdString();
+        EXPECT_EQ(error, QString::fromUtf8(message));
+        EXPECT_EQ(destinationStatus(runtime, dest.id).message, error);
+    }
+    tickFor({&runtime}, 3s);
+    EXPECT_EQ(clearOnly.recordedBytes(), 0) << "the secret was dropped: the stream went out clear";
+    EXPECT_EQ(stateOf(runtime, "bien"), DestinationState::Live);
+    stopAllAndAwaitRelease(runtime);
+    EXPECT_EQ(log.lines().filter(secret).size(), 0) << "the host's log holds the secret";
 }
 
 TEST(DestinationsHost, RefusedKeyFailsWithTheHostTextAndIsNotRestarted) {

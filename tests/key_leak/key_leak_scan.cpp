@@ -24,7 +24,9 @@
 // The host's outputs log the address they connect to as they were given it, query included
 // (obs-outputs' "Connecting to RTMP URL ..." and "Connection to ... successful", obs-ffmpeg's
 // libsrt "Connection to srt://... failed"); the editor warns users that OBS does so. Those lines
-// are searched only for what the tests give as key and passphrase fields.
+// are searched only for what the tests give as key and passphrase fields. obs-ffmpeg's librist
+// lines ("Failed to parse url: ...", "Failed to close properly ...") are searched for everything:
+// the address a RIST output gets carries the secret field.
 //
 // The logs: ctest's log of the running session (it writes LastTest.log.tmp and renames it only
 // when the session ends, flushing after each test) and every file in LOG_FOLDER, where tests

@@ -80,6 +80,16 @@ TEST(LocaleFiles, EveryLanguageHasEveryTextWithItsPlaceholdersAndReadsAsObsReads
     }
 }
 
+// A language reads its own texts; English only stands in for a language without a file.
+TEST(LocaleFiles, ALanguageReadsItsOwnFileOverTheEnglishOne) {
+    const QHash<QString, QString> german = readLanguageTexts(kLocaleDir, "de-DE");
+    EXPECT_EQ(german.value("RistBufferInAddress"),
+              QString::fromUtf8("OBS legt seinen eigenen Wiederherstellungspuffer fest und "
+                                "ignoriert buffer=: entferne es aus der Adresse."));
+    EXPECT_EQ(german, readLocaleFile(kLocaleDir + "/de-DE.ini"));
+    EXPECT_EQ(readLanguageTexts(kLocaleDir, "en-GB"), readLocaleFile(kLocaleDir + "/en-US.ini"));
+}
+
 TEST(LocaleFiles, ReadsQuotesEqualsSignsAndLineBreaksInsideATextAsObsDoes) {
     const QVector<LocaleEntry> entries = parseLocaleFile(
         "# comment\n\nA=\"x = \\\"y\\\" # z\\n\"\r\n  B = \"tail\"  \nC=\"\"\nD=bare\n");
