@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace relaycast {
 namespace {
@@ -71,18 +72,29 @@ std::optional<RemoteRefusal> readBool(const QJsonObject& data, const QString& na
     return std::nullopt;
 }
 
+// A JSON number that is a whole number within [low, high], read as that integer: checked as a
+// number, never through its printed form ("127.9999999" prints as "128").
+std::optional<int32_t> integerIn(const QJsonValue& value, int32_t low, int32_t high) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (!std::isfinite(number) || number != std::trunc(number) || number < low || number > high)
+        return std::nullopt;
+    return static_cast<int32_t>(number);
+}
+
 std::optional<RemoteRefusal> readInt(const QJsonObject& data, const QString& name, int32_t low,
                                      int32_t high, int32_t* out) {
     const QJsonValue value = data.value(name);
     if (value.isUndefined())
         return std::nullopt;
-    const double number = value.toDouble(std::nan(""));
-    if (!value.isDouble() || number != std::floor(number) || number < low || number > high)
+    const std::optional<int32_t> number = integerIn(value, low, high);
+    if (!number)
         return invalid(uiText("%1 tiene que ser un número entero entre %2 y %3.")
                            .arg(quoted(name))
                            .arg(low)
                            .arg(high));
-    *out = static_cast<int32_t>(number);
+    *out = *number;
     return std::nullopt;
 }
 
@@ -181,16 +193,19 @@ std::optional<RemoteRefusal> applyEncoding(const QJsonObject& data, const Remote
         entry->codificador = encoder;
         entry->ajustesCodificador.clear();
     }
-    QStringList audioRates;
-    for (int32_t kbps : kAudioKbpsChoices)
-        audioRates << QString::number(kbps);
     const QJsonValue audioKbps = data.value(QLatin1String("audioKbps"));
     if (!audioKbps.isUndefined()) {
-        if (!audioRates.contains(QString::number(audioKbps.toDouble(-1))))
+        const std::optional<int32_t> kbps = integerIn(audioKbps, kMinAudioKbps, kMaxAudioKbps);
+        if (!kbps || std::find(std::begin(kAudioKbpsChoices), std::end(kAudioKbpsChoices), *kbps) ==
+                         std::end(kAudioKbpsChoices)) {
+            QStringList audioRates;
+            for (int32_t choice : kAudioKbpsChoices)
+                audioRates << QString::number(choice);
             return invalid(uiText("%1 tiene que ser uno de estos valores: %2.")
                                .arg(quoted(QStringLiteral("audioKbps")),
                                     audioRates.join(QLatin1String(", "))));
-        entry->audioKbps = audioKbps.toInt();
+        }
+        entry->audioKbps = *kbps;
     }
     if (auto refusal =
             readChoice(data, QStringLiteral("audioCodec"),

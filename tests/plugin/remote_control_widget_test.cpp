@@ -7,6 +7,7 @@
 #include "address/address.h"
 #include "engine/entry_pipeline.h"
 #include "plugin/remote_control.h"
+#include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
 #include "support/fake_websocket_api.h"
@@ -243,6 +244,12 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
     const auto oneDestination = [](QJsonObject destination) {
         return QJsonObject{{"followsObs", true}, {"destinations", QJsonArray{destination}}};
     };
+    // A valid size at the ends of its range, with one field changed.
+    const auto oneBeyond = [](const char* field, double value) {
+        QJsonObject data{{"followsObs", true}, {"width", 7680}, {"height", 160}};
+        data.insert(QLatin1String(field), value);
+        return data;
+    };
     struct Bad {
         const char* type;
         QJsonObject data;
@@ -262,6 +269,18 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         {"CreateEntry", {{"followsObs", true}, {"audioCodec", "mp3"}}, "InvalidArgument"},
         {"CreateEntry", {{"followsObs", true}, {"videoKbps", 0}}, "InvalidArgument"},
         {"CreateEntry", {{"followsObs", true}, {"videoKbps", 1.5}}, "InvalidArgument"},
+        // One beyond each end, and numbers that are not whole.
+        {"CreateEntry", oneBeyond("width", 7681), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("height", 7681), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("width", 159), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("height", 159), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("width", 1280.0000001), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioDelayMs", 1001), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioDelayMs", -1), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioDelayMs", 999.5), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("videoKbps", kMaxVideoKbps + 1), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioKbps", 127.9999999), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioKbps", 128.0000001), "InvalidArgument"},
         {"CreateEntry", {{"followsObs", true}, {"encoder", "no_encoder"}}, "UnknownEncoder"},
         {"CreateEntry", {{"followsObs", true}, {"profile", "nadie"}}, "UnknownProfile"},
         {"CreateEntry", oneDestination({{"address", "http://x/live"}}), "InvalidAddress"},
@@ -301,6 +320,23 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
     EXPECT_EQ(world.entries().at(0), before);
     EXPECT_TRUE(listChanges().isEmpty()) << listChanges().join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(world.store.path())) << "a refused change was saved";
+
+    // The ends themselves are taken.
+    for (const QJsonObject& ends :
+         {QJsonObject{{"width", 7680},
+                      {"height", 160},
+                      {"audioDelayMs", 1000},
+                      {"videoKbps", kMaxVideoKbps},
+                      {"audioKbps", 256}},
+          QJsonObject{{"width", 160}, {"height", 7680}, {"audioDelayMs", 0}, {"videoKbps", 1}}}) {
+        QJsonObject data = ends;
+        data.insert("followsObs", true);
+        const QJsonObject answer = request("CreateEntry", data);
+        const EntryConfig* taken = world.controller.findEntry(answer.value("entryId").toString());
+        ASSERT_TRUE(taken) << dump(answer);
+        for (auto it = ends.begin(); it != ends.end(); ++it)
+            EXPECT_EQ(remoteEntryFields(*taken).value(it.key()), it.value()) << dump(answer);
+    }
 }
 
 TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDockAndFileFollow) {
