@@ -1,10 +1,10 @@
 #include "plugin/remote_entry_fields.h"
 
 #include "address/address.h"
+#include "engine/entry_edit.h"
 #include "module/ui_text.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSet>
 
 #include <algorithm>
@@ -146,15 +146,6 @@ std::optional<RemoteRefusal> readMatches(const QJsonObject& data, const RemoteCh
     return std::nullopt;
 }
 
-// The stored advanced settings keep the bitrate the editor wrote into them in step.
-QString withBitrate(const QString& json, int32_t kbps) {
-    QJsonObject settings = QJsonDocument::fromJson(json.toUtf8()).object();
-    if (settings.isEmpty())
-        return json;
-    settings.insert(QStringLiteral("bitrate"), kbps);
-    return QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact));
-}
-
 std::optional<RemoteRefusal> applyProfile(const QJsonObject& data, const RemoteChoices& choices,
                                           EntryConfig* entry) {
     QString name;
@@ -214,7 +205,8 @@ std::optional<RemoteRefusal> applyEncoding(const QJsonObject& data, const Remote
     if (auto refusal = readInt(data, QStringLiteral("videoKbps"), kMinVideoKbps, kMaxVideoKbps,
                                &entry->videoKbps))
         return refusal;
-    entry->ajustesCodificador = withBitrate(entry->ajustesCodificador, entry->videoKbps);
+    // The stored advanced settings keep the bitrate the editor wrote into them in step.
+    entry->ajustesCodificador = advancedWithBitrate(entry->ajustesCodificador, entry->videoKbps);
     return readInt(data, QStringLiteral("audioDelayMs"), kMinAudioDelayMs, kMaxAudioDelayMs,
                    &entry->retrasoAudioMs);
 }
@@ -368,36 +360,30 @@ std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry) {
     return std::nullopt;
 }
 
-QStringList fieldsNeedingStop(const EntryConfig& before, const EntryConfig& after,
-                              const std::function<bool(const QString&)>& running) {
-    QStringList fields;
-    const auto check = [&](bool changed, const char* name) {
-        if (changed)
-            fields << QLatin1String(name);
-    };
-    // A following input's source is only its fallback; another input's switches live.
-    check(after.seguirObs && before.fuente != after.fuente, "source");
-    check(before.seguirObs != after.seguirObs, "followsObs");
-    check(before.equivalencias != after.equivalencias, "matches");
-    check(before.ancho != after.ancho, "width");
-    check(before.alto != after.alto, "height");
-    check(before.llenar != after.llenar, "fill");
-    check(before.codificador != after.codificador, "encoder");
-    check(before.audioKbps != after.audioKbps, "audioKbps");
-    const auto codec = [](const QString& name) {
-        return name.trimmed().isEmpty() ? QStringLiteral("aac") : name.trimmed().toLower();
-    };
-    check(codec(before.codificadorAudio) != codec(after.codificadorAudio), "audioCodec");
-    // Destinations come and go live; one that streams keeps its address and secrets.
-    for (const DestConfig& destination : after.destinos) {
-        const auto was = std::find_if(before.destinos.cbegin(), before.destinos.cend(),
-                                      [&](const DestConfig& d) { return d.id == destination.id; });
-        if (was != before.destinos.cend() && !(*was == destination) && running(destination.id)) {
-            fields << QStringLiteral("destinations");
-            break;
-        }
+QString remoteFieldName(StopField field) {
+    switch (field) {
+    case StopField::Source:
+        return QStringLiteral("source");
+    case StopField::FollowsObs:
+        return QStringLiteral("followsObs");
+    case StopField::Matches:
+        return QStringLiteral("matches");
+    case StopField::Width:
+        return QStringLiteral("width");
+    case StopField::Height:
+        return QStringLiteral("height");
+    case StopField::Fill:
+        return QStringLiteral("fill");
+    case StopField::Encoder:
+        return QStringLiteral("encoder");
+    case StopField::AudioKbps:
+        return QStringLiteral("audioKbps");
+    case StopField::AudioCodec:
+        return QStringLiteral("audioCodec");
+    case StopField::RunningDestination:
+        return QStringLiteral("destinations");
     }
-    return fields;
+    return {};
 }
 
 QJsonObject remoteEntryFields(const EntryConfig& entry) {
