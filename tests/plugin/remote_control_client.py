@@ -432,12 +432,15 @@ def follow_collections(client, args, one):
           "remove: the dock offers them back")
     told = len(client.list_events)
     client.drive("Dock", "-", "Bring here")
+    hotkeys = client.request("GetHotkeyList")["responseData"]["hotkeys"]
     name, entries, dock = figures("bring here")
     check(len(entries) == len(ids_in(name)) >= 2 and not stored().get("apartadas"),
           "the set-aside entries came into the current collection")
     brought = [(e["change"], e["entryId"]) for e in client.list_events[told:]]
     check(sorted(brought) == sorted(("created", i) for i in entries),
           f"each entry brought here is told as created: {brought}")
+    check(all(f"relaycast_start_entry_{i}" in hotkeys for i in entries),
+          "the entries brought here have their hotkeys at once")
     check(ids_in("Renamed") == originals, "the renamed collection still has its entries")
 
     print("driver:", client.drive("Trigger", "actionRenameProfile", "RenamedProfile"))
