@@ -118,7 +118,8 @@ void EntryController::applyLiveEdit(const EntryConfig& before, const EntryConfig
     }
 }
 
-bool EntryController::deleteEntry(const QString& entryId, QStringList* problems) {
+bool EntryController::deleteEntry(const QString& id, QStringList* problems) {
+    const QString entryId = id; // `id` may belong to the entry that goes
     CollectionConfig& entries = currentEntries();
     const auto found = std::find_if(entries.begin(), entries.end(),
                                     [&](const EntryConfig& entry) { return entry.id == entryId; });
