@@ -256,10 +256,4 @@ EntryListChange entryListChangeOf(EntryListChange::Kind kind, const EntryConfig&
     return change;
 }
 
-void EntryController::tellEntryListChanged(const EntryListChange& change) {
-    // A listener may remove itself (the dock closing): walk a copy.
-    for (const auto& [id, listener] : std::vector(entryListListeners_))
-        listener(change);
-}
-
 } // namespace relaycast

@@ -4,6 +4,7 @@
 #include "engine/destination_status.h"
 #include "engine/encoder_load_meter.h"
 #include "engine/engine_clock.h"
+#include "engine/entry_edit.h"
 #include "engine/entry_runtime.h"
 #include "engine/host_call_queue.h"
 
@@ -44,6 +45,23 @@ struct EntryListChange {
 };
 // The change of `entry` as it is now.
 EntryListChange entryListChangeOf(EntryListChange::Kind kind, const EntryConfig& entry);
+
+// What an edit of a streaming entry does with the changes that need it stopped.
+enum class NeedsStop {
+    Refuse,    // the whole edit is refused
+    NextStart, // stored for the next start; then nothing of the edit reaches the running stream
+};
+
+// What came of an edit.
+struct EditOutcome {
+    enum class Result { Done, Refused, NoEntry };
+    Result result = Result::NoEntry;
+    bool live = false;            // the entry was streaming
+    QList<StopField> needingStop; // refused, or stored for the next start
+    QStringList lostDestinations; // changed by the caller, removed by someone else meanwhile
+    // User texts: a failed save, live apply, switch, or start of an added destination.
+    QStringList problems;
+};
 
 // Everything the entries of the current scene collection do, whoever asks: the dock, hotkeys,
 // remote requests and OBS's own stream. Owns every entry's runtime (live, and retiring after
@@ -144,15 +162,31 @@ public:
     // The entry was deleted: its outputs close in the background and its runtime goes once
     // they have ended.
     void retireEntry(const QString& entryId);
-    // Retires the entry and removes it from the current entries; false when there was none.
-    // The caller saves and tells the change.
-    bool deleteEntry(const QString& entryId);
     // The scene collection is about to change: every stream stops; nothing waits.
     void stopEverything();
     // Host exit or unload: no more heartbeats; every stream stops and is released before this
     // returns, within kExitBound however many outputs are stuck. Runs once.
     void shutdown();
     bool isShutDown() const { return shutDown_; }
+
+    // --- Changing the entries
+    // Every change to the current entries goes through these, whoever asks: each saves the
+    // settings file and tells the entry-list listeners. A save that fails leaves the change
+    // working, raises its notice and adds its text to `problems`.
+    void createEntry(const EntryConfig& entry, QStringList* problems = nullptr);
+    // `edit` laid over the entry as it is now (layEditOver). A streaming entry takes live its
+    // encoder settings and audio delay, a source it does not follow, and destinations added
+    // (started) or removed (stopped first); what needs a stop goes by `rule`. A destination
+    // that runs is never left out of the settings.
+    EditOutcome editEntry(const EntryEdit& edit, NeedsStop rule);
+    // Retires the entry and removes it from the current entries; false when there was none.
+    bool deleteEntry(const QString& entryId, QStringList* problems = nullptr);
+    // Brings set-aside group `index` into the followed collection, each entry told as created;
+    // false when there is no such group.
+    bool bringBackSetAside(int index, QStringList* problems = nullptr);
+    // Saves the settings file (the profiles changed, say). A failure raises its notice and
+    // gives its text in `problem`; a success raises the warning of keys saved unprotected.
+    bool saveSettings(QString* problem = nullptr);
 
     // --- Heartbeat
     void startHeartbeat();
@@ -171,9 +205,6 @@ public:
     void removeListener(int id);
     // Raises a notice to the notice listeners, or logs it when nobody listens.
     void notice(const QString& text, bool isError);
-    // Whoever changed the current entries (and saved them) tells it here: the dock redraws its
-    // cards and remote clients hear of it.
-    void tellEntryListChanged(const EntryListChange& change);
     // Compares every destination's state with the last one told and tells the change
     // listeners, once per change. A destination no longer among the current entries (deleted,
     // or of a collection no longer current) that was last told running is told Idle: it ended.
@@ -188,6 +219,11 @@ private:
     // Starts the destinations whose start waited for their previous output to be released.
     void runPendingStarts();
     void tell(const DestinationChange& change);
+    // The one place a change to the current entries is saved and told: the dock redraws its
+    // cards, hotkeys follow and remote clients hear of it.
+    void saveAndTell(const QList<EntryListChange>& changes, QStringList* problems);
+    // What a streaming entry takes live of an edit from `before` to `after`.
+    void applyLiveEdit(const EntryConfig& before, const EntryConfig& after, QStringList* problems);
 
     // What the listeners were last told of a destination.
     struct Told {

@@ -329,18 +329,6 @@ void EntryController::retireEntry(const QString& entryId) {
     runtimes_.erase(found);
 }
 
-bool EntryController::deleteEntry(const QString& entryId) {
-    CollectionConfig& entries = currentEntries();
-    const auto found = std::find_if(entries.begin(), entries.end(),
-                                    [&](const EntryConfig& entry) { return entry.id == entryId; });
-    if (found == entries.end())
-        return false;
-    // Its outputs close in the background; the heartbeat ends the runtime once they ended.
-    retireEntry(entryId);
-    entries.erase(found);
-    return true;
-}
-
 void EntryController::stopEverything() {
     releaseEverything();
     // Every destination that ran has ended now: told before the entries change. Not once shut

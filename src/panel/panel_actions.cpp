@@ -37,10 +37,7 @@ void SalidasPanel::deleteEntryUnguarded(const QString& entryId) {
         return;
 
     // The dialog is modal, but host events run meanwhile: the entry is removed by id.
-    if (!controller_.deleteEntry(entryId))
-        return;
-    saveWithNotice();
-    controller_.tellEntryListChanged({EntryListChange::Kind::Removed, entryId, {}});
+    controller_.deleteEntry(entryId);
 }
 
 void SalidasPanel::toggleDestination(const QString& entryId, const QString& destinationId) {

@@ -1,14 +1,11 @@
-// Adding and editing entries through the entry dialog, and applying a live edit to the
-// running stream.
+// Adding and editing entries through the entry dialog. Remote requests and host events run
+// while the dialog is open: only what the user changed in it is laid over the entry as it is
+// then, by the controller, which also decides what a streaming entry takes live.
 
 #include "config/config_store.h"
 #include "editor/entry_dialog.h"
-#include "engine/encoder_settings.h"
-#include "engine/entry_pipeline.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
-
-#include <exception>
 
 namespace relaycast {
 namespace {
@@ -21,23 +18,27 @@ bool storeChangedProfiles(const EntryDialog& dialog, ConfigStore& store) {
     return true;
 }
 
-// Applies the live-changeable fields of an edited, streaming entry to its running pipeline.
-void applyLiveEdit(SalidasPanel& panel, const QString& entryId, const EntryConfig& entry) {
-    try {
-        // What the encoder cannot change on the fly takes effect at the next start.
-        if (EntryPipeline* pipeline = panel.controller().pipelineOf(entryId))
-            applyLiveChanges(*pipeline, entry);
+// What the user is told of an edit: what went wrong first, then what the edit did not do.
+void tellOutcome(SalidasPanel& panel, const EditOutcome& outcome) {
+    if (outcome.result == EditOutcome::Result::NoEntry) {
+        panel.showNotice(uiText("La entrada se borró mientras la editabas; tus cambios no se "
+                                "guardaron."),
+                         true);
+    } else if (!outcome.problems.isEmpty()) {
+        panel.showNotice(outcome.problems.join(QLatin1Char('\n')), true);
+    } else if (!outcome.lostDestinations.isEmpty()) {
+        panel.showNotice(uiText("Un destino que cambiaste se quitó mientras editabas; ese cambio "
+                                "no se guardó."),
+                         true);
+    } else if (outcome.live && !outcome.needingStop.isEmpty()) {
+        panel.showNotice(uiText("Cambios guardados. La entrada empezó a emitir mientras la "
+                                "editabas: se aplican al volver a emitir."),
+                         false);
+    } else if (outcome.live) {
         panel.showNotice(
             uiText("Cambios guardados. Se aplican a la emisión en marcha lo que admite el "
                    "codificador; el resto, al volver a emitir."),
             false);
-    } catch (const std::exception& e) {
-        panel.showNotice(uiText("Cambios guardados, pero no se pudieron aplicar en caliente: %1")
-                             .arg(QString::fromUtf8(e.what())),
-                         true);
-    } catch (...) {
-        panel.showNotice(uiText("Cambios guardados, pero no se pudieron aplicar en caliente."),
-                         true);
     }
 }
 
@@ -47,49 +48,25 @@ void SalidasPanel::addEntry() {
     EntryDialog dialog(this, EntryConfig{}, false, false, configStore->profiles());
     const bool accepted = dialog.exec() == QDialog::Accepted;
     if (storeChangedProfiles(dialog, *configStore))
-        saveWithNotice();
-    if (!accepted)
-        return;
-    const EntryConfig entry = dialog.resultEntry();
-    currentEntries().append(entry);
-    saveWithNotice();
-    controller_.tellEntryListChanged(entryListChangeOf(EntryListChange::Kind::Created, entry));
+        controller_.saveSettings();
+    if (accepted)
+        controller_.createEntry(dialog.resultEntry());
 }
 
 void SalidasPanel::editEntry(const QString& entryId) {
     const EntryConfig* stored = findEntry(entryId);
     if (!stored)
         return;
-    const bool wasLive = isEntryLive(entryId);
-    EntryDialog dialog(this, *stored, true, wasLive, configStore->profiles());
+    const EntryConfig opened = *stored;
+    EntryDialog dialog(this, opened, true, isEntryLive(entryId), configStore->profiles());
     const bool accepted = dialog.exec() == QDialog::Accepted;
     if (storeChangedProfiles(dialog, *configStore))
-        saveWithNotice();
+        controller_.saveSettings();
     if (!accepted)
         return;
-
-    // Host events ran while the dialog was open: the entry may be gone, stopped or started.
-    EntryConfig* entry = findEntry(entryId);
-    if (!entry)
-        return;
-    const EntryConfig result = dialog.resultEntry();
-    if (!wasLive || isEntryLive(entryId)) {
-        *entry = result;
-        saveWithNotice();
-        controller_.tellEntryListChanged(entryListChangeOf(EntryListChange::Kind::Updated, result));
-        if (wasLive)
-            applyLiveEdit(*this, entryId, result);
-        return;
-    }
-    // It stopped meanwhile: keep only what the live dialog let the user change.
-    entry->nombre = result.nombre;
-    entry->conEmisionObs = result.conEmisionObs;
-    entry->videoKbps = result.videoKbps;
-    entry->retrasoAudioMs = result.retrasoAudioMs;
-    entry->ajustesCodificador = result.ajustesCodificador;
-    entry->grabacion = result.grabacion;
-    saveWithNotice();
-    controller_.tellEntryListChanged(entryListChangeOf(EntryListChange::Kind::Updated, *entry));
+    // A dialog opened on a stopped entry that started meanwhile may hold changes that need a
+    // stop: they wait for the next start. One opened live has those fields locked.
+    tellOutcome(*this, controller_.editEntry({opened, dialog.resultEntry()}, NeedsStop::NextStart));
 }
 
 } // namespace relaycast

@@ -1,4 +1,4 @@
-// The notice line, the notices raised by a destination's change of state, and saving.
+// The notice line and the notices raised by a destination's change of state.
 
 #include "address/address.h"
 #include "config/config_store.h"
@@ -54,16 +54,6 @@ void SalidasPanel::showNotice(const QString& text, bool isError) {
         if (noticeGeneration == generation)
             noticeLabel->hide();
     });
-}
-
-void SalidasPanel::saveWithNotice() {
-    QString error;
-    if (!configStore->save(&error))
-        showNotice(error + uiText(" Los cambios siguen funcionando, pero no se recordarán al "
-                                  "cerrar OBS."),
-                   true);
-    else
-        showProtectionWarning();
 }
 
 void SalidasPanel::showProtectionWarning() {

@@ -1,7 +1,5 @@
 #include "panel/salidas_panel.h"
 
-#include "config/config_store.h"
-#include "module/host_frontend.h"
 #include "module/ui_text.h"
 
 #include <QFrame>
@@ -34,14 +32,9 @@ QWidget* SalidasPanel::buildSetAsideRow(int index, const SetAsideEntries& group)
 }
 
 void SalidasPanel::bringBackSetAside(int index) {
-    guarded("Error inesperado al recuperar las entradas.", [this, index] {
-        const QString collection = controller_.store().followedCollection();
-        if (!configStore->bringBack(
-                index, collection.isNull() ? hostFrontend().currentSceneCollection() : collection))
-            return;
-        saveWithNotice();
-        rebuildCardsUnguarded();
-    });
+    // The cards follow from the change told.
+    guarded("Error inesperado al recuperar las entradas.",
+            [this, index] { controller_.bringBackSetAside(index); });
 }
 
 } // namespace relaycast

@@ -76,7 +76,6 @@ public:
 
     // Notices: one line at the bottom; errors stay (and are logged), information hides after 8 s.
     void showNotice(const QString& text, bool isError);
-    void saveWithNotice();
     // Shows, once per session, that keys had to be saved unencrypted.
     void showProtectionWarning();
     void announceDestinationChange(const EntryConfig& entry, const DestConfig& destination,

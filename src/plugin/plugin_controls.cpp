@@ -31,14 +31,14 @@ void attach(EntryController& controller) {
         if (g_remote)
             g_remote->tell(change);
     });
+    // Every change to the entries is told, whoever made it: the hotkeys follow at once.
     controller.addEntryListListener([](const EntryListChange& change) {
+        if (g_hotkeys)
+            g_hotkeys->sync();
         if (g_remote)
             g_remote->tellEntryList(change);
     });
-    // Entries come and go through the dock: the hotkeys follow on the next heartbeat.
     controller.addHeartbeatListener([&controller] {
-        if (g_hotkeys)
-            g_hotkeys->sync();
         if (g_remote)
             g_remote->refreshSnapshot(controller);
     });

@@ -1,14 +1,15 @@
 #include "plugin/remote_entry_fields.h"
 
 #include "address/address.h"
+#include "engine/entry_edit.h"
 #include "module/ui_text.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSet>
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace relaycast {
 namespace {
@@ -71,18 +72,29 @@ std::optional<RemoteRefusal> readBool(const QJsonObject& data, const QString& na
     return std::nullopt;
 }
 
+// A JSON number that is a whole number within [low, high], read as that integer: checked as a
+// number, never through its printed form ("127.9999999" prints as "128").
+std::optional<int32_t> integerIn(const QJsonValue& value, int32_t low, int32_t high) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (!std::isfinite(number) || number != std::trunc(number) || number < low || number > high)
+        return std::nullopt;
+    return static_cast<int32_t>(number);
+}
+
 std::optional<RemoteRefusal> readInt(const QJsonObject& data, const QString& name, int32_t low,
                                      int32_t high, int32_t* out) {
     const QJsonValue value = data.value(name);
     if (value.isUndefined())
         return std::nullopt;
-    const double number = value.toDouble(std::nan(""));
-    if (!value.isDouble() || number != std::floor(number) || number < low || number > high)
+    const std::optional<int32_t> number = integerIn(value, low, high);
+    if (!number)
         return invalid(uiText("%1 tiene que ser un número entero entre %2 y %3.")
                            .arg(quoted(name))
                            .arg(low)
                            .arg(high));
-    *out = static_cast<int32_t>(number);
+    *out = *number;
     return std::nullopt;
 }
 
@@ -134,15 +146,6 @@ std::optional<RemoteRefusal> readMatches(const QJsonObject& data, const RemoteCh
     return std::nullopt;
 }
 
-// The stored advanced settings keep the bitrate the editor wrote into them in step.
-QString withBitrate(const QString& json, int32_t kbps) {
-    QJsonObject settings = QJsonDocument::fromJson(json.toUtf8()).object();
-    if (settings.isEmpty())
-        return json;
-    settings.insert(QStringLiteral("bitrate"), kbps);
-    return QString::fromUtf8(QJsonDocument(settings).toJson(QJsonDocument::Compact));
-}
-
 std::optional<RemoteRefusal> applyProfile(const QJsonObject& data, const RemoteChoices& choices,
                                           EntryConfig* entry) {
     QString name;
@@ -181,16 +184,19 @@ std::optional<RemoteRefusal> applyEncoding(const QJsonObject& data, const Remote
         entry->codificador = encoder;
         entry->ajustesCodificador.clear();
     }
-    QStringList audioRates;
-    for (int32_t kbps : kAudioKbpsChoices)
-        audioRates << QString::number(kbps);
     const QJsonValue audioKbps = data.value(QLatin1String("audioKbps"));
     if (!audioKbps.isUndefined()) {
-        if (!audioRates.contains(QString::number(audioKbps.toDouble(-1))))
+        const std::optional<int32_t> kbps = integerIn(audioKbps, kMinAudioKbps, kMaxAudioKbps);
+        if (!kbps || std::find(std::begin(kAudioKbpsChoices), std::end(kAudioKbpsChoices), *kbps) ==
+                         std::end(kAudioKbpsChoices)) {
+            QStringList audioRates;
+            for (int32_t choice : kAudioKbpsChoices)
+                audioRates << QString::number(choice);
             return invalid(uiText("%1 tiene que ser uno de estos valores: %2.")
                                .arg(quoted(QStringLiteral("audioKbps")),
                                     audioRates.join(QLatin1String(", "))));
-        entry->audioKbps = audioKbps.toInt();
+        }
+        entry->audioKbps = *kbps;
     }
     if (auto refusal =
             readChoice(data, QStringLiteral("audioCodec"),
@@ -199,7 +205,8 @@ std::optional<RemoteRefusal> applyEncoding(const QJsonObject& data, const Remote
     if (auto refusal = readInt(data, QStringLiteral("videoKbps"), kMinVideoKbps, kMaxVideoKbps,
                                &entry->videoKbps))
         return refusal;
-    entry->ajustesCodificador = withBitrate(entry->ajustesCodificador, entry->videoKbps);
+    // The stored advanced settings keep the bitrate the editor wrote into them in step.
+    entry->ajustesCodificador = advancedWithBitrate(entry->ajustesCodificador, entry->videoKbps);
     return readInt(data, QStringLiteral("audioDelayMs"), kMinAudioDelayMs, kMaxAudioDelayMs,
                    &entry->retrasoAudioMs);
 }
@@ -353,36 +360,30 @@ std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry) {
     return std::nullopt;
 }
 
-QStringList fieldsNeedingStop(const EntryConfig& before, const EntryConfig& after,
-                              const std::function<bool(const QString&)>& running) {
-    QStringList fields;
-    const auto check = [&](bool changed, const char* name) {
-        if (changed)
-            fields << QLatin1String(name);
-    };
-    // A following input's source is only its fallback; another input's switches live.
-    check(after.seguirObs && before.fuente != after.fuente, "source");
-    check(before.seguirObs != after.seguirObs, "followsObs");
-    check(before.equivalencias != after.equivalencias, "matches");
-    check(before.ancho != after.ancho, "width");
-    check(before.alto != after.alto, "height");
-    check(before.llenar != after.llenar, "fill");
-    check(before.codificador != after.codificador, "encoder");
-    check(before.audioKbps != after.audioKbps, "audioKbps");
-    const auto codec = [](const QString& name) {
-        return name.trimmed().isEmpty() ? QStringLiteral("aac") : name.trimmed().toLower();
-    };
-    check(codec(before.codificadorAudio) != codec(after.codificadorAudio), "audioCodec");
-    // Destinations come and go live; one that streams keeps its address and secrets.
-    for (const DestConfig& destination : after.destinos) {
-        const auto was = std::find_if(before.destinos.cbegin(), before.destinos.cend(),
-                                      [&](const DestConfig& d) { return d.id == destination.id; });
-        if (was != before.destinos.cend() && !(*was == destination) && running(destination.id)) {
-            fields << QStringLiteral("destinations");
-            break;
-        }
+QString remoteFieldName(StopField field) {
+    switch (field) {
+    case StopField::Source:
+        return QStringLiteral("source");
+    case StopField::FollowsObs:
+        return QStringLiteral("followsObs");
+    case StopField::Matches:
+        return QStringLiteral("matches");
+    case StopField::Width:
+        return QStringLiteral("width");
+    case StopField::Height:
+        return QStringLiteral("height");
+    case StopField::Fill:
+        return QStringLiteral("fill");
+    case StopField::Encoder:
+        return QStringLiteral("encoder");
+    case StopField::AudioKbps:
+        return QStringLiteral("audioKbps");
+    case StopField::AudioCodec:
+        return QStringLiteral("audioCodec");
+    case StopField::RunningDestination:
+        return QStringLiteral("destinations");
     }
-    return fields;
+    return {};
 }
 
 QJsonObject remoteEntryFields(const EntryConfig& entry) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/config_model.h"
+#include "engine/entry_edit.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -51,10 +52,8 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
 // The editor's check of every destination of the entry, numbered as its rows.
 std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry);
 
-// What an edit changes that a streaming input cannot take, named as the request fields:
-// `running` tells whether a destination has an output now.
-QStringList fieldsNeedingStop(const EntryConfig& before, const EntryConfig& after,
-                              const std::function<bool(const QString&)>& running);
+// A field that needs a streaming input stopped, named as the requests name it.
+QString remoteFieldName(StopField field);
 
 // The input's fields as GetEntries lists them beside its state (never a key).
 QJsonObject remoteEntryFields(const EntryConfig& entry);

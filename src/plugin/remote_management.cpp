@@ -3,9 +3,7 @@
 #include "config/config_store.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
-#include "engine/encoder_settings.h"
 #include "engine/entry_controller.h"
-#include "engine/entry_pipeline.h"
 #include "engine/host_source_lookup.h"
 #include "module/ui_text.h"
 #include "plugin/remote_arguments.h"
@@ -15,7 +13,6 @@
 #include <QJsonArray>
 
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 namespace relaycast {
@@ -51,11 +48,6 @@ QJsonObject refusalAnswer(const RemoteRefusal& refusal) {
     return answer;
 }
 
-bool hasDestination(const EntryConfig& entry, const QString& destinationId) {
-    return std::any_of(entry.destinos.cbegin(), entry.destinos.cend(),
-                       [&](const DestConfig& d) { return d.id == destinationId; });
-}
-
 QJsonArray destinationList(EntryController& controller, const EntryConfig& entry) {
     QJsonArray list;
     for (const DestConfig& destination : entry.destinos)
@@ -65,19 +57,6 @@ QJsonArray destinationList(EntryController& controller, const EntryConfig& entry
             {"state",
              remoteStateName(controller.destinationStatus(entry.id, destination.id).state)}});
     return list;
-}
-
-// Saved and told as after the editor. A save that fails leaves the change working, as the
-// editor does, and says so.
-void commit(EntryController& controller, const EntryListChange& change, QStringList* problems) {
-    QString error;
-    if (!controller.store().save(&error)) {
-        const QString text =
-            error + uiText(" Los cambios siguen funcionando, pero no se recordarán al cerrar OBS.");
-        controller.notice(text, true);
-        problems->append(text);
-    }
-    controller.tellEntryListChanged(change);
 }
 
 QJsonObject missingField(const char* name) {
@@ -102,68 +81,31 @@ QJsonObject withProblems(QJsonObject answer, const QStringList& problems) {
     return answer;
 }
 
-// What a streaming input takes of an edit: the encoder's live settings and audio delay, what it
-// sends, and destinations that came (started) or went (stopped before the edit was stored).
-void applyLive(EntryController& controller, const EntryConfig& before, const EntryConfig& after,
-               QStringList* problems) {
-    const QString& id = after.id;
-    try {
-        EntryPipeline* pipeline = controller.pipelineOf(id);
-        if (pipeline && (before.videoKbps != after.videoKbps ||
-                         before.ajustesCodificador != after.ajustesCodificador ||
-                         before.retrasoAudioMs != after.retrasoAudioMs ||
-                         hasMpegTsDestination(before) != hasMpegTsDestination(after)))
-            applyLiveChanges(*pipeline, after);
-    } catch (const std::exception& e) {
-        problems->append(uiText("Cambios guardados, pero no se pudieron aplicar en caliente: %1")
-                             .arg(QString::fromUtf8(e.what())));
-    }
-    QString error;
-    if (!after.seguirObs && after.fuente != before.fuente &&
-        !controller.switchEntrySource(id, after.fuente, &error) && !error.isEmpty())
-        problems->append(error);
-    for (const DestConfig& destination : after.destinos) {
-        error.clear();
-        if (!hasDestination(before, destination.id) &&
-            !controller.startDestination(id, destination.id, &error) && !error.isEmpty())
-            problems->append(error);
-    }
-}
-
-// Replaces the stored entry by `after`, whole or not at all.
+// Lays the request's copy of the entry over the entry, whole or not at all: a streaming input
+// refuses what needs it stopped.
 QJsonObject applyEdit(EntryController& controller, const EntryConfig& after) {
-    EntryConfig* entry = controller.findEntry(after.id);
+    const EntryConfig* entry = controller.findEntry(after.id);
     if (!entry)
         return remoteError("UnknownEntry", QStringLiteral("No entry with id \"%1\" in the current "
                                                           "scene collection.")
                                                .arg(after.id));
     if (auto refusal = checkDestinations(after))
         return refusalAnswer(*refusal);
-    const bool live = controller.isEntryLive(after.id);
-    if (live) {
-        const QStringList fields = fieldsNeedingStop(
-            *entry, after, [&](const QString& id) { return controller.hasOutput(after.id, id); });
-        if (!fields.isEmpty())
-            return refusalAnswer({"EntryLive",
-                                  uiText("La entrada está emitiendo; para cambiar %1 hay que "
-                                         "detenerla antes.")
-                                      .arg(fields.join(QLatin1String(", "))),
-                                  fields});
-        for (const DestConfig& destination : entry->destinos) {
-            if (!hasDestination(after, destination.id))
-                controller.stopDestination(after.id, destination.id);
-        }
+    const EditOutcome outcome = controller.editEntry({*entry, after}, NeedsStop::Refuse);
+    if (outcome.result == EditOutcome::Result::Refused) {
+        QStringList fields;
+        for (StopField field : outcome.needingStop)
+            fields << remoteFieldName(field);
+        return refusalAnswer({"EntryLive",
+                              uiText("La entrada está emitiendo; para cambiar %1 hay que "
+                                     "detenerla antes.")
+                                  .arg(fields.join(QLatin1String(", "))),
+                              fields});
     }
-    const EntryConfig before = *entry;
-    *entry = after;
-    QStringList problems;
-    commit(controller, entryListChangeOf(EntryListChange::Kind::Updated, after), &problems);
-    if (live)
-        applyLive(controller, before, after, &problems);
     return withProblems({{"entryId", after.id},
-                         {"live", live},
+                         {"live", outcome.live},
                          {"destinations", destinationList(controller, after)}},
-                        problems);
+                        outcome.problems);
 }
 
 // The entry a request names, as a copy to change.
@@ -206,9 +148,8 @@ QJsonObject createEntry(EntryController& controller, const QJsonObject& data) {
     entry.id = newConfigId();
     if (auto refusal = applyEntryFields(data, hostChoices(controller), false, &entry))
         return refusalAnswer(*refusal);
-    controller.currentEntries().append(entry);
     QStringList problems;
-    commit(controller, entryListChangeOf(EntryListChange::Kind::Created, entry), &problems);
+    controller.createEntry(entry, &problems);
     return withProblems(
         {{"entryId", entry.id}, {"destinations", destinationList(controller, entry)}}, problems);
 }
@@ -229,9 +170,8 @@ QJsonObject deleteEntry(EntryController& controller, const QJsonObject& data) {
     if (!entryArgument(controller, data, &ids, &error))
         return error;
     // Its streams stop in the background, as when the dock deletes it.
-    controller.deleteEntry(ids.entryId);
     QStringList problems;
-    commit(controller, {EntryListChange::Kind::Removed, ids.entryId, {}}, &problems);
+    controller.deleteEntry(ids.entryId, &problems);
     return withProblems({{"entryId", ids.entryId}}, problems);
 }
 

@@ -28,6 +28,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -246,6 +247,8 @@ TEST_F(PanelEntryEditing, AnEntryDeletedWhileItsDialogIsOpenIsNotStoredAgain) {
     panel->editEntry("e1");
     EXPECT_TRUE(watch->acted());
     EXPECT_TRUE(world.entries().isEmpty());
+    EXPECT_EQ(panel->noticeLine()->text(),
+              "La entrada se borró mientras la editabas; tus cambios no se guardaron.");
 
     auto none = whenEntryDialogOpens([](EntryDialog* dialog) { dialog->reject(); });
     panel->editEntry("e1");
@@ -376,9 +379,10 @@ TEST_F(PanelLiveEditing, AnEntryThatStopsWhileItsLiveDialogIsOpenKeepsOnlyTheLiv
     EXPECT_TRUE(panel->noticeLine()->isHidden()) << panel->noticeLine()->text().toStdString();
 }
 
-TEST_F(PanelLiveEditing, AnEntryThatStartsWhileItsIdleDialogIsOpenTakesTheWholeResult) {
-    EntryConfig entry =
-        entrySending("edicion-escena", 640, 360, {destination("d1", rtmp.url(), "edit")});
+TEST_F(PanelLiveEditing, AnEntryThatStartsWhileItsIdleDialogIsOpenTakesItAllAtItsNextStart) {
+    EntryConfig entry = entrySending(
+        "edicion-escena", 640, 360,
+        {destination("d1", rtmp.url(), "edit"), destination("d2", rtmp.url(), "quitada")});
     entry.id = "e1";
     entry.videoKbps = 900;
     world.entries().append(entry);
@@ -386,10 +390,13 @@ TEST_F(PanelLiveEditing, AnEntryThatStartsWhileItsIdleDialogIsOpenTakesTheWholeR
     auto watch = whenEntryDialogOpens([&panel](EntryDialog* dialog) {
         EXPECT_FALSE(dialog->isLiveLocked());
         panel->toggleDestination("e1", "d1");
-        EXPECT_TRUE(pumpUntil([&] { return isLive(*panel, "e1", "d1"); }, 30s));
+        panel->toggleDestination("e1", "d2");
+        EXPECT_TRUE(pumpUntil(
+            [&] { return isLive(*panel, "e1", "d1") && isLive(*panel, "e1", "d2"); }, 30s));
         dialog->sizeCombo()->setCurrentIndex(2);
         dialog->videoKbpsSpin()->setValue(1500);
         dialog->audioDelaySpin()->setValue(500);
+        QTest::mouseClick(dialog->destRows()[1]->removeButton(), Qt::LeftButton);
         pressOk(dialog);
     });
     panel->editEntry("e1");
@@ -399,10 +406,15 @@ TEST_F(PanelLiveEditing, AnEntryThatStartsWhileItsIdleDialogIsOpenTakesTheWholeR
     EXPECT_EQ(stored.ancho, 1280);
     EXPECT_EQ(stored.alto, 720);
     EXPECT_EQ(stored.videoKbps, 1500);
-    // Nothing reaches the stream that started with the old settings.
+    // Nothing reaches the stream that started with the old settings, and nothing streams
+    // that the settings no longer hold.
     EXPECT_EQ(runningSetting(*panel, "e1", "bitrate"), 900);
     EXPECT_EQ(panel->runtimeOf("e1")->pipeline->audioTrack.delaySamples(), 0);
-    EXPECT_TRUE(panel->noticeLine()->isHidden()) << panel->noticeLine()->text().toStdString();
+    EXPECT_EQ(stored.destinos.size(), 1);
+    EXPECT_TRUE(pumpUntil([&] { return !world.controller.hasOutput("e1", "d2"); }, 20s));
+    EXPECT_TRUE(isLive(*panel, "e1", "d1"));
+    EXPECT_EQ(panel->noticeLine()->text(), "Cambios guardados. La entrada empezó a emitir "
+                                           "mientras la editabas: se aplican al volver a emitir.");
 }
 
 } // namespace

@@ -36,6 +36,7 @@ class Client:
         assert identified["op"] == 2, identified
         self.events = []  # (time received, eventData) of DestinationStateChanged, in order
         self.recording_events = []  # eventData of RecordingStateChanged, in order
+        self.list_events = []  # eventData of EntryListChanged, in order
         self.requests = set()
         self.next_id = 0
 
@@ -46,6 +47,8 @@ class Client:
             event = message["d"]["eventData"]
             if event["vendorName"] == "relaycast" and event["eventType"] == "RecordingStateChanged":
                 self.recording_events.append(event["eventData"])
+            elif event["vendorName"] == "relaycast" and event["eventType"] == "EntryListChanged":
+                self.list_events.append(event["eventData"])
             elif event["vendorName"] == "relaycast":
                 assert event["eventType"] == "DestinationStateChanged", event
                 self.events.append((time.monotonic(), event["eventData"]))
@@ -427,10 +430,17 @@ def follow_collections(client, args, one):
           "remove: the removed collection's entries are set aside in the settings file")
     check(any("Copy" in line for line in dock) and "Bring here" in dock,
           "remove: the dock offers them back")
+    told = len(client.list_events)
     client.drive("Dock", "-", "Bring here")
+    hotkeys = client.request("GetHotkeyList")["responseData"]["hotkeys"]
     name, entries, dock = figures("bring here")
     check(len(entries) == len(ids_in(name)) >= 2 and not stored().get("apartadas"),
           "the set-aside entries came into the current collection")
+    brought = [(e["change"], e["entryId"]) for e in client.list_events[told:]]
+    check(sorted(brought) == sorted(("created", i) for i in entries),
+          f"each entry brought here is told as created: {brought}")
+    check(all(f"relaycast_start_entry_{i}" in hotkeys for i in entries),
+          "the entries brought here have their hotkeys at once")
     check(ids_in("Renamed") == originals, "the renamed collection still has its entries")
 
     print("driver:", client.drive("Trigger", "actionRenameProfile", "RenamedProfile"))

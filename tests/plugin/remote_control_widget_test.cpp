@@ -5,26 +5,39 @@
 // from the graphics thread are answered without waiting for this one.
 
 #include "address/address.h"
+#include "editor/entry_dialog.h"
+#include "editor/input_widgets.h"
 #include "engine/entry_pipeline.h"
 #include "plugin/remote_control.h"
+#include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
+#include "support/fake_encoder_types.h"
 #include "support/fake_websocket_api.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
+#include "support/modal_dialog_driver.h"
 #include "support/panel_fixture.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <utility>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 using namespace relaycast;
 using namespace relaycast::test;
@@ -243,6 +256,12 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
     const auto oneDestination = [](QJsonObject destination) {
         return QJsonObject{{"followsObs", true}, {"destinations", QJsonArray{destination}}};
     };
+    // A valid size at the ends of its range, with one field changed.
+    const auto oneBeyond = [](const char* field, double value) {
+        QJsonObject data{{"followsObs", true}, {"width", 7680}, {"height", 160}};
+        data.insert(QLatin1String(field), value);
+        return data;
+    };
     struct Bad {
         const char* type;
         QJsonObject data;
@@ -262,6 +281,18 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         {"CreateEntry", {{"followsObs", true}, {"audioCodec", "mp3"}}, "InvalidArgument"},
         {"CreateEntry", {{"followsObs", true}, {"videoKbps", 0}}, "InvalidArgument"},
         {"CreateEntry", {{"followsObs", true}, {"videoKbps", 1.5}}, "InvalidArgument"},
+        // One beyond each end, and numbers that are not whole.
+        {"CreateEntry", oneBeyond("width", 7681), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("height", 7681), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("width", 159), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("height", 159), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("width", 1280.0000001), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioDelayMs", 1001), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioDelayMs", -1), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioDelayMs", 999.5), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("videoKbps", kMaxVideoKbps + 1), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioKbps", 127.9999999), "InvalidArgument"},
+        {"CreateEntry", oneBeyond("audioKbps", 128.0000001), "InvalidArgument"},
         {"CreateEntry", {{"followsObs", true}, {"encoder", "no_encoder"}}, "UnknownEncoder"},
         {"CreateEntry", {{"followsObs", true}, {"profile", "nadie"}}, "UnknownProfile"},
         {"CreateEntry", oneDestination({{"address", "http://x/live"}}), "InvalidAddress"},
@@ -301,6 +332,23 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
     EXPECT_EQ(world.entries().at(0), before);
     EXPECT_TRUE(listChanges().isEmpty()) << listChanges().join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(world.store.path())) << "a refused change was saved";
+
+    // The ends themselves are taken.
+    for (const QJsonObject& ends :
+         {QJsonObject{{"width", 7680},
+                      {"height", 160},
+                      {"audioDelayMs", 1000},
+                      {"videoKbps", kMaxVideoKbps},
+                      {"audioKbps", 256}},
+          QJsonObject{{"width", 160}, {"height", 7680}, {"audioDelayMs", 0}, {"videoKbps", 1}}}) {
+        QJsonObject data = ends;
+        data.insert("followsObs", true);
+        const QJsonObject answer = request("CreateEntry", data);
+        const EntryConfig* taken = world.controller.findEntry(answer.value("entryId").toString());
+        ASSERT_TRUE(taken) << dump(answer);
+        for (auto it = ends.begin(); it != ends.end(); ++it)
+            EXPECT_EQ(remoteEntryFields(*taken).value(it.key()), it.value()) << dump(answer);
+    }
 }
 
 TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDockAndFileFollow) {
@@ -349,13 +397,41 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     EXPECT_EQ(obs_data_get_int(settings, "bitrate"), 1500);
 
     // What needs the input stopped is refused whole, and says which fields.
-    answer = ask("UpdateEntry", {{"entryId", id}, {"width", 1280}, {"height", 720}, {"name", "N"}});
-    EXPECT_EQ(errorCode(answer), QStringLiteral("EntryLive"));
-    EXPECT_EQ(namesIn(answer.value("error").toObject().value("fields"), "name"),
-              QStringLiteral("width,height"));
-    answer = ask("UpdateDestination", {{"entryId", id}, {"destinationId", d1}, {"key", "otra"}});
-    EXPECT_EQ(errorCode(answer), QStringLiteral("EntryLive")) << dump(answer);
-    EXPECT_EQ(world.controller.findEntry(id)->nombre, QStringLiteral("Vertical"));
+    static const bool registered = [] {
+        registerFakeEncoderType({.id = "rc_test_remote_card", .displayName = "Tarjeta"});
+        return true;
+    }();
+    ASSERT_TRUE(registered);
+    world.store.profiles() << EncoderProfile{"Otro", "obs_x264", 600, 96, "aac", {}};
+    const EntryConfig running = *world.controller.findEntry(id);
+    const struct {
+        const char* type;
+        QJsonObject data;
+        const char* fields;
+    } refused[] = {
+        {"UpdateEntry", {{"followsObs", true}}, "followsObs"},
+        {"UpdateEntry", {{"matches", QJsonObject{{"gestion", "gestion"}}}}, "matches"},
+        {"UpdateEntry", {{"width", 1280}, {"name", "N"}}, "width"},
+        {"UpdateEntry", {{"height", 720}}, "height"},
+        {"UpdateEntry", {{"fill", true}}, "fill"},
+        {"UpdateEntry", {{"encoder", "rc_test_remote_card"}}, "encoder"},
+        {"UpdateEntry", {{"audioKbps", 96}}, "audioKbps"},
+        {"UpdateEntry", {{"audioCodec", "opus"}}, "audioCodec"},
+        {"UpdateEntry", {{"profile", "Otro"}}, "audioKbps"},
+        {"UpdateDestination",
+         {{"destinationId", d1}, {"address", rtmp.url() + "2"}},
+         "destinations"},
+        {"UpdateDestination", {{"destinationId", d1}, {"key", "otra"}}, "destinations"},
+    };
+    for (const auto& row : refused) {
+        QJsonObject data = row.data;
+        data.insert("entryId", id);
+        answer = ask(row.type, data);
+        EXPECT_EQ(errorCode(answer), QStringLiteral("EntryLive")) << dump(answer);
+        EXPECT_EQ(namesIn(answer.value("error").toObject().value("fields"), "name"),
+                  QLatin1String(row.fields));
+    }
+    EXPECT_EQ(*world.controller.findEntry(id), running);
 
     answer = ask("UpdateEntry", {{"entryId", id}, {"name", " Vertical 2 "}, {"audioDelayMs", 200}});
     EXPECT_FALSE(answer.contains("error")) << dump(answer);
@@ -405,6 +481,80 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
                   .toStdString());
     for (const QJsonObject& each : answers)
         EXPECT_FALSE(dump(each).find("clave-g") != std::string::npos) << dump(each);
+}
+
+TEST_F(RemoteControlTest, SetAsideInputsBroughtHereAreTold) {
+    EntryConfig entry =
+        entrySending(QStringLiteral("vieja"), 0, 0, {destination("d1", "rtmp://h/live")});
+    entry.id = QStringLiteral("e1");
+    world.entries(QStringLiteral("Vieja")) << entry;
+    ASSERT_TRUE(world.store.setAsideCollection(QStringLiteral("Vieja")));
+    ASSERT_TRUE(remote.open());
+    auto panel = world.openPanel();
+    panel->bringBackSetAside(0);
+    ASSERT_EQ(world.entries().size(), 1);
+    EXPECT_EQ(listChanges().join('\n'), "created " + world.entries().at(0).id + " d1");
+}
+
+TEST_F(RemoteControlTest, RemoteChangesMadeWhileTheEditorIsOpenOutliveItsOk) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("editada");
+    OBSSourceAutoRelease colour = createColorSource("editada-color", kOpaqueRed, 640, 360);
+    addToScene(scene, colour);
+    EntryConfig entry = entrySending(QStringLiteral("editada"), 640, 360,
+                                     {destination("d1", rtmp.url(), "clave-e1"),
+                                      destination("d2", rtmp.url(), "clave-e2"),
+                                      destination("d4", rtmp.url(), "clave-e4")});
+    entry.id = QStringLiteral("e1");
+    entry.videoKbps = 800;
+    world.entries() << entry;
+    ASSERT_TRUE(remote.open());
+    auto panel = world.openPanel();
+    ASSERT_FALSE(request("StartDestination", {{"entryId", "e1"}, {"destinationId", "d1"}})
+                     .contains("error"));
+    ASSERT_TRUE(pumpUntil([&] { return stateOf("e1", "d1") == QLatin1String("Live"); }, 30s));
+
+    // Requests run inside the dialog's own loop; the user only renames the input.
+    QString d3;
+    auto watch = whenModalDialogOpens(
+        [&](QDialog* dialog) {
+            request("UpdateDestination",
+                    {{"entryId", "e1"}, {"destinationId", "d2"}, {"key", "clave-nueva"}});
+            d3 = request("AddDestination",
+                         {{"entryId", "e1"}, {"address", rtmp.url()}, {"key", "clave-e3"}})
+                     .value("destinationId")
+                     .toString();
+            request("RemoveDestination", {{"entryId", "e1"}, {"destinationId", "d4"}});
+            request("SetBitrate", {{"entryId", "e1"}, {"videoKbps", 1500}});
+            static_cast<EntryDialog*>(dialog)->nameEdit()->setText("Editada");
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                              Qt::LeftButton);
+        },
+        &EntryDialog::staticMetaObject);
+    panel->editEntry("e1");
+    ASSERT_TRUE(watch->acted());
+    ASSERT_FALSE(d3.isEmpty());
+    ASSERT_TRUE(pumpUntil([&] { return stateOf("e1", d3) == QLatin1String("Live"); }, 30s));
+
+    const EntryConfig& stored = *world.controller.findEntry("e1");
+    QStringList ids;
+    for (const DestConfig& each : stored.destinos)
+        ids << each.id + '=' + each.clave;
+    EXPECT_EQ(ids.join(' '), "d1=clave-e1 d2=clave-nueva " + d3 + "=clave-e3");
+    EXPECT_EQ(stored.nombre, QStringLiteral("Editada"));
+    EXPECT_EQ(stored.videoKbps, 1500);
+    ConfigStore reread(world.store.path());
+    ASSERT_TRUE(reread.load());
+    EXPECT_EQ(reread.entriesOf(QStringLiteral("Escenas")).value(0), stored);
+    // What streams has its card and was never told gone.
+    EXPECT_NE(panel->destinationButton(d3), nullptr);
+    world.controller.detectChanges();
+    for (const auto& [type, data] : api.events())
+        EXPECT_FALSE(data.value("destinationId") == d3 && data.value("newState") == "Idle")
+            << "told Idle while it streams";
+    world.controller.shutdown(); // while the server runs
 }
 
 TEST_F(RemoteControlTest, ClosingAnswersAWaitingRequestAtOnceAndItsWorkNeverRuns) {
