@@ -104,7 +104,7 @@ DestinationOutput::~DestinationOutput() {
 }
 
 void DestinationOutput::onStart() {
-    connecting = false;
+    attempt.end();
     started = true;
     if (stopRequested) {
         // Cancelled while connecting: never Live; the next tick stops it at once.
@@ -125,7 +125,7 @@ void DestinationOutput::onStart() {
 }
 
 void DestinationOutput::onStop(int code, const QString& lastError) {
-    connecting = false;
+    attempt.end();
     if (restartAfterStop.exchange(false) && code == OBS_OUTPUT_SUCCESS && !stopRequested) {
         if (recording) {
             // A new run would write a new file; this one got nothing to write.
@@ -180,8 +180,8 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
                   "stream dropped by itself (code %d%s%s): restarting it automatically", code,
                   error.isEmpty() ? "" : ", ", error.constData());
     }
-    const int32_t attempt = ++attempts;
-    nextRestartMs = nowMs + (attempt == 1 ? kFirstRestartDelayMs : kNextRestartDelayMs);
+    const int32_t tries = ++attempts;
+    nextRestartMs = nowMs + (tries == 1 ? kFirstRestartDelayMs : kNextRestartDelayMs);
     state = DestinationState::Reconnecting;
 }
 
@@ -234,10 +234,10 @@ int32_t DestinationOutput::secondsSinceOutage() const {
 bool DestinationOutput::beginStart(QString* out) {
     state = DestinationState::Starting;
     startNs = clock.nowNs();
-    connecting = true;
+    attempt.begin();
     if (port && port->start())
         return true;
-    connecting = false;
+    attempt.refused();
     QString text = port ? port->lastError() : QString();
     if (text.isEmpty())
         text = uiText("No se pudo iniciar la emisión.");
@@ -314,7 +314,7 @@ void stopDestination(DestinationOutput& d) {
         d.setMessage({});
     if (!d.port)
         return;
-    if (d.connecting) {
+    if (d.attempt.underWay()) {
         // The host's plain stop does nothing while it connects; the forced one waits for the
         // connection attempt (on the host call queue) and ends it at once. For the user the
         // destination is stopped now: it never shows Live, whatever the server does later.
@@ -352,7 +352,7 @@ void runRestartStep(DestinationOutput& d) {
     const int64_t nowMs = d.clock.nowMs();
     if (due == 0 || nowMs < due)
         return;
-    if (d.port->active() || d.connecting) {
+    if (d.port->active() || d.attempt.underWay()) {
         d.nextRestartMs = nowMs + kActiveRecheckDelayMs;
         return;
     }
@@ -360,10 +360,10 @@ void runRestartStep(DestinationOutput& d) {
     // The state stays Reconnecting, so the status keeps counting the outage and its attempts
     // until the host reports the stream started again.
     d.startNs = d.clock.nowNs();
-    d.connecting = true;
+    d.attempt.begin();
     if (d.port->start())
         return;
-    d.connecting = false;
+    d.attempt.refused();
     if (d.attempts < kOutageAttemptLimit) {
         d.attempts += 1;
         d.nextRestartMs = nowMs + kNextRestartDelayMs;

@@ -2,6 +2,7 @@
 
 #include "config/config_model.h"
 #include "engine/congestion_meter.h"
+#include "engine/connection_attempt.h"
 #include "engine/destination_status.h"
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
@@ -85,10 +86,9 @@ public:
     int64_t startNs = 0;
     int64_t inactiveSinceNs = 0;
     int64_t stopRequestedNs = 0; // when the user's stop was asked for; 0 when not
-    // A start the host accepted whose connection attempt has not ended yet ("start" or "stop"
-    // not received). The host's plain stop ignores such an output, and releasing it waits for
-    // the connection attempt.
-    std::atomic<bool> connecting{false};
+    // The host's plain stop ignores an output whose attempt is under way, and releasing it
+    // waits for the attempt.
+    ConnectionAttempt attempt;
     // The host came up after the user had already cancelled: it is stopped at the next tick.
     std::atomic<bool> cameUpAfterCancel{false};
     // Stopped to be started again at once (see restartIfLiveWithoutEncoders).
