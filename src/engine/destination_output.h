@@ -30,6 +30,13 @@ inline constexpr int kOutageAttemptLimit = kHostReconnectRetries + kRestartAttem
 inline constexpr int64_t kFirstRestartDelayMs = 1500;
 inline constexpr int64_t kNextRestartDelayMs = 5000;
 inline constexpr int64_t kActiveRecheckDelayMs = 500;
+// A server that keeps refusing the key while a stream recovers from a drop: tried at the pace
+// above for two minutes of refusals (it may still hold the dropped session, or its ingest
+// restarts), then every 30 s, and every 60 s once it has refused for five minutes.
+inline constexpr int64_t kRefusedAtFullPaceMs = 120 * 1000;
+inline constexpr int64_t kRefusedSlowerMs = 300 * 1000;
+inline constexpr int64_t kRefusedSlowDelayMs = 30 * 1000;
+inline constexpr int64_t kRefusedSlowestDelayMs = 60 * 1000;
 inline constexpr int64_t kStartTimeoutNs = 40LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kInactiveGraceNs = 3LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kStopTimeoutNs = 5LL * 1000 * 1000 * 1000;
@@ -73,6 +80,8 @@ public:
     std::atomic<bool> started{false};
     std::atomic<bool> autoRestart{false};
     std::atomic<int64_t> nextRestartMs{0};
+    // When the server began refusing the key in a row during this recovery; 0 when it is not.
+    std::atomic<int64_t> refusedSinceMs{0};
     uint64_t lastBytes = 0;
     int64_t lastSampleMs = 0;
     CongestionMeter congestion;     // interface thread
