@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -19,7 +20,8 @@ namespace {
 // by others leave its candidates alone.
 constexpr int64_t kFindWithinNs = 10LL * 1000 * 1000 * 1000;
 // The host's RTMP output loads its certificates before it opens its socket: tens of
-// milliseconds.
+// milliseconds. Starts to one server port made together (a restart of every destination, say)
+// share one such wait, so the interface thread never waits longer, however many there are.
 constexpr auto kOpeningWait = std::chrono::milliseconds(100);
 constexpr auto kOpeningPoll = std::chrono::milliseconds(2);
 
@@ -30,6 +32,8 @@ constexpr auto kOpeningPoll = std::chrono::milliseconds(2);
 struct ConnectionRegistry {
     std::mutex lock;
     std::set<OutputConnection*> outputs;
+    // By server port: until when the starts made together may wait for each other's sockets.
+    std::map<uint16_t, std::chrono::steady_clock::time_point> startsWaitUntil;
 
     static ConnectionRegistry& instance() {
         static ConnectionRegistry& registry = *new ConnectionRegistry;
@@ -183,9 +187,11 @@ void OutputConnection::beginAttempt() {
     threads_.clear();
     // Two attempts to one server opening their sockets at the same time could not be told
     // apart: this one opens its socket after the other did.
-    const auto until = std::chrono::steady_clock::now() + kOpeningWait;
     std::vector<TcpConnection> scan = scanTcpConnections();
     registry.attribute(scan);
+    auto& until = registry.startsWaitUntil[server_.port];
+    if (const auto now = std::chrono::steady_clock::now(); now >= until + kOpeningWait)
+        until = now + kOpeningWait;
     while (registry.anotherOpening(*this, scan) && std::chrono::steady_clock::now() < until) {
         guard.unlock();
         std::this_thread::sleep_for(kOpeningPoll);

@@ -24,8 +24,9 @@ class ConnectionAttempt;
 // unsure, nothing is taken: the figures stay unknown and nothing is closed. Nobody looks the
 // server's name up again: round-robin ingests answer another address each time. Two of our
 // outputs to one server port that opened their sockets at the same moment could not be told
-// apart, so a start waits (at most 100 ms, while the other output's connecting thread loads
-// its certificates) until the other attempt's socket is there.
+// apart, so a start waits until the other attempt's socket is there (while the other output's
+// connecting thread loads its certificates: at most 100 ms for all the starts to one server
+// port made together).
 //
 // Threads: follow() and the start calls on the thread that starts the output (the interface
 // thread); noteConnected() and noteStopped() on host output threads (they only set a flag);
