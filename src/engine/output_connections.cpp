@@ -24,6 +24,8 @@ constexpr int64_t kFindWithinNs = 10LL * 1000 * 1000 * 1000;
 // share one such wait, so the interface thread never waits longer, however many there are.
 constexpr auto kOpeningWait = std::chrono::milliseconds(100);
 constexpr auto kOpeningPoll = std::chrono::milliseconds(2);
+// The outputs still looking for their sockets share one scan per heartbeat.
+constexpr int64_t kScanSharedNs = 250LL * 1000 * 1000;
 
 } // namespace
 
@@ -34,14 +36,25 @@ struct ConnectionRegistry {
     std::set<OutputConnection*> outputs;
     // By server port: until when the starts made together may wait for each other's sockets.
     std::map<uint16_t, std::chrono::steady_clock::time_point> startsWaitUntil;
+    std::vector<TcpConnection> lastScan;
+    int64_t lastScanNs = 0;
 
     static ConnectionRegistry& instance() {
         static ConnectionRegistry& registry = *new ConnectionRegistry;
         return registry;
     }
 
-    // Finds the sockets of the followed outputs that have none yet, from `scan`.
-    void attribute(const std::vector<TcpConnection>& scan) {
+    const std::vector<TcpConnection>& scan(bool fresh) {
+        const int64_t nowNs = steadyClock().nowNs();
+        if (fresh || lastScanNs == 0 || nowNs - lastScanNs > kScanSharedNs) {
+            lastScan = scanTcpConnections();
+            lastScanNs = nowNs;
+        }
+        return lastScan;
+    }
+
+    // Finds the sockets of the followed outputs that have none yet, among `sockets`.
+    void attribute(const std::vector<TcpConnection>& sockets) {
         const int64_t nowNs = steadyClock().nowNs();
         std::vector<AttemptEvidence> evidence;
         std::vector<OutputConnection*> owners;
@@ -62,13 +75,19 @@ struct ConnectionRegistry {
         std::vector<AttemptEvidence*> attempts;
         for (AttemptEvidence& e : evidence)
             attempts.push_back(&e);
-        attributeConnections(attempts, scan);
+        attributeConnections(attempts, sockets);
         for (size_t i = 0; i < owners.size(); ++i) {
             if (owners[i]->found_.socket.inode != 0 || evidence[i].inode == 0)
                 continue;
-            for (const TcpConnection& connection : scan) {
-                if (connection.socket.inode == evidence[i].inode)
-                    owners[i]->found_ = connection;
+            for (const TcpConnection& connection : sockets) {
+                // A scan a moment old: its descriptor must still hold that socket.
+                if (connection.socket.inode != evidence[i].inode ||
+                    socketInode(connection.fd) != connection.socket.inode)
+                    continue;
+                owners[i]->found_ = connection;
+                owners[i]->foundInCall_ =
+                    std::find(evidence[i].blockedFds.begin(), evidence[i].blockedFds.end(),
+                              connection.fd) != evidence[i].blockedFds.end();
             }
         }
     }
@@ -76,16 +95,17 @@ struct ConnectionRegistry {
     // Whether another followed output whose sockets could be taken for those of `self` is
     // still opening its connection: its attempt under way, nothing of it connected or found,
     // and no socket to its server new since it began.
-    bool anotherOpening(const OutputConnection& self, const std::vector<TcpConnection>& scan) {
+    bool anotherOpening(const OutputConnection& self, const std::vector<TcpConnection>& sockets) {
         for (const OutputConnection* other : outputs) {
             if (other == &self || !other->attempt_ || !other->attempt_->underWay() ||
                 other->threads_.empty() || other->found_.socket.inode != 0 ||
                 other->connectedNs_ != 0 || other->server_.port != self.server_.port)
                 continue;
-            const bool opened = std::any_of(scan.begin(), scan.end(), [&](const TcpConnection& c) {
-                return reaches(c.socket.remote, other->server_) &&
-                       !other->before_.contains(c.socket.inode);
-            });
+            const bool opened =
+                std::any_of(sockets.begin(), sockets.end(), [&](const TcpConnection& c) {
+                    return reaches(c.socket.remote, other->server_) &&
+                           !other->before_.contains(c.socket.inode);
+                });
             if (!opened)
                 return true;
         }
@@ -95,19 +115,20 @@ struct ConnectionRegistry {
     int abort() {
 #ifdef __linux__
         std::lock_guard guard(lock);
-        const std::vector<TcpConnection> scan = scanTcpConnections();
-        attribute(scan);
+        const std::vector<TcpConnection>& now = scan(true);
+        attribute(now);
         int aborted = 0;
         for (const OutputConnection* output : outputs) {
             const TcpConnection& found = output->found_;
-            if (found.socket.inode == 0)
+            // Found as the only new one while connected: only while it still is.
+            if (found.socket.inode == 0 || (!output->foundInCall_ && output->connectedNs_ == 0))
                 continue;
-            for (const TcpConnection& now : scan) {
+            for (const TcpConnection& c : now) {
                 // The same descriptor, still the same socket between the same two ends.
-                if (now.fd == found.fd && now.socket.inode == found.socket.inode &&
-                    now.socket.local == found.socket.local &&
-                    now.socket.remote == found.socket.remote &&
-                    socketInode(now.fd) == now.socket.inode && ::shutdown(now.fd, SHUT_RDWR) == 0)
+                if (c.fd == found.fd && c.socket.inode == found.socket.inode &&
+                    c.socket.local == found.socket.local &&
+                    c.socket.remote == found.socket.remote && socketInode(c.fd) == c.socket.inode &&
+                    ::shutdown(c.fd, SHUT_RDWR) == 0)
                     ++aborted;
             }
         }
@@ -184,23 +205,23 @@ void OutputConnection::beginAttempt() {
         return;
     connectedNs_ = 0;
     found_ = {};
+    foundInCall_ = false;
     threads_.clear();
     // Two attempts to one server opening their sockets at the same time could not be told
     // apart: this one opens its socket after the other did.
-    std::vector<TcpConnection> scan = scanTcpConnections();
-    registry.attribute(scan);
+    registry.attribute(registry.scan(true));
     auto& until = registry.startsWaitUntil[server_.port];
     if (const auto now = std::chrono::steady_clock::now(); now >= until + kOpeningWait)
         until = now + kOpeningWait;
-    while (registry.anotherOpening(*this, scan) && std::chrono::steady_clock::now() < until) {
+    while (registry.anotherOpening(*this, registry.lastScan) &&
+           std::chrono::steady_clock::now() < until) {
         guard.unlock();
         std::this_thread::sleep_for(kOpeningPoll);
         guard.lock();
-        scan = scanTcpConnections();
-        registry.attribute(scan);
+        registry.attribute(registry.scan(true));
     }
     before_.clear();
-    for (const TcpConnection& connection : scan)
+    for (const TcpConnection& connection : registry.lastScan)
         before_.insert(connection.socket.inode);
     threadsBefore_ = threadNumbers();
 }
@@ -234,7 +255,7 @@ PathFigures OutputConnection::figures() const {
         return {};
     const int64_t since = connectedNs_;
     if (found_.socket.inode == 0 && since != 0 && steadyClock().nowNs() - since <= kFindWithinNs)
-        registry.attribute(scanTcpConnections());
+        registry.attribute(registry.scan(false));
     return pathFiguresOf(found_.fd, found_.socket.inode);
 }
 

@@ -62,6 +62,7 @@ private:
     std::set<int> threadsBefore_;
     std::vector<ThreadId> threads_;
     TcpConnection found_;
+    bool foundInCall_ = false; // one of its threads was blocked on it
     // When the host reported the output connected; 0 while it is not.
     std::atomic<int64_t> connectedNs_{0};
 };
