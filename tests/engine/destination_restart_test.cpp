@@ -231,49 +231,36 @@ TEST(DestinationRestart, EveryHostCodeEndsOrIsRetriedByOneRule) {
         {-7, "La emisión se detuvo por un error (código -7).", Retried, Retried,
          "la emisión se detuvo (código -7); se reintenta"},
         {-8, "Falló el codificador de vídeo o audio.", Fails, Fails, ""},
-        {-12, "La emisión se detuvo por un error (código -12).", Retried, Retried,
-         "la emisión se detuvo (código -12); se reintenta"},
         {3, "La emisión se detuvo por un error (código 3).", Retried, Retried,
          "la emisión se detuvo (código 3); se reintenta"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.code);
-        const QString failure = QString::fromUtf8(row.failure) + " host says no";
-        FakeRuntime live;
-        auto script = live.addLive(kDest);
-        test::LogCapture log;
-        script->active = false;
-        live.at(kDest).onStop(row.code, QStringLiteral("host says no"));
-        if (row.whenLive == Fails) {
-            EXPECT_EQ(live.status(kDest).state, DestinationState::Failed);
-            EXPECT_EQ(live.status(kDest).message, failure);
-            EXPECT_TRUE(log.linesAt(LOG_WARNING).isEmpty());
-            live.runFor(10000);
-            EXPECT_EQ(script->starts, 1);
-            EXPECT_FALSE(live.has(kDest));
-        } else {
-            EXPECT_EQ(live.status(kDest).state, DestinationState::Reconnecting);
-            EXPECT_TRUE(log.contains(QStringLiteral("[relaycast] stream dropped by itself (code "
-                                                    "%1, host says no): restarting it "
-                                                    "automatically")
-                                         .arg(row.code)));
-            EXPECT_EQ(msUntilNextStart(live, *script), 1500);
-        }
-
-        FakeRuntime recovering;
-        script = recovering.addLive(kDest);
-        script->active = false;
-        recovering.at(kDest).onStop(-5, QString());
-        msUntilNextStart(recovering, *script);
-        script->active = false;
-        recovering.at(kDest).onStop(row.code, QStringLiteral("host says no"));
-        if (row.inRecovery == Fails) {
-            EXPECT_EQ(recovering.status(kDest).state, DestinationState::Failed);
-            EXPECT_EQ(recovering.status(kDest).message, failure);
-        } else {
-            EXPECT_EQ(recovering.status(kDest).state, DestinationState::Reconnecting);
-            EXPECT_EQ(recovering.status(kDest).message, QString::fromUtf8(row.retrying));
-            EXPECT_EQ(msUntilNextStart(recovering, *script), 5000);
+        for (const bool inRecovery : {false, true}) {
+            SCOPED_TRACE(QStringLiteral("code %1%2")
+                             .arg(row.code)
+                             .arg(inRecovery ? " in a recovery" : "")
+                             .toStdString());
+            FakeRuntime f;
+            auto script = f.addLive(kDest);
+            if (inRecovery) {
+                script->active = false;
+                f.at(kDest).onStop(-5, QString());
+                msUntilNextStart(f, *script);
+            }
+            script->active = false;
+            f.at(kDest).onStop(row.code, QStringLiteral("host says no"));
+            const DestinationStatus s = f.status(kDest);
+            if ((inRecovery ? row.inRecovery : row.whenLive) == Fails) {
+                EXPECT_EQ(s.state, DestinationState::Failed);
+                EXPECT_EQ(s.message, QString::fromUtf8(row.failure) + " host says no");
+                f.runFor(10000);
+                EXPECT_FALSE(f.has(kDest));
+                EXPECT_EQ(script->starts, inRecovery ? 2 : 1);
+            } else {
+                EXPECT_EQ(s.state, DestinationState::Reconnecting);
+                EXPECT_EQ(s.message, QString::fromUtf8(row.retrying));
+                EXPECT_EQ(msUntilNextStart(f, *script), inRecovery ? 5000 : 1500);
+            }
         }
     }
     EXPECT_EQ(stopCodeText(-4, QString()), "La emisión se detuvo por un error (código -4).");

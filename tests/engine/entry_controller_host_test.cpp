@@ -14,9 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace relaycast;
@@ -140,13 +138,6 @@ TEST_F(EntryControllerHost, EveryDestinationThatEndsIsToldOnceAndNothingStaleLat
     EXPECT_EQ(toIdle.size(), 3);
 }
 
-// TCP state of a socket of this test (TCP_SYN_SENT while it connects).
-int tcpState(int fd) {
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_state : -1;
-}
-
 TEST_F(EntryControllerHost,
        ExitWithThreeOutputsStuckConnectingEndsInBoundedTimeAndTouchesNothingElse) {
     UnansweredPort nowhere;
@@ -157,14 +148,9 @@ TEST_F(EntryControllerHost,
     }
     ASSERT_TRUE(controller.startAll());
     // Not ours, though it waits for the very server they wait for: opened while they connect.
-    const int foreign = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(nowhere.port());
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(foreign, reinterpret_cast<sockaddr*>(&server), sizeof server);
+    const int foreign = nowhere.knock();
     heartbeatUntil([] { return false; }, 1s); // the connection attempts are under way
-    ASSERT_EQ(tcpState(foreign), TCP_SYN_SENT);
+    ASSERT_EQ(tcpStateOf(foreign), TCP_SYN_SENT);
 
     const auto begin = std::chrono::steady_clock::now();
     controller.shutdown();
@@ -174,7 +160,7 @@ TEST_F(EntryControllerHost,
     EXPECT_LE(seconds, 6.0) << "their connections were not closed under them";
     EXPECT_EQ(unfinishedBackgroundHostCalls(), 0) << "something was left stuck";
     EXPECT_EQ(countPluginHostObjects(), 0);
-    EXPECT_EQ(tcpState(foreign), TCP_SYN_SENT) << "a connection not ours was closed";
+    EXPECT_EQ(tcpStateOf(foreign), TCP_SYN_SENT) << "a connection not ours was closed";
     ::close(foreign);
 }
 
@@ -193,19 +179,13 @@ TEST_F(EntryControllerHost,
         // namespace and its mount end with that process.
         const QString file = dir.filePath(QStringLiteral("hosts"));
         writeHosts(file, "127.0.0.1");
-        const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        QStringList argv{QStringLiteral("env"), QStringLiteral("RELAYCAST_PRIVATE_HOSTS=") + file,
-                         QStringLiteral("unshare")};
-        if (::geteuid() != 0)
-            argv << QStringLiteral("--user") << QStringLiteral("--map-root-user");
-        argv << QStringLiteral("--mount") << QStringLiteral("--propagation")
-             << QStringLiteral("private") << QStringLiteral("sh") << QStringLiteral("-c")
-             << QStringLiteral(
-                    "mount --bind \"$1\" /etc/hosts && exec \"$2\" --gtest_filter=\"$3\"")
-             << QStringLiteral("sh") << file
-             << QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))
-             << QStringLiteral("%1.%2").arg(QString::fromUtf8(test->test_suite_name()),
-                                            QString::fromUtf8(test->name()));
+        QStringList argv = QStringLiteral("env RELAYCAST_PRIVATE_HOSTS=%1 unshare%2 --mount sh -c")
+                               .arg(file, ::geteuid() != 0 ? " --user --map-root-user" : "")
+                               .split(' ');
+        argv << QStringLiteral("mount --bind \"$1\" /etc/hosts && exec \"$2\" \"$3\"") << "sh"
+             << file << QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))
+             << QStringLiteral("--gtest_filter=*.%1")
+                    .arg(testing::UnitTest::GetInstance()->current_test_info()->name());
         const CommandResult run = runCommand(argv, 120000);
         for (const QByteArray& line : run.out.split('\n'))
             if (line.startsWith("round-robin"))
