@@ -84,9 +84,12 @@ int32_t CongestionMeter::receivedKbps() const {
         return -1;
     if (!last.path.known || !oldest.path.known || last.path.ackedBytes < oldest.path.ackedBytes)
         return -1;
-    return clampedInt(static_cast<double>(last.path.ackedBytes - oldest.path.ackedBytes) * 8.0 /
-                          static_cast<double>(ms),
-                      INT32_MAX);
+    const uint64_t acked = last.path.ackedBytes - oldest.path.ackedBytes;
+    // 0 says that nothing arrived: anything that did counts at least 1.
+    if (acked == 0)
+        return 0;
+    return std::max(
+        1, clampedInt(static_cast<double>(acked) * 8.0 / static_cast<double>(ms), INT32_MAX));
 }
 
 int32_t CongestionMeter::queuedMs() const {
@@ -96,8 +99,10 @@ int32_t CongestionMeter::queuedMs() const {
         return -1;
     if (last->path.queuedBytes == 0)
         return 0;
-    return clampedInt(static_cast<double>(last->path.queuedBytes) * 8.0 / std::max(kbps, 1),
-                      kLongestQueueMs);
+    // Nothing leaves: how long the queue takes is not known.
+    if (kbps == 0)
+        return -1;
+    return clampedInt(static_cast<double>(last->path.queuedBytes) * 8.0 / kbps, kLongestQueueMs);
 }
 
 } // namespace relaycast

@@ -54,9 +54,11 @@ public:
     int32_t episodes() const { return episodes_; }
     // The host's figure in percent; -1 when the output keeps none or nothing was sampled.
     int32_t congestionPercent() const { return congestionPercent_; }
-    // Kbit/s that reached the server lately; -1 until two samples of the connection exist.
+    // Kbit/s that reached the server lately: 0 only when nothing did; -1 until two samples of
+    // the connection exist.
     int32_t receivedKbps() const;
-    // How long the connection's queue takes to leave at that rate; -1 when unknown.
+    // How long the connection's queue takes to leave at that rate; -1 when unknown (also when
+    // nothing leaves).
     int32_t queuedMs() const;
 
 private:

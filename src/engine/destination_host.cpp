@@ -109,8 +109,8 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     // its own fixed schedule (see kOutageAttemptLimit).
     obs_output_set_reconnect_settings(port->output, 0, 0);
 
-    port->watchConnection(mapping.server);
-    port->connectSignals(d, mapping.server);
+    port->followConnection(mapping.server, d);
+    port->connectSignals(d);
     d.port = std::move(port);
     return true;
 }

@@ -15,19 +15,44 @@
 namespace relaycast {
 namespace {
 
-// Host stop codes that end a start the user asked for at once: a wrong key or address must
-// not be hammered.
-bool isFatalStopCode(int code) {
-    return code == OBS_OUTPUT_BAD_PATH || code == OBS_OUTPUT_INVALID_STREAM ||
-           code == OBS_OUTPUT_UNSUPPORTED || code == OBS_OUTPUT_ENCODE_ERROR;
+// What a host stop code does to a destination that was live, and to one recovering from a drop
+// (automatic restarts); a code not listed is retried. A destination whose first connection never
+// came up is not restarted, whatever the code.
+enum class OnRecovery { Ends, Retried, RetriedLessOften };
+struct StopCodeRule {
+    int code;
+    bool endsALiveStream;
+    OnRecovery recovery;
+};
+constexpr StopCodeRule kStopCodeRules[] = {
+    // The address, the format, the encoders: no retry changes them.
+    {OBS_OUTPUT_BAD_PATH, true, OnRecovery::Ends},
+    {OBS_OUTPUT_UNSUPPORTED, true, OnRecovery::Ends},
+    {OBS_OUTPUT_ENCODE_ERROR, true, OnRecovery::Ends},
+    // The key or address refused: a wrong one is not hammered. After a drop the server may
+    // still hold the dropped session, or its ingest restarts: retried, less often once the
+    // refusals go on (some ingests punish a revoked key resent every few seconds).
+    {OBS_OUTPUT_INVALID_STREAM, true, OnRecovery::RetriedLessOften},
+    // A server that is down, a path that drops or times out, the host's other errors.
+    {OBS_OUTPUT_CONNECT_FAILED, false, OnRecovery::Retried},
+    {OBS_OUTPUT_ERROR, false, OnRecovery::Retried},
+    {OBS_OUTPUT_DISCONNECTED, false, OnRecovery::Retried},
+    {OBS_OUTPUT_NO_SPACE, false, OnRecovery::Retried},
+};
+
+StopCodeRule stopCodeRule(int code) {
+    for (const StopCodeRule& rule : kStopCodeRules) {
+        if (rule.code == code)
+            return rule;
+    }
+    return {code, false, OnRecovery::Retried};
 }
 
-// While a stream that was live recovers from a drop, a server that refuses it for a while (it
-// still holds the dropped session, or its ingest restarts) or a path that times out is retried
-// like a server that is down. Only what no retry can change ends the recovery.
-bool endsRecovery(int code) {
-    return code == OBS_OUTPUT_BAD_PATH || code == OBS_OUTPUT_UNSUPPORTED ||
-           code == OBS_OUTPUT_ENCODE_ERROR;
+// The wait before the next try at a server that has refused the key for `refusingMs`.
+int64_t refusedRetryDelayMs(int64_t refusingMs) {
+    if (refusingMs < kRefusedAtFullPaceMs)
+        return kNextRestartDelayMs;
+    return refusingMs < kRefusedSlowerMs ? kRefusedSlowDelayMs : kRefusedSlowestDelayMs;
 }
 
 // What the server answered to a restart attempt that failed, as the status line shows it.
@@ -104,7 +129,7 @@ DestinationOutput::~DestinationOutput() {
 }
 
 void DestinationOutput::onStart() {
-    connecting = false;
+    attempt.end();
     started = true;
     if (stopRequested) {
         // Cancelled while connecting: never Live; the next tick stops it at once.
@@ -116,6 +141,7 @@ void DestinationOutput::onStart() {
     if (autoRestart) {
         recoveryAfterSecs = secondsSinceOutage();
         outageStartMs = 0;
+        refusedSinceMs = 0;
         autoRestart = false;
         setMessage({});
         moduleLog(LOG_INFO, "stream recovered automatically after %d s",
@@ -125,7 +151,7 @@ void DestinationOutput::onStart() {
 }
 
 void DestinationOutput::onStop(int code, const QString& lastError) {
-    connecting = false;
+    attempt.end();
     if (restartAfterStop.exchange(false) && code == OBS_OUTPUT_SUCCESS && !stopRequested) {
         if (recording) {
             // A new run would write a new file; this one got nothing to write.
@@ -159,15 +185,15 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
         fail(recordingStopText(code, lastError));
         return;
     }
+    const StopCodeRule rule = stopCodeRule(code);
     const bool recovering = autoRestart;
     const bool neverCameUp = !started && !recovering;
-    const bool final = recovering ? endsRecovery(code) : isFatalStopCode(code);
+    const bool final = recovering ? rule.recovery == OnRecovery::Ends : rule.endsALiveStream;
     if (stopRequested || final || neverCameUp || attempts >= kOutageAttemptLimit) {
         autoRestart = false;
         fail(stopCodeText(code, lastError));
         return;
     }
-    setMessage(retryReason(code));
     const int64_t nowMs = clock.nowMs();
     if (!autoRestart) {
         autoRestart = true;
@@ -180,8 +206,23 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
                   "stream dropped by itself (code %d%s%s): restarting it automatically", code,
                   error.isEmpty() ? "" : ", ", error.constData());
     }
-    const int32_t attempt = ++attempts;
-    nextRestartMs = nowMs + (attempt == 1 ? kFirstRestartDelayMs : kNextRestartDelayMs);
+    const int32_t tries = ++attempts;
+    int64_t delayMs = tries == 1 ? kFirstRestartDelayMs : kNextRestartDelayMs;
+    QString reason = retryReason(code);
+    if (recovering && rule.recovery == OnRecovery::RetriedLessOften) {
+        int64_t since = refusedSinceMs;
+        if (since == 0)
+            refusedSinceMs = since = nowMs;
+        delayMs = refusedRetryDelayMs(nowMs - since);
+        if (delayMs > kNextRestartDelayMs)
+            reason = uiText("el servidor sigue rechazando esta clave; revísala (se reintenta "
+                            "cada %1 s)")
+                         .arg(delayMs / 1000);
+    } else {
+        refusedSinceMs = 0;
+    }
+    setMessage(reason);
+    nextRestartMs = nowMs + delayMs;
     state = DestinationState::Reconnecting;
 }
 
@@ -234,10 +275,10 @@ int32_t DestinationOutput::secondsSinceOutage() const {
 bool DestinationOutput::beginStart(QString* out) {
     state = DestinationState::Starting;
     startNs = clock.nowNs();
-    connecting = true;
+    attempt.begin();
     if (port && port->start())
         return true;
-    connecting = false;
+    attempt.refused();
     QString text = port ? port->lastError() : QString();
     if (text.isEmpty())
         text = uiText("No se pudo iniciar la emisión.");
@@ -314,7 +355,7 @@ void stopDestination(DestinationOutput& d) {
         d.setMessage({});
     if (!d.port)
         return;
-    if (d.connecting) {
+    if (d.attempt.underWay()) {
         // The host's plain stop does nothing while it connects; the forced one waits for the
         // connection attempt (on the host call queue) and ends it at once. For the user the
         // destination is stopped now: it never shows Live, whatever the server does later.
@@ -352,7 +393,7 @@ void runRestartStep(DestinationOutput& d) {
     const int64_t nowMs = d.clock.nowMs();
     if (due == 0 || nowMs < due)
         return;
-    if (d.port->active() || d.connecting) {
+    if (d.port->active() || d.attempt.underWay()) {
         d.nextRestartMs = nowMs + kActiveRecheckDelayMs;
         return;
     }
@@ -360,10 +401,10 @@ void runRestartStep(DestinationOutput& d) {
     // The state stays Reconnecting, so the status keeps counting the outage and its attempts
     // until the host reports the stream started again.
     d.startNs = d.clock.nowNs();
-    d.connecting = true;
+    d.attempt.begin();
     if (d.port->start())
         return;
-    d.connecting = false;
+    d.attempt.refused();
     if (d.attempts < kOutageAttemptLimit) {
         d.attempts += 1;
         d.nextRestartMs = nowMs + kNextRestartDelayMs;

@@ -2,6 +2,7 @@
 
 #include "config/config_model.h"
 #include "engine/congestion_meter.h"
+#include "engine/connection_attempt.h"
 #include "engine/destination_status.h"
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
@@ -29,6 +30,13 @@ inline constexpr int kOutageAttemptLimit = kHostReconnectRetries + kRestartAttem
 inline constexpr int64_t kFirstRestartDelayMs = 1500;
 inline constexpr int64_t kNextRestartDelayMs = 5000;
 inline constexpr int64_t kActiveRecheckDelayMs = 500;
+// A server that keeps refusing the key while a stream recovers from a drop: tried at the pace
+// above for two minutes of refusals (it may still hold the dropped session, or its ingest
+// restarts), then every 30 s, and every 60 s once it has refused for five minutes.
+inline constexpr int64_t kRefusedAtFullPaceMs = 120 * 1000;
+inline constexpr int64_t kRefusedSlowerMs = 300 * 1000;
+inline constexpr int64_t kRefusedSlowDelayMs = 30 * 1000;
+inline constexpr int64_t kRefusedSlowestDelayMs = 60 * 1000;
 inline constexpr int64_t kStartTimeoutNs = 40LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kInactiveGraceNs = 3LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kStopTimeoutNs = 5LL * 1000 * 1000 * 1000;
@@ -72,6 +80,8 @@ public:
     std::atomic<bool> started{false};
     std::atomic<bool> autoRestart{false};
     std::atomic<int64_t> nextRestartMs{0};
+    // When the server began refusing the key in a row during this recovery; 0 when it is not.
+    std::atomic<int64_t> refusedSinceMs{0};
     uint64_t lastBytes = 0;
     int64_t lastSampleMs = 0;
     CongestionMeter congestion;     // interface thread
@@ -85,10 +95,9 @@ public:
     int64_t startNs = 0;
     int64_t inactiveSinceNs = 0;
     int64_t stopRequestedNs = 0; // when the user's stop was asked for; 0 when not
-    // A start the host accepted whose connection attempt has not ended yet ("start" or "stop"
-    // not received). The host's plain stop ignores such an output, and releasing it waits for
-    // the connection attempt.
-    std::atomic<bool> connecting{false};
+    // The host's plain stop ignores an output whose attempt is under way, and releasing it
+    // waits for the attempt.
+    ConnectionAttempt attempt;
     // The host came up after the user had already cancelled: it is stopped at the next tick.
     std::atomic<bool> cameUpAfterCancel{false};
     // Stopped to be started again at once (see restartIfLiveWithoutEncoders).

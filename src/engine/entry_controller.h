@@ -75,10 +75,6 @@ struct EditOutcome {
 class EntryController {
 public:
     static constexpr int kHeartbeatMs = 500;
-    // At exit: how long outputs may take to close by themselves, and the bound on the whole
-    // wait (the connections still open after the first are closed under their outputs).
-    static constexpr std::chrono::milliseconds kExitGrace{5000};
-    static constexpr std::chrono::milliseconds kExitBound{10000};
 
     using ChangeListener = std::function<void(const DestinationChange&)>;
     using HeartbeatListener = std::function<void()>;
@@ -165,9 +161,11 @@ public:
     // The scene collection is about to change: every stream stops; nothing waits.
     void stopEverything();
     // Host exit or unload: no more heartbeats; every stream stops and is released before this
-    // returns, within kExitBound however many outputs are stuck. Runs once.
+    // returns, within the exit's bound (kExitBound) however many outputs are stuck. Runs once.
     void shutdown();
     bool isShutDown() const { return shutDown_; }
+    // When the exit's bound, counted from the shutdown, is up; the unload waits no longer.
+    std::chrono::steady_clock::time_point exitDeadline() const { return exitDeadline_; }
 
     // --- Changing the entries
     // Every change to the current entries goes through these, whoever asks: each saves the
@@ -244,6 +242,7 @@ private:
     QTimer timer_;
     int32_t heartbeats_ = 0;
     bool shutDown_ = false;
+    std::chrono::steady_clock::time_point exitDeadline_{};
     int nextListenerId_ = 1;
     std::vector<std::pair<int, ChangeListener>> changeListeners_;
     std::vector<std::pair<int, HeartbeatListener>> heartbeatListeners_;

@@ -358,21 +358,24 @@ void EntryController::shutdown() {
     if (shutDown_)
         return;
     shutDown_ = true;
+    const auto begin = std::chrono::steady_clock::now();
+    exitDeadline_ = begin + kExitBound;
     timer_.stop();
     stopEverything();
-    // The host frees its outputs and encoders right after: ours must be gone first, within a
-    // bound however many of them are stuck. Outputs still connecting after the grace wait for a
-    // server that does not answer: their connections are closed under them.
-    const auto begin = std::chrono::steady_clock::now();
+    // The host frees its outputs and encoders right after: ours must be gone first, within the
+    // exit's bound however many of them are stuck. Outputs still connecting after the grace
+    // wait for a server that does not answer: their connections are closed under them.
     bool drained = drainBackgroundHostCallsWithin(kExitGrace);
     if (!drained) {
-        const int aborted = abortWatchedOutputConnections();
+        const int aborted = abortOutputConnections();
         moduleLog(LOG_WARNING,
-                  "%d output(s) still closing %lld s after exit began: %d connection(s) closed "
-                  "under them",
+                  "%d output(s) still closing %lld s after exit began: %d connection(s) of "
+                  "theirs closed under them",
                   unfinishedBackgroundHostCalls(),
                   static_cast<long long>(kExitGrace.count() / 1000), aborted);
-        drained = drainBackgroundHostCallsWithin(kExitBound - kExitGrace);
+        drained =
+            drainBackgroundHostCallsWithin(std::chrono::duration_cast<std::chrono::milliseconds>(
+                exitDeadline_ - std::chrono::steady_clock::now()));
     }
     const auto waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                               std::chrono::steady_clock::now() - begin)

@@ -106,7 +106,7 @@ void tick(EntryRuntime& runtime) {
         runtime.lastStatus.insert(it->first, endedStatus(d));
         // A cancelled connection attempt may still reach the server: a new start waits for it.
         ReleasedFlag released;
-        if (d.connecting) {
+        if (d.attempt.underWay()) {
             released = std::make_shared<std::atomic<bool>>(false);
             runtime.closing.insert(it->first, released);
         }

@@ -25,9 +25,16 @@ void runGuarded(const std::function<void()>& call) {
     }
 }
 
-// What was left to the host: kept reachable (not reported as a leak) and never destroyed.
-std::mutex g_leftLock;
-std::vector<std::shared_ptr<void>>* g_left = new std::vector<std::shared_ptr<void>>;
+// What was left to the host: kept reachable (not reported as a leak) and never destroyed, nor is
+// its lock, which a thread still inside a given-up call takes when that call returns.
+struct LeftToHost {
+    std::mutex lock;
+    std::vector<std::shared_ptr<void>> objects;
+};
+LeftToHost& leftToHost() {
+    static LeftToHost& left = *new LeftToHost;
+    return left;
+}
 
 // Calls that were given up at unload: never run, and never destroyed either, since destroying
 // them would release host objects the host may already have freed.
@@ -37,9 +44,6 @@ void leak(std::function<void()> call) {
 
 class BackgroundHostCalls final : public HostCallQueue {
 public:
-    // At process exit: nothing may keep the process from ending.
-    ~BackgroundHostCalls() override { stop(std::chrono::seconds(10)); }
-
     void post(const void* strand, std::function<void()> call) override {
         std::lock_guard guard(lock_);
         if (abandoned_) {
@@ -183,7 +187,7 @@ private:
 };
 
 BackgroundHostCalls& queue() {
-    static BackgroundHostCalls instance;
+    static BackgroundHostCalls& instance = *new BackgroundHostCalls;
     return instance;
 }
 
@@ -214,8 +218,9 @@ bool backgroundHostCallsAbandoned() {
 }
 
 void leaveToHost(std::shared_ptr<void> object) {
-    std::lock_guard guard(g_leftLock);
-    g_left->push_back(std::move(object));
+    LeftToHost& left = leftToHost();
+    std::lock_guard guard(left.lock);
+    left.objects.push_back(std::move(object));
 }
 
 } // namespace relaycast

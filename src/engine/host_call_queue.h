@@ -23,7 +23,16 @@ public:
 };
 
 // The plug-in's queue: a thread for each strand that has calls to run, ended when it has none.
+// It lives as long as the process and is never destroyed, so nothing waits for its threads when
+// the process ends, and a thread still inside a given-up call never meets a destroyed lock.
 HostCallQueue& backgroundHostCalls();
+
+// The plug-in's share of OBS's exit, from the host's exit event to the end of the unload: one
+// bound however many host calls are stuck. Outputs get the first kExitGrace to close by
+// themselves; then their stuck connections are closed under them (abortOutputConnections), and
+// whatever is still stuck when kExitBound is up is given up (stopBackgroundHostCalls).
+inline constexpr std::chrono::milliseconds kExitGrace{5000};
+inline constexpr std::chrono::milliseconds kExitBound{10000};
 
 // Waits until every call handed to the background queue so far has run (tests that count host
 // objects). Returns the milliseconds it waited.

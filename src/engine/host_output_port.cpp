@@ -3,7 +3,6 @@
 #include "engine/destination_output.h"
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
-#include "engine/output_connections.h"
 
 #include <chrono>
 #include <cstring>
@@ -27,17 +26,6 @@ template <typename Reference> void keepFromRelease(Reference& reference) {
 
 } // namespace
 
-// Runs on the output's thread as it comes up: the connection is open and may be looked for.
-// The attempt counts as ended only after this, since it runs on the attempt's own thread.
-void HostOutputPort::findConnection(void* param, calldata_t*) {
-    auto* port = static_cast<HostOutputPort*>(param);
-    try {
-        port->probe_.find(port->server_);
-    } catch (...) {
-    }
-    port->noteAttemptEnded();
-}
-
 HostOutputPort::~HostOutputPort() {
     if (output && !awaitAttemptEnd()) {
         // Given up at exit while the attempt still waits for its server: the host's own.
@@ -45,7 +33,6 @@ HostOutputPort::~HostOutputPort() {
         keepFromRelease(output);
         keepFromRelease(audioEncoder);
         keepFromRelease(service);
-        unwatchOutputConnection(this);
         return;
     }
     if (output) {
@@ -60,7 +47,6 @@ HostOutputPort::~HostOutputPort() {
             keepFromRelease(output);
         output = nullptr;
     }
-    unwatchOutputConnection(this);
     if (backgroundHostCallsAbandoned()) {
         keepFromRelease(audioEncoder);
         keepFromRelease(service);
@@ -69,25 +55,20 @@ HostOutputPort::~HostOutputPort() {
     service = nullptr;
 }
 
-void HostOutputPort::watchConnection(const QString& url) {
-    watchOutputConnection(this, url);
+void HostOutputPort::followConnection(const QString& url, const DestinationOutput& d) {
+    connection_.follow(url, d.attempt);
 }
 
-void HostOutputPort::connectSignals(DestinationOutput& d, const QString& server) {
+void HostOutputPort::connectSignals(DestinationOutput& d) {
     destination_ = &d;
     signal_handler_t* handler = obs_output_get_signal_handler(output);
     // Only the RTMP output keeps a send queue whose fullness it reports.
     const char* type = obs_output_get_id(output);
     hostCongestion_ = type && std::strcmp(type, "rtmp_output") == 0;
-    server_ = server;
-    probing_ = !serverEndpoint(server).host.isEmpty();
     signals_[0].Connect(handler, "start", handleStart, this);
     signals_[1].Connect(handler, "stop", handleStop, this);
     signals_[2].Connect(handler, "reconnect", handleReconnect, this);
     signals_[3].Connect(handler, "reconnect_success", handleReconnectSuccess, this);
-    // After the destination's own handler: it is Live before any name is resolved here.
-    if (probing_)
-        signals_[4].Connect(handler, "start", findConnection, this);
     signalsConnected_ = true;
 }
 
@@ -95,8 +76,7 @@ void HostOutputPort::connectSignals(DestinationOutput& d, const QString& server)
 void HostOutputPort::handleStart(void* param, calldata_t*) {
     try {
         auto& port = *static_cast<HostOutputPort*>(param);
-        if (!port.probing_)
-            port.noteAttemptEnded();
+        port.connection_.noteConnected();
         port.destination_->onStart();
     } catch (...) {
     }
@@ -105,7 +85,7 @@ void HostOutputPort::handleStart(void* param, calldata_t*) {
 void HostOutputPort::handleStop(void* param, calldata_t* data) {
     try {
         auto& port = *static_cast<HostOutputPort*>(param);
-        port.noteAttemptEnded();
+        port.connection_.noteStopped();
         const int code = static_cast<int>(calldata_int(data, "code"));
         const char* lastError = nullptr;
         // Hosts that do not pass the text with the signal still keep it on the output.
@@ -132,20 +112,19 @@ void HostOutputPort::handleReconnectSuccess(void* param, calldata_t*) {
     }
 }
 
-void HostOutputPort::noteAttemptEnded() {
-    attemptEndedNs_ = steadyClock().nowNs();
-    attempting_ = false;
-}
-
 bool HostOutputPort::awaitAttemptEnd() const {
-    while (attempting_) {
+    if (!destination_)
+        return true;
+    const ConnectionAttempt& attempt = destination_->attempt;
+    while (attempt.underWay()) {
         if (backgroundHostCallsAbandoned())
             return false;
         std::this_thread::sleep_for(kAttemptPollInterval);
     }
-    const int64_t settledNs = attemptEndedNs_ + kAttemptSettleNs;
+    const int64_t endedNs = attempt.endedNs();
+    const int64_t settledNs = endedNs + kAttemptSettleNs;
     const int64_t nowNs = steadyClock().nowNs();
-    if (attemptEndedNs_ != 0 && nowNs < settledNs)
+    if (endedNs != 0 && nowNs < settledNs)
         std::this_thread::sleep_for(std::chrono::nanoseconds(settledNs - nowNs));
     return true;
 }
@@ -161,12 +140,10 @@ void HostOutputPort::disconnectSignals() {
 bool HostOutputPort::start() {
     if (!output)
         return false;
-    // Before the call: the attempt may end (and say so) before the call returns.
-    attempting_ = true;
-    if (obs_output_start(output))
-        return true;
-    attempting_ = false;
-    return false;
+    connection_.beginAttempt();
+    const bool accepted = obs_output_start(output);
+    connection_.endStart(accepted);
+    return accepted;
 }
 
 void HostOutputPort::stop() {
@@ -214,7 +191,7 @@ double HostOutputPort::congestion() const {
 }
 
 PathFigures HostOutputPort::pathFigures() const {
-    return probe_.figures();
+    return connection_.figures();
 }
 
 QString HostOutputPort::lastError() const {

@@ -1,16 +1,14 @@
 #pragma once
 
+#include "engine/output_connections.h"
 #include "engine/output_port.h"
 #include "engine/shared_audio_encoder.h"
-#include "engine/tcp_path_probe.h"
 
 #include <obs.hpp>
 
 #include <QString>
 
 #include <array>
-#include <atomic>
-#include <cstdint>
 
 namespace relaycast {
 
@@ -22,11 +20,10 @@ class DestinationOutput;
 // then the output (force-stopped and awaited when still active), the share of the audio
 // encoder (the encoder goes with its last sharer), the service.
 //
-// No stop and no release while a connection attempt is under way: the host's RTMP output joins
-// its connecting thread there, and that thread detaches itself when its attempt ends unless a
-// stop came first, which crashes the joining thread (seen with glibc 2.36 on OBS 29 and 30).
-// The port waits for the host's "start" or "stop" signal, and a moment for the thread to end;
-// an attempt that never ends is ended by closing its connection (see output_connections.h).
+// No stop and no release while the destination's connection attempt is under way (see
+// ConnectionAttempt): the port waits for the host's "start" or "stop" signal, and a moment for
+// the thread to end; an attempt that never ends is ended at exit by closing its connection
+// (see OutputConnection).
 class HostOutputPort final : public OutputPort {
 public:
     HostOutputPort() = default;
@@ -38,13 +35,11 @@ public:
     OBSOutputAutoRelease output;
     SharedAudioEncoder audioEncoder;
 
-    // Lets the connections to the server of `url` be closed under the output at exit, while
-    // this port exists (see abortWatchedOutputConnections).
-    void watchConnection(const QString& url);
-    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`. With
-    // an RTMP(S) `server`, every start also looks for the connection it opened (see
-    // TcpPathProbe).
-    void connectSignals(DestinationOutput& d, const QString& server = {});
+    // The output of `d` connects to the server of `url`: its connection is followed (its
+    // figures, and closing it at exit), while this port exists.
+    void followConnection(const QString& url, const DestinationOutput& d);
+    // Connects "start", "stop", "reconnect" and "reconnect_success" of the output to `d`.
+    void connectSignals(DestinationOutput& d);
     bool signalsConnected() const { return signalsConnected_; }
 
     bool start() override;
@@ -64,23 +59,16 @@ private:
     static void handleStop(void* param, calldata_t* data);
     static void handleReconnect(void* param, calldata_t* data);
     static void handleReconnectSuccess(void* param, calldata_t* data);
-    void noteAttemptEnded();
     // Waits until no connection attempt is under way (see the class comment). False when the
     // plug-in gave up its host calls at exit meanwhile.
     bool awaitAttemptEnd() const;
     void disconnectSignals();
-    static void findConnection(void* param, calldata_t*);
 
-    std::array<OBSSignal, 5> signals_;
-    QString server_;
-    TcpPathProbe probe_;
+    std::array<OBSSignal, 4> signals_;
+    OutputConnection connection_;
     bool hostCongestion_ = false;
-    bool probing_ = false; // a start also looks for its connection
     bool signalsConnected_ = false;
     DestinationOutput* destination_ = nullptr;
-    // From an accepted start until the host said how the connection attempt ended.
-    std::atomic<bool> attempting_{false};
-    std::atomic<int64_t> attemptEndedNs_{0};
 };
 
 } // namespace relaycast

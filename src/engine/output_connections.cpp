@@ -1,183 +1,266 @@
 #include "engine/output_connections.h"
 
-#include "engine/tcp_path_probe.h"
+#include "engine/connection_attempt.h"
+#include "engine/engine_clock.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <thread>
 
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <dirent.h>
+#ifdef __linux__
 #include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 namespace relaycast {
 namespace {
 
-std::mutex g_lock;
-std::map<const void*, TcpEndpoint> g_watched;
-
-// The kernel prints each 32-bit word of an address as the number it reads from memory, so the
-// word's bytes in memory are the address's bytes in network order.
-QByteArray addressFromHex(const std::string& hex) {
-    if (hex.size() != 8 && hex.size() != 32)
-        return {};
-    QByteArray bytes;
-    for (size_t word = 0; word < hex.size(); word += 8) {
-        char* end = nullptr;
-        const std::string digits = hex.substr(word, 8);
-        const auto value = static_cast<uint32_t>(std::strtoul(digits.c_str(), &end, 16));
-        if (end != digits.c_str() + digits.size())
-            return {};
-        char raw[4];
-        std::memcpy(raw, &value, sizeof raw);
-        bytes.append(raw, sizeof raw);
-    }
-    return bytes;
-}
-
-// An IPv4 address as an IPv6 socket shows it (::ffff:a.b.c.d), as its four bytes.
-QByteArray unmappedV4(const QByteArray& address) {
-    static const QByteArray prefix = QByteArray(10, '\0') + QByteArray(2, '\xff');
-    return address.size() == 16 && address.startsWith(prefix) ? address.right(4) : address;
-}
-
-#ifndef _WIN32
-QByteArray readWhole(const char* path) {
-    std::ifstream file(path);
-    if (!file)
-        return {};
-    std::ostringstream text;
-    text << file.rdbuf();
-    return QByteArray::fromStdString(text.str());
-}
-
-// This process's sockets: inode -> descriptor.
-std::map<uint64_t, int> ownSockets() {
-    std::map<uint64_t, int> sockets;
-    DIR* folder = opendir("/proc/self/fd");
-    if (!folder)
-        return sockets;
-    while (const dirent* item = readdir(folder)) {
-        const std::string fd = item->d_name;
-        if (fd.empty() || fd[0] == '.')
-            continue;
-        const int number = std::atoi(fd.c_str());
-        if (const uint64_t inode = socketInode(number); inode != 0)
-            sockets.emplace(inode, number);
-    }
-    closedir(folder);
-    return sockets;
-}
-#endif
+// Long enough for the output's first heartbeats, short enough that connections opened later
+// by others leave its candidates alone.
+constexpr int64_t kFindWithinNs = 10LL * 1000 * 1000 * 1000;
+// The host's RTMP output loads its certificates before it opens its socket: tens of
+// milliseconds. Starts to one server port made together (a restart of every destination, say)
+// share one such wait, so the interface thread never waits longer, however many there are.
+constexpr auto kOpeningWait = std::chrono::milliseconds(100);
+constexpr auto kOpeningPoll = std::chrono::milliseconds(2);
+// The outputs still looking for their sockets share one scan per heartbeat.
+constexpr int64_t kScanSharedNs = 250LL * 1000 * 1000;
 
 } // namespace
 
-TcpEndpoint tcpEndpointOf(const QString& url) {
-    const ServerEndpoint server = serverEndpoint(url);
-    TcpEndpoint endpoint;
-    endpoint.port = server.port;
-#ifndef _WIN32
-    const QByteArray host = server.host.toUtf8();
-    unsigned char bytes[16] = {};
-    if (inet_pton(AF_INET, host.constData(), bytes) == 1)
-        endpoint.address = QByteArray(reinterpret_cast<const char*>(bytes), 4);
-    else if (inet_pton(AF_INET6, host.constData(), bytes) == 1)
-        endpoint.address = unmappedV4(QByteArray(reinterpret_cast<const char*>(bytes), 16));
-#endif
-    return endpoint;
-}
+// Every followed output, under one lock. Never destroyed: output ports may still go on
+// detached host call threads while the process ends.
+struct ConnectionRegistry {
+    std::mutex lock;
+    std::set<OutputConnection*> outputs;
+    // By server port: until when the starts made together may wait for each other's sockets.
+    std::map<uint16_t, std::chrono::steady_clock::time_point> startsWaitUntil;
+    std::vector<TcpConnection> lastScan;
+    int64_t lastScanNs = 0;
 
-QList<TcpSocketEntry> parseTcpSocketTable(const QByteArray& text) {
-    QList<TcpSocketEntry> entries;
-    std::istringstream lines(text.toStdString());
-    std::string line;
-    std::getline(lines, line); // the heading
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        const std::vector<std::string> fields{std::istream_iterator<std::string>(words), {}};
-        if (fields.size() < 10)
-            continue;
-        const std::string& remote = fields[2];
-        const size_t colon = remote.find(':');
-        if (colon == std::string::npos)
-            continue;
-        TcpSocketEntry entry;
-        entry.remote.address = unmappedV4(addressFromHex(remote.substr(0, colon)));
-        entry.remote.port =
-            static_cast<uint16_t>(std::strtoul(remote.substr(colon + 1).c_str(), nullptr, 16));
-        entry.state = static_cast<int>(std::strtol(fields[3].c_str(), nullptr, 16));
-        entry.inode = std::strtoull(fields[9].c_str(), nullptr, 10);
-        if (!entry.remote.address.isEmpty())
-            entries.append(entry);
+    static ConnectionRegistry& instance() {
+        static ConnectionRegistry& registry = *new ConnectionRegistry;
+        return registry;
     }
-    return entries;
-}
 
-bool reachesEndpoint(const TcpEndpoint& remote, const TcpEndpoint& endpoint) {
-    if (endpoint.port == 0 || remote.port != endpoint.port)
-        return false;
-    return endpoint.address.isEmpty() || remote.address == endpoint.address;
-}
-
-void watchOutputConnection(const void* owner, const QString& url) {
-    const TcpEndpoint endpoint = tcpEndpointOf(url);
-    if (endpoint.port == 0)
-        return;
-    std::lock_guard guard(g_lock);
-    g_watched[owner] = endpoint;
-}
-
-void unwatchOutputConnection(const void* owner) {
-    std::lock_guard guard(g_lock);
-    g_watched.erase(owner);
-}
-
-int abortWatchedOutputConnections() {
-#ifdef _WIN32
-    return 0;
-#else
-    std::vector<TcpEndpoint> endpoints;
-    {
-        std::lock_guard guard(g_lock);
-        for (const auto& [owner, endpoint] : g_watched)
-            endpoints.push_back(endpoint);
+    const std::vector<TcpConnection>& scan(bool fresh) {
+        const int64_t nowNs = steadyClock().nowNs();
+        if (fresh || lastScanNs == 0 || nowNs - lastScanNs > kScanSharedNs) {
+            lastScan = scanTcpConnections();
+            lastScanNs = nowNs;
+        }
+        return lastScan;
     }
-    if (endpoints.empty())
-        return 0;
-    constexpr int kEstablished = 1;
-    constexpr int kConnecting = 2;
-    const std::map<uint64_t, int> own = ownSockets();
-    std::set<int> matching;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        for (const TcpSocketEntry& entry : parseTcpSocketTable(readWhole(table))) {
-            if (entry.state != kEstablished && entry.state != kConnecting)
+
+    // Finds the sockets of the followed outputs that have none yet, among `sockets`.
+    void attribute(const std::vector<TcpConnection>& sockets) {
+        const int64_t nowNs = steadyClock().nowNs();
+        std::vector<AttemptEvidence> evidence;
+        std::vector<OutputConnection*> owners;
+        for (OutputConnection* output : outputs) {
+            AttemptEvidence e{
+                output->server_, output->before_, {}, false, output->found_.socket.inode};
+            if (e.inode == 0) {
+                for (const ThreadId& thread : output->threads_) {
+                    if (const int fd = blockedDescriptor(thread); fd >= 0)
+                        e.blockedFds.push_back(fd);
+                }
+                const int64_t since = output->connectedNs_;
+                e.connected = since != 0 && nowNs - since <= kFindWithinNs;
+            }
+            evidence.push_back(std::move(e));
+            owners.push_back(output);
+        }
+        std::vector<AttemptEvidence*> attempts;
+        for (AttemptEvidence& e : evidence)
+            attempts.push_back(&e);
+        attributeConnections(attempts, sockets);
+        for (size_t i = 0; i < owners.size(); ++i) {
+            if (owners[i]->found_.socket.inode != 0 || evidence[i].inode == 0)
                 continue;
-            const auto fd = own.find(entry.inode);
-            if (fd == own.end())
-                continue;
-            for (const TcpEndpoint& endpoint : endpoints) {
-                if (reachesEndpoint(entry.remote, endpoint))
-                    matching.insert(fd->second);
+            for (const TcpConnection& connection : sockets) {
+                // A scan a moment old: its descriptor must still hold that socket.
+                if (connection.socket.inode != evidence[i].inode ||
+                    socketInode(connection.fd) != connection.socket.inode)
+                    continue;
+                owners[i]->found_ = connection;
+                owners[i]->foundInCall_ =
+                    std::find(evidence[i].blockedFds.begin(), evidence[i].blockedFds.end(),
+                              connection.fd) != evidence[i].blockedFds.end();
             }
         }
     }
-    int aborted = 0;
-    for (int fd : matching) {
-        if (shutdown(fd, SHUT_RDWR) == 0)
-            ++aborted;
+
+    // Whether another followed output whose sockets could be taken for those of `self` is
+    // still opening its connection: its attempt under way, nothing of it connected or found,
+    // and no socket to its server new since it began.
+    bool anotherOpening(const OutputConnection& self, const std::vector<TcpConnection>& sockets) {
+        for (const OutputConnection* other : outputs) {
+            if (other == &self || !other->attempt_ || !other->attempt_->underWay() ||
+                other->threads_.empty() || other->found_.socket.inode != 0 ||
+                other->connectedNs_ != 0 || other->server_.port != self.server_.port)
+                continue;
+            const bool opened =
+                std::any_of(sockets.begin(), sockets.end(), [&](const TcpConnection& c) {
+                    return reaches(c.socket.remote, other->server_) &&
+                           !other->before_.contains(c.socket.inode);
+                });
+            if (!opened)
+                return true;
+        }
+        return false;
     }
-    return aborted;
+
+    int abort() {
+#ifdef __linux__
+        std::lock_guard guard(lock);
+        const std::vector<TcpConnection>& now = scan(true);
+        attribute(now);
+        int aborted = 0;
+        for (const OutputConnection* output : outputs) {
+            const TcpConnection& found = output->found_;
+            // Found as the only new one while connected: only while it still is.
+            if (found.socket.inode == 0 || (!output->foundInCall_ && output->connectedNs_ == 0))
+                continue;
+            for (const TcpConnection& c : now) {
+                // The same descriptor, still the same socket between the same two ends.
+                if (c.fd == found.fd && c.socket.inode == found.socket.inode &&
+                    c.socket.local == found.socket.local &&
+                    c.socket.remote == found.socket.remote && socketInode(c.fd) == c.socket.inode &&
+                    ::shutdown(c.fd, SHUT_RDWR) == 0)
+                    ++aborted;
+            }
+        }
+        return aborted;
+#else
+        return 0;
 #endif
+    }
+};
+
+void attributeConnections(const std::vector<AttemptEvidence*>& attempts,
+                          const std::vector<TcpConnection>& connections) {
+    std::set<uint64_t> taken;
+    for (const AttemptEvidence* a : attempts) {
+        if (a->inode != 0)
+            taken.insert(a->inode);
+    }
+    const auto free = [&](const TcpConnection& c, const AttemptEvidence& a) {
+        return reaches(c.socket.remote, a.server) && !taken.contains(c.socket.inode);
+    };
+    const auto take = [&](AttemptEvidence& a, const TcpConnection& c) {
+        a.inode = c.socket.inode;
+        taken.insert(a.inode);
+    };
+    for (AttemptEvidence* a : attempts) {
+        for (const TcpConnection& c : connections) {
+            if (a->inode == 0 && free(c, *a) &&
+                std::find(a->blockedFds.begin(), a->blockedFds.end(), c.fd) != a->blockedFds.end())
+                take(*a, c);
+        }
+    }
+    // One attempt's socket taken can leave another with a single candidate.
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (AttemptEvidence* a : attempts) {
+            if (a->inode != 0 || !a->connected)
+                continue;
+            const TcpConnection* only = nullptr;
+            int candidates = 0;
+            for (const TcpConnection& c : connections) {
+                if (c.socket.state == kTcpEstablished && !a->before.contains(c.socket.inode) &&
+                    free(c, *a)) {
+                    only = &c;
+                    ++candidates;
+                }
+            }
+            if (candidates == 1) {
+                take(*a, *only);
+                changed = true;
+            }
+        }
+    }
+}
+
+OutputConnection::~OutputConnection() {
+    ConnectionRegistry& registry = ConnectionRegistry::instance();
+    std::lock_guard guard(registry.lock);
+    registry.outputs.erase(this);
+}
+
+void OutputConnection::follow(const QString& url, const ConnectionAttempt& attempt) {
+    ConnectionRegistry& registry = ConnectionRegistry::instance();
+    std::lock_guard guard(registry.lock);
+    server_ = tcpEndpointOf(url);
+    attempt_ = &attempt;
+    if (server_.port != 0)
+        registry.outputs.insert(this);
+}
+
+void OutputConnection::beginAttempt() {
+    ConnectionRegistry& registry = ConnectionRegistry::instance();
+    std::unique_lock guard(registry.lock);
+    if (server_.port == 0)
+        return;
+    connectedNs_ = 0;
+    found_ = {};
+    foundInCall_ = false;
+    threads_.clear();
+    // Two attempts to one server opening their sockets at the same time could not be told
+    // apart: this one opens its socket after the other did.
+    registry.attribute(registry.scan(true));
+    auto& until = registry.startsWaitUntil[server_.port];
+    if (const auto now = std::chrono::steady_clock::now(); now >= until + kOpeningWait)
+        until = now + kOpeningWait;
+    while (registry.anotherOpening(*this, registry.lastScan) &&
+           std::chrono::steady_clock::now() < until) {
+        guard.unlock();
+        std::this_thread::sleep_for(kOpeningPoll);
+        guard.lock();
+        registry.attribute(registry.scan(true));
+    }
+    before_.clear();
+    for (const TcpConnection& connection : registry.lastScan)
+        before_.insert(connection.socket.inode);
+    threadsBefore_ = threadNumbers();
+}
+
+void OutputConnection::endStart(bool accepted) {
+    ConnectionRegistry& registry = ConnectionRegistry::instance();
+    std::lock_guard guard(registry.lock);
+    if (server_.port == 0 || !accepted)
+        return;
+    for (int tid : threadNumbers()) {
+        if (!threadsBefore_.contains(tid)) {
+            if (const ThreadId thread = threadNamed(tid); thread.tid != 0)
+                threads_.push_back(thread);
+        }
+    }
+    threadsBefore_.clear();
+}
+
+void OutputConnection::noteConnected() {
+    connectedNs_ = steadyClock().nowNs();
+}
+
+void OutputConnection::noteStopped() {
+    connectedNs_ = 0;
+}
+
+PathFigures OutputConnection::figures() const {
+    ConnectionRegistry& registry = ConnectionRegistry::instance();
+    std::lock_guard guard(registry.lock);
+    if (server_.port == 0)
+        return {};
+    const int64_t since = connectedNs_;
+    if (found_.socket.inode == 0 && since != 0 && steadyClock().nowNs() - since <= kFindWithinNs)
+        registry.attribute(registry.scan(false));
+    return pathFiguresOf(found_.fd, found_.socket.inode);
+}
+
+int abortOutputConnections() {
+    return ConnectionRegistry::instance().abort();
 }
 
 } // namespace relaycast

@@ -1,50 +1,90 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
+#include "engine/connection_scan.h"
+#include "engine/tcp_path_probe.h"
+
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
+#include <set>
+#include <vector>
 
 namespace relaycast {
 
-// The TCP servers the plug-in's host outputs talk to, kept so that at exit the connections of
-// outputs that are still stuck can be closed under them. libobs joins an output's connecting
-// thread when it stops or releases it, and a connect to a host that drops packets lasts over
-// two minutes: closing the socket ends that connect at once, so OBS can exit in bounded time.
-// The sockets are the host output's own; nothing else of the plug-in touches them.
+class ConnectionAttempt;
 
-// A server address as its sockets show it: port, and the address bytes when the host is a
-// literal IPv4 or IPv6 address (empty for a name, whose address only the resolver knows).
-struct TcpEndpoint {
-    uint16_t port = 0;
-    QByteArray address; // 4 or 16 bytes, or empty
+// One host output's TCP connection to its server, told apart from every other connection of
+// the process: OBS's own stream, other plug-ins' traffic, our other outputs. It serves twice:
+// its figures say what the path takes (see CongestionMeter), and at exit it is closed under an
+// output whose attempt is stuck (libobs joins the connecting thread when it releases the output,
+// and a connect to a host that drops packets lasts over two minutes).
+//
+// A socket counts as the output's only when that is proven (see attributeConnections); when
+// unsure, nothing is taken: the figures stay unknown and nothing is closed. Nobody looks the
+// server's name up again: round-robin ingests answer another address each time. Two of our
+// outputs to one server port that opened their sockets at the same moment could not be told
+// apart, so a start waits until the other attempt's socket is there (while the other output's
+// connecting thread loads its certificates: at most 100 ms for all the starts to one server
+// port made together).
+//
+// Threads: follow() and the start calls on the thread that starts the output (the interface
+// thread); noteConnected() and noteStopped() on host output threads (they only set a flag);
+// figures() on any thread. One lock, over every output's record, is never taken on a host
+// output thread.
+class OutputConnection {
+public:
+    OutputConnection() = default;
+    ~OutputConnection();
+    OutputConnection(const OutputConnection&) = delete;
+    OutputConnection& operator=(const OutputConnection&) = delete;
 
-    friend bool operator==(const TcpEndpoint&, const TcpEndpoint&) = default;
+    // The output connects to the server of `url` (rtmp:// or rtmps://; any other address is
+    // not followed); `attempt` says while it is connecting, and outlives this.
+    void follow(const QString& url, const ConnectionAttempt& attempt);
+    // Around the host's start of the output: what existed before, and the threads the start
+    // created (the host's RTMP output creates its connecting thread there).
+    void beginAttempt();
+    void endStart(bool accepted);
+    // The host reported the output connected, or stopped.
+    void noteConnected();
+    void noteStopped();
+    // What the kernel knows of the connection; unknown until it is found for sure.
+    PathFigures figures() const;
+
+private:
+    friend struct ConnectionRegistry;
+
+    // Guarded by the registry's lock.
+    TcpEndpoint server_;
+    const ConnectionAttempt* attempt_ = nullptr;
+    std::set<uint64_t> before_;
+    std::set<int> threadsBefore_;
+    std::vector<ThreadId> threads_;
+    TcpConnection found_;
+    bool foundInCall_ = false; // one of its threads was blocked on it
+    // When the host reported the output connected; 0 while it is not.
+    std::atomic<int64_t> connectedNs_{0};
 };
 
-// The endpoint an rtmp:// or rtmps:// address connects to; port 0 for any other address.
-TcpEndpoint tcpEndpointOf(const QString& url);
+// Shuts down every socket proven to be one of the followed outputs' (each checked again, by
+// descriptor, inode and both addresses, right before). Returns how many. Nothing else of the
+// process is touched.
+int abortOutputConnections();
 
-// One line of the kernel's socket table (/proc/net/tcp or tcp6).
-struct TcpSocketEntry {
-    TcpEndpoint remote;
-    int state = 0; // 1 established, 2 connecting (SYN sent), ...
-    uint64_t inode = 0;
+// The rule, as plain data. For every attempt that has no socket yet, a socket to its server no
+// other attempt holds is taken when:
+// - one of the attempt's own threads is blocked in a call on it; or
+// - the host reported the attempt connected (within the last few seconds) and it is the only
+//   established connection to the server that did not exist when the attempt began.
+struct AttemptEvidence {
+    TcpEndpoint server;
+    std::set<uint64_t> before;   // sockets that existed when the attempt began
+    std::vector<int> blockedFds; // descriptors the attempt's own threads are blocked on
+    bool connected = false;
+    uint64_t inode = 0; // the attempt's socket; 0 while not known
 };
-
-// Parses the kernel's socket table text; lines it cannot read are skipped.
-QList<TcpSocketEntry> parseTcpSocketTable(const QByteArray& text);
-
-// Whether a socket to `remote` is one to `endpoint` (for a named host, its port decides).
-bool reachesEndpoint(const TcpEndpoint& remote, const TcpEndpoint& endpoint);
-
-// Registers the endpoint of `url` for `owner` while its output exists. Any thread.
-void watchOutputConnection(const void* owner, const QString& url);
-void unwatchOutputConnection(const void* owner);
-
-// Shuts down this process's TCP sockets that are connecting or connected to a watched endpoint.
-// Returns how many. Does nothing where the kernel's socket table cannot be read.
-int abortWatchedOutputConnections();
+void attributeConnections(const std::vector<AttemptEvidence*>& attempts,
+                          const std::vector<TcpConnection>& connections);
 
 } // namespace relaycast

@@ -82,9 +82,11 @@ StatusLine failedLine(const DestinationStatus& status) {
 // A path that takes less than the stream: what really reaches the server comes first, then
 // how far behind the server is.
 QString congestedLine(const DestinationStatus& status) {
-    QString text = status.receivedKbps >= 0 ? uiText("⚠ EN EMISIÓN, saturado · llegan %1 Mbps")
-                                                  .arg(megabitsText(status.receivedKbps))
-                                            : uiText("⚠ EN EMISIÓN, saturado");
+    QString text = status.receivedKbps > 0 ? uiText("⚠ EN EMISIÓN, saturado · llegan %1 Mbps")
+                                                 .arg(megabitsText(status.receivedKbps))
+                   : status.receivedKbps == 0
+                       ? uiText("⚠ EN EMISIÓN, saturado · no llega nada al servidor")
+                       : uiText("⚠ EN EMISIÓN, saturado");
     if (status.queuedMs >= 0)
         text += uiText(" · %1 s de retraso").arg(QString::number(status.queuedMs / 1000.0, 'f', 1));
     return text + lossesText(status);

@@ -1,5 +1,6 @@
 #include "plugin/module_lifecycle.h"
 
+#include "engine/entry_controller.h"
 #include "engine/host_call_queue.h"
 #include "module/module_handle.h"
 #include "module/module_log.h"
@@ -12,12 +13,6 @@
 #include <exception>
 
 namespace relaycast {
-namespace {
-
-// The exit already waited for the streams to close (see EntryController::shutdown).
-constexpr std::chrono::milliseconds kUnloadWait{500};
-
-} // namespace
 
 bool moduleLoad() {
     registerFrontendEvents();
@@ -44,9 +39,15 @@ void moduleUnload() {
     unregisterFrontendEvents();
     stopControls();
     shutDownPanel();
-    // Nothing of the plug-in may still run once its code is unloaded; calls that the bounded
-    // wait at exit left stuck are given up rather than waited for.
-    if (!stopBackgroundHostCalls(kUnloadWait))
+    // Nothing of the plug-in may still run once its code is unloaded. The exit's one bound,
+    // counted from its shutdown, is what is left to wait; calls still stuck then are given up.
+    const auto now = std::chrono::steady_clock::now();
+    const EntryController* controller = moduleController();
+    const auto left = controller && controller->exitDeadline() > now
+                          ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                                controller->exitDeadline() - now)
+                          : std::chrono::milliseconds(0);
+    if (!stopBackgroundHostCalls(left))
         moduleLog(LOG_WARNING, "host calls still stuck at unload were given up");
     releaseSrtReferences();
     moduleLog(LOG_INFO, "Relaycast unloaded");

@@ -1,5 +1,6 @@
 // How a destination reacts to the host's signals and how the heartbeat restarts it: outages,
-// the restart schedule, the attempt limit, fatal codes and the start time-out.
+// the restart schedule, the attempt limit, the rule for every host code, a key that keeps being
+// refused, and the start time-out.
 
 #include "engine/destination_output.h"
 #include "engine/entry_runtime.h"
@@ -10,6 +11,8 @@
 
 #include <util/base.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <vector>
 
@@ -191,56 +194,6 @@ TEST(DestinationRestart, LastRefusalWithoutHostTextKeepsTheFixedMessage) {
     EXPECT_EQ(f.status(kDest).message, kLost.arg(QString()));
 }
 
-TEST(DestinationRestart, CodesARetryCannotFixFailAtOnceWithTheHostText) {
-    const struct {
-        int code;
-        const char* message;
-    } cases[] = {
-        {-1, "La dirección no es correcta. host says no"},
-        {-3, "La clave o la dirección no son válidas. host says no"},
-        {-6, "El servidor no admite este formato. host says no"},
-        {-8, "Falló el codificador de vídeo o audio. host says no"},
-    };
-    for (const auto& c : cases) {
-        FakeRuntime f;
-        auto script = f.addLive(kDest);
-        test::LogCapture log;
-        script->active = false;
-        f.at(kDest).onStop(c.code, QStringLiteral("host says no"));
-
-        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
-        EXPECT_EQ(f.status(kDest).message, QString::fromUtf8(c.message)) << c.code;
-        EXPECT_EQ(f.status(kDest).cuts, 0) << c.code;
-        EXPECT_TRUE(log.linesAt(LOG_WARNING).isEmpty()) << c.code;
-        f.runFor(10000);
-        EXPECT_EQ(script->starts, 1) << c.code;
-        EXPECT_FALSE(f.has(kDest)) << c.code;
-        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
-    }
-}
-
-TEST(DestinationRestart, ARecoveryEndsOnlyOnWhatNoRetryCanChange) {
-    const struct {
-        int code;
-        const char* message;
-    } cases[] = {
-        {-1, "La dirección no es correcta."},
-        {-6, "El servidor no admite este formato."},
-        {-8, "Falló el codificador de vídeo o audio."},
-    };
-    for (const auto& c : cases) {
-        FakeRuntime f;
-        auto script = f.addLive(kDest);
-        script->active = false;
-        f.at(kDest).onStop(-5, QString());
-        msUntilNextStart(f, *script);
-        script->active = false;
-        f.at(kDest).onStop(c.code, QString());
-        EXPECT_EQ(f.status(kDest).state, DestinationState::Failed) << c.code;
-        EXPECT_EQ(f.status(kDest).message, QString::fromUtf8(c.message)) << c.code;
-    }
-}
-
 TEST(DestinationRestart, FirstConnectionThatNeverCameUpIsNotRestarted) {
     FakeRuntime f;
     auto script = f.addStarting(kDest);
@@ -255,37 +208,106 @@ TEST(DestinationRestart, FirstConnectionThatNeverCameUpIsNotRestarted) {
     EXPECT_FALSE(f.has(kDest));
 }
 
-TEST(DestinationRestart, GenericErrorCodesAreRestarted) {
-    for (int code : {-4, -7, -9, 3}) {
-        FakeRuntime f;
-        auto script = f.addLive(kDest);
-        test::LogCapture log;
-        script->active = false;
-        f.at(kDest).onStop(code, QStringLiteral("boom"));
-
-        EXPECT_EQ(f.status(kDest).state, DestinationState::Reconnecting) << code;
-        EXPECT_TRUE(log.contains(QStringLiteral("[relaycast] stream dropped by itself (code %1, "
-                                                "boom): restarting it automatically")
-                                     .arg(code)))
-            << code;
-        EXPECT_EQ(msUntilNextStart(f, *script), 1500) << code;
+// Every host code, as the drop of a live stream and as the failure of a restart in a recovery.
+TEST(DestinationRestart, EveryHostCodeEndsOrIsRetriedByOneRule) {
+    enum Outcome { Fails, Retried };
+    const struct {
+        int code;
+        const char* failure; // the card's text when it fails
+        Outcome whenLive;
+        Outcome inRecovery;
+        const char* retrying; // the card's text while a recovery retries it
+    } rows[] = {
+        {-1, "La dirección no es correcta.", Fails, Fails, ""},
+        {-2, "No se pudo conectar con el servidor.", Retried, Retried,
+         "no se pudo conectar con el servidor; se reintenta"},
+        {-3, "La clave o la dirección no son válidas.", Fails, Retried,
+         "el servidor rechazó la emisión; se reintenta"},
+        {-4, "La emisión se detuvo por un error (código -4).", Retried, Retried,
+         "la emisión se detuvo (código -4); se reintenta"},
+        {-5, "Se perdió la conexión con el servidor.", Retried, Retried,
+         "se perdió la conexión con el servidor; se reintenta"},
+        {-6, "El servidor no admite este formato.", Fails, Fails, ""},
+        {-7, "La emisión se detuvo por un error (código -7).", Retried, Retried,
+         "la emisión se detuvo (código -7); se reintenta"},
+        {-8, "Falló el codificador de vídeo o audio.", Fails, Fails, ""},
+        {3, "La emisión se detuvo por un error (código 3).", Retried, Retried,
+         "la emisión se detuvo (código 3); se reintenta"},
+    };
+    for (const auto& row : rows) {
+        for (const bool inRecovery : {false, true}) {
+            SCOPED_TRACE(QStringLiteral("code %1%2")
+                             .arg(row.code)
+                             .arg(inRecovery ? " in a recovery" : "")
+                             .toStdString());
+            FakeRuntime f;
+            auto script = f.addLive(kDest);
+            if (inRecovery) {
+                script->active = false;
+                f.at(kDest).onStop(-5, QString());
+                msUntilNextStart(f, *script);
+            }
+            script->active = false;
+            f.at(kDest).onStop(row.code, QStringLiteral("host says no"));
+            const DestinationStatus s = f.status(kDest);
+            if ((inRecovery ? row.inRecovery : row.whenLive) == Fails) {
+                EXPECT_EQ(s.state, DestinationState::Failed);
+                EXPECT_EQ(s.message, QString::fromUtf8(row.failure) + " host says no");
+                f.runFor(10000);
+                EXPECT_FALSE(f.has(kDest));
+                EXPECT_EQ(script->starts, inRecovery ? 2 : 1);
+            } else {
+                EXPECT_EQ(s.state, DestinationState::Reconnecting);
+                EXPECT_EQ(s.message, QString::fromUtf8(row.retrying));
+                EXPECT_EQ(msUntilNextStart(f, *script), inRecovery ? 5000 : 1500);
+            }
+        }
     }
-    EXPECT_EQ(stopCodeText(-4, QStringLiteral("boom")),
-              "La emisión se detuvo por un error (código -4). boom");
     EXPECT_EQ(stopCodeText(-4, QString()), "La emisión se detuvo por un error (código -4).");
 }
 
-TEST(DestinationRestart, StopCodeTextsFollowTheHostCodes) {
-    EXPECT_EQ(stopCodeText(-1, {}), "La dirección no es correcta.");
-    EXPECT_EQ(stopCodeText(-2, {}), "No se pudo conectar con el servidor.");
-    EXPECT_EQ(stopCodeText(-3, {}), "La clave o la dirección no son válidas.");
-    EXPECT_EQ(stopCodeText(-5, {}), "Se perdió la conexión con el servidor.");
-    EXPECT_EQ(stopCodeText(-6, {}), "El servidor no admite este formato.");
-    EXPECT_EQ(stopCodeText(-7, {}), "La emisión se detuvo por un error (código -7).");
-    EXPECT_EQ(stopCodeText(-8, {}), "Falló el codificador de vídeo o audio.");
-    EXPECT_EQ(stopCodeText(-12, {}), "La emisión se detuvo por un error (código -12).");
-    EXPECT_EQ(stopCodeText(-5, QStringLiteral("Broken pipe")),
-              "Se perdió la conexión con el servidor. Broken pipe");
+// A key revoked during a show: the server refuses every restart after the drop.
+TEST(DestinationRestart, AKeyRefusedAfterADropIsRetriedForTwoMinutesThenLessOftenAndTheCardSaysSo) {
+    FakeRuntime f;
+    auto script = f.addLive(kDest);
+    DestinationOutput& d = f.at(kDest);
+    script->active = false;
+    d.onStop(-5, QString());
+    std::vector<int64_t> gaps;
+    QStringList said;
+    for (int64_t waited = 0; waited < 35 * 60 * 1000; waited += gaps.back()) {
+        gaps.push_back(msUntilNextStart(f, *script, 120000));
+        script->active = false;
+        d.onStop(-3, QString());
+        ASSERT_EQ(f.status(kDest).state, DestinationState::Reconnecting);
+        if (said.isEmpty() || said.back() != f.status(kDest).message)
+            said << f.status(kDest).message;
+    }
+    std::printf("a key refused for 35 minutes after a drop: %zu tries\n", gaps.size());
+    ASSERT_GE(gaps.size(), 32u);
+    EXPECT_EQ(gaps[0], 1500);
+    EXPECT_EQ(std::count(gaps.begin() + 1, gaps.begin() + 25, 5000), 24) << "two minutes";
+    EXPECT_EQ(std::count(gaps.begin() + 25, gaps.begin() + 31, 30000), 6) << "up to five";
+    EXPECT_EQ(std::count(gaps.begin() + 31, gaps.end(), 60000), gaps.end() - gaps.begin() - 31);
+    EXPECT_EQ(said, (QStringList{"el servidor rechazó la emisión; se reintenta",
+                                 "el servidor sigue rechazando esta clave; revísala (se reintenta "
+                                 "cada 30 s)",
+                                 "el servidor sigue rechazando esta clave; revísala (se reintenta "
+                                 "cada 60 s)"}));
+
+    // The server down for a moment: its next refusal starts the pace again.
+    msUntilNextStart(f, *script, 120000);
+    script->active = false;
+    d.onStop(-2, QString());
+    EXPECT_EQ(msUntilNextStart(f, *script), 5000);
+    script->active = false;
+    d.onStop(-3, QString());
+    EXPECT_EQ(msUntilNextStart(f, *script), 5000);
+    // The key is taken again: live, one cut, nothing left of the refusals.
+    d.onStart();
+    EXPECT_EQ(f.status(kDest).state, DestinationState::Live);
+    EXPECT_EQ(f.status(kDest).cuts, 1);
+    EXPECT_TRUE(f.status(kDest).message.isEmpty());
 }
 
 TEST(DestinationRestart, RestartWaitsWhileTheOldOutputIsStillActive) {

@@ -1,5 +1,6 @@
 // The background host calls: one strand's calls run in order, a stuck strand holds up no
-// other, a drain waits for a call still running, a bounded drain and unload give up in time.
+// other, a drain waits for a call still running, a bounded drain and unload give up in time,
+// and the process ends at once after that.
 
 #include "engine/host_call_queue.h"
 
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -117,6 +119,21 @@ TEST(HostCallQueue, UnloadGivesUpOnStuckCallsInTimeAndNeverRunsWhatWaitedBehindT
     queue.post(&kOtherStrand, [&] { ranAgain = true; });
     drainBackgroundHostCalls();
     EXPECT_TRUE(ranAgain);
+}
+
+TEST(HostCallQueue, AProcessEndsAtOnceOnceUnloadGaveUpOnAStuckCall) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            Latch stuck;
+            backgroundHostCalls().post(&kStuckStrand, stuck.call());
+            stuck.waitEntered();
+            stopBackgroundHostCalls(100ms);
+            std::exit(0); // static destructors run; the stuck call still waits
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s) << "something waited at exit";
 }
 
 } // namespace

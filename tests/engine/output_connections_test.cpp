@@ -1,6 +1,8 @@
-// The connections of outputs stuck at exit: which server an address connects to, and a real
-// connect() that would wait for minutes ended at once by closing its socket.
+// Which of this process's connections are an output's: the server an address connects to, the
+// rule that proves a socket ours, and, on real sockets, an exit that ends our own stuck connect
+// and touches nothing else of the process.
 
+#include "engine/connection_attempt.h"
 #include "engine/output_connections.h"
 #include "support/unanswered_port.h"
 
@@ -8,17 +10,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <future>
-#include <iterator>
-#include <string>
+#include <thread>
 
 using namespace relaycast;
-using namespace relaycast::test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -30,62 +31,149 @@ QByteArray bytes(std::initializer_list<int> values) {
     return result;
 }
 
-TEST(OutputConnections, AddressesGiveTheServerTheirSocketsConnectTo) {
-    const struct {
-        const char* url;
-        uint16_t port;
-        QByteArray address;
-    } cases[] = {
-        {"rtmp://127.0.0.1:1940/live", 1940, bytes({127, 0, 0, 1})},
-        {"RTMP://10.1.2.3/live", 1935, bytes({10, 1, 2, 3})},
-        {"rtmps://ingest.example.com/app", 443, {}},
-        {"rtmp://[::ffff:192.168.0.9]:2000/x", 2000, bytes({192, 168, 0, 9})},
-        {"rtmp://[::1]/x", 1935, QByteArray(15, '\0') + bytes({1})},
-        {"srt://127.0.0.1:9000", 0, {}},
-    };
-    for (const auto& c : cases) {
-        const TcpEndpoint endpoint = tcpEndpointOf(QString::fromUtf8(c.url));
-        EXPECT_EQ(endpoint.port, c.port) << c.url;
-        EXPECT_EQ(endpoint.address, c.address) << c.url;
-    }
-    // A named host is matched by its port alone; no endpoint matches nothing.
-    EXPECT_TRUE(reachesEndpoint({443, bytes({1, 2, 3, 4})}, {443, {}}));
-    EXPECT_FALSE(reachesEndpoint({1935, bytes({1, 2, 3, 4})}, {1935, bytes({1, 2, 3, 5})}));
-    EXPECT_FALSE(reachesEndpoint({0, {}}, {}));
-}
-
-TEST(OutputConnections, AStuckConnectToAWatchedServerIsEndedAtOnce) {
-    UnansweredPort server;
-    ASSERT_NE(server.port(), 0);
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// Connects `fd` to 127.0.0.1:port.
+int connectOn(int fd, uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(server.port());
+    addr.sin_port = htons(port);
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+}
+
+TEST(OutputConnections, AddressesNameTheirServerAndThreadsTheSocketTheyWaitOn) {
+    const struct {
+        const char* url;
+        TcpEndpoint server;
+    } cases[] = {
+        {"rtmp://127.0.0.1:1940/live", {bytes({127, 0, 0, 1}), 1940}},
+        {"  RTMPS://ingest.example.com/app?x=1 ", {{}, 443}},
+        {"rtmp://[::ffff:192.168.0.9]/x", {bytes({192, 168, 0, 9}), 1935}},
+        {"rtmp://[::1]:2000/x", {QByteArray(15, '\0') + bytes({1}), 2000}},
+        {"srt://127.0.0.1:9000", {}},
+        {"rtmp:///live", {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tcpEndpointOf(QString::fromUtf8(c.url)), c.server) << c.url;
+    // A named server is reached on its port at any address; no server is reached by nothing.
+    EXPECT_TRUE(reaches({bytes({1, 2, 3, 4}), 443}, {{}, 443}));
+    EXPECT_FALSE(reaches({bytes({1, 2, 3, 4}), 1935}, {bytes({1, 2, 3, 5}), 1935}));
+    EXPECT_FALSE(reaches({{}, 0}, {}));
+    EXPECT_EQ(blockedDescriptorOf(QByteArray::number(SYS_connect) + " 0x1d 0x7f 0x10 0 0 0 7 8"),
+              29);
+    EXPECT_EQ(blockedDescriptorOf(QByteArray::number(SYS_read) + " 0x5 0x7f 0x10 0 0 0 7 8"), 5);
+    EXPECT_EQ(blockedDescriptorOf("running"), -1);
+    EXPECT_EQ(blockedDescriptorOf("-1 0x7ffd 0x7f12"), -1);
+    EXPECT_EQ(startTicksOf("77 (a) b) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 9"),
+              4242u);
+}
+
+// Socket `fd` (inode fd * 10) of this process to `address`:1935.
+TcpConnection to(int fd, QByteArray address, int state = kTcpEstablished) {
+    return {fd, {{bytes({127, 0, 0, 1}), 40000}, {address, 1935}, state, fd * 10ULL}};
+}
+
+TEST(OutputConnections, ASocketIsAnOutputsOnlyWhenThatIsProven) {
+    const QByteArray here = bytes({127, 0, 0, 1});
+    const TcpEndpoint server{here, 1935};
+    const TcpEndpoint named{{}, 1935};
+    const struct {
+        const char* name;
+        AttemptEvidence a, b; // b: a sibling, when it has a server
+        std::vector<TcpConnection> sockets;
+        uint64_t aGets, bGets;
+    } cases[] = {
+        {"the one new socket once connected", {server, {}, {}, true}, {}, {to(3, here)}, 30, 0},
+        {"a socket there before is someone else's",
+         {server, {30}, {}, true},
+         {},
+         {to(3, here)},
+         0,
+         0},
+        {"two new ones: either could be someone else's",
+         {named, {}, {}, true},
+         {},
+         {to(3, here), to(4, bytes({10, 0, 0, 9}))},
+         0,
+         0},
+        {"still connecting: a new one may be another's while ours resolves its name",
+         {server, {}, {}, false},
+         {},
+         {to(3, here, kTcpSynSent)},
+         0,
+         0},
+        {"its own thread is blocked on it, among others",
+         {server, {}, {4}, false},
+         {},
+         {to(3, here, kTcpSynSent), to(4, here, kTcpSynSent)},
+         40,
+         0},
+        {"a sibling begun after ours was open takes its own, leaving ours alone",
+         {server, {}, {}, true},
+         {server, {30}, {}, true},
+         {to(3, here), to(4, here)},
+         30,
+         40},
+        {"two opened together are told apart by nothing",
+         {server, {}, {}, true},
+         {server, {}, {}, true},
+         {to(3, here), to(4, here)},
+         0,
+         0},
+    };
+    for (const auto& c : cases) {
+        AttemptEvidence a = c.a;
+        AttemptEvidence b = c.b;
+        std::vector<AttemptEvidence*> attempts{&a};
+        if (b.server.port != 0)
+            attempts.push_back(&b);
+        attributeConnections(attempts, c.sockets);
+        EXPECT_EQ(a.inode, c.aGets) << c.name;
+        EXPECT_EQ(b.inode, c.bGets) << c.name;
+    }
+}
+
+TEST(OutputConnections, ExitEndsOurOwnStuckConnectAndTouchesNothingElse) {
+    test::UnansweredPort nowhere;
+    test::UnansweredPort elsewhere;
+    ASSERT_NE(nowhere.port(), 0);
+    // Not ours: one waiting for the server ours waits for, one to a port a named address has.
+    const int stuckBefore = nowhere.knock();
+    const int other = elsewhere.knock();
+    ConnectionAttempt elsewhereAttempt;
+    OutputConnection named;
+    named.follow(QStringLiteral("rtmp://ingest.elsewhere.example:%1/x").arg(elsewhere.port()),
+                 elsewhereAttempt);
+
+    // Ours: its connecting thread is created by the start, as the host's RTMP output does.
+    ConnectionAttempt attempt;
+    OutputConnection ours;
+    ours.follow(QStringLiteral("rtmp://127.0.0.1:%1/live").arg(nowhere.port()), attempt);
+    attempt.begin();
+    ours.beginAttempt();
+    std::promise<int> tid;
+    std::promise<int> socket;
     auto connecting = std::async(std::launch::async, [&] {
-        return ::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        tid.set_value(static_cast<int>(::gettid()));
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        socket.set_value(fd);
+        return connectOn(fd, nowhere.port());
     });
-    ASSERT_EQ(connecting.wait_for(500ms), std::future_status::timeout) << "the server answered";
+    const ThreadId thread = threadNamed(tid.get_future().get());
+    ours.endStart(true);
+    const int fd = socket.get_future().get();
+    const int stuckDuring = nowhere.knock(); // opened while ours waits
+    for (int i = 0; i < 500 && blockedDescriptor(thread) != fd; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(blockedDescriptor(thread), fd) << "not in connect()";
 
-    // The kernel's table shows it connecting to that server.
-    bool seen = false;
-    std::ifstream table("/proc/net/tcp");
-    const std::string text{std::istreambuf_iterator<char>(table), {}};
-    for (const TcpSocketEntry& entry : parseTcpSocketTable(QByteArray::fromStdString(text)))
-        seen |=
-            entry.state == 2 && entry.remote == TcpEndpoint{server.port(), bytes({127, 0, 0, 1})};
-    EXPECT_TRUE(seen);
-
-    const int owner = 0;
-    watchOutputConnection(&owner, QStringLiteral("rtmp://127.0.0.1:%1/live").arg(server.port()));
-    // The server's own queue fillers live in this process too.
-    EXPECT_GE(abortWatchedOutputConnections(), 1);
+    EXPECT_EQ(abortOutputConnections(), 1);
     ASSERT_EQ(connecting.wait_for(2s), std::future_status::ready);
     EXPECT_NE(connecting.get(), 0);
-    // Once its output is gone, nothing of that server is touched any more.
-    unwatchOutputConnection(&owner);
-    EXPECT_EQ(abortWatchedOutputConnections(), 0);
-    ::close(client);
+    EXPECT_EQ(test::tcpStateOf(stuckBefore), TCP_SYN_SENT);
+    EXPECT_EQ(test::tcpStateOf(stuckDuring), TCP_SYN_SENT);
+    EXPECT_EQ(test::tcpStateOf(other), TCP_SYN_SENT);
+    for (int socketFd : {fd, stuckBefore, stuckDuring, other})
+        ::close(socketFd);
 }
 
 } // namespace

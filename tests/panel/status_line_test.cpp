@@ -64,6 +64,11 @@ TEST(StatusLine, CongestedLineSaysWhatReachesTheServerInAmber) {
                                          "retraso · 57 fotogramas perdidos · 1 corte (3 s)"));
     EXPECT_EQ(destinationStatusLine(s).styleSheet,
               QStringLiteral("color: #e0a030; font-weight: bold;"));
+    // Nothing acknowledged: no rate, no delay made up from it.
+    s.receivedKbps = 0;
+    s.queuedMs = -1;
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ EN EMISIÓN, saturado · no llega nada al servidor · 57 "
+                                         "fotogramas perdidos · 1 corte (3 s)"));
     // An output whose connection and queue cannot be seen.
     s.receivedKbps = -1;
     s.queuedMs = -1;

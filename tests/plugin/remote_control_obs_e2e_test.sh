@@ -10,6 +10,11 @@
 # profile from OBS's menus, and checks that the entries, their hotkey bindings and the dock
 # follow. The module logs OBS's front-end events, so the host log shows each line's order.
 #
+# OBS's own stream then runs to the same server while outputs of the plug-in are still stuck
+# connecting, one of them to a name that a hosts file of this test's mount namespace gives an
+# address that drops connections on that server's port. Quitting ends within one bound from the
+# exit event, closes the stuck connections and nothing of OBS's own stream.
+#
 # Then a second client, remote_manage_client.mjs on the obs-websocket client library
 # obs-websocket-js (installed into build/node-client by scripts/test), creates, changes, streams
 # and deletes an input through the same OBS and checks the server, the events and the settings
@@ -51,8 +56,9 @@ work=$(mktemp -d)
 obs_pid=
 nginx_pid=
 nowhere_pid=
+named_nowhere_pid=
 cleanup() {
-    for pid in $obs_pid $nginx_pid $nowhere_pid; do
+    for pid in $obs_pid $nginx_pid $nowhere_pid $named_nowhere_pid; do
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
@@ -80,26 +86,35 @@ free_port() {
 ws_port=$(free_port)
 nowhere_port=$(free_port)
 
-# A server that never answers: its listening queue is kept full, so every further connection
-# attempt waits for minutes, as towards a host that drops packets.
-/usr/bin/python3 -c '
+# A server at ADDRESS:PORT that never answers: its listening queue is kept full, so every
+# further connection attempt waits for minutes, as towards a host that drops packets.
+unanswered_server() {
+    /usr/bin/python3 -c '
 import socket, sys, time
 server = socket.socket()
-server.bind(("127.0.0.1", int(sys.argv[1])))
+server.bind((sys.argv[1], int(sys.argv[2])))
 server.listen(0)
 fillers = [socket.socket() for _ in range(3)]
 for filler in fillers:
     filler.setblocking(False)
     try:
-        filler.connect(("127.0.0.1", int(sys.argv[1])))
+        filler.connect((sys.argv[1], int(sys.argv[2])))
     except BlockingIOError:
         pass
-time.sleep(3600)' "$nowhere_port" &
+time.sleep(3600)' "$@" &
+}
+unanswered_server 127.0.0.1 "$nowhere_port"
 nowhere_pid=$!
 
 # nginx-rtmp on loopback; every publish it lets in is logged with its stream key.
 source "$(dirname "$(readlink -f "$0")")/../support/nginx_rtmp.sh"
 nginx_rtmp_start "$work/nginx" '$msec $arg_name' || { echo "FAIL: nginx-rtmp did not start"; exit 1; }
+# The same port at another loopback address, under a name: OBS's own stream to the server and
+# a stuck output of the plug-in then have one port, and only the address tells them apart.
+unanswered_server 127.0.0.2 "$rtmp_port"
+named_nowhere_pid=$!
+printf '127.0.0.1 localhost\n127.0.0.2 ingest.stuck.test\n' >"$work/hosts"
+mount --bind "$work/hosts" /etc/hosts || { echo "FAIL: no hosts file of the test's own"; exit 1; }
 
 source "$(dirname "$(readlink -f "$0")")/../support/obs_program.sh"
 obs_prepare_home "$work/home" en-US
@@ -191,7 +206,9 @@ cat >"$config/plugin_config/relaycast/salidas.json" <<JSON
          {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b05", "url": "rtmp://127.0.0.1:$nowhere_port/live",
           "clave": "stuck-key-2"},
          {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b06", "url": "rtmp://127.0.0.1:$nowhere_port/live",
-          "clave": "stuck-key-3"}]}]}
+          "clave": "stuck-key-3"},
+         {"id": "7a1c9e3f-2b4d-4e6a-8c0f-1d3e5f7a9b07", "url": "rtmp://ingest.stuck.test:$rtmp_port/live",
+          "clave": "stuck-key-4"}]}]}
   }
 }
 JSON
@@ -227,7 +244,26 @@ else
     echo "figure: the obs-websocket-js client's part took $((SECONDS - node_started)) s"
 fi
 
-# Three outputs are still connecting to the server that never answers: quitting stays bounded.
+# OBS's own stream to the server, live when OBS quits.
+/usr/bin/python3 -c '
+import sys, time
+sys.path.insert(0, sys.argv[2])
+from remote_control_client import Client
+client = Client(int(sys.argv[1]))
+client.request("SetStreamServiceSettings", {"streamServiceType": "rtmp_custom",
+               "streamServiceSettings": {"server": sys.argv[3], "key": "obs-own-stream"}})
+client.request("StartStream")
+deadline = time.monotonic() + 20
+while not client.request("GetStreamStatus")["responseData"]["outputActive"]:
+    if time.monotonic() > deadline:
+        sys.exit("OBS did not stream")
+    time.sleep(0.2)
+time.sleep(2)' "$ws_port" "$(dirname "$client")" "rtmp://127.0.0.1:$rtmp_port/live" &&
+    pass "OBS streams itself to the server" || fail "OBS's own stream did not start"
+
+# Outputs of the plug-in are still connecting to servers that never answer (OBS's own stream
+# is connected): quitting stays bounded.
+stuck=$(ss -Htnp state syn-sent | grep -c "pid=$obs_pid,")
 quit_started=$(date +%s%N)
 if obs_quit; then
     [[ $obs_status -eq 0 ]] && pass "OBS exited with status 0" ||
@@ -235,12 +271,28 @@ if obs_quit; then
 else
     fail "OBS still running 30 s after SIGINT"
 fi
-quit_ms=$((($(date +%s%N) - quit_started) / 1000000))
-echo "figure: OBS quit in $quit_ms ms with three outputs stuck connecting"
+ended=$(date +%s%N) # within the half second obs_quit polls at
+quit_ms=$(((ended - quit_started) / 1000000))
+echo "figure: OBS quit in $quit_ms ms with $stuck outputs stuck connecting"
 ((quit_ms < 15000)) && pass "quitting took under 15 s" || fail "quitting took $quit_ms ms"
 
 log=$(newest_log)
 [[ -n $log ]] || { fail "OBS wrote no log"; log=/dev/null; }
+# From OBS's exit event (the driver's line, stamped by the host's log) to the process's end.
+exit_at=$(grep -m1 -F "[relaycast-driver] event EXIT" "$log" | cut -d' ' -f1)
+if [[ -n $exit_at ]]; then
+    exit_ms=$(((ended - $(date -d "$(date +%F) ${exit_at%:}" +%s%N)) / 1000000))
+    echo "figure: from OBS's exit event to its end: $exit_ms ms"
+    ((exit_ms < 12000)) && pass "one bound from the exit event" || fail "exit took $exit_ms ms"
+fi
+closed=$(grep -F "connection(s) of theirs closed under them" "$log")
+echo "figure: ${closed:-no connection closed at exit}"
+[[ $stuck -ge 4 && $closed == *": $stuck connection(s) of theirs"* ]] &&
+    pass "exit closed the $stuck stuck connections, no other" ||
+    fail "exit closed other than the $stuck stuck connections: $closed"
+cut_under_obs=$(grep -F "Disconnected from" "$log" | grep -vF "relaycast-salida")
+[[ -z $cut_under_obs ]] && pass "OBS's own stream was not cut under it" ||
+    fail "OBS's own stream was cut at exit: $cut_under_obs"
 if compgen -G "$config/crashes/*" >/dev/null; then
     fail "OBS wrote a crash report"
 fi

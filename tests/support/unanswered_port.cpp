@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +30,22 @@ UnansweredPort::UnansweredPort() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     port_ = ntohs(addr.sin_port);
+}
+
+int UnansweredPort::knock() const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port_);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    return fd;
+}
+
+int tcpStateOf(int fd) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_state : -1;
 }
 
 UnansweredPort::~UnansweredPort() {
