@@ -6,6 +6,7 @@
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
 #include "engine/output_port.h"
+#include "engine/recording_file_claim.h"
 #include "engine/recording_stall_meter.h"
 
 #include <QString>
@@ -55,6 +56,9 @@ public:
     // new run would write a new file.
     const bool recording;
 
+    // A recording's hold on its file name: let go of after the output (which the destructor
+    // releases first).
+    std::unique_ptr<RecordingFileClaim> fileClaim;
     // The host output with its service and audio encoder; null when there is none.
     std::unique_ptr<OutputPort> port;
     // The entry's pipeline whose encoders feed the output: held so that it is released only

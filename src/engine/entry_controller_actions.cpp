@@ -8,6 +8,7 @@
 #include "engine/host_source_lookup.h"
 #include "engine/output_connections.h"
 #include "engine/recording_file.h"
+#include "engine/recording_file_claim.h"
 #include "engine/recording_id.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
@@ -96,18 +97,27 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
         setError(error, uiText("No se pudo emitir: %1").arg(failure));
         return false;
     }
-    DestConfig file;
-    file.id = destinationId;
-    file.url = newRecordingPath(entry->grabacion, hostRecordingPlace(),
-                                entry->nombre.isEmpty() ? name : entry->nombre, &failure);
-    if (file.url.isEmpty()) {
+    const RecordingFileName fileName = recordingFileName(
+        entry->grabacion, hostRecordingPlace(), entry->nombre.isEmpty() ? name : entry->nombre);
+    RecordingFileChoice choice = claimRecordingFile(fileName);
+    if (!choice.claim) {
+        failure = choice.folderMissing
+                      ? uiText("La carpeta de grabación «%1» no existe.").arg(fileName.folder)
+                      : uiText("No se puede escribir en la carpeta de grabación «%1».")
+                            .arg(fileName.folder);
         DestinationStatus failed;
         failed.state = DestinationState::Failed;
         failed.message = failure;
         runtimeFor(entryId).lastStatus.insert(destinationId, failed);
-    } else if (relaycast::startDestination(runtimeFor(entryId), sent, file, &failure)) {
-        moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());
-        return true;
+    } else {
+        DestConfig file;
+        file.id = destinationId;
+        file.url = choice.claim->path();
+        if (relaycast::startDestination(runtimeFor(entryId), sent, file, &failure,
+                                        std::move(choice.claim))) {
+            moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());
+            return true;
+        }
     }
     moduleLog(LOG_WARNING, "could not start recording: %s", failure.toUtf8().constData());
     setError(error, uiText("No se pudo grabar: %1").arg(failure));

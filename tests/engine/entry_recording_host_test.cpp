@@ -5,10 +5,13 @@
 #include "engine/entry_controller_fixture.h"
 #include "support/media_probe.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -92,6 +95,40 @@ TEST_F(EntryControllerHost, RecordingBesideTheStreamsIsAPlayableFileAndTheyStrea
     ASSERT_TRUE(alone.ok) << alone.error.toStdString();
     EXPECT_GE(alone.durationSecs, 1.0) << "alone, the encoder starts with the file";
     EXPECT_LE(alone.durationSecs, 3.5);
+}
+
+TEST_F(EntryControllerHost, RecordingsStartedTogetherEachWriteAFileOfTheirOwnThatPlays) {
+    // Two unnamed inputs of one scene share their name; the third's is longer than any file
+    // system takes.
+    const QStringList ids{QStringLiteral("uno"), QStringLiteral("dos"), QStringLiteral("largo")};
+    for (const QString& id : ids) {
+        EntryConfig& entry = addEntry(id, {}, false);
+        entry.nombre = id == ids.back() ? QString::fromUtf8("縦型配信").repeated(200) : QString();
+        entry.grabacion.carpeta = dir.path();
+        entry.grabacion.conEmisiones = true;
+    }
+    const auto all = [&](DestinationState state) {
+        return std::all_of(ids.begin(), ids.end(),
+                           [&](const QString& id) { return recordingState(id) == state; });
+    };
+    QString error;
+    ASSERT_TRUE(controller.startAll(&error)) << error.toStdString();
+    ASSERT_GE(secondsUntil([&] { return all(DestinationState::Live); }), 0);
+    heartbeatUntil([] { return false; }, 3s);
+    controller.stopAll();
+    ASSERT_GE(secondsUntil([&] { return all(DestinationState::Idle); }), 0);
+    QSet<QString> files;
+    for (const QString& id : ids) {
+        files.insert(controller.recordingStatus(id).file);
+        const ProbeResult probe = probeStreams(controller.recordingStatus(id).file);
+        EXPECT_TRUE(probe.ok && probe.first(QStringLiteral("video"))) << probe.error.toStdString();
+    }
+    std::printf("three recordings started together wrote %d file(s)\n",
+                static_cast<int>(QDir(dir.path()).entryList({QStringLiteral("*.mkv")}).size()));
+    EXPECT_EQ(files.size(), 3);
+    EXPECT_TRUE(QFileInfo(controller.recordingStatus(ids.back()).file)
+                    .fileName()
+                    .contains(QString::fromUtf8("縦型配信")));
 }
 
 TEST_F(EntryControllerHost, AFolderThatTakesNoFileOrAFullDiskFailsTheRecordingAndNotTheStreams) {
