@@ -12,7 +12,8 @@ namespace relaycast {
 struct RecordingFileChoice;
 
 // Checks that the folder exists and claims the first of file.fileName(1), (2), ... that no
-// recording of this process holds and that no file on the disk has. Touches the disk.
+// recording of this process holds and that no file on the disk has. Touches the disk: never on
+// the interface thread (see FolderCall).
 RecordingFileChoice claimRecordingFile(const RecordingFileName& file);
 
 // A recording's file name, held from the moment it is chosen until the recording's output is
