@@ -112,9 +112,12 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
         const RecordingFileName name =
             recordingFileName(entry.grabacion, hostRecordingPlace(),
                               entry.nombre.isEmpty() ? sent.fuente : entry.nombre);
-        FileClaimUnderWay started{FolderCall<RecordingFileChoice>::start(
-                                      name.folder, [name] { return claimRecordingFile(name); }),
-                                  name.folder};
+        FileClaimUnderWay started{
+            FolderCall<RecordingFileChoice>::start(name.folder,
+                                                   [candidates = recordingFileCandidates(name)] {
+                                                       return claimRecordingFile(candidates);
+                                                   }),
+            name.folder};
         // Most folders answer at once: the start then reads as it always did.
         started.call.waitFor(kQuickFolderAnswer);
         claiming = fileClaims_.emplace(entry.id, std::move(started)).first;

@@ -1,6 +1,7 @@
 #include "engine/folder_call.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <map>
 #include <system_error>
@@ -39,6 +40,30 @@ bool folderAnswering(const QString& folder) {
     return answeringLocked(all, folder, Clock::now());
 }
 
+std::filesystem::path nativePath(const QString& path) {
+#ifdef _WIN32
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+bool runDetached(std::function<void()> work) {
+    try {
+        std::thread([work = std::move(work)]() mutable {
+            try {
+                work();
+            } catch (...) {
+                // Nothing to tell: the caller reads what the work left.
+            }
+            work = nullptr; // what it held goes here, on this thread
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
 bool runOnFolderThread(const QString& folder, std::function<void()> work) {
     CallsUnderWay& all = underWay();
     std::multimap<QString, Clock::time_point>::iterator call;
@@ -49,26 +74,23 @@ bool runOnFolderThread(const QString& folder, std::function<void()> work) {
             return false;
         call = all.calls.emplace(QDir::cleanPath(folder), now);
     }
-    try {
-        std::thread([call, work = std::move(work)]() mutable {
-            try {
-                work();
-            } catch (...) {
-                // A call that throws gives no answer: its folder reads as not answering.
-            }
-            {
+    // A call that throws gives no answer: its caller takes the folder for one not answering.
+    const bool started = runDetached([call, work = std::move(work)]() mutable {
+        struct Done {
+            std::multimap<QString, Clock::time_point>::iterator call;
+            ~Done() {
                 CallsUnderWay& calls = underWay();
                 std::lock_guard guard(calls.lock);
                 calls.calls.erase(call);
             }
-            work = nullptr; // what it held goes here, on this thread
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
+        } done{call};
+        work();
+    });
+    if (!started) {
         std::lock_guard guard(all.lock);
         all.calls.erase(call);
-        return false;
     }
+    return started;
 }
 
 } // namespace relaycast

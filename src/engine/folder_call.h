@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,7 +17,9 @@ namespace relaycast {
 // folder that stops answering (a hard NFS mount, an SMB share whose server went away) holds up
 // that thread and nothing else, never the interface thread. Such a thread cannot be ended; it
 // owns everything it uses, returns whenever the folder answers again, and is never waited for
-// (it is killed with the process at exit).
+// (it is killed with the process at exit). So it may still run while the process ends: it calls
+// the system and the standard library only, never Qt (whose statics are gone by then, and whose
+// Qt 5 locale codec two threads setting it up at once deadlock); paths reach it as nativePath.
 //
 // A folder whose oldest call under way has gone unanswered for kFolderAnswerBound counts as not
 // answering: new calls to it are refused at once rather than adding stuck threads.
@@ -25,11 +28,18 @@ namespace relaycast {
 // fails, and a recording's card says so.
 inline constexpr std::chrono::milliseconds kFolderAnswerBound{3000};
 
+// A path as the file system takes it, for such a thread; made on the calling thread.
+std::filesystem::path nativePath(const QString& path);
+
 // Any thread. Whether every call to `folder` under way began less than kFolderAnswerBound ago.
 bool folderAnswering(const QString& folder);
 
-// Any thread. Runs `work` on a thread of its own, counted against `folder` while it runs; false
-// (and nothing run) when the folder does not answer or no thread can be started.
+// Any thread. Runs `work` on a thread of its own, never waited for; false (and nothing run) when
+// no thread can be started. What `work` holds is released on that thread.
+bool runDetached(std::function<void()> work);
+
+// The same, counted against `folder` while it runs; false (and nothing run) when the folder does
+// not answer.
 bool runOnFolderThread(const QString& folder, std::function<void()> work);
 
 // The answer of one such call, read by whoever asked it. Dropping it before the answer came

@@ -5,16 +5,28 @@
 #include <QString>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace relaycast {
 
+// The files a new recording may take, in the order they are tried: its folder and the names
+// file.fileName(1), (2), ... Made on the calling thread (see nativePath).
+struct RecordingFileCandidates {
+    QString folder;
+    std::filesystem::path nativeFolder;
+    std::vector<std::pair<QString, std::filesystem::path>> paths;
+};
+RecordingFileCandidates recordingFileCandidates(const RecordingFileName& file);
+
 struct RecordingFileChoice;
 
-// Checks that the folder exists and claims the first of file.fileName(1), (2), ... that no
-// recording of this process holds and that no file on the disk has. Touches the disk: never on
-// the interface thread (see FolderCall).
-RecordingFileChoice claimRecordingFile(const RecordingFileName& file);
+// Checks that the folder exists and claims the first candidate that no recording of this
+// process holds and that no file on the disk has. Touches the disk: never on the interface
+// thread (see FolderCall).
+RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates);
 
 // A recording's file name, held from the moment it is chosen until the recording's output is
 // released, so that two recordings never write one file:
@@ -38,7 +50,7 @@ public:
     // unless the writer already did. Touches the disk: never on the interface thread.
     void holdAgain();
 
-    // What the disk says of the claim's empty file.
+    // The empty file the claim made, as the disk knows it.
     struct Placeholder {
         bool made = false;
         uint64_t device = 0;
@@ -46,10 +58,12 @@ public:
     };
 
 private:
-    friend RecordingFileChoice claimRecordingFile(const RecordingFileName& file);
-    explicit RecordingFileClaim(QString path) : path_(std::move(path)) {}
+    friend RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates);
+    RecordingFileClaim(QString path, std::filesystem::path native)
+        : path_(std::move(path)), native_(std::move(native)) {}
 
     QString path_;
+    std::filesystem::path native_;
     Placeholder placeholder_;
 };
 

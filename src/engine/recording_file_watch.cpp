@@ -1,7 +1,7 @@
 #include "engine/recording_file_watch.h"
 
-#include <QFileInfo>
-#include <QStorageInfo>
+#include <filesystem>
+#include <system_error>
 
 namespace relaycast {
 
@@ -17,13 +17,15 @@ std::optional<RecordingFileWatch::Look> RecordingFileWatch::poll(const QString& 
     if (look_.started())
         return answer;
     const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')));
-    look_ = FolderCall<Look>::start(folder, [path] {
+    look_ = FolderCall<Look>::start(folder, [file = nativePath(path), disk = nativePath(folder)] {
         Look look;
-        const QFileInfo file(path);
-        look.fileBytes = file.exists() ? file.size() : -1;
-        const QStorageInfo disk(file.absolutePath());
-        if (disk.isValid())
-            look.freeBytes = disk.bytesAvailable();
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(file, error);
+        if (!error)
+            look.fileBytes = static_cast<int64_t>(bytes);
+        const std::filesystem::space_info space = std::filesystem::space(disk, error);
+        if (!error)
+            look.freeBytes = static_cast<int64_t>(space.available);
         return look;
     });
     refused_ = !look_.started();

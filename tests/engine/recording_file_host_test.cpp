@@ -114,7 +114,7 @@ TEST(RecordingFile, ANewFileNeverTakesTheNameOfOneThatExistsOrIsHeld) {
     existing.close();
     std::vector<std::unique_ptr<RecordingFileClaim>> held;
     for (const char* expected : {"take Main (2).mp4", "take Main (3).mp4", "take Main (4).mp4"}) {
-        held.push_back(claimRecordingFile(main).claim);
+        held.push_back(claimRecordingFile(recordingFileCandidates(main)).claim);
         ASSERT_TRUE(held.back());
         EXPECT_EQ(held.back()->path(), QDir(own.path()).filePath(QString::fromUtf8(expected)));
         QFile::remove(held.back()->path());
@@ -128,7 +128,7 @@ TEST(RecordingFile, ANewFileNeverTakesTheNameOfOneThatExistsOrIsHeld) {
     EXPECT_TRUE(within([&] { return filesIn(own.path()) == 2; }));
     EXPECT_TRUE(written.exists());
     EXPECT_TRUE(within([&] {
-        return claimRecordingFile(main).claim->path() ==
+        return claimRecordingFile(recordingFileCandidates(main)).claim->path() ==
                QDir(own.path()).filePath(QStringLiteral("take Main (2).mp4"));
     })) << "a name let go of is free again";
     EXPECT_TRUE(within([&] { return filesIn(own.path()) == 2; }));
@@ -145,7 +145,7 @@ TEST(RecordingFile, ANameLongerThanTheFileSystemTakesIsShortenedOnACharacterBoun
          {QString::fromUtf8("縦型配信").repeated(100), QString::fromUtf8("e\u0301").repeated(200),
           QString(32767, QLatin1Char('x'))}) {
         const RecordingFileName file = recordingFileName(recording, host, entryName);
-        for (int number : {1, 2, 9999}) {
+        for (int number : {1, 2, 100}) {
             const QString name = file.fileName(number);
             EXPECT_LE(name.toUtf8().size(), kMaxFileNameBytes);
             EXPECT_GT(name.toUtf8().size(), kMaxFileNameBytes - 4) << "no more cut than needed";
@@ -156,7 +156,8 @@ TEST(RecordingFile, ANameLongerThanTheFileSystemTakesIsShortenedOnACharacterBoun
             EXPECT_NE(file.stem.at(kept.size()).category(), QChar::Mark_NonSpacing)
                 << "a letter keeps its accent";
         }
-        EXPECT_TRUE(claimRecordingFile(file).claim) << "the folder takes it";
+        EXPECT_TRUE(claimRecordingFile(recordingFileCandidates(file)).claim)
+            << "the folder takes it";
         EXPECT_TRUE(within([&] { return filesIn(folder.path()) == 0; }));
     }
 }
@@ -177,8 +178,8 @@ TEST(RecordingFile, AFolderThatCannotTakeTheFileIsRefused) {
     for (const auto& c : cases) {
         RecordingConfig recording;
         recording.carpeta = c.folder;
-        const RecordingFileChoice choice = claimRecordingFile(
-            recordingFileName(recording, {dir.path(), QStringLiteral("x"), true}, {}));
+        const RecordingFileChoice choice = claimRecordingFile(recordingFileCandidates(
+            recordingFileName(recording, {dir.path(), QStringLiteral("x"), true}, {})));
         EXPECT_FALSE(choice.claim) << c.folder.toStdString();
         EXPECT_EQ(choice.folderMissing, c.missing) << c.folder.toStdString();
     }
