@@ -10,6 +10,7 @@ RELAYCAST_TEST_PACKAGES=(
     nginx-light libnginx-mod-rtmp srt-tools rist-tools ffmpeg openssl
     python3-websocket iproute2 nodejs npm
     fonts-droid-fallback # Japanese glyphs, so the Japanese fit test measures real text
+    bindfs fuse3         # a recording folder that stops answering (a FUSE mount paused)
 )
 
 # Installs the given packages with apt-get when any of them is missing. A name that an installed

@@ -323,8 +323,10 @@ DestinationStatus DestinationOutput::status() const {
     s.receivedKbps = congestion.receivedKbps();
     s.queuedMs = congestion.queuedMs();
     s.congestionPercent = congestion.congestionPercent();
-    if (recording)
+    if (recording) {
         s.file = url;
+        s.folderSilent = fileWatch.folderSilent();
+    }
     return s;
 }
 

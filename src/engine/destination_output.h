@@ -7,6 +7,8 @@
 #include "engine/engine_clock.h"
 #include "engine/host_call_queue.h"
 #include "engine/output_port.h"
+#include "engine/recording_file_claim.h"
+#include "engine/recording_file_watch.h"
 #include "engine/recording_stall_meter.h"
 
 #include <QString>
@@ -63,6 +65,9 @@ public:
     // new run would write a new file.
     const bool recording;
 
+    // A recording's hold on its file name: let go of after the output (which the destructor
+    // releases first).
+    std::unique_ptr<RecordingFileClaim> fileClaim;
     // The host output with its service and audio encoder; null when there is none.
     std::unique_ptr<OutputPort> port;
     // The entry's pipeline whose encoders feed the output: held so that it is released only
@@ -86,6 +91,7 @@ public:
     int64_t lastSampleMs = 0;
     CongestionMeter congestion;     // interface thread
     RecordingStallMeter fileGrowth; // a recording's; interface thread
+    RecordingFileWatch fileWatch;   // a recording's; interface thread
     // Figures of this run: first Live moment (host thread writes it once), bytes of every
     // output run, frames of the current one.
     std::atomic<int64_t> firstLiveMs{0};
@@ -158,7 +164,9 @@ void runRestartStep(DestinationOutput& d);
 // Bitrate, dropped frames and congestion, every tick (500 ms).
 void collectStatistics(DestinationOutput& d);
 // Fails and force-stops a recording whose file stopped growing (see RecordingStallMeter), with
-// a message that says when its disk is full. Nothing for a stream.
+// a message that says when its disk is full, and one whose folder stopped answering while its
+// writer holds up the encoders (see endStuckWriter). Its file is looked at off the interface
+// thread (see RecordingFileWatch). Nothing for a stream.
 void watchRecordingFile(DestinationOutput& d);
 // Force-stops and fails a destination stuck in Starting for more than 40 s.
 void enforceStartTimeout(DestinationOutput& d);

@@ -23,7 +23,7 @@ void recordFailure(EntryRuntime& runtime, const QString& id, const QString& text
 }
 
 bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
-                    QString* out) {
+                    QString* out, std::unique_ptr<RecordingFileClaim>& file) {
     if (runtime.outputs.contains(dest.id))
         return true;
     runtime.lastStatus.remove(dest.id);
@@ -49,10 +49,14 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
 
     auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
     d->pipeline = runtime.pipeline;
+    d->fileClaim = std::move(file);
     QString message;
     const auto open = d->recording ? openRecordingOutput : openDestinationOutput;
     if (open(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio, &message) &&
         d->beginStart(&message)) {
+        // The host's file output removed the file it was handed as it started.
+        if (RecordingFileClaim* claim = d->fileClaim.get())
+            d->hostCalls.post(d.get(), [claim] { claim->holdAgain(); });
         runtime.outputs.emplace(dest.id, std::move(d));
         return true;
     }
@@ -64,9 +68,9 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
 } // namespace
 
 bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
-                      QString* out) {
+                      QString* out, std::unique_ptr<RecordingFileClaim> file) {
     try {
-        return startUnguarded(runtime, entry, dest, out);
+        return startUnguarded(runtime, entry, dest, out, file);
     } catch (const std::exception& e) {
         const QString what = QString::fromUtf8(e.what());
         recordFailure(runtime, dest.id,

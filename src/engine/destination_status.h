@@ -36,6 +36,8 @@ struct DestinationStatus {
     int32_t congestionPercent = -1; // the host's send queue against its drop point; -1 none
     // A recording's file (its whole path); empty for a stream.
     QString file;
+    // A recording whose folder has not answered for a while (see kFolderAnswerBound).
+    bool folderSilent = false;
 
     // The share of dropped frames of the current output, in percent; 0 when none.
     double droppedPercent() const {

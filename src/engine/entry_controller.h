@@ -6,7 +6,9 @@
 #include "engine/engine_clock.h"
 #include "engine/entry_edit.h"
 #include "engine/entry_runtime.h"
+#include "engine/folder_call.h"
 #include "engine/host_call_queue.h"
+#include "engine/recording_file_claim.h"
 
 #include <QHash>
 #include <QString>
@@ -136,7 +138,9 @@ public:
     // Stops every destination of the entry, and its recording when that goes with its streams.
     void stopEntry(const QString& entryId);
     // Recording the entry to a file, beside its streams and with their encoders. Its state
-    // changes reach the change listeners under recordingIdOf(entryId).
+    // changes reach the change listeners under recordingIdOf(entryId). The file's name is
+    // claimed off the interface thread; a folder slow to answer leaves the recording Starting
+    // until it does, and one that has not answered within kFolderAnswerBound fails it.
     bool startRecording(const QString& entryId, QString* error = nullptr);
     // False when it was not recording.
     bool stopRecording(const QString& entryId);
@@ -210,6 +214,9 @@ public:
 
 private:
     bool startUnguarded(const QString& entryId, const QString& destinationId, QString* error);
+    bool startRecordingUnguarded(const EntryConfig& entry, const EntryConfig& sent, QString* error);
+    // Forgets the starts still waiting (and the file claims they wait for) that `which` picks.
+    void dropPendingStarts(const std::function<bool(const std::pair<QString, QString>&)>& which);
     void tickRuntimes();
     void sampleEncoderLoad();
     // Stops and hands over every runtime without telling anyone.
@@ -236,8 +243,15 @@ private:
     std::map<QString, std::unique_ptr<EntryRuntime>> runtimes_;
     std::list<std::unique_ptr<EntryRuntime>> retiring_;
     QHash<QString, Told> told_; // by destination id
-    // Starts asked for while the destination's previous output was still ending.
+    // Starts asked for while the destination's previous output was still ending, or while
+    // the recording's folder had not answered yet.
     std::set<DestinationKey> pendingStarts_;
+    // The claims of recording files under way, by entry id, with the folder asked.
+    struct FileClaimUnderWay {
+        FolderCall<RecordingFileChoice> call;
+        QString folder;
+    };
+    std::map<QString, FileClaimUnderWay> fileClaims_;
     std::map<QString, EncoderLoadMeter> encoderLoad_;
     QTimer timer_;
     int32_t heartbeats_ = 0;

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 
 namespace relaycast {
 namespace {
@@ -30,6 +31,10 @@ void setError(QString* error, const QString& text) {
     if (error)
         *error = text;
 }
+
+// How long a recording's start waits for its folder before it goes on in the background: a
+// folder that answers at all answers far sooner, and a moment is not noticed in the window.
+constexpr std::chrono::milliseconds kQuickFolderAnswer{50};
 
 } // namespace
 
@@ -96,18 +101,58 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
         setError(error, uiText("No se pudo emitir: %1").arg(failure));
         return false;
     }
-    DestConfig file;
-    file.id = destinationId;
-    file.url = newRecordingPath(entry->grabacion, hostRecordingPlace(),
-                                entry->nombre.isEmpty() ? name : entry->nombre, &failure);
-    if (file.url.isEmpty()) {
+    return startRecordingUnguarded(*entry, sent, error);
+}
+
+bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const EntryConfig& sent,
+                                              QString* error) {
+    const QString recordingId = recordingIdOf(entry.id);
+    auto claiming = fileClaims_.find(entry.id);
+    if (claiming == fileClaims_.end()) {
+        const RecordingFileName name =
+            recordingFileName(entry.grabacion, hostRecordingPlace(),
+                              entry.nombre.isEmpty() ? sent.fuente : entry.nombre);
+        FileClaimUnderWay started{
+            FolderCall<RecordingFileChoice>::start(name.folder,
+                                                   [candidates = recordingFileCandidates(name)] {
+                                                       return claimRecordingFile(candidates);
+                                                   }),
+            name.folder};
+        // Most folders answer at once: the start then reads as it always did.
+        started.call.waitFor(kQuickFolderAnswer);
+        claiming = fileClaims_.emplace(entry.id, std::move(started)).first;
+    }
+    FolderCall<RecordingFileChoice>& call = claiming->second.call;
+    if (call.started() && !call.answered() && !call.overdue()) {
+        pendingStarts_.insert({entry.id, recordingId});
+        return true;
+    }
+    const QString folder = claiming->second.folder;
+    std::optional<RecordingFileChoice> choice;
+    if (call.answered())
+        choice = call.take();
+    // A claim that answers later lets its name go by itself.
+    fileClaims_.erase(claiming);
+    QString failure = uiText("La carpeta de grabación «%1» no responde.").arg(folder);
+    if (choice && choice->claim) {
+        DestConfig file;
+        file.id = recordingId;
+        file.url = choice->claim->path();
+        if (relaycast::startDestination(runtimeFor(entry.id), sent, file, &failure,
+                                        std::move(choice->claim))) {
+            moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());
+            return true;
+        }
+    } else {
+        if (choice)
+            failure =
+                choice->folderMissing
+                    ? uiText("La carpeta de grabación «%1» no existe.").arg(folder)
+                    : uiText("No se puede escribir en la carpeta de grabación «%1».").arg(folder);
         DestinationStatus failed;
         failed.state = DestinationState::Failed;
         failed.message = failure;
-        runtimeFor(entryId).lastStatus.insert(destinationId, failed);
-    } else if (relaycast::startDestination(runtimeFor(entryId), sent, file, &failure)) {
-        moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());
-        return true;
+        runtimeFor(entry.id).lastStatus.insert(recordingId, failed);
     }
     moduleLog(LOG_WARNING, "could not start recording: %s", failure.toUtf8().constData());
     setError(error, uiText("No se pudo grabar: %1").arg(failure));
@@ -134,8 +179,17 @@ DestinationStatus EntryController::recordingStatus(const QString& entryId) const
     return destinationStatus(entryId, recordingIdOf(entryId));
 }
 
+void EntryController::dropPendingStarts(const std::function<bool(const DestinationKey&)>& which) {
+    std::erase_if(pendingStarts_, which);
+    std::erase_if(fileClaims_, [&](const auto& claiming) {
+        return which({claiming.first, recordingIdOf(claiming.first)});
+    });
+}
+
 bool EntryController::stopDestination(const QString& entryId, const QString& destinationId) {
-    const bool wasPending = pendingStarts_.erase({entryId, destinationId}) != 0;
+    const DestinationKey key{entryId, destinationId};
+    const bool wasPending = pendingStarts_.contains(key);
+    dropPendingStarts([&](const DestinationKey& pending) { return pending == key; });
     const auto found = runtimes_.find(entryId);
     if (found == runtimes_.end())
         return wasPending;
@@ -165,6 +219,9 @@ void EntryController::runPendingStarts() {
         QString error;
         if (!startDestination(entryId, destinationId, &error) && !error.isEmpty())
             notice(error, true);
+        // A file claim lives as long as the start that waits for it.
+        if (isRecordingId(destinationId) && !pendingStarts_.contains({entryId, destinationId}))
+            fileClaims_.erase(entryId);
     }
 }
 
@@ -198,7 +255,7 @@ bool EntryController::startEntry(const QString& entryId, QString* error) {
 }
 
 void EntryController::stopEntry(const QString& entryId) {
-    std::erase_if(pendingStarts_, [&](const DestinationKey& key) { return key.first == entryId; });
+    dropPendingStarts([&](const DestinationKey& key) { return key.first == entryId; });
     const auto found = runtimes_.find(entryId);
     const EntryConfig* entry = findEntry(entryId);
     // A recording of its own keeps going when the streams stop.
@@ -229,7 +286,7 @@ bool EntryController::startAll(QString* error) {
 }
 
 void EntryController::stopAll() {
-    pendingStarts_.clear();
+    dropPendingStarts([](const DestinationKey&) { return true; });
     for (auto& [id, runtime] : runtimes_)
         relaycast::stopAll(*runtime);
     detectChanges();
@@ -318,7 +375,7 @@ void EntryController::onHostStreamStopped() {
 }
 
 void EntryController::retireEntry(const QString& entryId) {
-    std::erase_if(pendingStarts_, [&](const DestinationKey& key) { return key.first == entryId; });
+    dropPendingStarts([&](const DestinationKey& key) { return key.first == entryId; });
     const auto found = runtimes_.find(entryId);
     if (found == runtimes_.end())
         return;
@@ -338,7 +395,7 @@ void EntryController::stopEverything() {
 }
 
 void EntryController::releaseEverything() {
-    pendingStarts_.clear();
+    dropPendingStarts([](const DestinationKey&) { return true; });
     try {
         // Nothing waits here: the outputs close and are released on the host call queue.
         for (auto& [id, runtime] : runtimes_) {

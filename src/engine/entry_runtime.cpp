@@ -2,6 +2,7 @@
 
 #include "engine/entry_pipeline.h"
 #include "engine/host_source_lookup.h"
+#include "engine/stuck_writer.h"
 
 #include <obs.hpp>
 
@@ -47,6 +48,9 @@ void stopAllAndRelease(EntryRuntime& runtime) {
     EngineClock& clock = runtime.clock;
     // Each destination on its own strand: one that never ends holds up none of the others.
     for (auto& [id, d] : runtime.outputs) {
+        // Its writer could not finish the file, and its release would wait for the folder.
+        if (d->recording && d->fileWatch.folderSilent())
+            endStuckWriter(d->url);
         const void* strand = d.get();
         runtime.hostCalls.post(
             strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock] {

@@ -40,9 +40,10 @@ struct EntryRuntime {
 };
 
 // Starts one destination (opening the pipeline first when needed). True when it runs or
-// already ran; false with the message in `out` and kept as the destination's last status.
+// already ran; false with the message in `out` and kept as the destination's last status. A
+// recording hands over the hold on its file (dest.url), kept until its output is released.
 bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
-                      QString* out = nullptr);
+                      QString* out = nullptr, std::unique_ptr<RecordingFileClaim> file = {});
 
 // Asks every destination to stop, in id order.
 void stopAll(EntryRuntime& runtime);

@@ -1,16 +1,14 @@
 #include "engine/recording_file.h"
 
 #include "module/host_frontend.h"
-#include "module/ui_text.h"
 
 #include <util/bmem.h>
 #include <util/platform.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryFile>
+#include <QTextBoundaryFinder>
 
 namespace relaycast {
 namespace {
@@ -57,11 +55,6 @@ QString safeFilePart(const QString& text) {
     return safe.trimmed();
 }
 
-bool folderTakesFiles(const QString& folder) {
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".relaycast-XXXXXX")));
-    return probe.open();
-}
-
 } // namespace
 
 HostRecordingPlace hostRecordingPlace() {
@@ -79,38 +72,42 @@ HostRecordingPlace hostRecordingPlace() {
     return place;
 }
 
-QString newRecordingPath(const RecordingConfig& recording, const HostRecordingPlace& host,
-                         const QString& entryName, QString* error,
-                         const std::function<bool(const QString&)>& exists) {
-    const QString folder = recording.carpeta.isEmpty() ? host.folder : recording.carpeta;
-    const QFileInfo folderInfo(folder);
-    if (folder.isEmpty() || !folderInfo.isDir()) {
-        if (error)
-            *error = uiText("La carpeta de grabación «%1» no existe.").arg(folder);
-        return {};
+QString RecordingFileName::fileName(int number) const {
+    const QString tail = (number > 1 ? QStringLiteral(" (%1)").arg(number) : QString()) + extension;
+    const qsizetype room = kMaxFileNameBytes - tail.toUtf8().size();
+    if (stem.toUtf8().size() <= room)
+        return stem + tail;
+    // Whole characters only, as the user sees them (a letter with its accents, an emoji).
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, stem);
+    qsizetype kept = 0;
+    qsizetype bytes = 0;
+    for (qsizetype next = characters.toNextBoundary(); next > 0;
+         next = characters.toNextBoundary()) {
+        bytes += stem.mid(kept, next - kept).toUtf8().size();
+        if (bytes > room)
+            break;
+        kept = next;
     }
-    if (!folderTakesFiles(folder)) {
-        if (error)
-            *error = uiText("No se puede escribir en la carpeta de grabación «%1».").arg(folder);
-        return {};
-    }
-    QString base = safeFilePart(formattedName(host.nameFormat, host.spaces));
+    QString shortened = stem.left(kept);
+    while (shortened.endsWith(QLatin1Char(' ')) || shortened.endsWith(QLatin1Char('_')))
+        shortened.chop(1);
+    return (shortened.isEmpty() ? QStringLiteral("relaycast") : shortened) + tail;
+}
+
+RecordingFileName recordingFileName(const RecordingConfig& recording,
+                                    const HostRecordingPlace& host, const QString& entryName) {
+    RecordingFileName file;
+    file.folder = recording.carpeta.isEmpty() ? host.folder : recording.carpeta;
+    file.stem = safeFilePart(formattedName(host.nameFormat, host.spaces));
     const QString name = safeFilePart(entryName);
     if (!name.isEmpty())
-        base += (host.spaces ? QStringLiteral(" ") : QStringLiteral("_")) + name;
+        file.stem += (host.spaces ? QStringLiteral(" ") : QStringLiteral("_")) + name;
     if (!host.spaces)
-        base.replace(QLatin1Char(' '), QLatin1Char('_'));
-    if (base.isEmpty())
-        base = QStringLiteral("relaycast");
-    const QString extension = QLatin1Char('.') + recording.formato;
-    const QDir dir(folder);
-    const auto taken = [&](const QString& path) {
-        return exists ? exists(path) : QFileInfo::exists(path);
-    };
-    QString path = dir.filePath(base + extension);
-    for (int number = 2; taken(path); ++number)
-        path = dir.filePath(QStringLiteral("%1 (%2)%3").arg(base).arg(number).arg(extension));
-    return path;
+        file.stem.replace(QLatin1Char(' '), QLatin1Char('_'));
+    if (file.stem.isEmpty())
+        file.stem = QStringLiteral("relaycast");
+    file.extension = QLatin1Char('.') + recording.formato;
+    return file;
 }
 
 } // namespace relaycast

@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <functional>
-
 namespace relaycast {
 
 // Where OBS's own recordings of the current profile go and how their files are named.
@@ -19,14 +17,24 @@ struct HostRecordingPlace {
 // and OBS's default format for what the profile leaves unset.
 HostRecordingPlace hostRecordingPlace();
 
-// The file a new recording of `entryName` writes: the entry's folder (OBS's when it has none),
-// a name from OBS's format (the time now) with the entry's name after it, the format's
-// extension, and
-// " (2)", " (3)"... before it while a file of that name exists, so no file is ever
-// overwritten. Empty with the user message in `error` when the folder does not exist or cannot
-// be written. `exists` answers for a path (tests pass their own).
-QString newRecordingPath(const RecordingConfig& recording, const HostRecordingPlace& host,
-                         const QString& entryName, QString* error,
-                         const std::function<bool(const QString&)>& exists = {});
+// The largest file name, in UTF-8 bytes, that the file systems OBS records to take.
+inline constexpr qsizetype kMaxFileNameBytes = 255;
+
+// The file a new recording is to write, decided without touching the disk (see
+// claimRecordingFile for the name it gets).
+struct RecordingFileName {
+    QString folder;
+    QString stem;      // OBS's name for the time now, the entry's name after it
+    QString extension; // with its dot
+
+    // The name with " (number)" before the extension from 2 on, the stem shortened on a
+    // character boundary so that the whole name fits kMaxFileNameBytes.
+    QString fileName(int number) const;
+};
+
+// The entry's folder (OBS's when it has none), a name from OBS's format (the time now) with the
+// entry's name after it, made safe for any file system, and the format's extension.
+RecordingFileName recordingFileName(const RecordingConfig& recording,
+                                    const HostRecordingPlace& host, const QString& entryName);
 
 } // namespace relaycast

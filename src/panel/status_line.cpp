@@ -125,6 +125,10 @@ StatusLine recordingStatusLine(const DestinationStatus& status) {
         return {uiText("Empezando a grabar…"), QString::fromLatin1(kStartingLineStyle)};
     case DestinationState::Live:
     case DestinationState::Reconnecting: {
+        if (status.folderSilent)
+            return {uiText("⚠ Grabando %1 · la carpeta no responde")
+                        .arg(durationText(status.uptimeSecs)),
+                    QString::fromLatin1(kWarningLineStyle)};
         // The file's size is what was written, a figure that only grows.
         QString text = uiText("● Grabando") + QLatin1Char(' ') + durationText(status.uptimeSecs);
         if (status.sentBytes > 0)

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -54,7 +55,7 @@ protected:
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
             std::this_thread::sleep_for(500ms);
-            controller.heartbeat();
+            beat();
         }
         return true;
     }
@@ -70,12 +71,21 @@ protected:
             if (now - begin > timeout)
                 return -1;
             if (now >= nextBeat) {
-                controller.heartbeat();
+                beat();
                 nextBeat = now + 500ms;
             }
             std::this_thread::sleep_for(20ms);
         }
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
+
+    // One heartbeat, timed: the longest one so far is in longestHeartbeatSecs.
+    void beat() {
+        const auto begin = std::chrono::steady_clock::now();
+        controller.heartbeat();
+        longestHeartbeatSecs = std::max(
+            longestHeartbeatSecs,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
     }
 
     DestinationState recordingState(const QString& entryId) {
@@ -96,6 +106,7 @@ protected:
     ConfigStore store{dir.filePath(QStringLiteral("salidas.json"))};
     FakeFrontend frontend;
     EntryController controller{store};
+    double longestHeartbeatSecs = 0;
 };
 
 } // namespace relaycast::test

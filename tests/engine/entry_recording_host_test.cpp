@@ -3,12 +3,16 @@
 // file failing the recording alone.
 
 #include "engine/entry_controller_fixture.h"
+#include "engine/folder_call.h"
 #include "support/media_probe.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -92,6 +96,100 @@ TEST_F(EntryControllerHost, RecordingBesideTheStreamsIsAPlayableFileAndTheyStrea
     ASSERT_TRUE(alone.ok) << alone.error.toStdString();
     EXPECT_GE(alone.durationSecs, 1.0) << "alone, the encoder starts with the file";
     EXPECT_LE(alone.durationSecs, 3.5);
+}
+
+TEST_F(EntryControllerHost, RecordingsStartedTogetherEachWriteAFileOfTheirOwnThatPlays) {
+    // Two unnamed inputs of one scene share their name; the third's is longer than any file
+    // system takes.
+    const QStringList ids{QStringLiteral("uno"), QStringLiteral("dos"), QStringLiteral("largo")};
+    for (const QString& id : ids) {
+        EntryConfig& entry = addEntry(id, {}, false);
+        entry.nombre = id == ids.back() ? QString::fromUtf8("縦型配信").repeated(200) : QString();
+        entry.grabacion.carpeta = dir.path();
+        entry.grabacion.conEmisiones = true;
+    }
+    const auto all = [&](DestinationState state) {
+        return std::all_of(ids.begin(), ids.end(),
+                           [&](const QString& id) { return recordingState(id) == state; });
+    };
+    QString error;
+    ASSERT_TRUE(controller.startAll(&error)) << error.toStdString();
+    ASSERT_GE(secondsUntil([&] { return all(DestinationState::Live); }), 0);
+    heartbeatUntil([] { return false; }, 3s);
+    controller.stopAll();
+    ASSERT_GE(secondsUntil([&] { return all(DestinationState::Idle); }), 0);
+    QSet<QString> files;
+    for (const QString& id : ids) {
+        files.insert(controller.recordingStatus(id).file);
+        const ProbeResult probe = probeStreams(controller.recordingStatus(id).file);
+        EXPECT_TRUE(probe.ok && probe.first(QStringLiteral("video"))) << probe.error.toStdString();
+    }
+    std::printf("three recordings started together wrote %d file(s)\n",
+                static_cast<int>(QDir(dir.path()).entryList({QStringLiteral("*.mkv")}).size()));
+    EXPECT_EQ(files.size(), 3);
+    EXPECT_TRUE(QFileInfo(controller.recordingStatus(ids.back()).file)
+                    .fileName()
+                    .contains(QString::fromUtf8("縦型配信")));
+}
+
+TEST_F(EntryControllerHost, AFolderThatStopsAnsweringHoldsUpNeitherTheInterfaceNorTheStreams) {
+    PausableFolder folder;
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    const QString id = QStringLiteral("nfs");
+    addEntry(id, {QStringLiteral("n")}, false).grabacion.carpeta = folder.path();
+    ASSERT_TRUE(controller.startEntry(id) && controller.startRecording(id));
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    heartbeatUntil([] { return false; }, 6s); // a file with something in it to keep
+    const auto streamGoesOn = [&] {
+        const uint64_t sent = controller.destinationStatus(id, QStringLiteral("nfs-n")).sentBytes;
+        heartbeatUntil([] { return false; }, 2s);
+        return allLive(id) &&
+               controller.destinationStatus(id, QStringLiteral("nfs-n")).sentBytes > sent + 100'000;
+    };
+    longestHeartbeatSecs = 0;
+
+    // While recording the card says so (the host's writer holds what it cannot write). A stop
+    // would hold up the encoders until the folder answers: the writer is ended instead.
+    folder.pause(20s);
+    EXPECT_GE(secondsUntil([&] { return controller.recordingStatus(id).folderSilent; }, 10s), 0);
+    EXPECT_TRUE(streamGoesOn());
+    EXPECT_EQ(recordingState(id), DestinationState::Live);
+    controller.stopRecording(id);
+    EXPECT_GE(secondsUntil([&] { return !controller.hasRecording(id); }, 10s), 0);
+    EXPECT_EQ(controller.recordingStatus(id).message,
+              QString::fromUtf8("La carpeta de grabación no responde: la grabación se detuvo para "
+                                "que las emisiones sigan. Lo grabado hasta ahora queda en el "
+                                "archivo."));
+    EXPECT_TRUE(streamGoesOn());
+    const double whileRecording = longestHeartbeatSecs;
+    folder.resume();
+    ASSERT_TRUE(heartbeatUntil([&] { return folderAnswering(folder.path()); }, 5s));
+    EXPECT_TRUE(probeStreams(controller.recordingStatus(id).file).ok) << "what was written stays";
+
+    // A start waits as Starting, then fails; the claim that answers late leaves no file behind.
+    folder.pause(15s);
+    longestHeartbeatSecs = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(controller.startRecording(id));
+    const double startCall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_EQ(recordingState(id), DestinationState::Starting);
+    const double failedAfter =
+        secondsUntil([&] { return recordingState(id) == DestinationState::Failed; });
+    EXPECT_EQ(controller.recordingStatus(id).message,
+              QString::fromUtf8("La carpeta de grabación «%1» no responde.").arg(folder.path()));
+    EXPECT_TRUE(streamGoesOn());
+    folder.resume();
+    EXPECT_TRUE(
+        heartbeatUntil([&] { return QDir(folder.path()).entryList(QDir::Files).size() == 1; }, 5s));
+    std::printf("folder not answering: the longest heartbeat %.3f s while recording, %.3f s while "
+                "starting; the start call %.3f s; the start failed after %.2f s\n",
+                whileRecording, longestHeartbeatSecs, startCall, failedAfter);
+    EXPECT_LT(std::max({whileRecording, longestHeartbeatSecs, startCall}), 0.2);
+    EXPECT_GE(failedAfter, 2);
 }
 
 TEST_F(EntryControllerHost, AFolderThatTakesNoFileOrAFullDiskFailsTheRecordingAndNotTheStreams) {

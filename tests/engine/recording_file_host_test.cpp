@@ -1,27 +1,35 @@
 // Where a recording goes and what its file is called: OBS's own folder and name format from the
-// profile in either output mode, the entry's own folder, no file ever overwritten, and folders
-// that cannot take the file refused with a message the card shows.
+// profile in either output mode, the entry's own folder, a name no other file or recording has,
+// within what the file system takes, and folders that cannot take the file refused.
 
 #include "engine/recording_file.h"
+#include "engine/recording_file_claim.h"
 #include "support/fake_frontend.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
 using namespace relaycast;
 using namespace relaycast::test;
+using namespace std::chrono_literals;
 
 namespace {
 
 struct ProfileCase {
     const char* name;
     const char* settings; // the profile's ini text
-    const char* folder;   // expected; "" for the user's video folder or home
+    const char* folder;   // expected; "" for the user's videos folder
     const char* format;
     bool spaces;
 };
@@ -57,79 +65,124 @@ TEST(RecordingFile, OBSsFolderAndNameFormatComeFromTheProfileInEitherOutputMode)
         config_close(read);
 
         const HostRecordingPlace place = hostRecordingPlace();
-        if (*c.folder)
-            EXPECT_EQ(place.folder, QString::fromUtf8(c.folder)) << c.name;
-        else
-            EXPECT_TRUE(QFileInfo(place.folder).isAbsolute()) << c.name;
+        EXPECT_EQ(place.folder,
+                  *c.folder ? QString::fromUtf8(c.folder)
+                            : QStandardPaths::writableLocation(QStandardPaths::MoviesLocation))
+            << c.name;
         EXPECT_EQ(place.nameFormat, QString::fromUtf8(c.format)) << c.name;
         EXPECT_EQ(place.spaces, c.spaces) << c.name;
     }
 }
 
-TEST(RecordingFile, ANewFileNeverTakesTheNameOfOneThatExists) {
-    QTemporaryDir obsFolder;
-    QTemporaryDir ownFolder;
-    const HostRecordingPlace host{obsFolder.path(), QStringLiteral("take"), true};
-    RecordingConfig recording;
-    QString error;
-
-    // The entry's name follows OBS's name, made safe for any file system.
-    QString path = newRecordingPath(recording, host, QStringLiteral("Vertical: 9/16"), &error);
-    EXPECT_EQ(path, QDir(obsFolder.path()).filePath(QStringLiteral("take Vertical_ 9_16.mkv")));
-    EXPECT_TRUE(error.isEmpty());
-
-    recording.formato = QStringLiteral("mp4");
-    recording.carpeta = ownFolder.path();
-    QSet<QString> taken;
-    for (const char* expected : {"take Main.mp4", "take Main (2).mp4", "take Main (3).mp4"}) {
-        path = newRecordingPath(recording, host, QStringLiteral("Main"), &error,
-                                [&](const QString& p) { return taken.contains(p); });
-        EXPECT_EQ(path, QDir(ownFolder.path()).filePath(QString::fromUtf8(expected)));
-        taken.insert(path);
+// Claims let go of their name and their unused empty file on a thread of their own.
+bool within(const std::function<bool()>& condition) {
+    for (int pass = 0; pass < 200; ++pass, std::this_thread::sleep_for(10ms)) {
+        if (condition())
+            return true;
     }
-    // A real file counts too, whatever wrote it.
-    QFile existing(QDir(ownFolder.path()).filePath(QStringLiteral("take Main.mp4")));
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.close();
-    EXPECT_EQ(newRecordingPath(recording, host, QStringLiteral("Main"), &error),
-              QDir(ownFolder.path()).filePath(QStringLiteral("take Main (2).mp4")));
-
-    // Underscores instead of spaces when OBS's profile asks for them.
-    const HostRecordingPlace noSpaces{obsFolder.path(), QStringLiteral("%CCYY take"), false};
-    path = newRecordingPath(RecordingConfig{}, noSpaces, QStringLiteral("My input"), &error);
-    EXPECT_FALSE(QFileInfo(path).fileName().contains(QLatin1Char(' '))) << path.toStdString();
-    EXPECT_TRUE(path.endsWith(QLatin1String("_take_My_input.mkv"))) << path.toStdString();
+    return false;
 }
 
-TEST(RecordingFile, AFolderThatCannotTakeTheFileIsRefusedWithItsName) {
+int filesIn(const QString& folder) {
+    return static_cast<int>(QDir(folder).entryList(QDir::Files | QDir::Hidden).size());
+}
+
+TEST(RecordingFile, ANewFileNeverTakesTheNameOfOneThatExistsOrIsHeld) {
+    const HostRecordingPlace host{QStringLiteral("/videos"), QStringLiteral("take"), true};
+    RecordingConfig recording;
+    // OBS's folder and name, the entry's name after it made safe for any file system, and
+    // underscores instead of spaces when OBS's profile asks for them.
+    const RecordingFileName obs = recordingFileName(recording, host, QStringLiteral("V: 9/16"));
+    EXPECT_EQ(QDir(obs.folder).filePath(obs.fileName(1)),
+              QStringLiteral("/videos/take V_ 9_16.mkv"));
+    const QString noSpaces =
+        recordingFileName(recording, {host.folder, QStringLiteral("%CCYY take"), false},
+                          QStringLiteral("My input"))
+            .fileName(1);
+    EXPECT_TRUE(noSpaces.endsWith(QLatin1String("_take_My_input.mkv")) &&
+                !noSpaces.contains(QLatin1Char(' ')))
+        << noSpaces.toStdString();
+
+    // Held names count, whether or not their file is there (the host's output removes it as it
+    // starts), and so do files, whatever wrote them.
+    QTemporaryDir own;
+    recording.formato = QStringLiteral("mp4");
+    recording.carpeta = own.path();
+    const RecordingFileName main = recordingFileName(recording, host, QStringLiteral("Main"));
+    QFile existing(QDir(own.path()).filePath(QStringLiteral("take Main.mp4")));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    std::vector<std::unique_ptr<RecordingFileClaim>> held;
+    for (const char* expected : {"take Main (2).mp4", "take Main (3).mp4", "take Main (4).mp4"}) {
+        held.push_back(claimRecordingFile(recordingFileCandidates(main)).claim);
+        ASSERT_TRUE(held.back());
+        EXPECT_EQ(held.back()->path(), QDir(own.path()).filePath(QString::fromUtf8(expected)));
+        QFile::remove(held.back()->path());
+    }
+    // A file its recording wrote stays; the empty ones go with their claims.
+    QFile written(held.back()->path());
+    ASSERT_TRUE(written.open(QIODevice::WriteOnly) && written.write("mkv") == 3);
+    written.close();
+    held[1]->holdAgain();
+    held.clear();
+    EXPECT_TRUE(within([&] { return filesIn(own.path()) == 2; }));
+    EXPECT_TRUE(written.exists());
+    EXPECT_TRUE(within([&] {
+        return claimRecordingFile(recordingFileCandidates(main)).claim->path() ==
+               QDir(own.path()).filePath(QStringLiteral("take Main (2).mp4"));
+    })) << "a name let go of is free again";
+    EXPECT_TRUE(within([&] { return filesIn(own.path()) == 2; }));
+}
+
+TEST(RecordingFile, ANameLongerThanTheFileSystemTakesIsShortenedOnACharacterBoundary) {
+    QTemporaryDir folder;
+    const HostRecordingPlace host{folder.path(), QStringLiteral("take"), true};
+    RecordingConfig recording;
+    recording.carpeta = folder.path();
+    // CJK letters (3 bytes each), a letter with a combining accent, a name as long as a remote
+    // request may set.
+    for (const QString& entryName :
+         {QString::fromUtf8("縦型配信").repeated(100), QString::fromUtf8("e\u0301").repeated(200),
+          QString(32767, QLatin1Char('x'))}) {
+        const RecordingFileName file = recordingFileName(recording, host, entryName);
+        for (int number : {1, 2, 100}) {
+            const QString name = file.fileName(number);
+            EXPECT_LE(name.toUtf8().size(), kMaxFileNameBytes);
+            EXPECT_GT(name.toUtf8().size(), kMaxFileNameBytes - 4) << "no more cut than needed";
+            EXPECT_TRUE(name.endsWith(number > 1 ? QStringLiteral(" (%1).mkv").arg(number)
+                                                 : QStringLiteral(".mkv")));
+            const QString kept = name.left(name.indexOf(QLatin1String(number > 1 ? " (" : ".m")));
+            ASSERT_TRUE(file.stem.startsWith(kept));
+            EXPECT_NE(file.stem.at(kept.size()).category(), QChar::Mark_NonSpacing)
+                << "a letter keeps its accent";
+        }
+        EXPECT_TRUE(claimRecordingFile(recordingFileCandidates(file)).claim)
+            << "the folder takes it";
+        EXPECT_TRUE(within([&] { return filesIn(folder.path()) == 0; }));
+    }
+}
+
+TEST(RecordingFile, AFolderThatCannotTakeTheFileIsRefused) {
     QTemporaryDir dir;
     QFile notAFolder(dir.filePath(QStringLiteral("file")));
     ASSERT_TRUE(notAFolder.open(QIODevice::WriteOnly));
     notAFolder.close();
     const struct {
         QString folder;
-        QString message;
+        bool missing;
     } cases[] = {
-        {dir.filePath(QStringLiteral("missing")),
-         QString::fromUtf8("La carpeta de grabación «%1» no existe.")
-             .arg(dir.filePath(QStringLiteral("missing")))},
-        {notAFolder.fileName(),
-         QString::fromUtf8("La carpeta de grabación «%1» no existe.").arg(notAFolder.fileName())},
-        // Not even root may create files there.
-        {QStringLiteral("/proc"),
-         QString::fromUtf8("No se puede escribir en la carpeta de grabación «/proc».")},
+        {dir.filePath(QStringLiteral("missing")), true},
+        {notAFolder.fileName(), true},
+        {QStringLiteral("/proc"), false}, // not even root may create files there
     };
     for (const auto& c : cases) {
         RecordingConfig recording;
         recording.carpeta = c.folder;
-        QString error;
-        EXPECT_TRUE(newRecordingPath(recording, {dir.path(), QStringLiteral("x"), true},
-                                     QStringLiteral("e"), &error)
-                        .isEmpty());
-        EXPECT_EQ(error, c.message);
+        const RecordingFileChoice choice = claimRecordingFile(recordingFileCandidates(
+            recordingFileName(recording, {dir.path(), QStringLiteral("x"), true}, {})));
+        EXPECT_FALSE(choice.claim) << c.folder.toStdString();
+        EXPECT_EQ(choice.folderMissing, c.missing) << c.folder.toStdString();
     }
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)
-        << "the writability probe leaves nothing behind";
 }
 
 } // namespace

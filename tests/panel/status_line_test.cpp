@@ -154,6 +154,15 @@ TEST(StatusLine, RecordingLinesReadLikeADestinationsWithTimeSizeAndFailure) {
         EXPECT_EQ(line.text, QString::fromUtf8(c.text));
         EXPECT_EQ(line.styleSheet, QString::fromUtf8(c.style));
     }
+    // A folder that does not answer: the time goes on, the size the disk has not confirmed.
+    DestinationStatus silent;
+    silent.state = DestinationState::Live;
+    silent.uptimeSecs = 754;
+    silent.sentBytes = 123'400'000;
+    silent.folderSilent = true;
+    const StatusLine line = recordingStatusLine(silent);
+    EXPECT_EQ(line.text, QString::fromUtf8("⚠ Grabando 0:12:34 · la carpeta no responde"));
+    EXPECT_EQ(line.styleSheet, QStringLiteral("color: #e0a030; font-weight: bold;"));
 }
 
 TEST(StatusLine, RecordingPlaceIsTheFileThenTheChosenFolderThenWhatTheRowDoes) {

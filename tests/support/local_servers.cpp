@@ -431,4 +431,65 @@ bool RistReceiver::running() {
     return process_.running();
 }
 
+// --- PausableFolder ---
+
+PausableFolder::~PausableFolder() {
+    unmount();
+}
+
+bool PausableFolder::mount(QString* why) {
+    const auto refuse = [&](const QString& reason) {
+        if (why)
+            *why = reason;
+        unmount();
+        return false;
+    };
+    if (!QFileInfo::exists(QStringLiteral("/dev/fuse")))
+        return refuse(QStringLiteral("no /dev/fuse here: FUSE cannot be used"));
+    // No caches: every call reaches the daemon, as a paused one must hold up.
+    if (!daemon_.start({QStringLiteral("bindfs"), QStringLiteral("-f"), QStringLiteral("-o"),
+                        QStringLiteral("attr_timeout=0,entry_timeout=0,negative_timeout=0"),
+                        backing_.path(), mountPoint_.path()}))
+        return refuse(QStringLiteral("bindfs cannot be started (package bindfs)"));
+    mounted_ = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline && daemon_.running()) {
+        QFile table(QStringLiteral("/proc/self/mountinfo"));
+        if (table.open(QIODevice::ReadOnly) &&
+            table.readAll().contains(" " + mountPoint_.path().toUtf8() + " "))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return refuse(QStringLiteral("bindfs did not mount a FUSE file system here"));
+}
+
+void PausableFolder::pause(std::chrono::milliseconds atMost) {
+    resume();
+    const pid_t pid = daemon_.pid();
+    if (pid > 0 && ::kill(pid, SIGSTOP) == 0)
+        resumer_.start({QStringLiteral("sh"), QStringLiteral("-c"),
+                        QStringLiteral("sleep %1; kill -CONT %2")
+                            .arg(static_cast<double>(atMost.count()) / 1000)
+                            .arg(pid)});
+}
+
+void PausableFolder::resume() {
+    resumer_.stop(SIGKILL, kStopTimeoutMs);
+    if (daemon_.pid() > 0)
+        ::kill(daemon_.pid(), SIGCONT);
+}
+
+void PausableFolder::unmount() {
+    resume();
+    if (!mounted_)
+        return;
+    mounted_ = false;
+    if (runCommand({QStringLiteral("fusermount3"), QStringLiteral("-u"), mountPoint_.path()},
+                   kStopTimeoutMs)
+            .exitCode != 0)
+        runCommand({QStringLiteral("umount"), QStringLiteral("-l"), mountPoint_.path()},
+                   kStopTimeoutMs);
+    daemon_.stop(SIGTERM, kStopTimeoutMs);
+}
+
 } // namespace relaycast::test

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 
@@ -142,6 +143,33 @@ private:
     ChildProcess process_;
     std::atomic<bool> reading_{false};
     std::thread reader_;
+};
+
+// A temporary folder mirrored through bindfs (a FUSE file system) whose daemon the test pauses
+// (SIGSTOP by PID): every file-system call there then waits, as on a hard NFS mount or an SMB
+// share whose server stopped answering. A pause ends by itself after its bound, so a test whose
+// own thread got caught there goes on; resumed and unmounted when it goes, whatever happened.
+class PausableFolder {
+public:
+    PausableFolder() = default;
+    ~PausableFolder();
+    PausableFolder(const PausableFolder&) = delete;
+    PausableFolder& operator=(const PausableFolder&) = delete;
+
+    // False with the reason when FUSE cannot be used here (no /dev/fuse, no bindfs).
+    bool mount(QString* why);
+    QString path() const { return mountPoint_.path(); }
+    void pause(std::chrono::milliseconds atMost);
+    void resume();
+
+private:
+    void unmount();
+
+    QTemporaryDir backing_;
+    QTemporaryDir mountPoint_;
+    ChildProcess daemon_;
+    ChildProcess resumer_; // resumes the daemon when a pause reaches its bound
+    bool mounted_ = false;
 };
 
 } // namespace relaycast::test
