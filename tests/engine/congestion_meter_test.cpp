@@ -72,6 +72,11 @@ TEST(CongestionMeter, PathsReadAsCongestedOnlyWhenTheyTakeLessThanTheStream) {
         {"nothing acknowledged",
          [](int n) { return withPath(at(n, kStreamBytesPerTick * n), 0, kStreamBytesPerTick * n); },
          12, 3, 0, -1},
+        // A trickle is acknowledged (20 bytes a second, 0.16 kbit/s): 8000 bytes queued take
+        // 400 s to leave at that rate, whatever rounding the shown rate needs.
+        {"a trickle acknowledged",
+         [](int n) { return withPath(at(n, kStreamBytesPerTick * n), 10ULL * n, 8000); }, 40, 3, -2,
+         400000},
         // Pressure from the heartbeat whose own queue is past a second of the path.
         {"connection queue that fills at once",
          [](int n) {
