@@ -116,8 +116,8 @@ TEST(ValidateDestinationAddress, RistAddressesTheHostCanSendTo) {
         {"rist://h:5000", "dos palabras", badSecret},
         {"rist://h:5000", "a&aes-type=256", badSecret},
         {"rist://h:5000", "100%", badSecret},
-        // librist reads from "/" on as the host, skips unknown names and takes the last of
-        // repeated ones, without a word to OBS.
+        // librist reads from "/" on as the host and takes the last of repeated names, without a
+        // word to OBS.
         {"rist://h:5000//?cname=a", "", ""},
         // A multicast sender names the interface it sends from; librist reads miface= on every
         // line we ship, and a saved destination that holds it streamed before.
