@@ -45,15 +45,17 @@ const QueryItem* itemNamed(const QList<QueryItem>& items, const char* name) {
 }
 
 // The parameters of librist's sender that OBS passes on and does not override, as every librist
-// of the lines we ship (0.2.7 to 0.2.20) reads them. librist skips a name it does not know without
-// a word to OBS, takes the last of repeated ones, and reads no more than 32 parameters: the
-// secret, which comes last, is then dropped and the stream goes out in the clear. Sixteen names,
-// each at most once, with the secret and aes-type added, stay well within that.
+// of the lines we ship (0.2.7 to 0.2.20) reads them. A name librist does not know fails its
+// parse of the address, and OBS then logs "Failed to parse url" with the whole address, secret
+// included: that is why any other name is refused. librist takes the last of repeated ones and
+// reads no more than 32 parameters: the secret, which comes last, is then dropped and the
+// stream goes out in the clear. Seventeen names, each at most once, with the secret and
+// aes-type added, stay well within that.
 bool isSenderParameter(const QString& name) {
     static const QStringList known =
         QStringLiteral("bandwidth return-bandwidth reorder-buffer cname rtt-min rtt-max "
                        "timing-mode aes-type virt-dst-port session-timeout keepalive-interval "
-                       "key-rotation congestion-control min-retries max-retries weight")
+                       "key-rotation congestion-control min-retries max-retries weight miface")
             .split(QLatin1Char(' '));
     return known.contains(name);
 }

@@ -7,8 +7,6 @@
 namespace relaycast {
 namespace {
 
-constexpr int64_t kLongestQueueMs = 3600 * 1000;
-
 int32_t clampedInt(double value, int64_t most) {
     return static_cast<int32_t>(std::clamp<double>(value, 0, static_cast<double>(most)));
 }
@@ -73,7 +71,7 @@ bool CongestionMeter::pressure(const CongestionSample& s) const {
            bytesPerMs * static_cast<double>(kQueuePressureMs);
 }
 
-int32_t CongestionMeter::receivedKbps() const {
+double CongestionMeter::receivedBitsPerMs() const {
     if (count_ < 2)
         return -1;
     const CongestionSample& last = *newest();
@@ -84,25 +82,32 @@ int32_t CongestionMeter::receivedKbps() const {
         return -1;
     if (!last.path.known || !oldest.path.known || last.path.ackedBytes < oldest.path.ackedBytes)
         return -1;
-    const uint64_t acked = last.path.ackedBytes - oldest.path.ackedBytes;
+    return static_cast<double>(last.path.ackedBytes - oldest.path.ackedBytes) * 8.0 /
+           static_cast<double>(ms);
+}
+
+int32_t CongestionMeter::receivedKbps() const {
+    const double bitsPerMs = receivedBitsPerMs();
+    if (bitsPerMs < 0)
+        return -1;
     // 0 says that nothing arrived: anything that did counts at least 1.
-    if (acked == 0)
+    if (bitsPerMs == 0)
         return 0;
-    return std::max(
-        1, clampedInt(static_cast<double>(acked) * 8.0 / static_cast<double>(ms), INT32_MAX));
+    return std::max(1, clampedInt(bitsPerMs, INT32_MAX));
 }
 
 int32_t CongestionMeter::queuedMs() const {
     const CongestionSample* last = newest();
-    const int32_t kbps = receivedKbps();
-    if (!last || !last->path.known || kbps < 0)
+    const double bitsPerMs = receivedBitsPerMs();
+    if (!last || !last->path.known || bitsPerMs < 0)
         return -1;
     if (last->path.queuedBytes == 0)
         return 0;
     // Nothing leaves: how long the queue takes is not known.
-    if (kbps == 0)
+    if (bitsPerMs == 0)
         return -1;
-    return clampedInt(static_cast<double>(last->path.queuedBytes) * 8.0 / kbps, kLongestQueueMs);
+    return clampedInt(static_cast<double>(last->path.queuedBytes) * 8.0 / bitsPerMs,
+                      int64_t{kLongestQueuedMs} + 1);
 }
 
 } // namespace relaycast

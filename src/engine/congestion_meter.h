@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/destination_status.h"
 #include "engine/tcp_path_probe.h"
 
 #include <array>
@@ -57,12 +58,15 @@ public:
     // Kbit/s that reached the server lately: 0 only when nothing did; -1 until two samples of
     // the connection exist.
     int32_t receivedKbps() const;
-    // How long the connection's queue takes to leave at that rate; -1 when unknown (also when
-    // nothing leaves).
+    // How long the connection's queue takes to leave at the exact rate (not the rounded one
+    // above: a trickle would read far too short); -1 when unknown (also when nothing leaves);
+    // kLongestQueuedMs + 1 when it takes longer than that.
     int32_t queuedMs() const;
 
 private:
     const CongestionSample* newest() const;
+    // Bits a millisecond the connection's bytes were acknowledged at; negative when unknown.
+    double receivedBitsPerMs() const;
     bool pressure(const CongestionSample& s) const;
 
     std::array<CongestionSample, kRateWindowSamples> recent_{};

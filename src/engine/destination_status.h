@@ -14,6 +14,9 @@ enum class DestinationState : int32_t {
     Failed = 4
 };
 
+// The longest queue a destination's figures tell in full: an hour.
+inline constexpr int32_t kLongestQueuedMs = 3600 * 1000;
+
 // What the panel reads about one destination.
 struct DestinationStatus {
     DestinationState state = DestinationState::Idle;
@@ -31,8 +34,10 @@ struct DestinationStatus {
     // Whether its path takes less than the stream (see CongestionMeter), with the figures.
     bool congested = false;
     int32_t congestionEpisodes = 0;
-    int32_t receivedKbps = -1;      // what reached the server lately; -1 unknown
-    int32_t queuedMs = -1;          // how long its connection's queue takes to leave; -1 unknown
+    int32_t receivedKbps = -1; // what reached the server lately; -1 unknown
+    // How long its connection's queue takes to leave; -1 unknown; above kLongestQueuedMs (by
+    // one) when it takes longer, a figure that means nothing at such a rate.
+    int32_t queuedMs = -1;
     int32_t congestionPercent = -1; // the host's send queue against its drop point; -1 none
     // A recording's file (its whole path); empty for a stream.
     QString file;

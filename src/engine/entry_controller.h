@@ -52,6 +52,9 @@ EntryListChange entryListChangeOf(EntryListChange::Kind kind, const EntryConfig&
 enum class NeedsStop {
     Refuse,    // the whole edit is refused
     NextStart, // stored for the next start; then nothing of the edit reaches the running stream
+    // The caller saw the entry stopped, so none of its edit was meant for a stream: all of it is
+    // stored for the next start, and only removed destinations that run stop.
+    AllAtNextStart,
 };
 
 // What came of an edit.
@@ -59,6 +62,7 @@ struct EditOutcome {
     enum class Result { Done, Refused, NoEntry };
     Result result = Result::NoEntry;
     bool live = false;            // the entry was streaming
+    bool appliedLive = false;     // what the running stream takes was applied to it
     QList<StopField> needingStop; // refused, or stored for the next start
     QStringList lostDestinations; // changed by the caller, removed by someone else meanwhile
     // User texts: a failed save, live apply, switch, or start of an added destination.

@@ -86,7 +86,9 @@ EditOutcome EntryController::editEntry(const EntryEdit& edit, NeedsStop rule) {
         *entry = after;
     outcome.result = EditOutcome::Result::Done;
     saveAndTell({entryListChangeOf(EntryListChange::Kind::Updated, after)}, &outcome.problems);
-    if (outcome.live && outcome.needingStop.isEmpty())
+    outcome.appliedLive =
+        outcome.live && outcome.needingStop.isEmpty() && rule != NeedsStop::AllAtNextStart;
+    if (outcome.appliedLive)
         applyLiveEdit(before, after, &outcome.problems);
     return outcome;
 }

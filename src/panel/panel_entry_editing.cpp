@@ -30,7 +30,7 @@ void tellOutcome(SalidasPanel& panel, const EditOutcome& outcome) {
         panel.showNotice(uiText("Un destino que cambiaste se quitó mientras editabas; ese cambio "
                                 "no se guardó."),
                          true);
-    } else if (outcome.live && !outcome.needingStop.isEmpty()) {
+    } else if (outcome.live && !outcome.appliedLive) {
         panel.showNotice(uiText("Cambios guardados. La entrada empezó a emitir mientras la "
                                 "editabas: se aplican al volver a emitir."),
                          false);
@@ -58,15 +58,19 @@ void SalidasPanel::editEntry(const QString& entryId) {
     if (!stored)
         return;
     const EntryConfig opened = *stored;
-    EntryDialog dialog(this, opened, true, isEntryLive(entryId), configStore->profiles());
+    const bool openedLive = isEntryLive(entryId);
+    EntryDialog dialog(this, opened, true, openedLive, configStore->profiles());
     const bool accepted = dialog.exec() == QDialog::Accepted;
     if (storeChangedProfiles(dialog, *configStore))
         controller_.saveSettings();
     if (!accepted)
         return;
-    // A dialog opened on a stopped entry that started meanwhile may hold changes that need a
-    // stop: they wait for the next start. One opened live has those fields locked.
-    tellOutcome(*this, controller_.editEntry({opened, dialog.resultEntry()}, NeedsStop::NextStart));
+    // A dialog opened on a stopped entry was edited for the next start, also when the entry
+    // started meanwhile: nothing of it reaches that stream but the removal of destinations. One
+    // opened live has the fields that need a stop locked and applies the rest live; a
+    // destination that started meanwhile keeps a changed address for the next start.
+    const NeedsStop rule = openedLive ? NeedsStop::NextStart : NeedsStop::AllAtNextStart;
+    tellOutcome(*this, controller_.editEntry({opened, dialog.resultEntry()}, rule));
 }
 
 } // namespace relaycast

@@ -7,6 +7,7 @@
 #include "module/module_log.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
+#include "panel/status_line.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -109,14 +110,13 @@ void SalidasPanel::announceCongestion() {
             const QString label = destinationLabel(entry, destination);
             if (congested) {
                 congestionAnnounced.insert(destination.id);
-                showNotice(
-                    status.receivedKbps >= 0
-                        ? uiText("⚠ %1 va saturado: al servidor solo llegan %2 Mbps.")
-                              .arg(label, QString::number(status.receivedKbps / 1000.0, 'f', 1))
-                        : uiText("⚠ %1 va saturado: el servidor no recibe todo lo que "
-                                 "se emite.")
-                              .arg(label),
-                    true);
+                showNotice(status.receivedKbps >= 0
+                               ? uiText("⚠ %1 va saturado: al servidor solo llegan %2 Mbps.")
+                                     .arg(label, megabitsText(status.receivedKbps))
+                               : uiText("⚠ %1 va saturado: el servidor no recibe todo lo que "
+                                        "se emite.")
+                                     .arg(label),
+                           true);
                 continue;
             }
             congestionAnnounced.remove(destination.id);

@@ -6,6 +6,14 @@
 #include <QFileInfo>
 
 namespace relaycast {
+
+QString megabitsText(int32_t kbps) {
+    // Rounding would say 0.0 (nothing) or 0.1 (more than arrives).
+    if (kbps > 0 && kbps < 100)
+        return QStringLiteral("< 0.1");
+    return QString::number(kbps / 1000.0, 'f', 1);
+}
+
 namespace {
 
 // Amber: a cut, and a path too slow for the stream.
@@ -31,10 +39,6 @@ QString dataText(uint64_t bytes) {
 
 QString percentText(double percent) {
     return QString::number(percent, 'f', percent < 0.1 ? 2 : 1);
-}
-
-QString megabitsText(int32_t kbps) {
-    return QString::number(kbps / 1000.0, 'f', 1);
 }
 
 // Dropped frames and cuts, the end of every live line.
@@ -87,7 +91,9 @@ QString congestedLine(const DestinationStatus& status) {
                    : status.receivedKbps == 0
                        ? uiText("⚠ EN EMISIÓN, saturado · no llega nada al servidor")
                        : uiText("⚠ EN EMISIÓN, saturado");
-    if (status.queuedMs >= 0)
+    if (status.queuedMs > kLongestQueuedMs)
+        text += uiText(" · más de una hora de retraso");
+    else if (status.queuedMs >= 0)
         text += uiText(" · %1 s de retraso").arg(QString::number(status.queuedMs / 1000.0, 'f', 1));
     return text + lossesText(status);
 }

@@ -116,9 +116,12 @@ TEST(ValidateDestinationAddress, RistAddressesTheHostCanSendTo) {
         {"rist://h:5000", "dos palabras", badSecret},
         {"rist://h:5000", "a&aes-type=256", badSecret},
         {"rist://h:5000", "100%", badSecret},
-        // librist reads from "/" on as the host, skips unknown names and takes the last of
-        // repeated ones, without a word to OBS.
+        // librist reads from "/" on as the host and takes the last of repeated names, without a
+        // word to OBS.
         {"rist://h:5000//?cname=a", "", ""},
+        // A multicast sender names the interface it sends from; librist reads miface= on every
+        // line we ship, and a saved destination that holds it streamed before.
+        {"rist://239.1.1.1:5000?miface=eth0", "", ""},
         {"rist://h:5000/x", "", path},
         {"rist://h:5000?bandwith=8000", "secreto", unknown, "bandwith"},
         {"rist://h:5000?aes-typ=256", "secreto", unknown, "aes-typ"},

@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace relaycast;
@@ -168,29 +171,53 @@ TEST_F(EntryControllerHost,
 void writeHosts(const QString& path, const char* address) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QByteArray("127.0.0.1 localhost\n") + address + " ingest.relaycast.test\n");
+    file.write(QByteArray("127.0.0.1 localhost\n"));
+    if (address)
+        file.write(QByteArray(address) + " ingest.relaycast.test\n");
+}
+
+// Runs the current test again in a mount namespace of its own, with `hosts` over /etc/hosts and
+// `resolver` over /etc/resolv.conf, and `marker` set in its environment; the namespace and its
+// mounts end with that process. Its "round-robin" lines are printed here.
+void runInOwnNamespace(const QString& marker, const QString& hosts, const QString& resolver) {
+    QStringList argv = QStringLiteral("env %1 unshare%2 --mount sh -c")
+                           .arg(marker, ::geteuid() != 0 ? " --user --map-root-user" : "")
+                           .split(' ');
+    argv << QStringLiteral("mount --bind \"$1\" /etc/hosts && mount --bind \"$2\" /etc/resolv.conf "
+                           "&& exec \"$3\" \"$4\"")
+         << "sh" << hosts << resolver << QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))
+         << QStringLiteral("--gtest_filter=*.%1")
+                .arg(testing::UnitTest::GetInstance()->current_test_info()->name());
+    const CommandResult run = runCommand(argv, 120000);
+    for (const QByteArray& line : run.out.split('\n'))
+        if (line.startsWith("round-robin"))
+            std::printf("%s\n", line.constData());
+    EXPECT_EQ(run.exitCode, 0) << run.out.right(6000).toStdString() << run.err.toStdString();
+}
+
+// What each destination of input "rr" says reaches its server, once all of them say something
+// or `until` gave up.
+QList<int32_t> receivedByEach(EntryController& controller, const QStringList& keys,
+                              const std::function<bool(const std::function<bool()>&)>& until) {
+    QList<int32_t> received;
+    EXPECT_TRUE(until([&] {
+        received.clear();
+        for (const QString& key : keys)
+            received
+                << controller.destinationStatus(QStringLiteral("rr"), "rr-" + key).receivedKbps;
+        return *std::min_element(received.begin(), received.end()) > 0;
+    }));
+    return received;
 }
 
 TEST_F(EntryControllerHost,
        TwoDestinationsToOneRoundRobinServerStartedTogetherBothShowWhatReachesIt) {
     const QString hosts = QString::fromLocal8Bit(std::getenv("RELAYCAST_PRIVATE_HOSTS"));
     if (hosts.isEmpty()) {
-        // Again, in a mount namespace of its own whose /etc/hosts is a file of the test's; the
-        // namespace and its mount end with that process.
         const QString file = dir.filePath(QStringLiteral("hosts"));
         writeHosts(file, "127.0.0.1");
-        QStringList argv = QStringLiteral("env RELAYCAST_PRIVATE_HOSTS=%1 unshare%2 --mount sh -c")
-                               .arg(file, ::geteuid() != 0 ? " --user --map-root-user" : "")
-                               .split(' ');
-        argv << QStringLiteral("mount --bind \"$1\" /etc/hosts && exec \"$2\" \"$3\"") << "sh"
-             << file << QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))
-             << QStringLiteral("--gtest_filter=*.%1")
-                    .arg(testing::UnitTest::GetInstance()->current_test_info()->name());
-        const CommandResult run = runCommand(argv, 120000);
-        for (const QByteArray& line : run.out.split('\n'))
-            if (line.startsWith("round-robin"))
-                std::printf("%s\n", line.constData());
-        EXPECT_EQ(run.exitCode, 0) << run.out.right(6000).toStdString() << run.err.toStdString();
+        runInOwnNamespace("RELAYCAST_PRIVATE_HOSTS=" + file, file,
+                          QStringLiteral("/etc/resolv.conf"));
         return;
     }
     // Two to the server by its name: their connections are up before the server answers, and
@@ -210,19 +237,133 @@ TEST_F(EntryControllerHost,
     ASSERT_TRUE(controller.startEntry(QStringLiteral("rr")));
     ASSERT_TRUE(heartbeatUntil([&] { return gate.accepted() == 2; }, 10s));
     writeHosts(hosts, "127.0.0.2");
-    QList<int32_t> received;
-    EXPECT_TRUE(heartbeatUntil(
-        [&] {
-            received.clear();
-            for (const QString& key : keys)
-                received
-                    << controller.destinationStatus(QStringLiteral("rr"), "rr-" + key).receivedKbps;
-            return *std::min_element(received.begin(), received.end()) > 0;
-        },
-        15s));
+    const QList<int32_t> received = receivedByEach(
+        controller, keys, [&](const std::function<bool()>& c) { return heartbeatUntil(c, 15s); });
     std::printf("round-robin name, two destinations started together: %d and %d kbit/s reach "
                 "the server; two to another server by its address: %d and %d kbit/s\n",
                 received.value(0), received.value(1), received.value(2), received.value(3));
+}
+
+// A name server on `address`:53 that answers every question for an IPv4 address with
+// 127.0.0.1, and every other with none, `delayMs` after it came: a resolver as slow as one far
+// away, or on a mobile link.
+class SlowNameServer {
+public:
+    SlowNameServer(const char* address, int delayMs) : delayMs_(delayMs) {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(53);
+        ::inet_pton(AF_INET, address, &addr.sin_addr);
+        timeval tick{0, 20000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~SlowNameServer() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool started() const { return fd_ >= 0; }
+
+private:
+    struct Due {
+        std::chrono::steady_clock::time_point at;
+        QByteArray answer;
+        sockaddr_in to;
+    };
+
+    static QByteArray answerTo(const QByteArray& query) {
+        if (query.size() < 12)
+            return {};
+        int end = 12;
+        while (end < query.size() && query[end] != 0)
+            end += 1 + static_cast<unsigned char>(query[end]);
+        end += 5; // the root label, the type and the class
+        if (end > query.size())
+            return {};
+        const bool forIPv4 = query[end - 4] == 0 && query[end - 3] == 1;
+        QByteArray answer = query.left(2);
+        answer += QByteArray::fromHex("81800001000000000000");
+        answer[7] = forIPv4 ? 1 : 0;
+        answer += query.mid(12, end - 12);
+        if (forIPv4)
+            answer += QByteArray::fromHex("c00c000100010000003c00047f000001");
+        return answer;
+    }
+
+    void serve() {
+        std::vector<Due> due;
+        while (!stop_) {
+            char buffer[512];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t got = ::recvfrom(fd_, buffer, sizeof buffer, 0,
+                                           reinterpret_cast<sockaddr*>(&from), &length);
+            if (got > 0)
+                due.push_back(
+                    {std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs_),
+                     answerTo(QByteArray(buffer, static_cast<int>(got))), from});
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = due.begin(); it != due.end();) {
+                if (it->at > now) {
+                    ++it;
+                    continue;
+                }
+                ::sendto(fd_, it->answer.constData(), static_cast<size_t>(it->answer.size()), 0,
+                         reinterpret_cast<const sockaddr*>(&it->to), sizeof it->to);
+                it = due.erase(it);
+            }
+        }
+    }
+
+    int fd_ = -1;
+    int delayMs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The same two destinations by name, to an ingest whose name takes 200 ms to resolve (the
+// resolver is far, or the link is a mobile one): the first destination's socket does not exist
+// yet when the second starts.
+TEST_F(EntryControllerHost, TwoDestinationsToOneSlowlyResolvedServerStartedTogetherBothShowIt) {
+    constexpr const char* kResolver = "127.83.41.7";
+    if (!std::getenv("RELAYCAST_SLOW_RESOLVER")) {
+        const QString hosts = dir.filePath(QStringLiteral("hosts"));
+        writeHosts(hosts, nullptr);
+        const QString resolver = dir.filePath(QStringLiteral("resolv.conf"));
+        QFile file(resolver);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("nameserver ") + kResolver + "\n");
+        file.close();
+        runInOwnNamespace(QStringLiteral("RELAYCAST_SLOW_RESOLVER=1"), hosts, resolver);
+        return;
+    }
+    SlowNameServer names(kResolver, 200);
+    ASSERT_TRUE(names.started());
+    RtmpServer named;
+    QString error;
+    ASSERT_TRUE(named.start(&error)) << error.toStdString();
+    TcpGate gate(named.port(), TcpGate::Mode::Relay, 500);
+    ASSERT_TRUE(gate.start());
+    const QStringList keys{QStringLiteral("a"), QStringLiteral("b")};
+    EntryConfig& entry = addEntry(QStringLiteral("rr"), keys, false);
+    for (DestConfig& destination : entry.destinos)
+        destination.url = QStringLiteral("rtmp://ingest.relaycast.test:%1/live").arg(gate.port());
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("rr")));
+    ASSERT_TRUE(heartbeatUntil([&] { return gate.accepted() == 2; }, 10s));
+    const QList<int32_t> received = receivedByEach(
+        controller, keys, [&](const std::function<bool()>& c) { return heartbeatUntil(c, 15s); });
+    std::printf("round-robin name resolved in 200 ms, two destinations started together: %d and "
+                "%d kbit/s reach the server\n",
+                received.value(0), received.value(1));
 }
 
 TEST_F(EntryControllerHost, ADestinationThatConnectsAfterItsOnlyLiveSiblingStoppedStillSends) {

@@ -176,4 +176,46 @@ TEST(OutputConnections, ExitEndsOurOwnStuckConnectAndTouchesNothingElse) {
         ::close(socketFd);
 }
 
+// The host's start runs while the rest of OBS goes on: another component (OBS's own stream
+// reconnecting, a media source, another plug-in) may create a thread in that moment, and that
+// thread may connect to the same server port. Ours is still resolving the server's name (a
+// resolver that does not answer: the exit's usual stuck case), so its socket does not exist.
+TEST(OutputConnections, ExitLeavesAloneAThreadOfAnotherComponentBornDuringOurStart) {
+    test::UnansweredPort nowhere;
+    ASSERT_NE(nowhere.port(), 0);
+    ConnectionAttempt attempt;
+    OutputConnection ours;
+    ours.follow(QStringLiteral("rtmp://127.0.0.1:%1/live").arg(nowhere.port()), attempt);
+    attempt.begin();
+    ours.beginAttempt();
+    std::promise<void> resolved;
+    auto resolving = std::async(std::launch::async, [done = resolved.get_future()]() mutable {
+        done.wait(); // our connecting thread, still in its name look-up
+    });
+    std::promise<int> tid;
+    std::promise<int> socket;
+    auto foreign = std::async(std::launch::async, [&] {
+        tid.set_value(static_cast<int>(::gettid()));
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        socket.set_value(fd);
+        return connectOn(fd, nowhere.port());
+    });
+    const ThreadId thread = threadNamed(tid.get_future().get());
+    const int foreignFd = socket.get_future().get();
+    ours.endStart(true);
+    for (int i = 0; i < 500 && blockedDescriptor(thread) != foreignFd; ++i)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_EQ(blockedDescriptor(thread), foreignFd) << "not in connect()";
+
+    EXPECT_EQ(abortOutputConnections(), 0) << "a socket that is not ours was closed";
+    EXPECT_EQ(test::tcpStateOf(foreignFd), TCP_SYN_SENT)
+        << "the other component's connect was ended";
+    ::shutdown(foreignFd, SHUT_RDWR);
+    foreign.wait();
+    ::close(foreignFd);
+    resolved.set_value();
+    resolving.wait();
+    attempt.end();
+}
+
 } // namespace

@@ -380,41 +380,55 @@ TEST_F(PanelLiveEditing, AnEntryThatStopsWhileItsLiveDialogIsOpenKeepsOnlyTheLiv
 }
 
 TEST_F(PanelLiveEditing, AnEntryThatStartsWhileItsIdleDialogIsOpenTakesItAllAtItsNextStart) {
-    EntryConfig entry = entrySending(
-        "edicion-escena", 640, 360,
-        {destination("d1", rtmp.url(), "edit"), destination("d2", rtmp.url(), "quitada")});
-    entry.id = "e1";
-    entry.videoKbps = 900;
-    world.entries().append(entry);
-    auto panel = world.openPanel();
-    auto watch = whenEntryDialogOpens([&panel](EntryDialog* dialog) {
-        EXPECT_FALSE(dialog->isLiveLocked());
-        panel->toggleDestination("e1", "d1");
-        panel->toggleDestination("e1", "d2");
-        EXPECT_TRUE(pumpUntil(
-            [&] { return isLive(*panel, "e1", "d1") && isLive(*panel, "e1", "d2"); }, 30s));
-        dialog->sizeCombo()->setCurrentIndex(2);
-        dialog->videoKbpsSpin()->setValue(1500);
-        dialog->audioDelaySpin()->setValue(500);
-        QTest::mouseClick(dialog->destRows()[1]->removeButton(), Qt::LeftButton);
-        pressOk(dialog);
-    });
-    panel->editEntry("e1");
-    EXPECT_TRUE(watch->acted());
+    // With a change that needs a stop, and with none: either way the entry keeps streaming as it
+    // started, and a destination added in the dialog waits for the next start like the rest.
+    for (const bool newSize : {true, false}) {
+        SCOPED_TRACE(newSize ? "with a new size" : "with nothing that needs a stop");
+        world.entries().clear();
+        EntryConfig entry = entrySending(
+            "edicion-escena", 640, 360,
+            {destination("d1", rtmp.url(), "edit"), destination("d2", rtmp.url(), "quitada")});
+        entry.id = "e1";
+        entry.videoKbps = 900;
+        world.entries().append(entry);
+        auto panel = world.openPanel();
+        auto watch = whenEntryDialogOpens([&panel, newSize, this](EntryDialog* dialog) {
+            EXPECT_FALSE(dialog->isLiveLocked());
+            panel->toggleDestination("e1", "d1");
+            panel->toggleDestination("e1", "d2");
+            EXPECT_TRUE(pumpUntil(
+                [&] { return isLive(*panel, "e1", "d1") && isLive(*panel, "e1", "d2"); }, 30s));
+            if (newSize)
+                dialog->sizeCombo()->setCurrentIndex(2);
+            dialog->videoKbpsSpin()->setValue(1500);
+            dialog->audioDelaySpin()->setValue(500);
+            QTest::mouseClick(dialog->destRows()[1]->removeButton(), Qt::LeftButton);
+            QTest::mouseClick(dialog->addDestButton(), Qt::LeftButton);
+            dialog->destRows().back()->addressEdit()->setText(rtmp.url());
+            dialog->destRows().back()->keyEdit()->setText("nueva");
+            pressOk(dialog);
+        });
+        panel->editEntry("e1");
+        EXPECT_TRUE(watch->acted());
 
-    const EntryConfig& stored = world.entries()[0];
-    EXPECT_EQ(stored.ancho, 1280);
-    EXPECT_EQ(stored.alto, 720);
-    EXPECT_EQ(stored.videoKbps, 1500);
-    // Nothing reaches the stream that started with the old settings, and nothing streams
-    // that the settings no longer hold.
-    EXPECT_EQ(runningSetting(*panel, "e1", "bitrate"), 900);
-    EXPECT_EQ(panel->runtimeOf("e1")->pipeline->audioTrack.delaySamples(), 0);
-    EXPECT_EQ(stored.destinos.size(), 1);
-    EXPECT_TRUE(pumpUntil([&] { return !world.controller.hasOutput("e1", "d2"); }, 20s));
-    EXPECT_TRUE(isLive(*panel, "e1", "d1"));
-    EXPECT_EQ(panel->noticeLine()->text(), "Cambios guardados. La entrada empezó a emitir "
-                                           "mientras la editabas: se aplican al volver a emitir.");
+        const EntryConfig& stored = world.entries()[0];
+        EXPECT_EQ(stored.ancho, newSize ? 1280 : 640);
+        EXPECT_EQ(stored.videoKbps, 1500);
+        ASSERT_EQ(stored.destinos.size(), 2);
+        const QString added = stored.destinos[1].id;
+        // Nothing reaches the stream that started with the old settings, nothing streams that
+        // the settings no longer hold, and nothing starts that the user did not start.
+        EXPECT_EQ(runningSetting(*panel, "e1", "bitrate"), 900);
+        EXPECT_EQ(panel->runtimeOf("e1")->pipeline->audioTrack.delaySamples(), 0);
+        EXPECT_FALSE(world.controller.hasOutput("e1", added)) << "the added destination started";
+        EXPECT_TRUE(pumpUntil([&] { return !world.controller.hasOutput("e1", "d2"); }, 20s));
+        EXPECT_TRUE(isLive(*panel, "e1", "d1"));
+        EXPECT_EQ(panel->noticeLine()->text(),
+                  "Cambios guardados. La entrada empezó a emitir mientras la editabas: se "
+                  "aplican al volver a emitir.");
+        world.controller.stopAll();
+        EXPECT_TRUE(pumpUntil([&] { return !panel->isEntryLive("e1"); }, 20s));
+    }
 }
 
 } // namespace

@@ -64,6 +64,16 @@ TEST(StatusLine, CongestedLineSaysWhatReachesTheServerInAmber) {
                                          "retraso · 57 fotogramas perdidos · 1 corte (3 s)"));
     EXPECT_EQ(destinationStatusLine(s).styleSheet,
               QStringLiteral("color: #e0a030; font-weight: bold;"));
+    // A trickle: neither rounded to nothing nor up to 0.1, and no delay figure past the hour.
+    s.receivedKbps = 1;
+    s.queuedMs = kLongestQueuedMs;
+    EXPECT_EQ(text(s), QString::fromUtf8("⚠ EN EMISIÓN, saturado · llegan < 0.1 Mbps · 3600.0 s de "
+                                         "retraso · 57 fotogramas perdidos · 1 corte (3 s)"));
+    s.receivedKbps = 99;
+    s.queuedMs = kLongestQueuedMs + 1;
+    EXPECT_EQ(text(s),
+              QString::fromUtf8("⚠ EN EMISIÓN, saturado · llegan < 0.1 Mbps · más de una hora de "
+                                "retraso · 57 fotogramas perdidos · 1 corte (3 s)"));
     // Nothing acknowledged: no rate, no delay made up from it.
     s.receivedKbps = 0;
     s.queuedMs = -1;
