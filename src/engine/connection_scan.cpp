@@ -140,7 +140,7 @@ QList<TcpSocketEntry> parseTcpSocketTable(const QByteArray& text) {
     return entries;
 }
 
-int blockedDescriptorOf(const QByteArray& syscallLine) {
+int blockedDescriptorOf(const QByteArray& syscallLine, bool connectOnly) {
 #ifdef __linux__
     // "NUMBER ARG1 ARG2 ... SP PC" while in a call; "running", or "-1 SP PC" outside one.
     const QList<QByteArray> words = syscallLine.simplified().split(' ');
@@ -148,7 +148,7 @@ int blockedDescriptorOf(const QByteArray& syscallLine) {
         return -1;
     bool ok = false;
     const long call = words[0].toLong(&ok);
-    if (!ok)
+    if (!ok || (connectOnly && call != SYS_connect))
         return -1;
     switch (call) {
     case SYS_connect:
@@ -166,6 +166,7 @@ int blockedDescriptorOf(const QByteArray& syscallLine) {
     return ok && fd >= 0 && fd <= INT32_MAX ? static_cast<int>(fd) : -1;
 #else
     (void)syscallLine;
+    (void)connectOnly;
     return -1;
 #endif
 }
@@ -224,9 +225,14 @@ ThreadId threadNamed(int tid) {
     return ticks != 0 ? ThreadId{tid, ticks} : ThreadId{};
 }
 
-int blockedDescriptor(const ThreadId& thread) {
-    const int fd = blockedDescriptorOf(readWhole(taskFile(thread.tid, "syscall")));
+QByteArray threadNameOf(const ThreadId& thread) {
+    const QByteArray name = readWhole(taskFile(thread.tid, "comm")).trimmed();
     // A thread that ended may have left its number to a new one.
+    return threadNamed(thread.tid) == thread ? name : QByteArray();
+}
+
+int blockedDescriptor(const ThreadId& thread, bool connectOnly) {
+    const int fd = blockedDescriptorOf(readWhole(taskFile(thread.tid, "syscall")), connectOnly);
     return fd >= 0 && threadNamed(thread.tid) == thread ? fd : -1;
 }
 
@@ -248,7 +254,11 @@ ThreadId threadNamed(int) {
     return {};
 }
 
-int blockedDescriptor(const ThreadId&) {
+QByteArray threadNameOf(const ThreadId&) {
+    return {};
+}
+
+int blockedDescriptor(const ThreadId&, bool) {
     return -1;
 }
 

@@ -77,12 +77,16 @@ std::set<int> threadNumbers();
 // The thread with number `tid` as it is now; tid 0 when there is none.
 ThreadId threadNamed(int tid);
 
+// The name `thread` has now, as the kernel keeps it (its first 15 bytes); empty when it ended.
+QByteArray threadNameOf(const ThreadId& thread);
+
 // The descriptor `thread` is blocked on in a call that takes one first (connect, send, receive,
-// read, write); -1 when it is in no such call, runs, or has ended.
-int blockedDescriptor(const ThreadId& thread);
+// read, write; with `connectOnly`, connect alone); -1 when it is in no such call, runs, or has
+// ended.
+int blockedDescriptor(const ThreadId& thread, bool connectOnly = false);
 
 // The parsers behind the two above: a thread's "syscall" line and its "stat" line.
-int blockedDescriptorOf(const QByteArray& syscallLine);
+int blockedDescriptorOf(const QByteArray& syscallLine, bool connectOnly = false);
 uint64_t startTicksOf(const QByteArray& statLine);
 
 } // namespace relaycast

@@ -1,7 +1,6 @@
 #include "engine/output_connections.h"
 
 #include "engine/connection_attempt.h"
-#include "engine/engine_clock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,25 +18,34 @@ namespace {
 // Long enough for the output's first heartbeats, short enough that connections opened later
 // by others leave its candidates alone.
 constexpr int64_t kFindWithinNs = 10LL * 1000 * 1000 * 1000;
-// The host's RTMP output loads its certificates before it opens its socket: tens of
-// milliseconds. Starts to one server port made together (a restart of every destination, say)
-// share one such wait, so the interface thread never waits longer, however many there are.
-constexpr auto kOpeningWait = std::chrono::milliseconds(100);
-constexpr auto kOpeningPoll = std::chrono::milliseconds(2);
 // The outputs still looking for their sockets share one scan per heartbeat.
 constexpr int64_t kScanSharedNs = 250LL * 1000 * 1000;
+// A connecting thread waits on its socket for a round trip or more at a time (its connect, the
+// server's greeting, the answers to its commands): looked at every millisecond, it is seen
+// unless the server is on this machine and answers at once. After the first seconds a
+// connection that is still not up is a stuck one, which the exit looks at again anyway.
+constexpr auto kWatchPoll = std::chrono::milliseconds(1);
+constexpr int64_t kWatchForNs = 15LL * 1000 * 1000 * 1000;
+// How the host names its RTMP output's connecting thread, as the kernel keeps it (15 bytes).
+const QByteArray kHostConnectThread = QByteArrayLiteral("rtmp-stream: co");
+
+int64_t nowNs() {
+    // Not the engine clock: the watcher may still run while the process ends.
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 } // namespace
 
 // Every followed output, under one lock. Never destroyed: output ports may still go on
-// detached host call threads while the process ends.
+// detached host call threads, and the watcher, while the process ends.
 struct ConnectionRegistry {
     std::mutex lock;
     std::set<OutputConnection*> outputs;
-    // By server port: until when the starts made together may wait for each other's sockets.
-    std::map<uint16_t, std::chrono::steady_clock::time_point> startsWaitUntil;
     std::vector<TcpConnection> lastScan;
     int64_t lastScanNs = 0;
+    bool watching = false;
 
     static ConnectionRegistry& instance() {
         static ConnectionRegistry& registry = *new ConnectionRegistry;
@@ -45,17 +53,89 @@ struct ConnectionRegistry {
     }
 
     const std::vector<TcpConnection>& scan(bool fresh) {
-        const int64_t nowNs = steadyClock().nowNs();
-        if (fresh || lastScanNs == 0 || nowNs - lastScanNs > kScanSharedNs) {
+        const int64_t now = nowNs();
+        if (fresh || lastScanNs == 0 || now - lastScanNs > kScanSharedNs) {
             lastScan = scanTcpConnections();
-            lastScanNs = nowNs;
+            lastScanNs = now;
         }
         return lastScan;
     }
 
+    static bool watched(const OutputConnection& output, int64_t now) {
+        return output.found_.socket.inode == 0 && !output.bornInStart_.empty() && output.attempt_ &&
+               output.attempt_->underWay() && now - output.startedNs_ <= kWatchForNs;
+    }
+
+    // Which thread born in `output`'s start is the host's connecting thread. It names itself
+    // as soon as it runs, so this is asked again until it has. The host's start makes one,
+    // which on newer hosts may already have made its racing threads (named as it is, each in
+    // connect to the server). The rest of OBS goes on meanwhile and may make a thread of that
+    // name too (OBS's own stream reconnecting): two that are not racing prove nothing.
+    void findConnectingThread(OutputConnection& output) {
+        if (!output.threads_.empty() || output.bornInStart_.empty())
+            return;
+        std::vector<ThreadId> named;
+        std::vector<ThreadId> waiting; // of those, the ones not in connect to our server
+        const std::vector<TcpConnection>& sockets = scan(true);
+        for (const ThreadId& thread : output.bornInStart_) {
+            if (threadNameOf(thread) != kHostConnectThread)
+                continue;
+            named.push_back(thread);
+            const int fd = blockedDescriptor(thread, true);
+            if (std::none_of(sockets.begin(), sockets.end(), [&](const TcpConnection& c) {
+                    return fd >= 0 && c.fd == fd && reaches(c.socket.remote, output.server_) &&
+                           !output.before_.contains(c.socket.inode);
+                }))
+                waiting.push_back(thread);
+        }
+        const std::vector<ThreadId>& connecting = named.size() == 1 ? named : waiting;
+        if (connecting.size() == 1)
+            output.threads_ = connecting;
+    }
+
+    // Under the lock.
+    void watchSoon() {
+        if (watching)
+            return;
+        watching = true;
+        std::thread([this] { watch(); }).detach();
+    }
+
+    void watch() {
+        for (;;) {
+            std::this_thread::sleep_for(kWatchPoll);
+            std::lock_guard guard(lock);
+            const int64_t now = nowNs();
+            bool any = false;
+            bool seen = false;
+            for (OutputConnection* output : outputs) {
+                if (!watched(*output, now))
+                    continue;
+                any = true;
+                findConnectingThread(*output);
+                if (output->threads_.empty())
+                    continue;
+                const int fd = blockedDescriptor(output->threads_.front());
+                const uint64_t inode = fd >= 0 ? socketInode(fd) : 0;
+                const std::pair<int, uint64_t> socket{fd, inode};
+                auto& seenOn = output->seenWaitingOn_;
+                if (inode != 0 && std::find(seenOn.begin(), seenOn.end(), socket) == seenOn.end()) {
+                    seenOn.push_back(socket);
+                    seen = true;
+                }
+            }
+            if (seen)
+                attribute(scan(true));
+            if (!any) {
+                watching = false;
+                return;
+            }
+        }
+    }
+
     // Finds the sockets of the followed outputs that have none yet, among `sockets`.
     void attribute(const std::vector<TcpConnection>& sockets) {
-        const int64_t nowNs = steadyClock().nowNs();
+        const int64_t now = nowNs();
         std::vector<AttemptEvidence> evidence;
         std::vector<OutputConnection*> owners;
         for (OutputConnection* output : outputs) {
@@ -66,8 +146,13 @@ struct ConnectionRegistry {
                     if (const int fd = blockedDescriptor(thread); fd >= 0)
                         e.blockedFds.push_back(fd);
                 }
+                // Seen a moment ago: only while the descriptor still holds that socket.
+                for (const auto& [fd, inode] : output->seenWaitingOn_) {
+                    if (socketInode(fd) == inode)
+                        e.blockedFds.push_back(fd);
+                }
                 const int64_t since = output->connectedNs_;
-                e.connected = since != 0 && nowNs - since <= kFindWithinNs;
+                e.connected = since != 0 && now - since <= kFindWithinNs;
             }
             evidence.push_back(std::move(e));
             owners.push_back(output);
@@ -92,24 +177,35 @@ struct ConnectionRegistry {
         }
     }
 
-    // Whether another followed output whose sockets could be taken for those of `self` is
-    // still opening its connection: its attempt under way, nothing of it connected or found,
-    // and no socket to its server new since it began.
-    bool anotherOpening(const OutputConnection& self, const std::vector<TcpConnection>& sockets) {
+    // The sockets the racing threads of `output`'s stuck attempt connect on (see
+    // abortOutputConnections); none when any thread born since it began could be another's.
+    std::vector<TcpConnection> racingSockets(const OutputConnection& output,
+                                             const std::vector<TcpConnection>& now) {
+        if (output.found_.socket.inode != 0 || output.threads_.empty() || !output.attempt_ ||
+            !output.attempt_->underWay() || blockedDescriptor(output.threads_.front()) >= 0)
+            return {};
+        std::set<int> connectingThreads;
         for (const OutputConnection* other : outputs) {
-            if (other == &self || !other->attempt_ || !other->attempt_->underWay() ||
-                other->threads_.empty() || other->found_.socket.inode != 0 ||
-                other->connectedNs_ != 0 || other->server_.port != self.server_.port)
-                continue;
-            const bool opened =
-                std::any_of(sockets.begin(), sockets.end(), [&](const TcpConnection& c) {
-                    return reaches(c.socket.remote, other->server_) &&
-                           !other->before_.contains(c.socket.inode);
-                });
-            if (!opened)
-                return true;
+            for (const ThreadId& thread : other->threads_)
+                connectingThreads.insert(thread.tid);
         }
-        return false;
+        std::vector<TcpConnection> racing;
+        for (int tid : threadNumbers()) {
+            const ThreadId thread = threadNamed(tid);
+            if (output.threadsAtBegin_.contains(tid) || connectingThreads.contains(tid) ||
+                threadNameOf(thread) != kHostConnectThread)
+                continue;
+            const int fd = blockedDescriptor(thread, true);
+            const auto socket = std::find_if(now.begin(), now.end(), [&](const TcpConnection& c) {
+                return c.fd == fd && c.socket.state == kTcpSynSent &&
+                       reaches(c.socket.remote, output.server_) &&
+                       !output.before_.contains(c.socket.inode);
+            });
+            if (fd < 0 || socket == now.end())
+                return {};
+            racing.push_back(*socket);
+        }
+        return racing;
     }
 
     int abort() {
@@ -117,22 +213,29 @@ struct ConnectionRegistry {
         std::lock_guard guard(lock);
         const std::vector<TcpConnection>& now = scan(true);
         attribute(now);
-        int aborted = 0;
+        std::vector<TcpConnection> ours;
+        for (OutputConnection* output : outputs)
+            findConnectingThread(*output);
         for (const OutputConnection* output : outputs) {
             const TcpConnection& found = output->found_;
             // Found as the only new one while connected: only while it still is.
-            if (found.socket.inode == 0 || (!output->foundInCall_ && output->connectedNs_ == 0))
-                continue;
+            if (found.socket.inode != 0 && (output->foundInCall_ || output->connectedNs_ != 0))
+                ours.push_back(found);
+            for (const TcpConnection& racing : racingSockets(*output, now))
+                ours.push_back(racing);
+        }
+        std::set<uint64_t> aborted;
+        for (const TcpConnection& found : ours) {
             for (const TcpConnection& c : now) {
                 // The same descriptor, still the same socket between the same two ends.
                 if (c.fd == found.fd && c.socket.inode == found.socket.inode &&
                     c.socket.local == found.socket.local &&
                     c.socket.remote == found.socket.remote && socketInode(c.fd) == c.socket.inode &&
-                    ::shutdown(c.fd, SHUT_RDWR) == 0)
-                    ++aborted;
+                    !aborted.contains(c.socket.inode) && ::shutdown(c.fd, SHUT_RDWR) == 0)
+                    aborted.insert(c.socket.inode);
             }
         }
-        return aborted;
+        return static_cast<int>(aborted.size());
 #else
         return 0;
 #endif
@@ -200,30 +303,20 @@ void OutputConnection::follow(const QString& url, const ConnectionAttempt& attem
 
 void OutputConnection::beginAttempt() {
     ConnectionRegistry& registry = ConnectionRegistry::instance();
-    std::unique_lock guard(registry.lock);
+    std::lock_guard guard(registry.lock);
     if (server_.port == 0)
         return;
     connectedNs_ = 0;
     found_ = {};
     foundInCall_ = false;
     threads_.clear();
-    // Two attempts to one server opening their sockets at the same time could not be told
-    // apart: this one opens its socket after the other did.
+    bornInStart_.clear();
+    seenWaitingOn_.clear();
     registry.attribute(registry.scan(true));
-    auto& until = registry.startsWaitUntil[server_.port];
-    if (const auto now = std::chrono::steady_clock::now(); now >= until + kOpeningWait)
-        until = now + kOpeningWait;
-    while (registry.anotherOpening(*this, registry.lastScan) &&
-           std::chrono::steady_clock::now() < until) {
-        guard.unlock();
-        std::this_thread::sleep_for(kOpeningPoll);
-        guard.lock();
-        registry.attribute(registry.scan(true));
-    }
     before_.clear();
     for (const TcpConnection& connection : registry.lastScan)
         before_.insert(connection.socket.inode);
-    threadsBefore_ = threadNumbers();
+    threadsAtBegin_ = threadNumbers();
 }
 
 void OutputConnection::endStart(bool accepted) {
@@ -232,16 +325,16 @@ void OutputConnection::endStart(bool accepted) {
     if (server_.port == 0 || !accepted)
         return;
     for (int tid : threadNumbers()) {
-        if (!threadsBefore_.contains(tid)) {
-            if (const ThreadId thread = threadNamed(tid); thread.tid != 0)
-                threads_.push_back(thread);
-        }
+        if (!threadsAtBegin_.contains(tid))
+            bornInStart_.push_back(threadNamed(tid));
     }
-    threadsBefore_.clear();
+    startedNs_ = nowNs();
+    registry.findConnectingThread(*this);
+    registry.watchSoon();
 }
 
 void OutputConnection::noteConnected() {
-    connectedNs_ = steadyClock().nowNs();
+    connectedNs_ = nowNs();
 }
 
 void OutputConnection::noteStopped() {
@@ -254,7 +347,7 @@ PathFigures OutputConnection::figures() const {
     if (server_.port == 0)
         return {};
     const int64_t since = connectedNs_;
-    if (found_.socket.inode == 0 && since != 0 && steadyClock().nowNs() - since <= kFindWithinNs)
+    if (found_.socket.inode == 0 && since != 0 && nowNs() - since <= kFindWithinNs)
         registry.attribute(registry.scan(false));
     return pathFiguresOf(found_.fd, found_.socket.inode);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace relaycast {
@@ -22,16 +23,17 @@ class ConnectionAttempt;
 //
 // A socket counts as the output's only when that is proven (see attributeConnections); when
 // unsure, nothing is taken: the figures stay unknown and nothing is closed. Nobody looks the
-// server's name up again: round-robin ingests answer another address each time. Two of our
-// outputs to one server port that opened their sockets at the same moment could not be told
-// apart, so a start waits until the other attempt's socket is there (while the other output's
-// connecting thread loads its certificates: at most 100 ms for all the starts to one server
-// port made together).
+// server's name up again: round-robin ingests answer another address each time. The proof is
+// the host's connecting thread, the one thread named as the host names it that the output's
+// start created: while it connects or greets the server, a watcher sees which socket it waits
+// on. Nothing here waits: two of our outputs to one server that connect without that thread
+// ever being seen waiting cannot be told apart, and their figures stay unknown.
 //
 // Threads: follow() and the start calls on the thread that starts the output (the interface
 // thread); noteConnected() and noteStopped() on host output threads (they only set a flag);
 // figures() on any thread. One lock, over every output's record, is never taken on a host
-// output thread.
+// output thread; the watcher takes it for a moment every millisecond while an attempt's socket
+// is not known, for at most the first seconds of the attempt.
 class OutputConnection {
 public:
     OutputConnection() = default;
@@ -59,8 +61,12 @@ private:
     TcpEndpoint server_;
     const ConnectionAttempt* attempt_ = nullptr;
     std::set<uint64_t> before_;
-    std::set<int> threadsBefore_;
-    std::vector<ThreadId> threads_;
+    std::set<int> threadsAtBegin_;
+    std::vector<ThreadId> bornInStart_;
+    std::vector<ThreadId> threads_; // the host's connecting thread, once it is known
+    int64_t startedNs_ = 0;
+    // Sockets (descriptor, inode) the connecting thread was seen waiting on.
+    std::vector<std::pair<int, uint64_t>> seenWaitingOn_;
     TcpConnection found_;
     bool foundInCall_ = false; // one of its threads was blocked on it
     // When the host reported the output connected; 0 while it is not.
@@ -70,6 +76,14 @@ private:
 // Shuts down every socket proven to be one of the followed outputs' (each checked again, by
 // descriptor, inode and both addresses, right before). Returns how many. Nothing else of the
 // process is touched.
+//
+// Newer hosts connect from threads their connecting thread creates (one per address of the
+// server, racing), and the connecting thread only waits for them. Such a thread is born after
+// the start, so nothing ties it to the output but its name (inherited) and its server: a
+// connecting socket to the output's server is closed only when every thread with the host's
+// connecting name born since the attempt began is either one of our outputs' connecting threads
+// or waits in connect on a socket to that server. Another output's connecting thread born
+// meanwhile (OBS's own stream starting) makes it unsure, and then nothing is closed.
 int abortOutputConnections();
 
 // The rule, as plain data. For every attempt that has no socket yet, a socket to its server no

@@ -177,14 +177,18 @@ void writeHosts(const QString& path, const char* address) {
 }
 
 // Runs the current test again in a mount namespace of its own, with `hosts` over /etc/hosts and
-// `resolver` over /etc/resolv.conf, and `marker` set in its environment; the namespace and its
-// mounts end with that process. Its "round-robin" lines are printed here.
-void runInOwnNamespace(const QString& marker, const QString& hosts, const QString& resolver) {
-    QStringList argv = QStringLiteral("env %1 unshare%2 --mount sh -c")
-                           .arg(marker, ::geteuid() != 0 ? " --user --map-root-user" : "")
+// `resolver` over /etc/resolv.conf, and `marker` set in its environment (with `ownNetwork`, in a
+// network of its own too, with nothing but loopback); the namespace and its mounts end with that
+// process. Its "round-robin" lines are printed here.
+void runInOwnNamespace(const QString& marker, const QString& hosts, const QString& resolver,
+                       bool ownNetwork = false) {
+    QStringList argv = QStringLiteral("env %1 unshare%2%3 --mount sh -c")
+                           .arg(marker, ::geteuid() != 0 ? " --user --map-root-user" : "",
+                                ownNetwork ? " --net" : "")
                            .split(' ');
-    argv << QStringLiteral("mount --bind \"$1\" /etc/hosts && mount --bind \"$2\" /etc/resolv.conf "
-                           "&& exec \"$3\" \"$4\"")
+    argv << QStringLiteral("%1mount --bind \"$1\" /etc/hosts && mount --bind \"$2\" "
+                           "/etc/resolv.conf && exec \"$3\" \"$4\"")
+                .arg(ownNetwork ? "ip link set lo up && " : "")
          << "sh" << hosts << resolver << QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))
          << QStringLiteral("--gtest_filter=*.%1")
                 .arg(testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -343,7 +347,8 @@ TEST_F(EntryControllerHost, TwoDestinationsToOneSlowlyResolvedServerStartedToget
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray("nameserver ") + kResolver + "\n");
         file.close();
-        runInOwnNamespace(QStringLiteral("RELAYCAST_SLOW_RESOLVER=1"), hosts, resolver);
+        // Its name server listens on port 53 of an address of its own network only.
+        runInOwnNamespace(QStringLiteral("RELAYCAST_SLOW_RESOLVER=1"), hosts, resolver, true);
         return;
     }
     SlowNameServer names(kResolver, 200);

@@ -40,6 +40,11 @@ int connectOn(int fd, uint16_t port) {
     return ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
 }
 
+// Names the calling thread as the host names its RTMP output's connecting thread.
+void nameAsHostConnectingThread() {
+    ::pthread_setname_np(::pthread_self(), "rtmp-stream: co");
+}
+
 TEST(OutputConnections, AddressesNameTheirServerAndThreadsTheSocketTheyWaitOn) {
     const struct {
         const char* url;
@@ -153,6 +158,7 @@ TEST(OutputConnections, ExitEndsOurOwnStuckConnectAndTouchesNothingElse) {
     std::promise<int> tid;
     std::promise<int> socket;
     auto connecting = std::async(std::launch::async, [&] {
+        nameAsHostConnectingThread();
         tid.set_value(static_cast<int>(::gettid()));
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         socket.set_value(fd);
@@ -189,9 +195,13 @@ TEST(OutputConnections, ExitLeavesAloneAThreadOfAnotherComponentBornDuringOurSta
     attempt.begin();
     ours.beginAttempt();
     std::promise<void> resolved;
-    auto resolving = std::async(std::launch::async, [done = resolved.get_future()]() mutable {
+    std::promise<void> named;
+    auto resolving = std::async(std::launch::async, [&, done = resolved.get_future()]() mutable {
+        nameAsHostConnectingThread();
+        named.set_value();
         done.wait(); // our connecting thread, still in its name look-up
     });
+    named.get_future().wait();
     std::promise<int> tid;
     std::promise<int> socket;
     auto foreign = std::async(std::launch::async, [&] {
@@ -215,6 +225,63 @@ TEST(OutputConnections, ExitLeavesAloneAThreadOfAnotherComponentBornDuringOurSta
     ::close(foreignFd);
     resolved.set_value();
     resolving.wait();
+    attempt.end();
+}
+
+// Newer hosts connect from threads their connecting thread creates, one per address of the
+// server, racing; the connecting thread only waits for them. Their sockets are closed at exit
+// unless another thread named as a connecting thread was born meanwhile and could have made them.
+TEST(OutputConnections, ExitEndsTheRacingConnectsOfOurStuckStartUnlessAnotherStartedMeanwhile) {
+    test::UnansweredPort nowhere;
+    ASSERT_NE(nowhere.port(), 0);
+    ConnectionAttempt attempt;
+    OutputConnection ours;
+    ours.follow(QStringLiteral("rtmp://127.0.0.1:%1/live").arg(nowhere.port()), attempt);
+    attempt.begin();
+    ours.beginAttempt();
+    std::promise<int> racingSocket;
+    std::promise<int> racingTid;
+    std::future<int> racer;
+    std::promise<void> raced;
+    auto connecting = std::async(std::launch::async, [&, done = raced.get_future()]() mutable {
+        nameAsHostConnectingThread();
+        racer = std::async(std::launch::async, [&] {
+            racingTid.set_value(static_cast<int>(::gettid()));
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            racingSocket.set_value(fd);
+            return connectOn(fd, nowhere.port());
+        });
+        done.wait();
+    });
+    const ThreadId racingThread = threadNamed(racingTid.get_future().get());
+    const int fd = racingSocket.get_future().get();
+    ours.endStart(true);
+    for (int i = 0; i < 500 && blockedDescriptor(racingThread) != fd; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(blockedDescriptor(racingThread), fd) << "not in connect()";
+
+    // Another output's connecting thread, born since, still resolving its server's name.
+    std::promise<int> otherTid;
+    std::promise<void> otherDone;
+    auto other = std::async(std::launch::async, [&, done = otherDone.get_future()]() mutable {
+        nameAsHostConnectingThread();
+        otherTid.set_value(static_cast<int>(::gettid()));
+        done.wait();
+    });
+    const int otherThread = otherTid.get_future().get();
+    EXPECT_EQ(abortOutputConnections(), 0) << "closed though another output could own it";
+    EXPECT_EQ(test::tcpStateOf(fd), TCP_SYN_SENT);
+    otherDone.set_value();
+    other.wait();
+    for (int i = 0; i < 500 && threadNumbers().contains(otherThread); ++i)
+        std::this_thread::sleep_for(2ms); // its result comes a moment before its end
+
+    EXPECT_EQ(abortOutputConnections(), 1);
+    raced.set_value();
+    connecting.wait();
+    ASSERT_EQ(racer.wait_for(2s), std::future_status::ready);
+    EXPECT_NE(racer.get(), 0);
+    ::close(fd);
     attempt.end();
 }
 
