@@ -132,6 +132,30 @@ TEST_F(EntryControllerHost, RecordingsStartedTogetherEachWriteAFileOfTheirOwnTha
                     .contains(QString::fromUtf8("縦型配信")));
 }
 
+TEST_F(EntryControllerHost, AnInputNameWithShellCharactersIsTheFileTheRecordingWrites) {
+    // OBS 29 starts its file writer through "sh -c" with the path in double quotes, where the
+    // shell still expands "$" and "`": an input's name (a scene's, or one set remotely) must
+    // never reach it as a command.
+    QTemporaryDir folder;
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer that fails breaks its pipe
+    const QString id = QStringLiteral("shell");
+    EntryConfig& entry = addEntry(id, {}, false);
+    entry.nombre = QStringLiteral("Show $(echo ran) `echo ran`");
+    entry.grabacion.carpeta = folder.path();
+    QString error;
+    ASSERT_TRUE(controller.startRecording(id, &error)) << error.toStdString();
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    heartbeatUntil([] { return false; }, 3s);
+    controller.stopRecording(id);
+    ASSERT_GE(secondsUntil([&] { return !controller.hasRecording(id); }), 0);
+    const QString file = controller.recordingStatus(id).file;
+    const QStringList written = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(written.join(QStringLiteral(" | ")).toStdString(),
+              QFileInfo(file).fileName().toStdString())
+        << "what the writer wrote against what the card names";
+    EXPECT_TRUE(probeStreams(file).ok) << "the file the card names plays";
+}
+
 TEST_F(EntryControllerHost, AFolderThatStopsAnsweringHoldsUpNeitherTheInterfaceNorTheStreams) {
     PausableFolder folder;
     QString why;
