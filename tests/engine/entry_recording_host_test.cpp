@@ -216,6 +216,35 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringHoldsUpNeitherTheInterfaceN
     EXPECT_GE(failedAfter, 2);
 }
 
+TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAsTheCardSays) {
+    // An MP4's index is written at its end: a writer ended before it leaves no playable file.
+    PausableFolder folder;
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    const QString id = QStringLiteral("mp4");
+    EntryConfig& entry = addEntry(id, {QStringLiteral("m")}, false);
+    entry.grabacion.carpeta = folder.path();
+    entry.grabacion.formato = QStringLiteral("mp4");
+    ASSERT_TRUE(controller.startEntry(id) && controller.startRecording(id));
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    heartbeatUntil([] { return false; }, 6s);
+    folder.pause(20s);
+    ASSERT_GE(secondsUntil([&] { return controller.recordingStatus(id).folderSilent; }, 10s), 0);
+    controller.stopRecording(id);
+    ASSERT_GE(secondsUntil([&] { return !controller.hasRecording(id); }), 0);
+    const DestinationStatus ended = controller.recordingStatus(id);
+    folder.resume();
+    ASSERT_TRUE(heartbeatUntil([&] { return folderAnswering(folder.path()); }, 5s));
+    const ProbeResult probe = probeStreams(ended.file);
+    const bool promised = ended.message.contains(QString::fromUtf8("Lo grabado hasta ahora queda"));
+    std::printf("MP4 after its folder stopped answering: \"%s\"; the file %s\n",
+                ended.message.toUtf8().constData(), probe.ok ? "plays" : "does not play");
+    EXPECT_TRUE(probe.ok || !promised)
+        << "the card says what was recorded stays in the file: " << probe.error.toStdString();
+}
+
 TEST_F(EntryControllerHost, AFolderThatTakesNoFileOrAFullDiskFailsTheRecordingAndNotTheStreams) {
     const QString id = QStringLiteral("sin-sitio");
     EntryConfig& entry = addEntry(id, {QStringLiteral("s")}, false);
