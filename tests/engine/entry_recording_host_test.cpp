@@ -245,6 +245,35 @@ TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAs
         << "the card says what was recorded stays in the file: " << probe.error.toStdString();
 }
 
+TEST_F(EntryControllerHost, ExitJustAfterTheRecordingsFolderStopsAnsweringEndsInBoundedTime) {
+    // The writer waits for the folder and its output's release waits for the writer: OBS's own
+    // shutdown, right after ours, would wait for it too, as long as the folder does not answer.
+    PausableFolder folder;
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    const QString id = QStringLiteral("salida");
+    addEntry(id, {QStringLiteral("x")}, false).grabacion.carpeta = folder.path();
+    ASSERT_TRUE(controller.startEntry(id) && controller.startRecording(id));
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    heartbeatUntil([] { return false; }, 3s);
+
+    folder.pause(40s); // the user closes OBS a moment after the share went away
+    const auto begin = std::chrono::steady_clock::now();
+    controller.shutdown();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const int stuck = unfinishedBackgroundHostCalls();
+    folder.resume();
+    drainBackgroundHostCalls();
+    std::printf("exit a moment after the recording's folder stopped answering: %.1f s, %d host "
+                "call(s) left to OBS\n",
+                seconds, stuck);
+    EXPECT_LE(seconds, 6.0);
+    EXPECT_EQ(stuck, 0) << "the recording's release was left to OBS, waiting for the folder";
+}
+
 TEST_F(EntryControllerHost, AFolderThatTakesNoFileOrAFullDiskFailsTheRecordingAndNotTheStreams) {
     const QString id = QStringLiteral("sin-sitio");
     EntryConfig& entry = addEntry(id, {QStringLiteral("s")}, false);
