@@ -216,6 +216,42 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringHoldsUpNeitherTheInterfaceN
     EXPECT_GE(failedAfter, 2);
 }
 
+TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAfterTheClaimDoesNotHoldUpTheInterface) {
+    // The host's file output opens and removes its file as it starts: on whatever thread starts
+    // it.
+    PausableFolder folder;
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    const QString id = QStringLiteral("lenta");
+    addEntry(id, {QStringLiteral("l")}, false).grabacion.carpeta = folder.path();
+    ASSERT_TRUE(controller.startEntry(id));
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(id); }));
+
+    // A folder slow to answer: the claim goes on in the background and answers.
+    folder.pause(500ms);
+    ASSERT_TRUE(controller.startRecording(id));
+    ASSERT_EQ(recordingState(id), DestinationState::Starting);
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (QDir(folder.path()).entryList(QDir::Files).isEmpty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_FALSE(QDir(folder.path()).entryList(QDir::Files).isEmpty()) << "the name is claimed";
+    std::this_thread::sleep_for(300ms); // the claim's last look at its file, a moment at most
+
+    // Then it stops answering before the next heartbeat starts the recording's output.
+    folder.pause(8s);
+    longestHeartbeatSecs = 0;
+    beat();
+    const double startBeat = longestHeartbeatSecs;
+    folder.resume();
+    std::printf("the heartbeat that started the recording took %.3f s\n", startBeat);
+    EXPECT_LT(startBeat, 0.2) << "the interface thread waited for the folder";
+    heartbeatUntil([&] { return recordingState(id) != DestinationState::Starting; }, 10s);
+    controller.stopRecording(id);
+    EXPECT_GE(secondsUntil([&] { return !controller.hasRecording(id); }, 10s), 0);
+}
+
 TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAsTheCardSays) {
     // An MP4's index is written at its end: a writer ended before it leaves no playable file.
     PausableFolder folder;
