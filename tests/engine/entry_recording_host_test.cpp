@@ -4,17 +4,25 @@
 
 #include "engine/entry_controller_fixture.h"
 #include "engine/folder_call.h"
+#include "engine/recording_file_claim.h"
 #include "support/media_probe.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
 
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
 
 using namespace relaycast;
 using namespace relaycast::test;
@@ -130,6 +138,60 @@ TEST_F(EntryControllerHost, RecordingsStartedTogetherEachWriteAFileOfTheirOwnTha
     EXPECT_TRUE(QFileInfo(controller.recordingStatus(ids.back()).file)
                     .fileName()
                     .contains(QString::fromUtf8("縦型配信")));
+}
+
+TEST_F(EntryControllerHost, ANameHeldByARecordingIsNeverFreeWhileItsOutputStarts) {
+    // Another claim for the same file through another spelling of its folder (here a link to
+    // it; a second OBS, a folder on a disk that ignores case): it looks the moment the host's
+    // output removes the file as it starts.
+    QTemporaryDir folder;
+    const QString link = dir.filePath(QStringLiteral("enlace"));
+    ASSERT_TRUE(QFile::link(folder.path(), link));
+    const QString id = QStringLiteral("propia");
+    addEntry(id, {}, false).grabacion.carpeta = folder.path();
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder.path()).constData(),
+                                  IN_CREATE | IN_DELETE),
+              0);
+    std::unique_ptr<RecordingFileClaim> other;
+    std::thread looker([&] {
+        alignas(inotify_event) char events[4096];
+        pollfd ready{watch, POLLIN, 0};
+        std::optional<RecordingFileCandidates> candidates; // ready when the name is claimed
+        while (!other && ::poll(&ready, 1, 5000) > 0) {
+            const ssize_t got = ::read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < got && !other;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                if (event->len == 0)
+                    continue;
+                if (event->mask & IN_CREATE && !candidates) {
+                    const QString name = QString::fromUtf8(event->name);
+                    candidates = recordingFileCandidates({link, name.chopped(4), name.right(4)});
+                } else if (event->mask & IN_DELETE && candidates) {
+                    other = claimRecordingFile(*candidates).claim;
+                }
+            }
+        }
+    });
+    QString error;
+    const bool started = controller.startRecording(id, &error);
+    looker.join();
+    ::close(watch);
+    ASSERT_TRUE(started) << error.toStdString();
+    ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+    const QString ours = controller.recordingStatus(id).file;
+    struct stat mine = {};
+    struct stat theirs = {};
+    ASSERT_EQ(::stat(QFile::encodeName(ours).constData(), &mine), 0);
+    if (other && ::stat(QFile::encodeName(other->path()).constData(), &theirs) == 0) {
+        EXPECT_FALSE(mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino)
+            << "two recordings hold one file: " << ours.toStdString() << " and "
+            << other->path().toStdString();
+    }
+    controller.stopRecording(id);
+    EXPECT_GE(secondsUntil([&] { return !controller.hasRecording(id); }), 0);
 }
 
 TEST_F(EntryControllerHost, AnInputNameWithShellCharactersIsTheFileTheRecordingWrites) {
