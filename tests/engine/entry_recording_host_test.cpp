@@ -314,6 +314,62 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAfterTheClaimDoesNotHoldUpT
     EXPECT_GE(secondsUntil([&] { return !controller.hasRecording(id); }, 10s), 0);
 }
 
+TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAsTheRecordingStartsHoldsUpNoStopOrExit) {
+    // The folder stops answering the moment the host's output has removed the file as it
+    // started, before the claim made it again.
+    PausableFolder folder;
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    const QString id = QStringLiteral("corte");
+    addEntry(id, {QStringLiteral("c")}, false).grabacion.carpeta = folder.path();
+    ASSERT_TRUE(controller.startEntry(id));
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(id); }));
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder.path()).constData(), IN_DELETE),
+              0);
+    bool paused = false;
+    std::thread pauser([&] {
+        pollfd ready{watch, POLLIN, 0};
+        if (::poll(&ready, 1, 5000) > 0) {
+            folder.pause(40s);
+            paused = true;
+        }
+    });
+    const bool started = controller.startRecording(id);
+    pauser.join();
+    ::close(watch);
+    ASSERT_TRUE(started && paused);
+
+    // The writer is ended so that the streams go on; nothing of the recording waits on.
+    EXPECT_GE(secondsUntil([&] { return !controller.hasRecording(id); }, 15s), 0);
+    obs_output_t* output = obs_get_output_by_name("relaycast-grabacion"); // for the rescue below
+    obs_output_release(output);
+    const auto begin = std::chrono::steady_clock::now();
+    controller.shutdown();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    const int stuck = unfinishedBackgroundHostCalls();
+    folder.resume();
+    const bool releasedOnceItAnswers = drainBackgroundHostCallsWithin(15s);
+    if (!releasedOnceItAnswers && output) {
+        // Still inside its release (so not freed): what the host waits for, so that this test
+        // program can end.
+        obs_output_end_data_capture(output);
+        drainBackgroundHostCallsWithin(5s);
+    }
+    std::printf("exit after the folder stopped answering as the recording started: %.1f s, %d "
+                "host call(s) left to OBS\n",
+                seconds, stuck);
+    EXPECT_LE(seconds, 6.0);
+    EXPECT_EQ(stuck, 0) << "the recording's release waits behind a call to its folder";
+    EXPECT_TRUE(releasedOnceItAnswers)
+        << "the host waits for ever in the recording's release: its writer had ended the "
+           "output by itself when the forced stop, queued behind the call to the folder, came";
+}
+
 TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAsTheCardSays) {
     // An MP4's index is written at its end: a writer ended before it leaves no playable file.
     PausableFolder folder;
