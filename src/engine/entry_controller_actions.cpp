@@ -112,6 +112,20 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
         const RecordingFileName name =
             recordingFileName(entry.grabacion, hostRecordingPlace(),
                               entry.nombre.isEmpty() ? sent.fuente : entry.nombre);
+        if (!folderSafeForShell(name.folder)) {
+            const QString failure =
+                uiText("La ruta de la carpeta de grabación «%1» tiene un carácter con el que OBS "
+                       "no puede grabar ($, `, barra invertida o comillas). Elige otra carpeta.")
+                    .arg(name.folder);
+            DestinationStatus failed;
+            failed.state = DestinationState::Failed;
+            failed.message = failure;
+            runtimeFor(entry.id).lastStatus.insert(recordingId, failed);
+            moduleLog(LOG_WARNING, "could not start recording: its folder's path holds a "
+                                   "character the host's writer start would run as a command");
+            setError(error, uiText("No se pudo grabar: %1").arg(failure));
+            return false;
+        }
         FileClaimUnderWay started{
             FolderCall<RecordingFileChoice>::start(name.folder,
                                                    [candidates = recordingFileCandidates(name)] {

@@ -32,6 +32,11 @@ struct RecordingFileName {
     QString fileName(int number) const;
 };
 
+// Whether `folder` holds none of the characters a shell reads inside double quotes ("$", "`",
+// "\", '"'): OBS 29 starts its file writer with the file's path through "sh -c", which would run
+// what such a folder name says. A recording to another folder is refused rather than started.
+bool folderSafeForShell(const QString& folder);
+
 // The entry's folder (OBS's when it has none), a name from OBS's format (the time now) with the
 // entry's name after it, made safe for any file system, and the format's extension.
 RecordingFileName recordingFileName(const RecordingConfig& recording,

@@ -216,6 +216,18 @@ TEST_F(EntryControllerHost, AnInputNameWithShellCharactersIsTheFileTheRecordingW
               QFileInfo(file).fileName().toStdString())
         << "what the writer wrote against what the card names";
     EXPECT_TRUE(probeStreams(file).ok) << "the file the card names plays";
+
+    // A folder whose own path holds them is refused: no name we choose can make it safe.
+    for (const char* name : {"a$(echo ran)", "a`echo ran`", "a\\b", "a\"b"}) {
+        const QString unsafe = QDir(folder.path()).filePath(QString::fromUtf8(name));
+        ASSERT_TRUE(QDir().mkpath(unsafe));
+        const QString refusedId = QStringLiteral("shell-folder ") + QString::fromUtf8(name);
+        addEntry(refusedId, {}, false).grabacion.carpeta = unsafe;
+        EXPECT_FALSE(controller.startRecording(refusedId, &error)) << name;
+        EXPECT_TRUE(error.contains(unsafe) && error.contains(QStringLiteral("barra invertida")))
+            << error.toStdString();
+        EXPECT_TRUE(QDir(unsafe).isEmpty()) << "nothing was claimed in " << name;
+    }
 }
 
 TEST_F(EntryControllerHost, AFolderThatStopsAnsweringHoldsUpNeitherTheInterfaceNorTheStreams) {
