@@ -6,6 +6,7 @@
 
 #include <obs.hpp>
 
+#include <algorithm>
 #include <iterator>
 #include <memory>
 
@@ -94,11 +95,17 @@ bool isClosing(EntryRuntime& runtime, const QString& destinationId) {
 void tick(EntryRuntime& runtime) {
     for (auto it = runtime.closing.begin(); it != runtime.closing.end();)
         it = **it ? runtime.closing.erase(it) : std::next(it);
+    // Whether streams take packets from the encoders a recording's writer may hold up.
+    const bool streaming =
+        std::any_of(runtime.outputs.begin(), runtime.outputs.end(), [](const auto& output) {
+            const DestinationOutput& d = *output.second;
+            return !d.recording && d.port && d.port->active();
+        });
     for (auto it = runtime.outputs.begin(); it != runtime.outputs.end();) {
         DestinationOutput& d = *it->second;
         runRestartStep(d);
         collectStatistics(d);
-        watchRecordingFile(d);
+        watchRecordingFile(d, streaming);
         enforceStartTimeout(d);
         enforceCancel(d);
         enforceStopTimeout(d);

@@ -409,6 +409,8 @@ TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAs
                 ended.message.toUtf8().constData(), probe.ok ? "plays" : "does not play");
     EXPECT_TRUE(probe.ok || !promised)
         << "the card says what was recorded stays in the file: " << probe.error.toStdString();
+    EXPECT_TRUE(probe.ok || ended.message.contains(QStringLiteral("no se pueda reproducir")))
+        << "the card tells the file likely does not play";
 }
 
 TEST_F(EntryControllerHost, ExitJustAfterTheRecordingsFolderStopsAnsweringEndsInBoundedTime) {
