@@ -138,6 +138,10 @@ public:
 
     // Hands a graceful or forced stop of the host output to `hostCalls`.
     void requestHostStop(bool force);
+    // A recording whose writer waits for its folder: one call on `hostCalls` that force-stops
+    // the output and has the writer ended just behind it (see endStuckWriter), never the
+    // other way round.
+    void stopEndingWriter();
 
     // The snapshot the panel reads.
     DestinationStatus status() const;

@@ -9,6 +9,7 @@
 #include "engine/output_connections.h"
 #include "engine/recording_file.h"
 #include "engine/recording_id.h"
+#include "engine/stuck_writer.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -31,10 +32,6 @@ void setError(QString* error, const QString& text) {
     if (error)
         *error = text;
 }
-
-// How long a recording's start waits for its folder before it goes on in the background: a
-// folder that answers at all answers far sooner, and a moment is not noticed in the window.
-constexpr std::chrono::milliseconds kQuickFolderAnswer{50};
 
 } // namespace
 
@@ -132,8 +129,6 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
                                                        return claimRecordingFile(candidates);
                                                    }),
             name.folder};
-        // Most folders answer at once: the start then reads as it always did.
-        started.call.waitFor(kQuickFolderAnswer);
         claiming = fileClaims_.emplace(entry.id, std::move(started)).first;
     }
     FolderCall<RecordingFileChoice>& call = claiming->second.call;
@@ -439,11 +434,14 @@ void EntryController::shutdown() {
     bool drained = drainBackgroundHostCallsWithin(kExitGrace);
     if (!drained) {
         const int aborted = abortOutputConnections();
+        // A recording's writer that waits for its folder holds its output's release, and the
+        // host's shutdown after ours would wait for it too.
+        const int writers = endWritersStillHeld();
         moduleLog(LOG_WARNING,
                   "%d output(s) still closing %lld s after exit began: %d connection(s) of "
-                  "theirs closed under them",
+                  "theirs closed under them, %d recording writer(s) ended",
                   unfinishedBackgroundHostCalls(),
-                  static_cast<long long>(kExitGrace.count() / 1000), aborted);
+                  static_cast<long long>(kExitGrace.count() / 1000), aborted, writers);
         drained =
             drainBackgroundHostCallsWithin(std::chrono::duration_cast<std::chrono::milliseconds>(
                 exitDeadline_ - std::chrono::steady_clock::now()));

@@ -2,7 +2,6 @@
 
 #include "engine/entry_pipeline.h"
 #include "engine/host_source_lookup.h"
-#include "engine/stuck_writer.h"
 
 #include <obs.hpp>
 
@@ -49,9 +48,10 @@ void stopAllAndRelease(EntryRuntime& runtime) {
     EngineClock& clock = runtime.clock;
     // Each destination on its own strand: one that never ends holds up none of the others.
     for (auto& [id, d] : runtime.outputs) {
-        // Its writer could not finish the file, and its release would wait for the folder.
+        // Its writer could not finish the file, and its release would wait for the folder:
+        // force-stopped, its writer ended right behind (see stopEndingWriter).
         if (d->recording && d->fileWatch.folderSilent())
-            endStuckWriter(d->url);
+            d->stopEndingWriter();
         const void* strand = d.get();
         runtime.hostCalls.post(
             strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock] {

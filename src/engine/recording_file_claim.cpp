@@ -104,12 +104,20 @@ RecordingFileCandidates recordingFileCandidates(const RecordingFileName& file) {
     return candidates;
 }
 
+RecordingFileClaim::RecordingFileClaim(QString path, std::filesystem::path native)
+    : path_(std::move(path)), folder_(path_.left(path_.lastIndexOf(QLatin1Char('/')))),
+      held_(std::make_shared<Held>()) {
+    held_->native = std::move(native);
+}
+
 RecordingFileClaim::~RecordingFileClaim() {
     // The disk may not answer: never on the thread that lets the claim go.
-    if (!runDetached([path = path_, native = native_, made = placeholder_] {
-            if (stillEmptyPlaceholder(native, made)) {
+    if (!runDetached([path = path_, held = held_] {
+            std::lock_guard guard(held->lock);
+            held->gone = true;
+            if (stillEmptyPlaceholder(held->native, held->placeholder)) {
                 std::error_code error;
-                fs::remove(native, error);
+                fs::remove(held->native, error);
             }
             letGo(path);
         }))
@@ -117,8 +125,11 @@ RecordingFileClaim::~RecordingFileClaim() {
 }
 
 void RecordingFileClaim::holdAgain() {
-    if (createEmpty(native_) == Creation::Made)
-        placeholder_ = identityOf(native_);
+    runOnFolderThread(folder_, [held = held_] {
+        std::lock_guard guard(held->lock);
+        if (!held->gone && createEmpty(held->native) == Creation::Made)
+            held->placeholder = identityOf(held->native);
+    });
 }
 
 RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates) {
@@ -134,7 +145,7 @@ RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates
         const Creation created = createEmpty(native);
         if (created == Creation::Made) {
             choice.claim.reset(new RecordingFileClaim(path, native));
-            choice.claim->placeholder_ = identityOf(native);
+            choice.claim->held_->placeholder = identityOf(native);
             return choice;
         }
         letGo(path);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -47,7 +48,8 @@ public:
     const QString& path() const { return path_; }
 
     // Once the host's output started (and removed the file): creates the empty file again
-    // unless the writer already did. Touches the disk: never on the interface thread.
+    // unless the writer already did. Returns at once: the disk is touched on a thread of its
+    // own (see FolderCall), so a folder that stops answering holds up no strand.
     void holdAgain();
 
     // The empty file the claim made, as the disk knows it.
@@ -59,12 +61,19 @@ public:
 
 private:
     friend RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates);
-    RecordingFileClaim(QString path, std::filesystem::path native)
-        : path_(std::move(path)), native_(std::move(native)) {}
+    RecordingFileClaim(QString path, std::filesystem::path native);
 
+    // What the claim's own threads share: a making again and the removal at its end may run at
+    // once, the removal always last.
+    struct Held {
+        std::mutex lock;
+        std::filesystem::path native;
+        Placeholder placeholder;
+        bool gone = false;
+    };
     QString path_;
-    std::filesystem::path native_;
-    Placeholder placeholder_;
+    QString folder_;
+    std::shared_ptr<Held> held_;
 };
 
 struct RecordingFileChoice {

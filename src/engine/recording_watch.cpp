@@ -1,5 +1,4 @@
 #include "engine/destination_output.h"
-#include "engine/stuck_writer.h"
 
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -33,14 +32,13 @@ void watchRecordingFile(DestinationOutput& d, bool encodersShared) {
                   "a recording's folder does not answer and its writer holds up the encoders "
                   "its input streams with: ending the writer%s",
                   indexAtEnd ? " (its file gets no index and likely does not play)" : "");
-        endStuckWriter(d.url);
         d.fail(indexAtEnd
                    ? uiText("La carpeta de grabación no responde: la grabación se detuvo para que "
                             "las emisiones sigan. El archivo MP4 o MOV no se terminó de escribir y "
                             "probablemente no se pueda reproducir.")
                    : uiText("La carpeta de grabación no responde: la grabación se detuvo para que "
                             "las emisiones sigan. Lo grabado hasta ahora queda en el archivo."));
-        d.requestHostStop(true);
+        d.stopEndingWriter();
         return;
     }
     if (d.state != DestinationState::Live || d.stopRequested) {

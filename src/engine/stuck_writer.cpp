@@ -5,14 +5,19 @@
 
 #include <QFile>
 
+#include <mutex>
+#include <set>
+#include <string>
+
 #ifdef __linux__
 #include <cctype>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #endif
@@ -84,16 +89,60 @@ bool endWriterOf(const std::string& path) {
 
 #endif
 
+// The files of recordings whose output is not released. Never destroyed: a release may end on
+// a thread that outlives the process's static destructors.
+struct HeldWriters {
+    std::mutex lock;
+    std::multiset<std::string> paths;
+};
+HeldWriters& heldWriters() {
+    static auto* held = new HeldWriters;
+    return *held;
+}
+
 } // namespace
 
-void endStuckWriter(const QString& path) {
+void recordingOutputHeld(const QString& path) {
+    HeldWriters& held = heldWriters();
+    std::lock_guard guard(held.lock);
+    held.paths.insert(QFile::encodeName(path).toStdString());
+}
+
+void recordingOutputReleased(const QString& path) {
+    HeldWriters& held = heldWriters();
+    std::lock_guard guard(held.lock);
+    const auto found = held.paths.find(QFile::encodeName(path).toStdString());
+    if (found != held.paths.end())
+        held.paths.erase(found);
+}
+
+int endWritersStillHeld() {
+    std::set<std::string> paths;
+    {
+        HeldWriters& held = heldWriters();
+        std::lock_guard guard(held.lock);
+        paths.insert(held.paths.begin(), held.paths.end());
+    }
+    int ended = 0;
 #ifdef __linux__
-    runDetached([path = QFile::encodeName(path).toStdString()] {
+    // Here, not on a thread: the exit goes on only once they are gone (a look at /proc, no
+    // call to a folder).
+    for (const std::string& path : paths)
+        ended += endWriterOf(path) ? 1 : 0;
+#endif
+    return ended;
+}
+
+void endStuckWriter(const QString& path, std::chrono::milliseconds after) {
+#ifdef __linux__
+    runDetached([path = QFile::encodeName(path).toStdString(), after] {
+        std::this_thread::sleep_for(after);
         if (!endWriterOf(path))
             moduleLog(LOG_WARNING, "found no writer process of the recording to end");
     });
 #else
     (void)path;
+    (void)after;
 #endif
 }
 

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -342,7 +343,7 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAsTheRecordingStartsHoldsUp
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(folder.path()).constData(), IN_DELETE),
               0);
-    bool paused = false;
+    std::atomic<bool> paused{false};
     std::thread pauser([&] {
         pollfd ready{watch, POLLIN, 0};
         if (::poll(&ready, 1, 5000) > 0) {
@@ -351,6 +352,7 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAsTheRecordingStartsHoldsUp
         }
     });
     const bool started = controller.startRecording(id);
+    heartbeatUntil([&] { return paused.load(); }, 6s); // the output starts behind its claim
     pauser.join();
     ::close(watch);
     ASSERT_TRUE(started && paused);
