@@ -82,7 +82,7 @@ HostRecordingPlace hostRecordingPlace() {
 
 QString RecordingFileName::fileName(int number) const {
     const QString tail = (number > 1 ? QStringLiteral(" (%1)").arg(number) : QString()) + extension;
-    const qsizetype room = kMaxFileNameBytes - tail.toUtf8().size();
+    const qsizetype room = kMaxRecordingFileNameBytes - tail.toUtf8().size();
     if (stem.toUtf8().size() <= room)
         return stem + tail;
     // Whole characters only, as the user sees them (a letter with its accents, an emoji).

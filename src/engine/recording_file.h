@@ -20,6 +20,12 @@ HostRecordingPlace hostRecordingPlace();
 // The largest file name, in UTF-8 bytes, that the file systems OBS records to take.
 inline constexpr qsizetype kMaxFileNameBytes = 255;
 
+// The suffix of the marker that holds a recording's name beside its file (see
+// RecordingFileClaim); a recording's name leaves room for it.
+inline constexpr char kClaimMarkerSuffix[] = ".relaycast-claim";
+inline constexpr qsizetype kMaxRecordingFileNameBytes =
+    kMaxFileNameBytes - static_cast<qsizetype>(sizeof kClaimMarkerSuffix - 1);
+
 // The file a new recording is to write, decided without touching the disk (see
 // claimRecordingFile for the name it gets).
 struct RecordingFileName {
@@ -28,7 +34,7 @@ struct RecordingFileName {
     QString extension; // with its dot
 
     // The name with " (number)" before the extension from 2 on, the stem shortened on a
-    // character boundary so that the whole name fits kMaxFileNameBytes.
+    // character boundary so that the whole name fits kMaxRecordingFileNameBytes.
     QString fileName(int number) const;
 };
 

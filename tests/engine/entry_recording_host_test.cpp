@@ -156,6 +156,7 @@ TEST_F(EntryControllerHost, ANameHeldByARecordingIsNeverFreeWhileItsOutputStarts
                                   IN_CREATE | IN_DELETE),
               0);
     std::unique_ptr<RecordingFileClaim> other;
+    std::atomic<bool> looked{false};
     std::thread looker([&] {
         alignas(inotify_event) char events[4096];
         pollfd ready{watch, POLLIN, 0};
@@ -167,17 +168,21 @@ TEST_F(EntryControllerHost, ANameHeldByARecordingIsNeverFreeWhileItsOutputStarts
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
                 if (event->len == 0)
                     continue;
+                const QString name = QString::fromUtf8(event->name);
+                if (name.endsWith(QLatin1String(kClaimMarkerSuffix)))
+                    continue; // the recording's file itself is what the other claim wants
                 if (event->mask & IN_CREATE && !candidates) {
-                    const QString name = QString::fromUtf8(event->name);
                     candidates = recordingFileCandidates({link, name.chopped(4), name.right(4)});
                 } else if (event->mask & IN_DELETE && candidates) {
                     other = claimRecordingFile(*candidates).claim;
+                    looked = true;
                 }
             }
         }
     });
     QString error;
     const bool started = controller.startRecording(id, &error);
+    heartbeatUntil([&] { return looked.load(); }, 6s); // the output starts behind its claim
     looker.join();
     ::close(watch);
     ASSERT_TRUE(started) << error.toStdString();
@@ -186,7 +191,8 @@ TEST_F(EntryControllerHost, ANameHeldByARecordingIsNeverFreeWhileItsOutputStarts
     struct stat mine = {};
     struct stat theirs = {};
     ASSERT_EQ(::stat(QFile::encodeName(ours).constData(), &mine), 0);
-    if (other && ::stat(QFile::encodeName(other->path()).constData(), &theirs) == 0) {
+    ASSERT_TRUE(other) << "the other claim looked while the output started";
+    if (::stat(QFile::encodeName(other->path()).constData(), &theirs) == 0) {
         EXPECT_FALSE(mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino)
             << "two recordings hold one file: " << ours.toStdString() << " and "
             << other->path().toStdString();
@@ -212,7 +218,13 @@ TEST_F(EntryControllerHost, AnInputNameWithShellCharactersIsTheFileTheRecordingW
     controller.stopRecording(id);
     ASSERT_GE(secondsUntil([&] { return !controller.hasRecording(id); }), 0);
     const QString file = controller.recordingStatus(id).file;
-    const QStringList written = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+    QStringList written; // the claim's marker goes a moment after the recording
+    heartbeatUntil(
+        [&] {
+            written = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+            return written.size() == 1;
+        },
+        5s);
     EXPECT_EQ(written.join(QStringLiteral(" | ")).toStdString(),
               QFileInfo(file).fileName().toStdString())
         << "what the writer wrote against what the card names";
