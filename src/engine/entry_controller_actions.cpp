@@ -33,6 +33,11 @@ void setError(QString* error, const QString& text) {
         *error = text;
 }
 
+// How long a recording's start waits for its claim before it goes on in the background: a
+// folder that answers at all answers far sooner, and a moment is not noticed in the window. The
+// output itself starts on its strand, never here.
+constexpr std::chrono::milliseconds kQuickFolderAnswer{50};
+
 } // namespace
 
 QString EntryController::effectiveSourceName(const EntryConfig& entry) const {
@@ -129,6 +134,8 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
                                                        return claimRecordingFile(candidates);
                                                    }),
             name.folder};
+        // Most folders answer at once: the start then reads as it always did.
+        started.call.waitFor(kQuickFolderAnswer);
         claiming = fileClaims_.emplace(entry.id, std::move(started)).first;
     }
     FolderCall<RecordingFileChoice>& call = claiming->second.call;

@@ -11,11 +11,13 @@
 
 #ifdef __linux__
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <thread>
 #include <unistd.h>
@@ -67,6 +69,24 @@ bool writesExactly(pid_t pid, const std::string& path) {
            first == path;
 }
 
+// Through a descriptor of the process, looked at again once it is held: an id freed and taken
+// by another process between the look and the signal is never signalled.
+bool endProcess(pid_t pid, const std::string& path) {
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (process >= 0) {
+        const bool same = writesExactly(pid, path);
+        const bool sent =
+            same && ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0) == 0;
+        ::close(process);
+        return sent;
+    }
+    if (errno != ENOSYS)
+        return false; // gone already
+#endif
+    return ::kill(pid, SIGKILL) == 0;
+}
+
 bool endWriterOf(const std::string& path) {
     const pid_t self = ::getpid();
     std::vector<pid_t> pids;
@@ -82,7 +102,7 @@ bool endWriterOf(const std::string& path) {
         const pid_t parent = parentOf(pid);
         const bool ours = parent == self || (parent > 0 && parentOf(parent) == self);
         if (pid != self && ours && writesExactly(pid, path))
-            ended = ::kill(pid, SIGKILL) == 0 || ended;
+            ended = endProcess(pid, path) || ended;
     }
     return ended;
 }

@@ -481,6 +481,8 @@ TEST_F(EntryControllerHost, AFolderThatTakesNoFileOrAFullDiskFailsTheRecordingAn
     small.rlim_cur = 256 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool started = controller.startRecording(id, &error); // the writer inherits the limit
+    // Its output starts on its own strand: the limit stays until its writer runs.
+    secondsUntil([&] { return recordingState(id) != DestinationState::Starting; }, 10s);
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, SIG_DFL);
     ASSERT_TRUE(started) << error.toStdString();
