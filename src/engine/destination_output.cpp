@@ -2,6 +2,7 @@
 
 #include "address/address.h"
 #include "engine/recording_id.h"
+#include "engine/stuck_writer.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
 
@@ -9,6 +10,7 @@
 
 #include <QByteArray>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -90,6 +92,9 @@ QString codeMessage(int code) {
     }
 }
 
+// How long after a recording's forced stop began its stuck writer is ended.
+constexpr std::chrono::milliseconds kWriterEndAfterStop{200};
+
 // Shorter texts would mask ordinary words of a message.
 constexpr qsizetype kMinMaskedSecretLength = 4;
 
@@ -117,12 +122,17 @@ QString maskedHostText(const QString& text, const QString& key, const QString& p
 DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engineClock,
                                      HostCallQueue& queue)
     : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena),
-      recording(isRecordingId(dest.id)), clock(engineClock), hostCalls(queue) {}
+      recording(isRecordingId(dest.id)), clock(engineClock), hostCalls(queue) {
+    if (recording)
+        recordingOutputHeld(url);
+}
 
 DestinationOutput::~DestinationOutput() {
     // The port disconnects the handlers before it releases the output, so it must go while
     // the fields they touch still exist; the pipeline feeding it goes after it.
     port.reset();
+    if (recording)
+        recordingOutputReleased(url);
     if (backgroundHostCallsAbandoned())
         leaveToHost(std::move(pipeline));
     pipeline.reset();
@@ -276,6 +286,28 @@ bool DestinationOutput::beginStart(QString* out) {
     state = DestinationState::Starting;
     startNs = clock.nowNs();
     attempt.begin();
+    if (recording && port) {
+        // The host's file output opens and removes its file as it starts: on the recording's
+        // strand, never the interface thread, since its folder may not answer. A refusal shows
+        // as a failure of the recording; the claim holds its name again behind the start.
+        ++pendingHostCalls;
+        hostCalls.post(this, [this] {
+            struct Done {
+                std::atomic<int>& pending;
+                ~Done() { --pending; }
+            } done{pendingHostCalls};
+            if (port->start()) {
+                if (fileClaim)
+                    fileClaim->holdAgain();
+                return;
+            }
+            attempt.refused();
+            const QString text = port->lastError();
+            moduleLog(LOG_WARNING, "the host refused to start a recording's output");
+            fail(text.isEmpty() ? uiText("No se pudo iniciar la emisión.") : text);
+        });
+        return true;
+    }
     if (port && port->start())
         return true;
     attempt.refused();
@@ -301,6 +333,22 @@ void DestinationOutput::requestHostStop(bool force) {
             port->forceStop();
         else
             port->stop();
+    });
+}
+
+void DestinationOutput::stopEndingWriter() {
+    if (!port)
+        return;
+    ++pendingHostCalls;
+    hostCalls.post(this, [this] {
+        struct Done {
+            std::atomic<int>& pending;
+            ~Done() { --pending; }
+        } done{pendingHostCalls};
+        // The forced stop waits for the writer to end: the end comes from its own thread, a
+        // moment after the stop began.
+        endStuckWriter(url, kWriterEndAfterStop);
+        port->forceStop();
     });
 }
 

@@ -138,6 +138,10 @@ public:
 
     // Hands a graceful or forced stop of the host output to `hostCalls`.
     void requestHostStop(bool force);
+    // A recording whose writer waits for its folder: one call on `hostCalls` that force-stops
+    // the output and has the writer ended just behind it (see endStuckWriter), never the
+    // other way round.
+    void stopEndingWriter();
 
     // The snapshot the panel reads.
     DestinationStatus status() const;
@@ -165,9 +169,10 @@ void runRestartStep(DestinationOutput& d);
 void collectStatistics(DestinationOutput& d);
 // Fails and force-stops a recording whose file stopped growing (see RecordingStallMeter), with
 // a message that says when its disk is full, and one whose folder stopped answering while its
-// writer holds up the encoders (see endStuckWriter). Its file is looked at off the interface
-// thread (see RecordingFileWatch). Nothing for a stream.
-void watchRecordingFile(DestinationOutput& d);
+// writer holds up the encoders that `encodersShared` says streams of its input use too (see
+// endStuckWriter). Its file is looked at off the interface thread (see RecordingFileWatch).
+// Nothing for a stream.
+void watchRecordingFile(DestinationOutput& d, bool encodersShared);
 // Force-stops and fails a destination stuck in Starting for more than 40 s.
 void enforceStartTimeout(DestinationOutput& d);
 // Stops at once a start that came up after the user had cancelled it.

@@ -54,9 +54,6 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
     const auto open = d->recording ? openRecordingOutput : openDestinationOutput;
     if (open(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio, &message) &&
         d->beginStart(&message)) {
-        // The host's file output removed the file it was handed as it started.
-        if (RecordingFileClaim* claim = d->fileClaim.get())
-            d->hostCalls.post(d.get(), [claim] { claim->holdAgain(); });
         runtime.outputs.emplace(dest.id, std::move(d));
         return true;
     }

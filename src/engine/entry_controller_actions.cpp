@@ -9,6 +9,7 @@
 #include "engine/output_connections.h"
 #include "engine/recording_file.h"
 #include "engine/recording_id.h"
+#include "engine/stuck_writer.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -32,8 +33,9 @@ void setError(QString* error, const QString& text) {
         *error = text;
 }
 
-// How long a recording's start waits for its folder before it goes on in the background: a
-// folder that answers at all answers far sooner, and a moment is not noticed in the window.
+// How long a recording's start waits for its claim before it goes on in the background: a
+// folder that answers at all answers far sooner, and a moment is not noticed in the window. The
+// output itself starts on its strand, never here.
 constexpr std::chrono::milliseconds kQuickFolderAnswer{50};
 
 } // namespace
@@ -112,6 +114,20 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
         const RecordingFileName name =
             recordingFileName(entry.grabacion, hostRecordingPlace(),
                               entry.nombre.isEmpty() ? sent.fuente : entry.nombre);
+        if (!folderSafeForShell(name.folder)) {
+            const QString failure =
+                uiText("La ruta de la carpeta de grabación «%1» tiene un carácter con el que OBS "
+                       "no puede grabar ($, `, barra invertida o comillas). Elige otra carpeta.")
+                    .arg(name.folder);
+            DestinationStatus failed;
+            failed.state = DestinationState::Failed;
+            failed.message = failure;
+            runtimeFor(entry.id).lastStatus.insert(recordingId, failed);
+            moduleLog(LOG_WARNING, "could not start recording: its folder's path holds a "
+                                   "character the host's writer start would run as a command");
+            setError(error, uiText("No se pudo grabar: %1").arg(failure));
+            return false;
+        }
         FileClaimUnderWay started{
             FolderCall<RecordingFileChoice>::start(name.folder,
                                                    [candidates = recordingFileCandidates(name)] {
@@ -425,11 +441,14 @@ void EntryController::shutdown() {
     bool drained = drainBackgroundHostCallsWithin(kExitGrace);
     if (!drained) {
         const int aborted = abortOutputConnections();
+        // A recording's writer that waits for its folder holds its output's release, and the
+        // host's shutdown after ours would wait for it too.
+        const int writers = endWritersStillHeld();
         moduleLog(LOG_WARNING,
                   "%d output(s) still closing %lld s after exit began: %d connection(s) of "
-                  "theirs closed under them",
+                  "theirs closed under them, %d recording writer(s) ended",
                   unfinishedBackgroundHostCalls(),
-                  static_cast<long long>(kExitGrace.count() / 1000), aborted);
+                  static_cast<long long>(kExitGrace.count() / 1000), aborted, writers);
         drained =
             drainBackgroundHostCallsWithin(std::chrono::duration_cast<std::chrono::milliseconds>(
                 exitDeadline_ - std::chrono::steady_clock::now()));

@@ -2,10 +2,10 @@
 
 #include "engine/entry_pipeline.h"
 #include "engine/host_source_lookup.h"
-#include "engine/stuck_writer.h"
 
 #include <obs.hpp>
 
+#include <algorithm>
 #include <iterator>
 #include <memory>
 
@@ -48,9 +48,10 @@ void stopAllAndRelease(EntryRuntime& runtime) {
     EngineClock& clock = runtime.clock;
     // Each destination on its own strand: one that never ends holds up none of the others.
     for (auto& [id, d] : runtime.outputs) {
-        // Its writer could not finish the file, and its release would wait for the folder.
+        // Its writer could not finish the file, and its release would wait for the folder:
+        // force-stopped, its writer ended right behind (see stopEndingWriter).
         if (d->recording && d->fileWatch.folderSilent())
-            endStuckWriter(d->url);
+            d->stopEndingWriter();
         const void* strand = d.get();
         runtime.hostCalls.post(
             strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock] {
@@ -94,11 +95,17 @@ bool isClosing(EntryRuntime& runtime, const QString& destinationId) {
 void tick(EntryRuntime& runtime) {
     for (auto it = runtime.closing.begin(); it != runtime.closing.end();)
         it = **it ? runtime.closing.erase(it) : std::next(it);
+    // Whether streams take packets from the encoders a recording's writer may hold up.
+    const bool streaming =
+        std::any_of(runtime.outputs.begin(), runtime.outputs.end(), [](const auto& output) {
+            const DestinationOutput& d = *output.second;
+            return !d.recording && d.port && d.port->active();
+        });
     for (auto it = runtime.outputs.begin(); it != runtime.outputs.end();) {
         DestinationOutput& d = *it->second;
         runRestartStep(d);
         collectStatistics(d);
-        watchRecordingFile(d);
+        watchRecordingFile(d, streaming);
         enforceStartTimeout(d);
         enforceCancel(d);
         enforceStopTimeout(d);

@@ -47,15 +47,23 @@ QString formattedName(const QString& format, bool spaces) {
     return text;
 }
 
-// Characters no file name on any system OBS runs on may hold.
+// Characters no file name on any system OBS runs on may hold, and those a shell still reads
+// inside double quotes ("$", "`", "\", '"'): OBS 29 starts its file writer through "sh -c" with
+// the path in double quotes.
 QString safeFilePart(const QString& text) {
-    static const QRegularExpression unsafe(QStringLiteral(R"([/\\:*?"<>|\x00-\x1f])"));
+    static const QRegularExpression unsafe(QStringLiteral(R"([/\\:*?"<>|$`\x00-\x1f])"));
     QString safe = text;
     safe.replace(unsafe, QStringLiteral("_"));
     return safe.trimmed();
 }
 
 } // namespace
+
+bool folderSafeForShell(const QString& folder) {
+    // Separators as Qt spells them ("/"), so a Windows folder's own "\" is no reason to refuse.
+    static const QRegularExpression unsafe(QStringLiteral(R"([$`\\"])"));
+    return !QDir::cleanPath(folder).contains(unsafe);
+}
 
 HostRecordingPlace hostRecordingPlace() {
     config_t* config = hostFrontend().profileConfig();
@@ -74,7 +82,7 @@ HostRecordingPlace hostRecordingPlace() {
 
 QString RecordingFileName::fileName(int number) const {
     const QString tail = (number > 1 ? QStringLiteral(" (%1)").arg(number) : QString()) + extension;
-    const qsizetype room = kMaxFileNameBytes - tail.toUtf8().size();
+    const qsizetype room = kMaxRecordingFileNameBytes - tail.toUtf8().size();
     if (stem.toUtf8().size() <= room)
         return stem + tail;
     // Whole characters only, as the user sees them (a letter with its accents, an emoji).

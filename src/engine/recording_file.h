@@ -20,6 +20,12 @@ HostRecordingPlace hostRecordingPlace();
 // The largest file name, in UTF-8 bytes, that the file systems OBS records to take.
 inline constexpr qsizetype kMaxFileNameBytes = 255;
 
+// The suffix of the marker that holds a recording's name beside its file (see
+// RecordingFileClaim); a recording's name leaves room for it.
+inline constexpr char kClaimMarkerSuffix[] = ".relaycast-claim";
+inline constexpr qsizetype kMaxRecordingFileNameBytes =
+    kMaxFileNameBytes - static_cast<qsizetype>(sizeof kClaimMarkerSuffix - 1);
+
 // The file a new recording is to write, decided without touching the disk (see
 // claimRecordingFile for the name it gets).
 struct RecordingFileName {
@@ -28,9 +34,14 @@ struct RecordingFileName {
     QString extension; // with its dot
 
     // The name with " (number)" before the extension from 2 on, the stem shortened on a
-    // character boundary so that the whole name fits kMaxFileNameBytes.
+    // character boundary so that the whole name fits kMaxRecordingFileNameBytes.
     QString fileName(int number) const;
 };
+
+// Whether `folder` holds none of the characters a shell reads inside double quotes ("$", "`",
+// "\", '"'): OBS 29 starts its file writer with the file's path through "sh -c", which would run
+// what such a folder name says. A recording to another folder is refused rather than started.
+bool folderSafeForShell(const QString& folder);
 
 // The entry's folder (OBS's when it has none), a name from OBS's format (the time now) with the
 // entry's name after it, made safe for any file system, and the format's extension.

@@ -30,20 +30,20 @@ constexpr int kMaxNumber = 100;
 // ends after the process began running its static destructors.
 struct NamesInUse {
     std::mutex lock;
-    std::set<QString> paths;
+    std::set<std::string> paths;
 };
 NamesInUse& namesInUse() {
     static auto* names = new NamesInUse;
     return *names;
 }
 
-bool hold(const QString& path) {
+bool hold(const std::string& path) {
     NamesInUse& names = namesInUse();
     std::lock_guard guard(names.lock);
     return names.paths.insert(path).second;
 }
 
-void letGo(const QString& path) {
+void letGo(const std::string& path) {
     NamesInUse& names = namesInUse();
     std::lock_guard guard(names.lock);
     names.paths.erase(path);
@@ -104,21 +104,34 @@ RecordingFileCandidates recordingFileCandidates(const RecordingFileName& file) {
     return candidates;
 }
 
+RecordingFileClaim::RecordingFileClaim(QString path, std::filesystem::path native,
+                                       std::filesystem::path marker, std::string key)
+    : path_(std::move(path)), folder_(path_.left(path_.lastIndexOf(QLatin1Char('/')))),
+      key_(std::move(key)), held_(std::make_shared<Held>()) {
+    held_->native = std::move(native);
+    held_->marker = std::move(marker);
+}
+
 RecordingFileClaim::~RecordingFileClaim() {
     // The disk may not answer: never on the thread that lets the claim go.
-    if (!runDetached([path = path_, native = native_, made = placeholder_] {
-            if (stillEmptyPlaceholder(native, made)) {
-                std::error_code error;
-                fs::remove(native, error);
-            }
-            letGo(path);
+    if (!runDetached([key = key_, held = held_] {
+            std::lock_guard guard(held->lock);
+            held->gone = true;
+            std::error_code error;
+            if (stillEmptyPlaceholder(held->native, held->placeholder))
+                fs::remove(held->native, error);
+            fs::remove(held->marker, error);
+            letGo(key);
         }))
-        letGo(path_);
+        letGo(key_);
 }
 
 void RecordingFileClaim::holdAgain() {
-    if (createEmpty(native_) == Creation::Made)
-        placeholder_ = identityOf(native_);
+    runOnFolderThread(folder_, [held = held_] {
+        std::lock_guard guard(held->lock);
+        if (!held->gone && createEmpty(held->native) == Creation::Made)
+            held->placeholder = identityOf(held->native);
+    });
 }
 
 RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates) {
@@ -128,16 +141,28 @@ RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates
         choice.folderMissing = true;
         return choice;
     }
+    // One spelling of the folder for every claim of this process (a link, "..", a second way
+    // to the same share).
+    const fs::path folder = fs::canonical(candidates.nativeFolder, error);
     for (const auto& [path, native] : candidates.paths) {
-        if (!hold(path))
+        const std::string key =
+            ((error ? native.parent_path() : folder) / native.filename()).string();
+        if (!hold(key))
             continue;
-        const Creation created = createEmpty(native);
+        fs::path marker = native;
+        marker += kClaimMarkerSuffix;
+        Creation created = createEmpty(marker);
         if (created == Creation::Made) {
-            choice.claim.reset(new RecordingFileClaim(path, native));
-            choice.claim->placeholder_ = identityOf(native);
-            return choice;
+            created = createEmpty(native);
+            if (created == Creation::Made) {
+                choice.claim.reset(new RecordingFileClaim(path, native, marker, key));
+                choice.claim->held_->placeholder = identityOf(native);
+                return choice;
+            }
+            std::error_code removal;
+            fs::remove(marker, removal);
         }
-        letGo(path);
+        letGo(key);
         if (created == Creation::Refused)
             break;
     }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -34,10 +36,14 @@ RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates
 //   file output removes the file it is handed when it starts and creates it again only when its
 //   first packet arrives, so the disk alone cannot tell that the name is taken;
 // - an empty file of that name, created exclusively, keeps other programs (a second OBS) from
-//   taking it meanwhile; the host's writer writes over it.
+//   taking it meanwhile; the host's writer writes over it;
+// - a marker beside it (the name with kClaimMarkerSuffix), created exclusively and kept for the
+//   whole recording, holds the name also while the host's output has removed the file as it
+//   starts: a claim through another spelling of the folder (a link, a second OBS) finds it and
+//   takes the next name. In this process names are compared by their folder's canonical path.
 // When the claim goes, its empty file is removed if it is still the one the claim made and
-// still empty (the recording never wrote to it), then the name is let go of: both on a thread
-// of their own, whatever thread lets the claim go.
+// still empty (the recording never wrote to it), then its marker, then the name is let go of:
+// on a thread of their own, whatever thread lets the claim go.
 class RecordingFileClaim {
 public:
     ~RecordingFileClaim();
@@ -47,7 +53,8 @@ public:
     const QString& path() const { return path_; }
 
     // Once the host's output started (and removed the file): creates the empty file again
-    // unless the writer already did. Touches the disk: never on the interface thread.
+    // unless the writer already did. Returns at once: the disk is touched on a thread of its
+    // own (see FolderCall), so a folder that stops answering holds up no strand.
     void holdAgain();
 
     // The empty file the claim made, as the disk knows it.
@@ -59,12 +66,22 @@ public:
 
 private:
     friend RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates);
-    RecordingFileClaim(QString path, std::filesystem::path native)
-        : path_(std::move(path)), native_(std::move(native)) {}
+    RecordingFileClaim(QString path, std::filesystem::path native, std::filesystem::path marker,
+                       std::string key);
 
+    // What the claim's own threads share: a making again and the removal at its end may run at
+    // once, the removal always last.
+    struct Held {
+        std::mutex lock;
+        std::filesystem::path native;
+        std::filesystem::path marker;
+        Placeholder placeholder;
+        bool gone = false;
+    };
     QString path_;
-    std::filesystem::path native_;
-    Placeholder placeholder_;
+    QString folder_;
+    std::string key_; // in the process's names in use
+    std::shared_ptr<Held> held_;
 };
 
 struct RecordingFileChoice {

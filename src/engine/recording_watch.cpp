@@ -1,5 +1,4 @@
 #include "engine/destination_output.h"
-#include "engine/stuck_writer.h"
 
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -14,7 +13,7 @@ constexpr qint64 kFullDiskBytes = 1024 * 1024;
 
 } // namespace
 
-void watchRecordingFile(DestinationOutput& d) {
+void watchRecordingFile(DestinationOutput& d, bool encodersShared) {
     // While its output runs at all: a writer that waits for its folder holds up the encoders
     // also while it stops.
     if (!d.recording || !d.port || !d.port->active()) {
@@ -24,13 +23,22 @@ void watchRecordingFile(DestinationOutput& d) {
     }
     const uint64_t handed = d.port->totalBytes();
     const auto look = d.fileWatch.poll(d.url, handed);
-    if (d.fileWatch.writerStuck() && d.state != DestinationState::Failed) {
-        moduleLog(LOG_WARNING, "a recording's folder does not answer and its writer holds up the "
-                               "encoders its input streams with: ending the writer");
-        endStuckWriter(d.url);
-        d.fail(uiText("La carpeta de grabación no responde: la grabación se detuvo para que las "
-                      "emisiones sigan. Lo grabado hasta ahora queda en el archivo."));
-        d.requestHostStop(true);
+    // Ending the writer costs an MP4 or MOV its index, written at its end: only when streams
+    // wait on the same encoders. Alone, the recording waits for its folder to answer again.
+    if (d.fileWatch.writerStuck() && encodersShared && d.state != DestinationState::Failed) {
+        const bool indexAtEnd = d.url.endsWith(QLatin1String(".mp4"), Qt::CaseInsensitive) ||
+                                d.url.endsWith(QLatin1String(".mov"), Qt::CaseInsensitive);
+        moduleLog(LOG_WARNING,
+                  "a recording's folder does not answer and its writer holds up the encoders "
+                  "its input streams with: ending the writer%s",
+                  indexAtEnd ? " (its file gets no index and likely does not play)" : "");
+        d.fail(indexAtEnd
+                   ? uiText("La carpeta de grabación no responde: la grabación se detuvo para que "
+                            "las emisiones sigan. El archivo MP4 o MOV no se terminó de escribir y "
+                            "probablemente no se pueda reproducir.")
+                   : uiText("La carpeta de grabación no responde: la grabación se detuvo para que "
+                            "las emisiones sigan. Lo grabado hasta ahora queda en el archivo."));
+        d.stopEndingWriter();
         return;
     }
     if (d.state != DestinationState::Live || d.stopRequested) {

@@ -5,14 +5,21 @@
 
 #include <QFile>
 
+#include <mutex>
+#include <set>
+#include <string>
+
 #ifdef __linux__
 #include <cctype>
-#include <cstdlib>
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <sys/syscall.h>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 #endif
@@ -62,6 +69,24 @@ bool writesExactly(pid_t pid, const std::string& path) {
            first == path;
 }
 
+// Through a descriptor of the process, looked at again once it is held: an id freed and taken
+// by another process between the look and the signal is never signalled.
+bool endProcess(pid_t pid, const std::string& path) {
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
+    const int process = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (process >= 0) {
+        const bool same = writesExactly(pid, path);
+        const bool sent =
+            same && ::syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0) == 0;
+        ::close(process);
+        return sent;
+    }
+    if (errno != ENOSYS)
+        return false; // gone already
+#endif
+    return ::kill(pid, SIGKILL) == 0;
+}
+
 bool endWriterOf(const std::string& path) {
     const pid_t self = ::getpid();
     std::vector<pid_t> pids;
@@ -77,23 +102,67 @@ bool endWriterOf(const std::string& path) {
         const pid_t parent = parentOf(pid);
         const bool ours = parent == self || (parent > 0 && parentOf(parent) == self);
         if (pid != self && ours && writesExactly(pid, path))
-            ended = ::kill(pid, SIGKILL) == 0 || ended;
+            ended = endProcess(pid, path) || ended;
     }
     return ended;
 }
 
 #endif
 
+// The files of recordings whose output is not released. Never destroyed: a release may end on
+// a thread that outlives the process's static destructors.
+struct HeldWriters {
+    std::mutex lock;
+    std::multiset<std::string> paths;
+};
+HeldWriters& heldWriters() {
+    static auto* held = new HeldWriters;
+    return *held;
+}
+
 } // namespace
 
-void endStuckWriter(const QString& path) {
+void recordingOutputHeld(const QString& path) {
+    HeldWriters& held = heldWriters();
+    std::lock_guard guard(held.lock);
+    held.paths.insert(QFile::encodeName(path).toStdString());
+}
+
+void recordingOutputReleased(const QString& path) {
+    HeldWriters& held = heldWriters();
+    std::lock_guard guard(held.lock);
+    const auto found = held.paths.find(QFile::encodeName(path).toStdString());
+    if (found != held.paths.end())
+        held.paths.erase(found);
+}
+
+int endWritersStillHeld() {
+    std::set<std::string> paths;
+    {
+        HeldWriters& held = heldWriters();
+        std::lock_guard guard(held.lock);
+        paths.insert(held.paths.begin(), held.paths.end());
+    }
+    int ended = 0;
 #ifdef __linux__
-    runDetached([path = QFile::encodeName(path).toStdString()] {
+    // Here, not on a thread: the exit goes on only once they are gone (a look at /proc, no
+    // call to a folder).
+    for (const std::string& path : paths)
+        ended += endWriterOf(path) ? 1 : 0;
+#endif
+    return ended;
+}
+
+void endStuckWriter(const QString& path, std::chrono::milliseconds after) {
+#ifdef __linux__
+    runDetached([path = QFile::encodeName(path).toStdString(), after] {
+        std::this_thread::sleep_for(after);
         if (!endWriterOf(path))
             moduleLog(LOG_WARNING, "found no writer process of the recording to end");
     });
 #else
     (void)path;
+    (void)after;
 #endif
 }
 

@@ -147,8 +147,9 @@ TEST(RecordingFile, ANameLongerThanTheFileSystemTakesIsShortenedOnACharacterBoun
         const RecordingFileName file = recordingFileName(recording, host, entryName);
         for (int number : {1, 2, 100}) {
             const QString name = file.fileName(number);
-            EXPECT_LE(name.toUtf8().size(), kMaxFileNameBytes);
-            EXPECT_GT(name.toUtf8().size(), kMaxFileNameBytes - 4) << "no more cut than needed";
+            EXPECT_LE(name.toUtf8().size(), kMaxRecordingFileNameBytes);
+            EXPECT_GT(name.toUtf8().size(), kMaxRecordingFileNameBytes - 4)
+                << "no more cut than needed";
             EXPECT_TRUE(name.endsWith(number > 1 ? QStringLiteral(" (%1).mkv").arg(number)
                                                  : QStringLiteral(".mkv")));
             const QString kept = name.left(name.indexOf(QLatin1String(number > 1 ? " (" : ".m")));

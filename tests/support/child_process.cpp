@@ -49,6 +49,7 @@ bool ChildProcess::start(const QStringList& argv, const QString& stdoutPath,
     const QByteArray outPath = stdoutPath.toLocal8Bit();
     const QByteArray errPath = stderrPath.toLocal8Bit();
     const pid_t parent = ::getpid();
+    const int openFiles = static_cast<int>(::sysconf(_SC_OPEN_MAX));
 
     const int in = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = openForChild(outPath, O_WRONLY | O_CREAT | O_TRUNC);
@@ -71,6 +72,11 @@ bool ChildProcess::start(const QStringList& argv, const QString& stdoutPath,
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        // Nothing else of the test process: a descriptor the host left inheritable (the pipe
+        // to a recording's writer) would keep its other end from ever seeing the end.
+        if (::close_range(3, ~0U, 0) != 0)
+            for (int fd = 3; fd < openFiles; ++fd)
+                ::close(fd);
         ::execv(programPath.constData(), cargs.data());
         ::_exit(127);
     }
