@@ -181,8 +181,11 @@ struct ConnectionRegistry {
     // abortOutputConnections); none when any thread born since it began could be another's.
     std::vector<TcpConnection> racingSockets(const OutputConnection& output,
                                              const std::vector<TcpConnection>& now) {
-        if (output.found_.socket.inode != 0 || output.threads_.empty() || !output.attempt_ ||
-            !output.attempt_->underWay() || blockedDescriptor(output.threads_.front()) >= 0)
+        // Racing threads exist only while the connecting thread that made them waits for them,
+        // which it goes on doing after a stop at exit, the attempt then told as ended.
+        if (output.found_.socket.inode != 0 || output.threads_.empty() ||
+            threadNameOf(output.threads_.front()) != kHostConnectThread ||
+            blockedDescriptor(output.threads_.front()) >= 0)
             return {};
         std::set<int> connectingThreads;
         for (const OutputConnection* other : outputs) {

@@ -20,11 +20,12 @@ HostRecordingPlace hostRecordingPlace();
 // The largest file name, in UTF-8 bytes, that the file systems OBS records to take.
 inline constexpr qsizetype kMaxFileNameBytes = 255;
 
-// The suffix of the marker that holds a recording's name beside its file (see
-// RecordingFileClaim); a recording's name leaves room for it.
+// The marker that holds a recording's name beside its file (see RecordingFileClaim) is the name
+// with a dot before it (hidden, as a file browser shows the folder) and this suffix after it; a
+// recording's name leaves room for both.
 inline constexpr char kClaimMarkerSuffix[] = ".relaycast-claim";
 inline constexpr qsizetype kMaxRecordingFileNameBytes =
-    kMaxFileNameBytes - static_cast<qsizetype>(sizeof kClaimMarkerSuffix - 1);
+    kMaxFileNameBytes - 1 - static_cast<qsizetype>(sizeof kClaimMarkerSuffix - 1);
 
 // The file a new recording is to write, decided without touching the disk (see
 // claimRecordingFile for the name it gets).

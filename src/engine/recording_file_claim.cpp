@@ -149,8 +149,8 @@ RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates
             ((error ? native.parent_path() : folder) / native.filename()).string();
         if (!hold(key))
             continue;
-        fs::path marker = native;
-        marker += kClaimMarkerSuffix;
+        const fs::path marker =
+            native.parent_path() / ("." + native.filename().string() + kClaimMarkerSuffix);
         Creation created = createEmpty(marker);
         if (created == Creation::Made) {
             created = createEmpty(native);

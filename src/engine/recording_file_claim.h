@@ -37,7 +37,7 @@ RecordingFileChoice claimRecordingFile(const RecordingFileCandidates& candidates
 //   first packet arrives, so the disk alone cannot tell that the name is taken;
 // - an empty file of that name, created exclusively, keeps other programs (a second OBS) from
 //   taking it meanwhile; the host's writer writes over it;
-// - a marker beside it (the name with kClaimMarkerSuffix), created exclusively and kept for the
+// - a hidden marker beside it (see kClaimMarkerSuffix), created exclusively and kept for the
 //   whole recording, holds the name also while the host's output has removed the file as it
 //   starts: a claim through another spelling of the folder (a link, a second OBS) finds it and
 //   takes the next name. In this process names are compared by their folder's canonical path.

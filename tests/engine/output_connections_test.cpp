@@ -276,13 +276,15 @@ TEST(OutputConnections, ExitEndsTheRacingConnectsOfOurStuckStartUnlessAnotherSta
     for (int i = 0; i < 500 && threadNumbers().contains(otherThread); ++i)
         std::this_thread::sleep_for(2ms); // its result comes a moment before its end
 
+    // Exit stops the output first: the host tells its attempt ended, while its connecting
+    // thread goes on waiting for the racing one.
+    attempt.end();
     EXPECT_EQ(abortOutputConnections(), 1);
     raced.set_value();
     connecting.wait();
     ASSERT_EQ(racer.wait_for(2s), std::future_status::ready);
     EXPECT_NE(racer.get(), 0);
     ::close(fd);
-    attempt.end();
 }
 
 } // namespace
