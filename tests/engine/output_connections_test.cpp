@@ -287,4 +287,51 @@ TEST(OutputConnections, ExitEndsTheRacingConnectsOfOurStuckStartUnlessAnotherSta
     ::close(fd);
 }
 
+// OBS's own stream (or another plug-in's RTMP output) reconnecting makes a connecting thread of
+// the same name after our start, and it connects to its own server on the port ours has too.
+// Ours is still resolving its server's name (OBS 29 has no racing threads at all): that socket
+// is not ours and must stay open at exit.
+TEST(OutputConnections, ExitLeavesAloneAnotherOutputsConnectingThreadToAnotherServerOnOurPort) {
+    test::UnansweredPort nowhere;
+    ASSERT_NE(nowhere.port(), 0);
+    ConnectionAttempt attempt;
+    OutputConnection ours;
+    ours.follow(QStringLiteral("rtmp://ingest.ours.example:%1/live").arg(nowhere.port()), attempt);
+    attempt.begin();
+    ours.beginAttempt();
+    std::promise<void> resolved;
+    std::promise<void> named;
+    auto resolving = std::async(std::launch::async, [&, done = resolved.get_future()]() mutable {
+        nameAsHostConnectingThread();
+        named.set_value();
+        done.wait(); // our connecting thread, still in its name look-up
+    });
+    named.get_future().wait();
+    ours.endStart(true);
+
+    std::promise<int> tid;
+    std::promise<int> socket;
+    auto foreign = std::async(std::launch::async, [&] {
+        nameAsHostConnectingThread();
+        tid.set_value(static_cast<int>(::gettid()));
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        socket.set_value(fd);
+        return connectOn(fd, nowhere.port()); // 127.0.0.1: not ingest.ours.example
+    });
+    const ThreadId thread = threadNamed(tid.get_future().get());
+    const int foreignFd = socket.get_future().get();
+    for (int i = 0; i < 500 && blockedDescriptor(thread) != foreignFd; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(blockedDescriptor(thread), foreignFd) << "not in connect()";
+
+    EXPECT_EQ(abortOutputConnections(), 0) << "a socket that is not ours was closed";
+    EXPECT_EQ(test::tcpStateOf(foreignFd), TCP_SYN_SENT) << "another output's connect was ended";
+    ::shutdown(foreignFd, SHUT_RDWR);
+    foreign.wait();
+    ::close(foreignFd);
+    resolved.set_value();
+    resolving.wait();
+    attempt.end();
+}
+
 } // namespace
