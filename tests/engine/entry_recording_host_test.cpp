@@ -427,6 +427,48 @@ TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAs
         << "the card tells the file likely does not play";
 }
 
+TEST_F(EntryControllerHost, AnMp4AloneWhoseFolderIsSilentAMomentAsAllStopsIsFinished) {
+    // No stream waits on its encoders, and the folder answers again a moment later (within the
+    // exit's grace; a scene collection change has no bound at all): nothing asks for the writer
+    // to be ended, and the file is finished.
+    PausableFolder folder;
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    const struct {
+        const char* when;
+        bool exit;
+    } cases[] = {{"a scene collection change", false}, {"the exit", true}};
+    for (const auto& c : cases) {
+        const QString id = QString::fromUtf8(c.when).left(5);
+        EntryConfig& entry = addEntry(id, {}, false);
+        entry.grabacion.carpeta = folder.path();
+        entry.grabacion.formato = QStringLiteral("mp4");
+        ASSERT_TRUE(controller.startRecording(id)) << c.when;
+        ASSERT_GE(secondsUntil([&] { return recordingState(id) == DestinationState::Live; }), 0);
+        heartbeatUntil([] { return false; }, 4s);
+        const QString file = controller.recordingStatus(id).file;
+
+        folder.pause(6s); // a share that does not answer for a few seconds
+        ASSERT_GE(secondsUntil([&] { return controller.recordingStatus(id).folderSilent; }, 6s), 0);
+        const auto begin = std::chrono::steady_clock::now();
+        if (c.exit)
+            controller.shutdown();
+        else
+            controller.stopEverything();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        ASSERT_TRUE(heartbeatUntil([&] { return folderAnswering(folder.path()); }, 8s));
+        drainBackgroundHostCalls();
+        const ProbeResult probe = probeStreams(file);
+        std::printf("MP4 alone, its folder silent for a moment at %s: %.1f s, the file %s\n",
+                    c.when, seconds, probe.ok ? "plays" : "does not play");
+        EXPECT_TRUE(probe.ok) << c.when << ": the writer was ended though its folder answered "
+                              << "a moment later: " << probe.error.toStdString();
+    }
+}
+
 TEST_F(EntryControllerHost, ExitJustAfterTheRecordingsFolderStopsAnsweringEndsInBoundedTime) {
     // The writer waits for the folder and its output's release waits for the writer: OBS's own
     // shutdown, right after ours, would wait for it too, as long as the folder does not answer.
