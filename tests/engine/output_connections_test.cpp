@@ -334,4 +334,63 @@ TEST(OutputConnections, ExitLeavesAloneAnotherOutputsConnectingThreadToAnotherSe
     attempt.end();
 }
 
+// OBS's own stream reconnecting may make its connecting thread, named as ours, while our start
+// runs; it resolves its server's name while ours already waits in connect (OBS 29 connects from
+// that thread itself). Ours is the one in connect: at exit ours is closed, and the other's
+// connect, once it waits on our port too, is left alone.
+TEST(OutputConnections, AConnectingThreadOfAnotherOutputBornDuringOurStartIsNotTakenForOurs) {
+    test::UnansweredPort nowhere;
+    ASSERT_NE(nowhere.port(), 0);
+    ConnectionAttempt attempt;
+    OutputConnection ours;
+    ours.follow(QStringLiteral("rtmp://ingest.ours.example:%1/live").arg(nowhere.port()), attempt);
+    attempt.begin();
+    ours.beginAttempt();
+    std::promise<void> resolved;
+    std::promise<int> foreignSocket;
+    std::promise<int> foreignTid;
+    auto foreign = std::async(std::launch::async, [&, done = resolved.get_future()]() mutable {
+        nameAsHostConnectingThread();
+        foreignTid.set_value(static_cast<int>(::gettid()));
+        done.wait(); // its name look-up
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        foreignSocket.set_value(fd);
+        return connectOn(fd, nowhere.port());
+    });
+    const int foreignThreadId = foreignTid.get_future().get();
+    std::promise<int> tid;
+    std::promise<int> socket;
+    auto connecting = std::async(std::launch::async, [&] {
+        nameAsHostConnectingThread();
+        tid.set_value(static_cast<int>(::gettid()));
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        socket.set_value(fd);
+        return connectOn(fd, nowhere.port());
+    });
+    const ThreadId thread = threadNamed(tid.get_future().get());
+    const int fd = socket.get_future().get();
+    for (int i = 0; i < 500 && blockedDescriptor(thread) != fd; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(blockedDescriptor(thread), fd) << "not in connect()";
+    ours.endStart(true);
+
+    resolved.set_value();
+    const ThreadId foreignThread = threadNamed(foreignThreadId);
+    const int foreignFd = foreignSocket.get_future().get();
+    for (int i = 0; i < 500 && blockedDescriptor(foreignThread) != foreignFd; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(blockedDescriptor(foreignThread), foreignFd) << "not in connect()";
+
+    EXPECT_EQ(abortOutputConnections(), 1);
+    EXPECT_EQ(test::tcpStateOf(foreignFd), TCP_SYN_SENT) << "the other output's connect was ended";
+    EXPECT_EQ(connecting.wait_for(2s), std::future_status::ready) << "ours was left connecting";
+    ::shutdown(fd, SHUT_RDWR);
+    ::shutdown(foreignFd, SHUT_RDWR);
+    connecting.wait();
+    foreign.wait();
+    ::close(fd);
+    ::close(foreignFd);
+    attempt.end();
+}
+
 } // namespace
