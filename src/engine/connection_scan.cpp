@@ -231,6 +231,12 @@ QByteArray threadNameOf(const ThreadId& thread) {
     return threadNamed(thread.tid) == thread ? name : QByteArray();
 }
 
+bool waitsOnLock(const ThreadId& thread) {
+    const QByteArray line = readWhole(taskFile(thread.tid, "syscall"));
+    return line.startsWith(QByteArray::number(SYS_futex) + ' ') &&
+           threadNamed(thread.tid) == thread;
+}
+
 int blockedDescriptor(const ThreadId& thread, bool connectOnly) {
     const int fd = blockedDescriptorOf(readWhole(taskFile(thread.tid, "syscall")), connectOnly);
     return fd >= 0 && threadNamed(thread.tid) == thread ? fd : -1;
@@ -256,6 +262,10 @@ ThreadId threadNamed(int) {
 
 QByteArray threadNameOf(const ThreadId&) {
     return {};
+}
+
+bool waitsOnLock(const ThreadId&) {
+    return false;
 }
 
 int blockedDescriptor(const ThreadId&, bool) {

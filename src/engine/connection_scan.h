@@ -85,6 +85,9 @@ QByteArray threadNameOf(const ThreadId& thread);
 // ended.
 int blockedDescriptor(const ThreadId& thread, bool connectOnly = false);
 
+// Whether `thread` waits on a lock (futex), as a thread waiting for others does.
+bool waitsOnLock(const ThreadId& thread);
+
 // The parsers behind the two above: a thread's "syscall" line and its "stat" line.
 int blockedDescriptorOf(const QByteArray& syscallLine, bool connectOnly = false);
 uint64_t startTicksOf(const QByteArray& statLine);

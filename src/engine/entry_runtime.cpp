@@ -48,10 +48,9 @@ void stopAllAndRelease(EntryRuntime& runtime) {
     EngineClock& clock = runtime.clock;
     // Each destination on its own strand: one that never ends holds up none of the others.
     for (auto& [id, d] : runtime.outputs) {
-        // Its writer could not finish the file, and its release would wait for the folder:
-        // force-stopped, its writer ended right behind (see stopEndingWriter).
-        if (d->recording && d->fileWatch.folderSilent())
-            d->stopEndingWriter();
+        // A recording whose folder does not answer keeps its writer: nothing else waits for it
+        // here (its strand is its own), and the folder may answer in a moment; an exit ends it
+        // once its grace is up.
         const void* strand = d.get();
         runtime.hostCalls.post(
             strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock] {

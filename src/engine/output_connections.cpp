@@ -2,6 +2,8 @@
 
 #include "engine/connection_attempt.h"
 
+#include <obs-config.h>
+
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -27,7 +29,10 @@ constexpr int64_t kScanSharedNs = 250LL * 1000 * 1000;
 constexpr auto kWatchPoll = std::chrono::milliseconds(1);
 constexpr int64_t kWatchForNs = 15LL * 1000 * 1000 * 1000;
 // How the host names its RTMP output's connecting thread, as the kernel keeps it (15 bytes).
-const QByteArray kHostConnectThread = QByteArrayLiteral("rtmp-stream: co");
+constexpr char kHostConnectThread[] = "rtmp-stream: co";
+// From OBS 30 on, that thread connects from threads it makes, one per address of the server,
+// racing, and waits for them; before, it connects itself.
+constexpr bool kHostRacesConnects = LIBOBS_API_MAJOR_VER >= 30;
 
 int64_t nowNs() {
     // Not the engine clock: the watcher may still run while the process ends.
@@ -88,7 +93,16 @@ struct ConnectionRegistry {
                 }))
                 waiting.push_back(thread);
         }
-        const std::vector<ThreadId>& connecting = named.size() == 1 ? named : waiting;
+        // Two or more named: on newer hosts the one not in connect with its racing threads, on
+        // older ones the one in connect.
+        std::vector<ThreadId> inConnect;
+        for (const ThreadId& thread : named) {
+            if (std::find(waiting.begin(), waiting.end(), thread) == waiting.end())
+                inConnect.push_back(thread);
+        }
+        const std::vector<ThreadId>& connecting = named.size() == 1    ? named
+                                                  : kHostRacesConnects ? waiting
+                                                                       : inConnect;
         if (connecting.size() == 1)
             output.threads_ = connecting;
     }
@@ -183,9 +197,9 @@ struct ConnectionRegistry {
                                              const std::vector<TcpConnection>& now) {
         // Racing threads exist only while the connecting thread that made them waits for them,
         // which it goes on doing after a stop at exit, the attempt then told as ended.
-        if (output.found_.socket.inode != 0 || output.threads_.empty() ||
+        if (!kHostRacesConnects || output.found_.socket.inode != 0 || output.threads_.empty() ||
             threadNameOf(output.threads_.front()) != kHostConnectThread ||
-            blockedDescriptor(output.threads_.front()) >= 0)
+            !waitsOnLock(output.threads_.front()))
             return {};
         std::set<int> connectingThreads;
         for (const OutputConnection* other : outputs) {
@@ -198,15 +212,17 @@ struct ConnectionRegistry {
             if (output.threadsAtBegin_.contains(tid) || connectingThreads.contains(tid) ||
                 threadNameOf(thread) != kHostConnectThread)
                 continue;
+            // A connect elsewhere is another output's racing thread; any other call may be
+            // another output's connecting thread, whose racing threads could be on our port.
             const int fd = blockedDescriptor(thread, true);
+            if (fd < 0)
+                return {};
             const auto socket = std::find_if(now.begin(), now.end(), [&](const TcpConnection& c) {
                 return c.fd == fd && c.socket.state == kTcpSynSent &&
-                       reaches(c.socket.remote, output.server_) &&
                        !output.before_.contains(c.socket.inode);
             });
-            if (fd < 0 || socket == now.end())
-                return {};
-            racing.push_back(*socket);
+            if (socket != now.end() && reaches(socket->socket.remote, output.server_))
+                racing.push_back(*socket);
         }
         return racing;
     }

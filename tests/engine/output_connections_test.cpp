@@ -7,6 +7,7 @@
 #include "support/unanswered_port.h"
 
 #include <gtest/gtest.h>
+#include <obs-config.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -232,6 +233,9 @@ TEST(OutputConnections, ExitLeavesAloneAThreadOfAnotherComponentBornDuringOurSta
 // server, racing; the connecting thread only waits for them. Their sockets are closed at exit
 // unless another thread named as a connecting thread was born meanwhile and could have made them.
 TEST(OutputConnections, ExitEndsTheRacingConnectsOfOurStuckStartUnlessAnotherStartedMeanwhile) {
+#if LIBOBS_API_MAJOR_VER < 30
+    GTEST_SKIP() << "this host connects from its connecting thread itself";
+#endif
     test::UnansweredPort nowhere;
     ASSERT_NE(nowhere.port(), 0);
     ConnectionAttempt attempt;
@@ -292,6 +296,11 @@ TEST(OutputConnections, ExitEndsTheRacingConnectsOfOurStuckStartUnlessAnotherSta
 // Ours is still resolving its server's name (OBS 29 has no racing threads at all): that socket
 // is not ours and must stay open at exit.
 TEST(OutputConnections, ExitLeavesAloneAnotherOutputsConnectingThreadToAnotherServerOnOurPort) {
+#if LIBOBS_API_MAJOR_VER >= 30
+    // There, our connecting thread waiting and that one in connect are what our own racing
+    // connect looks like: a coincidence of one moment the exit accepts.
+    GTEST_SKIP() << "this host connects from racing threads";
+#endif
     test::UnansweredPort nowhere;
     ASSERT_NE(nowhere.port(), 0);
     ConnectionAttempt attempt;
