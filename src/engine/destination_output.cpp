@@ -290,12 +290,7 @@ bool DestinationOutput::beginStart(QString* out) {
         // The host's file output opens and removes its file as it starts: on the recording's
         // strand, never the interface thread, since its folder may not answer. A refusal shows
         // as a failure of the recording; the claim holds its name again behind the start.
-        ++pendingHostCalls;
-        hostCalls.post(this, [this] {
-            struct Done {
-                std::atomic<int>& pending;
-                ~Done() { --pending; }
-            } done{pendingHostCalls};
+        postCounted([this] {
             if (port->start()) {
                 if (fileClaim)
                     fileClaim->holdAgain();
@@ -320,15 +315,21 @@ bool DestinationOutput::beginStart(QString* out) {
     return false;
 }
 
-void DestinationOutput::requestHostStop(bool force) {
-    if (!port)
-        return;
+void DestinationOutput::postCounted(std::function<void()> call) {
     ++pendingHostCalls;
-    hostCalls.post(this, [this, force] {
+    hostCalls.post(this, [this, call = std::move(call)] {
         struct Done {
             std::atomic<int>& pending;
             ~Done() { --pending; }
         } done{pendingHostCalls};
+        call();
+    });
+}
+
+void DestinationOutput::requestHostStop(bool force) {
+    if (!port)
+        return;
+    postCounted([this, force] {
         if (force)
             port->forceStop();
         else
@@ -339,12 +340,7 @@ void DestinationOutput::requestHostStop(bool force) {
 void DestinationOutput::stopEndingWriter() {
     if (!port)
         return;
-    ++pendingHostCalls;
-    hostCalls.post(this, [this] {
-        struct Done {
-            std::atomic<int>& pending;
-            ~Done() { --pending; }
-        } done{pendingHostCalls};
+    postCounted([this] {
         // The forced stop waits for the writer to end: the end comes from its own thread, a
         // moment after the stop began.
         endStuckWriter(url, kWriterEndAfterStop);

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -138,6 +139,8 @@ public:
 
     // Hands a graceful or forced stop of the host output to `hostCalls`.
     void requestHostStop(bool force);
+    // Runs `call` on this destination's strand, counted in pendingHostCalls until it returns.
+    void postCounted(std::function<void()> call);
     // A recording whose writer waits for its folder: one call on `hostCalls` that force-stops
     // the output and has the writer ended just behind it (see endStuckWriter), never the
     // other way round.
