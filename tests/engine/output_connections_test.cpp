@@ -46,6 +46,39 @@ void nameAsHostConnectingThread() {
     ::pthread_setname_np(::pthread_self(), "rtmp-stream: co");
 }
 
+// A new thread connecting a new socket to 127.0.0.1:`port`, named as the host's connecting
+// thread when `named`; `result` is what its connect() returned.
+struct Connecting {
+    ThreadId thread;
+    int fd = -1;
+    std::future<int> result;
+};
+Connecting connectFromNewThread(uint16_t port, bool named) {
+    std::promise<int> tid;
+    std::promise<int> socket;
+    std::future<int> tidKnown = tid.get_future();
+    std::future<int> socketKnown = socket.get_future();
+    std::future<int> result =
+        std::async(std::launch::async,
+                   [port, named, tid = std::move(tid), socket = std::move(socket)]() mutable {
+                       if (named)
+                           nameAsHostConnectingThread();
+                       tid.set_value(static_cast<int>(::gettid()));
+                       const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                       socket.set_value(fd);
+                       return connectOn(fd, port);
+                   });
+    const ThreadId thread = threadNamed(tidKnown.get());
+    return {thread, socketKnown.get(), std::move(result)};
+}
+
+// Whether `thread` comes to wait in a call on `fd` within a second.
+bool waitsOn(const ThreadId& thread, int fd) {
+    for (int i = 0; i < 500 && blockedDescriptor(thread) != fd; ++i)
+        std::this_thread::sleep_for(2ms);
+    return blockedDescriptor(thread) == fd;
+}
+
 TEST(OutputConnections, AddressesNameTheirServerAndThreadsTheSocketTheyWaitOn) {
     const struct {
         const char* url;
@@ -156,22 +189,10 @@ TEST(OutputConnections, ExitEndsOurOwnStuckConnectAndTouchesNothingElse) {
     ours.follow(QStringLiteral("rtmp://127.0.0.1:%1/live").arg(nowhere.port()), attempt);
     attempt.begin();
     ours.beginAttempt();
-    std::promise<int> tid;
-    std::promise<int> socket;
-    auto connecting = std::async(std::launch::async, [&] {
-        nameAsHostConnectingThread();
-        tid.set_value(static_cast<int>(::gettid()));
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        socket.set_value(fd);
-        return connectOn(fd, nowhere.port());
-    });
-    const ThreadId thread = threadNamed(tid.get_future().get());
+    auto [thread, fd, connecting] = connectFromNewThread(nowhere.port(), true);
     ours.endStart(true);
-    const int fd = socket.get_future().get();
     const int stuckDuring = nowhere.knock(); // opened while ours waits
-    for (int i = 0; i < 500 && blockedDescriptor(thread) != fd; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(blockedDescriptor(thread), fd) << "not in connect()";
+    ASSERT_TRUE(waitsOn(thread, fd)) << "not in connect()";
 
     EXPECT_EQ(abortOutputConnections(), 1);
     ASSERT_EQ(connecting.wait_for(2s), std::future_status::ready);
@@ -203,20 +224,9 @@ TEST(OutputConnections, ExitLeavesAloneAThreadOfAnotherComponentBornDuringOurSta
         done.wait(); // our connecting thread, still in its name look-up
     });
     named.get_future().wait();
-    std::promise<int> tid;
-    std::promise<int> socket;
-    auto foreign = std::async(std::launch::async, [&] {
-        tid.set_value(static_cast<int>(::gettid()));
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        socket.set_value(fd);
-        return connectOn(fd, nowhere.port());
-    });
-    const ThreadId thread = threadNamed(tid.get_future().get());
-    const int foreignFd = socket.get_future().get();
+    auto [thread, foreignFd, foreign] = connectFromNewThread(nowhere.port(), false);
     ours.endStart(true);
-    for (int i = 0; i < 500 && blockedDescriptor(thread) != foreignFd; ++i)
-        std::this_thread::sleep_for(2ms);
-    EXPECT_EQ(blockedDescriptor(thread), foreignFd) << "not in connect()";
+    EXPECT_TRUE(waitsOn(thread, foreignFd)) << "not in connect()";
 
     EXPECT_EQ(abortOutputConnections(), 0) << "a socket that is not ours was closed";
     EXPECT_EQ(test::tcpStateOf(foreignFd), TCP_SYN_SENT)
@@ -260,9 +270,7 @@ TEST(OutputConnections, ExitEndsTheRacingConnectsOfOurStuckStartUnlessAnotherSta
     const ThreadId racingThread = threadNamed(racingTid.get_future().get());
     const int fd = racingSocket.get_future().get();
     ours.endStart(true);
-    for (int i = 0; i < 500 && blockedDescriptor(racingThread) != fd; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(blockedDescriptor(racingThread), fd) << "not in connect()";
+    ASSERT_TRUE(waitsOn(racingThread, fd)) << "not in connect()";
 
     // Another output's connecting thread, born since, still resolving its server's name.
     std::promise<int> otherTid;
@@ -318,20 +326,9 @@ TEST(OutputConnections, ExitLeavesAloneAnotherOutputsConnectingThreadToAnotherSe
     named.get_future().wait();
     ours.endStart(true);
 
-    std::promise<int> tid;
-    std::promise<int> socket;
-    auto foreign = std::async(std::launch::async, [&] {
-        nameAsHostConnectingThread();
-        tid.set_value(static_cast<int>(::gettid()));
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        socket.set_value(fd);
-        return connectOn(fd, nowhere.port()); // 127.0.0.1: not ingest.ours.example
-    });
-    const ThreadId thread = threadNamed(tid.get_future().get());
-    const int foreignFd = socket.get_future().get();
-    for (int i = 0; i < 500 && blockedDescriptor(thread) != foreignFd; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(blockedDescriptor(thread), foreignFd) << "not in connect()";
+    // To 127.0.0.1: not ingest.ours.example.
+    auto [thread, foreignFd, foreign] = connectFromNewThread(nowhere.port(), true);
+    ASSERT_TRUE(waitsOn(thread, foreignFd)) << "not in connect()";
 
     EXPECT_EQ(abortOutputConnections(), 0) << "a socket that is not ours was closed";
     EXPECT_EQ(test::tcpStateOf(foreignFd), TCP_SYN_SENT) << "another output's connect was ended";
@@ -372,28 +369,14 @@ TEST(OutputConnections, AConnectingThreadOfAnotherOutputBornDuringOurStartIsNotT
         return connectOn(fd, nowhere.port());
     });
     const int foreignThreadId = foreignTid.get_future().get();
-    std::promise<int> tid;
-    std::promise<int> socket;
-    auto connecting = std::async(std::launch::async, [&] {
-        nameAsHostConnectingThread();
-        tid.set_value(static_cast<int>(::gettid()));
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        socket.set_value(fd);
-        return connectOn(fd, nowhere.port());
-    });
-    const ThreadId thread = threadNamed(tid.get_future().get());
-    const int fd = socket.get_future().get();
-    for (int i = 0; i < 500 && blockedDescriptor(thread) != fd; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(blockedDescriptor(thread), fd) << "not in connect()";
+    auto [thread, fd, connecting] = connectFromNewThread(nowhere.port(), true);
+    ASSERT_TRUE(waitsOn(thread, fd)) << "not in connect()";
     ours.endStart(true);
 
     resolved.set_value();
     const ThreadId foreignThread = threadNamed(foreignThreadId);
     const int foreignFd = foreignSocket.get_future().get();
-    for (int i = 0; i < 500 && blockedDescriptor(foreignThread) != foreignFd; ++i)
-        std::this_thread::sleep_for(2ms);
-    ASSERT_EQ(blockedDescriptor(foreignThread), foreignFd) << "not in connect()";
+    ASSERT_TRUE(waitsOn(foreignThread, foreignFd)) << "not in connect()";
 
     EXPECT_EQ(abortOutputConnections(), 1);
     EXPECT_EQ(test::tcpStateOf(foreignFd), TCP_SYN_SENT) << "the other output's connect was ended";
