@@ -31,6 +31,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Mounts `folder`, or skips the test where the machine cannot; a writer's pipe may then break
+// without ending the process, as in OBS itself.
+void mountOrSkip(PausableFolder& folder) {
+    QString why;
+    if (!folder.mount(&why))
+        GTEST_SKIP() << why.toStdString();
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 TEST_F(EntryControllerHost, RecordingBesideTheStreamsIsAPlayableFileAndTheyStreamOn) {
     SrtListener srt;
     QString error;
@@ -245,10 +254,9 @@ TEST_F(EntryControllerHost, AnInputNameWithShellCharactersIsTheFileTheRecordingW
 
 TEST_F(EntryControllerHost, AFolderThatStopsAnsweringHoldsUpNeitherTheInterfaceNorTheStreams) {
     PausableFolder folder;
-    QString why;
-    if (!folder.mount(&why))
-        GTEST_SKIP() << why.toStdString();
-    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    mountOrSkip(folder);
+    if (IsSkipped())
+        return;
     const QString id = QStringLiteral("nfs");
     addEntry(id, {QStringLiteral("n")}, false).grabacion.carpeta = folder.path();
     ASSERT_TRUE(controller.startEntry(id) && controller.startRecording(id));
@@ -307,9 +315,9 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAfterTheClaimDoesNotHoldUpT
     // The host's file output opens and removes its file as it starts: on whatever thread starts
     // it.
     PausableFolder folder;
-    QString why;
-    if (!folder.mount(&why))
-        GTEST_SKIP() << why.toStdString();
+    mountOrSkip(folder);
+    if (IsSkipped())
+        return;
     const QString id = QStringLiteral("lenta");
     addEntry(id, {QStringLiteral("l")}, false).grabacion.carpeta = folder.path();
     ASSERT_TRUE(controller.startEntry(id));
@@ -343,10 +351,9 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAsTheRecordingStartsHoldsUp
     // The folder stops answering the moment the host's output has removed the file as it
     // started, before the claim made it again.
     PausableFolder folder;
-    QString why;
-    if (!folder.mount(&why))
-        GTEST_SKIP() << why.toStdString();
-    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    mountOrSkip(folder);
+    if (IsSkipped())
+        return;
     const QString id = QStringLiteral("corte");
     addEntry(id, {QStringLiteral("c")}, false).grabacion.carpeta = folder.path();
     ASSERT_TRUE(controller.startEntry(id));
@@ -399,10 +406,9 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAsTheRecordingStartsHoldsUp
 TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAsTheCardSays) {
     // An MP4's index is written at its end: a writer ended before it leaves no playable file.
     PausableFolder folder;
-    QString why;
-    if (!folder.mount(&why))
-        GTEST_SKIP() << why.toStdString();
-    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    mountOrSkip(folder);
+    if (IsSkipped())
+        return;
     const QString id = QStringLiteral("mp4");
     EntryConfig& entry = addEntry(id, {QStringLiteral("m")}, false);
     entry.grabacion.carpeta = folder.path();
@@ -432,10 +438,9 @@ TEST_F(EntryControllerHost, AnMp4AloneWhoseFolderIsSilentAMomentAsAllStopsIsFini
     // exit's grace; a scene collection change has no bound at all): nothing asks for the writer
     // to be ended, and the file is finished.
     PausableFolder folder;
-    QString why;
-    if (!folder.mount(&why))
-        GTEST_SKIP() << why.toStdString();
-    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    mountOrSkip(folder);
+    if (IsSkipped())
+        return;
     const struct {
         const char* when;
         bool exit;
@@ -473,10 +478,9 @@ TEST_F(EntryControllerHost, ExitJustAfterTheRecordingsFolderStopsAnsweringEndsIn
     // The writer waits for the folder and its output's release waits for the writer: OBS's own
     // shutdown, right after ours, would wait for it too, as long as the folder does not answer.
     PausableFolder folder;
-    QString why;
-    if (!folder.mount(&why))
-        GTEST_SKIP() << why.toStdString();
-    std::signal(SIGPIPE, SIG_IGN); // as OBS itself does: a writer's pipe may break
+    mountOrSkip(folder);
+    if (IsSkipped())
+        return;
     const QString id = QStringLiteral("salida");
     addEntry(id, {QStringLiteral("x")}, false).grabacion.carpeta = folder.path();
     ASSERT_TRUE(controller.startEntry(id) && controller.startRecording(id));
