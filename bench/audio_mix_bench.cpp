@@ -1,9 +1,9 @@
 // One mixing block of an entry's audio track with 16 sources playing: the work the track's
 // output thread does every 1024 frames (about 21 ms at 48 kHz).
 
-#include "engine/audio_capture_ring.h"
-#include "engine/entry_audio_track.h"
-#include "engine/source_capture.h"
+#include "engine/audio/audio_capture_ring.h"
+#include "engine/audio/entry_audio_track.h"
+#include "engine/audio/source_capture.h"
 
 #include <benchmark/benchmark.h>
 

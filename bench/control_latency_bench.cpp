@@ -5,7 +5,7 @@
 // start call returned). Medians of 20 runs on the real host, streaming to nginx-rtmp on
 // 127.0.0.1. Run under xvfb-run.
 
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "plugin/entry_hotkeys.h"
 #include "plugin/remote_control.h"
 #include "plugin/websocket_vendor.h"

@@ -1,7 +1,7 @@
 // One heartbeat of the panel over a large show: 100 entries with 5 live destinations each,
 // every entry ticked and every destination's status read, as the panel does every 500 ms.
 
-#include "engine/entry_runtime.h"
+#include "engine/entry/entry_runtime.h"
 #include "support/fake_runtime.h"
 
 #include <benchmark/benchmark.h>

@@ -6,8 +6,8 @@
 // report a steady 6 Mbit/s, so no encoding runs. Run under xvfb-run.
 
 #include "config/config_store.h"
-#include "engine/entry_controller.h"
-#include "engine/entry_pipeline.h"
+#include "engine/entry/entry_controller.h"
+#include "engine/picture/entry_pipeline.h"
 #include "panel/salidas_panel.h"
 #include "support/fake_frontend.h"
 #include "support/fake_runtime.h"

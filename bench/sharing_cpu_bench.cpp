@@ -10,8 +10,8 @@
 //
 //   sharing_cpu_bench [COUNT...]
 
-#include "engine/entry_pipeline.h"
-#include "engine/recording_id.h"
+#include "engine/picture/entry_pipeline.h"
+#include "engine/recording/recording_id.h"
 #include "support/headless_host.h"
 #include "support/local_servers.h"
 #include "support/stream_harness.h"

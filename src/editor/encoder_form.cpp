@@ -2,7 +2,7 @@
 
 #include "editor/input_widgets.h"
 #include "editor/ui_helpers.h"
-#include "engine/encoder_settings.h"
+#include "engine/encoding/encoder_settings.h"
 #include "module/ui_text.h"
 
 #include <QCheckBox>

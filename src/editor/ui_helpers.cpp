@@ -1,6 +1,6 @@
 #include "editor/ui_helpers.h"
 
-#include "engine/host_source_lookup.h"
+#include "engine/host/host_source_lookup.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
 

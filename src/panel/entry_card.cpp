@@ -5,7 +5,7 @@
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
-#include "engine/recording_id.h"
+#include "engine/recording/recording_id.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
 #include "panel/salidas_panel.h"

@@ -1,7 +1,7 @@
 // Previews: a host display per live, previewed entry, drawn on the card's native window while
 // the dock is visible.
 
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "panel/preview_widget.h"
 #include "panel/salidas_panel.h"
 

@@ -3,8 +3,8 @@
 
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
-#include "engine/entry_pipeline.h"
-#include "engine/recording_id.h"
+#include "engine/picture/entry_pipeline.h"
+#include "engine/recording/recording_id.h"
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
 #include "panel/status_line.h"

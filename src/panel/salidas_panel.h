@@ -1,9 +1,9 @@
 #pragma once
 
 #include "config/config_model.h"
-#include "engine/destination_status.h"
-#include "engine/entry_controller.h"
-#include "engine/entry_runtime.h"
+#include "engine/destinations/destination_status.h"
+#include "engine/entry/entry_controller.h"
+#include "engine/entry/entry_runtime.h"
 
 #include <QHash>
 #include <QPair>

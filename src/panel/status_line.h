@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/config_model.h"
-#include "engine/destination_status.h"
+#include "engine/destinations/destination_status.h"
 
 #include <QColor>
 #include <QString>

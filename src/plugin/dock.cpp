@@ -1,7 +1,7 @@
 #include "plugin/dock.h"
 
 #include "config/config_store.h"
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/settings_path.h"

@@ -1,6 +1,6 @@
 #include "plugin/entry_hotkeys.h"
 
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"

@@ -1,6 +1,6 @@
 #include "plugin/frontend_events.h"
 
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "panel/salidas_panel.h"

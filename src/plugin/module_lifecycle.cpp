@@ -1,7 +1,7 @@
 #include "plugin/module_lifecycle.h"
 
-#include "engine/entry_controller.h"
-#include "engine/host_call_queue.h"
+#include "engine/entry/entry_controller.h"
+#include "engine/host/host_call_queue.h"
 #include "module/module_handle.h"
 #include "module/module_log.h"
 #include "module/srt_guard.h"

@@ -1,6 +1,6 @@
 #include "plugin/plugin_controls.h"
 
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "panel/salidas_panel.h"
 #include "plugin/collection_watch.h"
 #include "plugin/dock.h"

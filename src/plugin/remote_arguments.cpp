@@ -1,6 +1,6 @@
 #include "plugin/remote_arguments.h"
 
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "plugin/remote_requests.h"
 
 namespace relaycast {

@@ -1,6 +1,6 @@
 #include "plugin/remote_control.h"
 
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "plugin/remote_management.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"

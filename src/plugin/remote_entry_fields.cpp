@@ -1,7 +1,7 @@
 #include "plugin/remote_entry_fields.h"
 
 #include "address/address.h"
-#include "engine/entry_edit.h"
+#include "engine/entry/entry_edit.h"
 #include "module/ui_text.h"
 
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "config/config_model.h"
-#include "engine/entry_edit.h"
+#include "engine/entry/entry_edit.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,8 +1,8 @@
 #include "plugin/remote_requests.h"
 
 #include "editor/ui_helpers.h"
-#include "engine/entry_controller.h"
-#include "engine/recording_id.h"
+#include "engine/entry/entry_controller.h"
+#include "engine/recording/recording_id.h"
 #include "module/host_frontend.h"
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"

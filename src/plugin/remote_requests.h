@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/destination_status.h"
+#include "engine/destinations/destination_status.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -2,7 +2,7 @@
 // and the notice line's timing.
 
 #include "editor/input_widgets.h"
-#include "engine/recording_id.h"
+#include "engine/recording/recording_id.h"
 #include "panel/preview_widget.h"
 #include "panel/status_line.h"
 #include "support/icon_text.h"

@@ -2,7 +2,7 @@
 // of a stream's life.
 
 #include "editor/input_widgets.h"
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "panel/status_line.h"
 #include "support/icon_text.h"
 #include "support/local_servers.h"

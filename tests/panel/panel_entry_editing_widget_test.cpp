@@ -8,7 +8,7 @@
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 #include "editor/recording_box.h"
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "support/child_process.h"
 #include "support/local_servers.h"
 #include "support/media_probe.h"

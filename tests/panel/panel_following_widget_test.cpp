@@ -1,6 +1,6 @@
 // Entries that follow the scene the host has live, with scene equivalences, while streaming.
 
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
 #include "support/panel_fixture.h"

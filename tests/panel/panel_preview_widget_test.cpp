@@ -1,7 +1,7 @@
 // Previews on a screen scaled by 1.5: a host display on the card's native window, sized in
 // device pixels, only while the entry is live, its toggle on and the dock visible.
 
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "panel/preview_widget.h"
 #include "support/local_servers.h"
 #include "support/panel_fixture.h"

@@ -5,7 +5,7 @@
 //   xvfb-run -a -s "-screen 0 1280x1024x24" panel_screenshots_widget_test
 //   --gtest_also_run_disabled_tests
 
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "module/ui_text.h"
 #include "support/local_servers.h"
 #include "support/panel_fixture.h"

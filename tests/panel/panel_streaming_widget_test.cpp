@@ -5,8 +5,8 @@
 
 #include "editor/input_widgets.h"
 #include "editor/themed_icon.h"
-#include "engine/entry_pipeline.h"
-#include "engine/recording_id.h"
+#include "engine/picture/entry_pipeline.h"
+#include "engine/recording/recording_id.h"
 #include "panel/status_line.h"
 #include "support/icon_text.h"
 #include "support/local_servers.h"

@@ -7,7 +7,7 @@
 #include "address/address.h"
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
-#include "engine/entry_pipeline.h"
+#include "engine/picture/entry_pipeline.h"
 #include "plugin/remote_control.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/output_port.h"
+#include "engine/destinations/output_port.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/destination_output.h"
-#include "engine/entry_runtime.h"
+#include "engine/destinations/destination_output.h"
+#include "engine/entry/entry_runtime.h"
 #include "support/fake_output_port.h"
 #include "support/manual_clock.h"
 #include "support/test_host_calls.h"

@@ -2,7 +2,7 @@
 
 #include "test_host.h"
 
-#include "engine/host_call_queue.h"
+#include "engine/host/host_call_queue.h"
 #include "module/ui_text.h"
 
 #include <obs-nix-platform.h>

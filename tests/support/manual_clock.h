@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/engine_clock.h"
+#include "engine/host/engine_clock.h"
 
 #include <atomic>
 #include <cstdint>

@@ -5,7 +5,7 @@
 // that keep the event loop (and so the panel's own 500 ms heartbeat) running.
 
 #include "config/config_store.h"
-#include "engine/entry_controller.h"
+#include "engine/entry/entry_controller.h"
 #include "panel/salidas_panel.h"
 #include "support/fake_frontend.h"
 

@@ -4,8 +4,8 @@
 // 500 ms heartbeat driven by the test while it waits, and counts of the plug-in's host objects.
 
 #include "config/config_model.h"
-#include "engine/destination_output.h"
-#include "engine/entry_runtime.h"
+#include "engine/destinations/destination_output.h"
+#include "engine/entry/entry_runtime.h"
 
 #include <obs.hpp>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/host_call_queue.h"
+#include "engine/host/host_call_queue.h"
 
 #include <deque>
 #include <functional>

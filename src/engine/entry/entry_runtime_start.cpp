@@ -1,0 +1,83 @@
+#include "engine/destinations/destination_host.h"
+#include "engine/picture/entry_pipeline.h"
+#include "engine/entry/entry_runtime.h"
+
+#include "address/address.h"
+#include "module/ui_text.h"
+
+#include <exception>
+
+namespace relaycast {
+namespace {
+
+void recordFailure(EntryRuntime& runtime, const QString& id, const QString& text, QString* out) {
+    const QString message = maskAddressQueries(text);
+    DestinationStatus s;
+    s.state = DestinationState::Failed;
+    s.message = message;
+    runtime.lastStatus.insert(id, s);
+    if (out)
+        *out = message;
+    if (runtime.outputs.empty())
+        retirePipeline(runtime);
+}
+
+bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
+                    QString* out, std::unique_ptr<RecordingFileClaim>& file) {
+    if (runtime.outputs.contains(dest.id))
+        return true;
+    runtime.lastStatus.remove(dest.id);
+    if (dest.needsSecretsAgain()) {
+        // Streaming with an empty key would only be refused by the server, or worse, accepted.
+        recordFailure(runtime, dest.id,
+                      uiText("La clave guardada de este destino no se puede abrir en este equipo. "
+                             "Escríbela de nuevo con «✎ Editar»."),
+                      out);
+        return false;
+    }
+
+    if (!runtime.pipeline) {
+        auto pipeline = std::make_unique<EntryPipeline>();
+        QString message;
+        if (!openPipeline(*pipeline, entry, &message)) {
+            pipeline.reset();
+            recordFailure(runtime, dest.id, message, out);
+            return false;
+        }
+        runtime.pipeline = std::move(pipeline);
+    }
+
+    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
+    d->pipeline = runtime.pipeline;
+    d->fileClaim = std::move(file);
+    QString message;
+    const auto open = d->recording ? openRecordingOutput : openDestinationOutput;
+    if (open(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio, &message) &&
+        d->beginStart(&message)) {
+        runtime.outputs.emplace(dest.id, std::move(d));
+        return true;
+    }
+    retireDestination(std::move(d));
+    recordFailure(runtime, dest.id, message, out);
+    return false;
+}
+
+} // namespace
+
+bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
+                      QString* out, std::unique_ptr<RecordingFileClaim> file) {
+    try {
+        return startUnguarded(runtime, entry, dest, out, file);
+    } catch (const std::exception& e) {
+        const QString what = QString::fromUtf8(e.what());
+        recordFailure(runtime, dest.id,
+                      what.isEmpty() ? uiText("Error inesperado al iniciar la emisión.")
+                                     : uiText("Error inesperado: %1").arg(what),
+                      out);
+    } catch (...) {
+        recordFailure(runtime, dest.id, uiText("Error inesperado al iniciar la emisión."), out);
+    }
+    return false;
+}
+
+} // namespace relaycast

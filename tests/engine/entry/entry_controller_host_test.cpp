@@ -1,0 +1,398 @@
+// The entry controller on the real host, as hotkeys, remote requests and OBS's own stream use
+// it without the dock: whole entries and everything started and stopped, the entries that go
+// with OBS's stream following it, a restart right after a stop, every ending told once, and an
+// exit that no stuck output holds up and that closes nothing but theirs, and what reaches a
+// round-robin server named twice.
+
+#include "engine/entry/entry_controller_fixture.h"
+#include "support/child_process.h"
+#include "support/tcp_gate.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace relaycast;
+using namespace relaycast::test;
+using namespace std::chrono_literals;
+
+// The whole-entries test ends while an input with two destinations is still starting.
+RELAYCAST_TOLERATE_HOST_LEAKS_OF_STOPS_WHILE_CONNECTING(1)
+
+namespace {
+
+TEST_F(EntryControllerHost, EntriesThatGoWithOBSsStreamStartAndStopWithIt) {
+    addEntry(QStringLiteral("con"), {QStringLiteral("a"), QStringLiteral("b")}, true);
+    addEntry(QStringLiteral("sin"), {QStringLiteral("c")}, false);
+    std::vector<DestinationChange> changes;
+    controller.addChangeListener([&](const DestinationChange& c) { changes.push_back(c); });
+
+    controller.onHostStreamStarted();
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(QStringLiteral("con")); }));
+    EXPECT_FALSE(controller.isEntryLive(QStringLiteral("sin")));
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.front().previous, DestinationState::Idle);
+    EXPECT_EQ(changes.front().status.state, DestinationState::Starting);
+
+    controller.onHostStreamStopped();
+    ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(QStringLiteral("con")); }));
+    EXPECT_EQ(changes.back().status.state, DestinationState::Idle);
+}
+
+TEST_F(EntryControllerHost, WholeEntriesAndEverythingStartAndStop) {
+    addEntry(QStringLiteral("uno"), {QStringLiteral("d"), QStringLiteral("e")}, false);
+    addEntry(QStringLiteral("dos"), {QStringLiteral("f")}, false);
+
+    QString error;
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("uno"), &error)) << error.toStdString();
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(QStringLiteral("uno")); }));
+    EXPECT_FALSE(controller.isEntryLive(QStringLiteral("dos")));
+    controller.stopEntry(QStringLiteral("uno"));
+    ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(QStringLiteral("uno")); }));
+
+    ASSERT_TRUE(controller.startAll(&error)) << error.toStdString();
+    ASSERT_TRUE(heartbeatUntil(
+        [&] { return allLive(QStringLiteral("uno")) && allLive(QStringLiteral("dos")); }));
+    // Asking again for what already runs succeeds and leaves one output each.
+    EXPECT_TRUE(controller.startAll(&error)) << error.toStdString();
+    EXPECT_TRUE(controller.startEntry(QStringLiteral("uno"), &error)) << error.toStdString();
+    EXPECT_TRUE(controller.startDestination(QStringLiteral("uno"), QStringLiteral("uno-d")));
+    EXPECT_EQ(countHostOutputs("relaycast-salida"), 3);
+    EXPECT_TRUE(allLive(QStringLiteral("uno")) && allLive(QStringLiteral("dos")));
+    controller.stopAll();
+    ASSERT_TRUE(heartbeatUntil([&] {
+        return !controller.isEntryLive(QStringLiteral("uno")) &&
+               !controller.isEntryLive(QStringLiteral("dos"));
+    }));
+
+    // An entry whose scene is gone says why, and its siblings still start.
+    EntryConfig& missing = addEntry(QStringLiteral("tres"), {QStringLiteral("g")}, false);
+    missing.fuente = QStringLiteral("no-existe");
+    EXPECT_FALSE(controller.startAll(&error));
+    EXPECT_EQ(error, QString::fromUtf8(
+                         "«no-existe» ya no existe en OBS. Cámbiala con «✎ Editar» o bórrala."));
+    EXPECT_TRUE(controller.isEntryLive(QStringLiteral("uno")));
+    EXPECT_TRUE(controller.isEntryLive(QStringLiteral("dos")));
+}
+
+TEST_F(EntryControllerHost, StartRightAfterAStopStreamsAgainOnceTheOldOutputHasGone) {
+    addEntry(QStringLiteral("macro"), {QStringLiteral("m")}, false);
+    const QString entryId = QStringLiteral("macro");
+    const QString destinationId = QStringLiteral("macro-m");
+    const auto state = [&] { return controller.destinationStatus(entryId, destinationId).state; };
+    ASSERT_TRUE(controller.startDestination(entryId, destinationId));
+    ASSERT_TRUE(heartbeatUntil([&] { return state() == DestinationState::Live; }));
+
+    // A stream deck's restart: stop, then at once start.
+    ASSERT_TRUE(controller.stopDestination(entryId, destinationId));
+    EXPECT_TRUE(controller.startDestination(entryId, destinationId));
+    EXPECT_EQ(state(), DestinationState::Starting);
+    ASSERT_TRUE(heartbeatUntil([&] {
+        return state() == DestinationState::Live && rtmp.publishes(QStringLiteral("m")).size() == 2;
+    })) << "ended "
+        << stateName(state());
+    const QList<PublishSpan> spans = rtmp.publishes(QStringLiteral("m"));
+    EXPECT_GE(spans.at(0).endedAt, 0);
+    EXPECT_GE(spans.at(1).startedAt, spans.at(0).endedAt) << "the two sessions overlapped";
+    EXPECT_EQ(countHostOutputs("relaycast-salida"), 1);
+}
+
+TEST_F(EntryControllerHost, EveryDestinationThatEndsIsToldOnceAndNothingStaleLater) {
+    addEntry(QStringLiteral("vieja"), {QStringLiteral("v1"), QStringLiteral("v2")}, false);
+    addEntry(QStringLiteral("borrada"), {QStringLiteral("b1")}, false);
+    QList<DestinationChange> toIdle;
+    controller.addChangeListener([&](const DestinationChange& change) {
+        if (change.status.state == DestinationState::Idle)
+            toIdle << change;
+    });
+    ASSERT_TRUE(controller.startAll());
+    ASSERT_TRUE(heartbeatUntil(
+        [&] { return allLive(QStringLiteral("vieja")) && allLive(QStringLiteral("borrada")); }));
+
+    // Deleting a live entry, as the dock does: it leaves the list, its streams stop.
+    controller.retireEntry(QStringLiteral("borrada"));
+    store.entriesOf(QStringLiteral("Escenas")).removeLast();
+    controller.heartbeat();
+    ASSERT_EQ(toIdle.size(), 1);
+    EXPECT_EQ(toIdle.at(0).destinationId, QStringLiteral("borrada-b1"));
+    EXPECT_EQ(toIdle.at(0).previous, DestinationState::Live);
+
+    // A collection change: every stream stops before OBS switches, and the switch comes before
+    // the next heartbeat.
+    controller.stopEverything();
+    frontend.setCurrentSceneCollection(QStringLiteral("Otra"));
+    controller.heartbeat();
+    QStringList ended;
+    for (const DestinationChange& change : toIdle)
+        ended << change.destinationId;
+    EXPECT_EQ(ended, (QStringList{"borrada-b1", "vieja-v1", "vieja-v2"}));
+
+    // Back to the first collection later: nothing happened now, so nothing is told.
+    frontend.setCurrentSceneCollection(QStringLiteral("Escenas"));
+    controller.heartbeat();
+    EXPECT_EQ(toIdle.size(), 3);
+}
+
+TEST_F(EntryControllerHost,
+       ExitWithThreeOutputsStuckConnectingEndsInBoundedTimeAndTouchesNothingElse) {
+    UnansweredPort nowhere;
+    ASSERT_NE(nowhere.port(), 0);
+    for (const char* id : {"a1", "a2", "a3"}) {
+        EntryConfig& entry = addEntry(QString::fromLatin1(id), {QStringLiteral("k")}, false);
+        entry.destinos[0].url = QStringLiteral("rtmp://127.0.0.1:%1/live").arg(nowhere.port());
+    }
+    ASSERT_TRUE(controller.startAll());
+    // Not ours, though it waits for the very server they wait for: opened while they connect.
+    const int foreign = nowhere.knock();
+    heartbeatUntil([] { return false; }, 1s); // the connection attempts are under way
+    ASSERT_EQ(tcpStateOf(foreign), TCP_SYN_SENT);
+
+    const auto begin = std::chrono::steady_clock::now();
+    controller.shutdown();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    std::printf("exit with three outputs stuck connecting: %.1f s\n", seconds);
+    EXPECT_LE(seconds, 6.0) << "their connections were not closed under them";
+    EXPECT_EQ(unfinishedBackgroundHostCalls(), 0) << "something was left stuck";
+    EXPECT_EQ(countPluginHostObjects(), 0);
+    EXPECT_EQ(tcpStateOf(foreign), TCP_SYN_SENT) << "a connection not ours was closed";
+    ::close(foreign);
+}
+
+// Writes the host names file in place (it may be bind-mounted over /etc/hosts).
+void writeHosts(const QString& path, const char* address) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray("127.0.0.1 localhost\n"));
+    if (address)
+        file.write(QByteArray(address) + " ingest.relaycast.test\n");
+}
+
+// Runs the current test again in a mount namespace of its own, with `hosts` over /etc/hosts and
+// `resolver` over /etc/resolv.conf, and `marker` set in its environment (with `ownNetwork`, in a
+// network of its own too, with nothing but loopback); the namespace and its mounts end with that
+// process. Its "round-robin" lines are printed here.
+void runInOwnNamespace(const QString& marker, const QString& hosts, const QString& resolver,
+                       bool ownNetwork = false) {
+    QStringList argv = QStringLiteral("env %1 unshare%2%3 --mount sh -c")
+                           .arg(marker, ::geteuid() != 0 ? " --user --map-root-user" : "",
+                                ownNetwork ? " --net" : "")
+                           .split(' ');
+    argv << QStringLiteral("%1mount --bind \"$1\" /etc/hosts && mount --bind \"$2\" "
+                           "/etc/resolv.conf && exec \"$3\" \"$4\"")
+                .arg(ownNetwork ? "ip link set lo up && " : "")
+         << "sh" << hosts << resolver << QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))
+         << QStringLiteral("--gtest_filter=*.%1")
+                .arg(testing::UnitTest::GetInstance()->current_test_info()->name());
+    const CommandResult run = runCommand(argv, 120000);
+    for (const QByteArray& line : run.out.split('\n'))
+        if (line.startsWith("round-robin"))
+            std::printf("%s\n", line.constData());
+    EXPECT_EQ(run.exitCode, 0) << run.out.right(6000).toStdString() << run.err.toStdString();
+}
+
+// What each destination of input "rr" says reaches its server, once all of them say something
+// or `until` gave up.
+QList<int32_t> receivedByEach(EntryController& controller, const QStringList& keys,
+                              const std::function<bool(const std::function<bool()>&)>& until) {
+    QList<int32_t> received;
+    EXPECT_TRUE(until([&] {
+        received.clear();
+        for (const QString& key : keys)
+            received
+                << controller.destinationStatus(QStringLiteral("rr"), "rr-" + key).receivedKbps;
+        return *std::min_element(received.begin(), received.end()) > 0;
+    }));
+    return received;
+}
+
+TEST_F(EntryControllerHost,
+       TwoDestinationsToOneRoundRobinServerStartedTogetherBothShowWhatReachesIt) {
+    const QString hosts = QString::fromLocal8Bit(std::getenv("RELAYCAST_PRIVATE_HOSTS"));
+    if (hosts.isEmpty()) {
+        const QString file = dir.filePath(QStringLiteral("hosts"));
+        writeHosts(file, "127.0.0.1");
+        runInOwnNamespace("RELAYCAST_PRIVATE_HOSTS=" + file, file,
+                          QStringLiteral("/etc/resolv.conf"));
+        return;
+    }
+    // Two to the server by its name: their connections are up before the server answers, and
+    // the name answers another address meanwhile, as a round-robin ingest's does from one
+    // look-up to the next. Two more straight to another server, by its address.
+    RtmpServer named;
+    QString error;
+    ASSERT_TRUE(named.start(&error)) << error.toStdString();
+    TcpGate gate(named.port(), TcpGate::Mode::Relay, 500);
+    ASSERT_TRUE(gate.start());
+    const QStringList keys{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"),
+                           QStringLiteral("d")};
+    EntryConfig& entry = addEntry(QStringLiteral("rr"), keys, false);
+    for (int i : {0, 1})
+        entry.destinos[i].url =
+            QStringLiteral("rtmp://ingest.relaycast.test:%1/live").arg(gate.port());
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("rr")));
+    ASSERT_TRUE(heartbeatUntil([&] { return gate.accepted() == 2; }, 10s));
+    writeHosts(hosts, "127.0.0.2");
+    const QList<int32_t> received = receivedByEach(
+        controller, keys, [&](const std::function<bool()>& c) { return heartbeatUntil(c, 15s); });
+    std::printf("round-robin name, two destinations started together: %d and %d kbit/s reach "
+                "the server; two to another server by its address: %d and %d kbit/s\n",
+                received.value(0), received.value(1), received.value(2), received.value(3));
+}
+
+// A name server on `address`:53 that answers every question for an IPv4 address with
+// 127.0.0.1, and every other with none, `delayMs` after it came: a resolver as slow as one far
+// away, or on a mobile link.
+class SlowNameServer {
+public:
+    SlowNameServer(const char* address, int delayMs) : delayMs_(delayMs) {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(53);
+        ::inet_pton(AF_INET, address, &addr.sin_addr);
+        timeval tick{0, 20000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~SlowNameServer() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool started() const { return fd_ >= 0; }
+
+private:
+    struct Due {
+        std::chrono::steady_clock::time_point at;
+        QByteArray answer;
+        sockaddr_in to;
+    };
+
+    static QByteArray answerTo(const QByteArray& query) {
+        if (query.size() < 12)
+            return {};
+        int end = 12;
+        while (end < query.size() && query[end] != 0)
+            end += 1 + static_cast<unsigned char>(query[end]);
+        end += 5; // the root label, the type and the class
+        if (end > query.size())
+            return {};
+        const bool forIPv4 = query[end - 4] == 0 && query[end - 3] == 1;
+        QByteArray answer = query.left(2);
+        answer += QByteArray::fromHex("81800001000000000000");
+        answer[7] = forIPv4 ? 1 : 0;
+        answer += query.mid(12, end - 12);
+        if (forIPv4)
+            answer += QByteArray::fromHex("c00c000100010000003c00047f000001");
+        return answer;
+    }
+
+    void serve() {
+        std::vector<Due> due;
+        while (!stop_) {
+            char buffer[512];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t got = ::recvfrom(fd_, buffer, sizeof buffer, 0,
+                                           reinterpret_cast<sockaddr*>(&from), &length);
+            if (got > 0)
+                due.push_back(
+                    {std::chrono::steady_clock::now() + std::chrono::milliseconds(delayMs_),
+                     answerTo(QByteArray(buffer, static_cast<int>(got))), from});
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = due.begin(); it != due.end();) {
+                if (it->at > now) {
+                    ++it;
+                    continue;
+                }
+                ::sendto(fd_, it->answer.constData(), static_cast<size_t>(it->answer.size()), 0,
+                         reinterpret_cast<const sockaddr*>(&it->to), sizeof it->to);
+                it = due.erase(it);
+            }
+        }
+    }
+
+    int fd_ = -1;
+    int delayMs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The same two destinations by name, to an ingest whose name takes 200 ms to resolve (the
+// resolver is far, or the link is a mobile one): the first destination's socket does not exist
+// yet when the second starts.
+TEST_F(EntryControllerHost, TwoDestinationsToOneSlowlyResolvedServerStartedTogetherBothShowIt) {
+    constexpr const char* kResolver = "127.83.41.7";
+    if (!std::getenv("RELAYCAST_SLOW_RESOLVER")) {
+        const QString hosts = dir.filePath(QStringLiteral("hosts"));
+        writeHosts(hosts, nullptr);
+        const QString resolver = dir.filePath(QStringLiteral("resolv.conf"));
+        QFile file(resolver);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("nameserver ") + kResolver + "\n");
+        file.close();
+        // Its name server listens on port 53 of an address of its own network only.
+        runInOwnNamespace(QStringLiteral("RELAYCAST_SLOW_RESOLVER=1"), hosts, resolver, true);
+        return;
+    }
+    SlowNameServer names(kResolver, 200);
+    ASSERT_TRUE(names.started());
+    RtmpServer named;
+    QString error;
+    ASSERT_TRUE(named.start(&error)) << error.toStdString();
+    TcpGate gate(named.port(), TcpGate::Mode::Relay, 500);
+    ASSERT_TRUE(gate.start());
+    const QStringList keys{QStringLiteral("a"), QStringLiteral("b")};
+    EntryConfig& entry = addEntry(QStringLiteral("rr"), keys, false);
+    for (DestConfig& destination : entry.destinos)
+        destination.url = QStringLiteral("rtmp://ingest.relaycast.test:%1/live").arg(gate.port());
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("rr")));
+    ASSERT_TRUE(heartbeatUntil([&] { return gate.accepted() == 2; }, 10s));
+    const QList<int32_t> received = receivedByEach(
+        controller, keys, [&](const std::function<bool()>& c) { return heartbeatUntil(c, 15s); });
+    std::printf("round-robin name resolved in 200 ms, two destinations started together: %d and "
+                "%d kbit/s reach the server\n",
+                received.value(0), received.value(1));
+}
+
+TEST_F(EntryControllerHost, ADestinationThatConnectsAfterItsOnlyLiveSiblingStoppedStillSends) {
+    // The second destination's server answers 3 s late, so the first is live alone when the
+    // user stops it; that stop shuts the input's encoders down under the one still connecting.
+    TcpGate slow(rtmp.port(), TcpGate::Mode::Relay, 3000);
+    ASSERT_TRUE(slow.start());
+    EntryConfig& entry =
+        addEntry(QStringLiteral("par"), {QStringLiteral("a"), QStringLiteral("b")}, false);
+    entry.destinos[1].url = QStringLiteral("rtmp://127.0.0.1:%1/live").arg(slow.port());
+    const auto state = [&](const QString& id) {
+        return controller.destinationStatus(QStringLiteral("par"), id).state;
+    };
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("par")));
+    ASSERT_TRUE(
+        heartbeatUntil([&] { return state(QStringLiteral("par-a")) == DestinationState::Live; }));
+    ASSERT_NE(state(QStringLiteral("par-b")), DestinationState::Live);
+    controller.stopDestination(QStringLiteral("par"), QStringLiteral("par-a"));
+
+    // 600 kbit/s is about 75 kB a second once the stream flows.
+    EXPECT_TRUE(heartbeatUntil([&] { return slow.forwardedBytes() > 150000; }, 20s))
+        << "the late destination sent " << slow.forwardedBytes() << " bytes";
+    EXPECT_EQ(state(QStringLiteral("par-b")), DestinationState::Live);
+    EXPECT_EQ(rtmp.publishes(QStringLiteral("b")).size(), 2) << "started again once";
+}
+
+} // namespace
