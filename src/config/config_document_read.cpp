@@ -34,7 +34,25 @@ SceneMatchMap readEquivalences(const QJsonObject& object) {
     return matches;
 }
 
-// The plain value of a stored secret, remembering how it was stored when it was protected.
+// What a destination or recording takes of the encode; a value out of range reads as "as the
+// entry", so a hand-edited file never asks for an encode the editor would refuse.
+SendChoice readSendChoice(const QJsonObject& object, bool withDelay) {
+    const auto inRange = [&](const char* key, int32_t low, int32_t high) {
+        const int32_t value = jsonInt32(object.value(QLatin1String(key)), 0);
+        return value >= low && value <= high ? value : 0;
+    };
+    SendChoice choice;
+    choice.videoKbpsMax = inRange("videoKbpsMax", kMinVideoKbps, kMaxVideoKbps);
+    choice.ancho = inRange("ancho", kMinOwnSide, kMaxOwnSide);
+    choice.alto = inRange("alto", kMinOwnSide, kMaxOwnSide);
+    if (choice.ancho == 0 || choice.alto == 0)
+        choice.ancho = choice.alto = 0;
+    choice.pistaAudio = inRange("pistaAudio", 1, kMaxAudioTrack);
+    if (withDelay)
+        choice.retrasoSegs = inRange("retrasoSegs", 1, kMaxStreamDelaySecs);
+    return choice;
+}
+
 RecordingConfig readRecording(const QJsonObject& object) {
     RecordingConfig recording;
     const QString format = jsonString(object.value(QLatin1String("formato"))).trimmed().toLower();
@@ -42,9 +60,11 @@ RecordingConfig readRecording(const QJsonObject& object) {
         recording.formato = format;
     recording.carpeta = jsonString(object.value(QLatin1String("carpeta"))).trimmed();
     recording.conEmisiones = jsonBool(object.value(QLatin1String("conEmisiones")), false);
+    recording.envio = readSendChoice(object, false);
     return recording;
 }
 
+// The plain value of a stored secret, remembering how it was stored when it was protected.
 QString openStored(const QString& stored, StoredSecret& kept, bool& failed) {
     bool ok = true;
     const QString plain = unprotectSecret(stored, ok);
@@ -70,6 +90,7 @@ bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& ou
     dest.url = openStored(storedUrl, dest.storedUrl, failed);
     dest.clave = openStored(storedClave, dest.storedClave, failed);
     dest.contrasena = openStored(storedContrasena, dest.storedContrasena, failed);
+    dest.envio = readSendChoice(object, true);
 
     if (dest.url.isEmpty()) {
         if (storedUrl.isEmpty())

@@ -22,6 +22,19 @@ QString storedForm(const QString& value, const StoredSecret& was, const QString&
     return value;
 }
 
+// Only the fields set, so a destination or recording without them is written as before.
+void insertSendChoice(QJsonObject& object, const SendChoice& choice) {
+    const auto insertSet = [&](const char* key, int32_t value) {
+        if (value != 0)
+            object.insert(QLatin1String(key), value);
+    };
+    insertSet("videoKbpsMax", choice.videoKbpsMax);
+    insertSet("ancho", choice.ancho);
+    insertSet("alto", choice.alto);
+    insertSet("pistaAudio", choice.pistaAudio);
+    insertSet("retrasoSegs", choice.retrasoSegs);
+}
+
 QJsonObject destinationObject(const DestConfig& dest, WriteOutcome& outcome) {
     // Only addresses with a query can carry a key; plain addresses stay readable in the file.
     const QString url = dest.url.contains(QLatin1Char('?'))
@@ -34,6 +47,7 @@ QJsonObject destinationObject(const DestConfig& dest, WriteOutcome& outcome) {
     object.insert(QLatin1String("clave"), storedForm(dest.clave, dest.storedClave, {}, outcome));
     object.insert(QLatin1String("contrasena"),
                   storedForm(dest.contrasena, dest.storedContrasena, {}, outcome));
+    insertSendChoice(object, dest.envio);
     return object;
 }
 
@@ -53,6 +67,7 @@ QJsonObject recordingObject(const RecordingConfig& recording) {
         object.insert(QLatin1String("carpeta"), recording.carpeta);
     if (recording.conEmisiones)
         object.insert(QLatin1String("conEmisiones"), true);
+    insertSendChoice(object, recording.envio);
     return object;
 }
 

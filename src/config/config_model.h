@@ -18,6 +18,23 @@ struct StoredSecret {
     QString openedAs;    // the plain text it opened to
 };
 
+inline constexpr int32_t kMaxAudioTrack = 6;   // OBS's audio tracks are 1 to 6
+inline constexpr int32_t kMaxStreamDelaySecs = 600;
+
+// What one destination or recording takes of its entry's encode beyond its address. Zero in a
+// field means "as the entry": its bitrate, its picture's size, its own audio mix, no delay.
+// Field names are the settings-file keys.
+struct SendChoice {
+    int32_t videoKbpsMax = 0; // a cap: the entry's bitrate when that is lower
+    int32_t ancho = 0;        // with alto: a size of its own, scaled from the picture
+    int32_t alto = 0;
+    int32_t pistaAudio = 0;  // 1..kMaxAudioTrack: that track of OBS's audio instead
+    int32_t retrasoSegs = 0; // held back that long, as OBS's own stream delay
+
+    bool isDefault() const { return *this == SendChoice{}; }
+    friend bool operator==(const SendChoice&, const SendChoice&) = default;
+};
+
 // One destination of an entry. In memory the three texts are always plain; protection exists
 // only in the settings file.
 struct DestConfig {
@@ -25,6 +42,8 @@ struct DestConfig {
     QString url;        // rtmp://, rtmps://, srt:// or rist:// address, possibly with a query
     QString clave;      // RTMP stream key, SRT stream ID or RIST encryption secret
     QString contrasena; // SRT passphrase
+
+    SendChoice envio;
 
     // How the secrets above were stored when read (nothing for a new destination).
     StoredSecret storedUrl;
@@ -38,9 +57,15 @@ struct DestConfig {
     // not typed it again yet: the destination cannot stream until they do.
     bool needsSecretsAgain() const;
 
-    // The destination itself; how the file stored it does not count.
+    // Where it goes: the address and its secrets (what changes on a running destination only
+    // with the entry stopped); how the file stored them does not count.
+    bool sameAddressAs(const DestConfig& other) const {
+        return id == other.id && url == other.url && clave == other.clave &&
+               contrasena == other.contrasena;
+    }
+    // The destination itself: where it goes and what it takes.
     friend bool operator==(const DestConfig& a, const DestConfig& b) {
-        return a.id == b.id && a.url == b.url && a.clave == b.clave && a.contrasena == b.contrasena;
+        return a.sameAddressAs(b) && a.envio == b.envio;
     }
 };
 
@@ -79,6 +104,8 @@ struct RecordingConfig {
     QString carpeta; // empty: OBS's recording folder of the current profile
     // Starts when the entry's streams start and stops when they stop.
     bool conEmisiones = false;
+    // Its own bitrate, size and audio track (a delay does not apply to a file).
+    SendChoice envio;
 
     friend bool operator==(const RecordingConfig&, const RecordingConfig&) = default;
 };

@@ -127,6 +127,26 @@ TEST_F(SettingsReading, OwnSizeNeedsBothSidesInRange) {
     }
 }
 
+TEST_F(SettingsReading, WhatADestinationTakesOutOfRangeReadsAsTheEntrys) {
+    loadJson(R"({"colecciones": {"c": {"entradas": [{"fuente": "a",
+        "grabacion": {"videoKbpsMax": 900, "ancho": 640, "alto": 360, "retrasoSegs": 5},
+        "destinos": [
+        {"url": "rtmp://h/a", "videoKbpsMax": 6000, "ancho": 1280, "alto": 720,
+         "pistaAudio": 6, "retrasoSegs": 600},
+        {"url": "rtmp://h/b", "videoKbpsMax": 0, "ancho": 1280, "pistaAudio": 7, "retrasoSegs": 601},
+        {"url": "rtmp://h/c", "videoKbpsMax": 1000001, "ancho": 159, "alto": 720,
+         "pistaAudio": -1, "retrasoSegs": 2.5},
+        {"url": "rtmp://h/d", "videoKbpsMax": "6000", "ancho": 1280, "alto": 7681}
+    ]}]}}})");
+    ASSERT_EQ(entries().size(), 1);
+    const QList<SendChoice> expected = {{6000, 1280, 720, 6, 600}, {}, {}, {}};
+    ASSERT_EQ(entries()[0].destinos.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(entries()[0].destinos[i].envio, expected[i]) << entries()[0].destinos[i].url.toStdString();
+    // A file is never delayed.
+    EXPECT_EQ(entries()[0].grabacion.envio, (SendChoice{900, 640, 360, 0, 0}));
+}
+
 TEST_F(SettingsReading, TextsAreTrimmedWhereTheyShouldBe) {
     loadJson(R"({"colecciones": {"c": {"entradas": [
         {"id": "e1", "fuente": " Escena con espacios ", "nombre": "  Mi salida \t",

@@ -31,6 +31,8 @@ void fillRichConfiguration(ConfigStore& store) {
                           dest(QStringLiteral("d-2"),
                                QStringLiteral("rtmps://127.0.0.1:443/app?token=abc&x=1"),
                                QStringLiteral("clave ñ"))};
+    following.destinos[1].envio = {6000, 1280, 720, 2, 30};
+    following.grabacion.envio = {2500, 640, 360, 6, 0};
     store.entriesOf(QString()).append(following);
 
     EntryConfig vertical;
@@ -276,8 +278,9 @@ TEST_F(SettingsWriting, KeysAreSortedAndIndentedFourSpaces) {
     const QByteArray written = readBytes(folders.settingsPath());
     const LayoutCheck check = checkLayout(written);
     EXPECT_TRUE(check.problems.isEmpty()) << check.problems.join(QLatin1Char('\n')).toStdString();
-    // root, colecciones, 4 collections, 4 entries with equivalences, 4 destinations, 2 profiles
-    EXPECT_EQ(check.objectsSeen, 1 + 1 + 4 + 4 * 2 + 4 + 2);
+    // root, colecciones, 4 collections, 4 entries with equivalences, 4 destinations, 2 profiles,
+    // 1 recording
+    EXPECT_EQ(check.objectsSeen, 1 + 1 + 4 + 4 * 2 + 4 + 2 + 1);
 
     // The checker itself notices an unsorted or badly indented text.
     EXPECT_FALSE(checkLayout("{\n    \"b\": 1,\n    \"a\": 2\n}\n").problems.isEmpty());
