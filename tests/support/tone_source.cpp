@@ -1,5 +1,7 @@
 #include "support/tone_source.h"
 
+#include "support/child_process.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +43,11 @@ private:
     std::filesystem::path path_;
 };
 
+ToneFolder& sourceFolder() {
+    static ToneFolder folder;
+    return folder;
+}
+
 template <typename T> void putLittleEndian(std::ofstream& out, T value) {
     for (size_t i = 0; i < sizeof(T); ++i)
         out.put(char((uint64_t(value) >> (8 * i)) & 0xFF));
@@ -74,11 +81,22 @@ bool writeToneWav(const std::filesystem::path& file, int frequencyHz, double amp
     return bool(out);
 }
 
+OBSSourceAutoRelease createLoopingMedia(const char* name, const std::string& file) {
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_bool(settings, "is_local_file", true);
+    obs_data_set_string(settings, "local_file", file.c_str());
+    obs_data_set_bool(settings, "looping", true);
+    obs_data_set_bool(settings, "restart_on_activate", false);
+    obs_data_set_bool(settings, "close_when_inactive", false);
+    obs_data_set_bool(settings, "hw_decode", false);
+    return obs_source_create("ffmpeg_source", name, settings, nullptr);
+}
+
 } // namespace
 
 std::string toneWavPath(int frequencyHz, double amplitude, int channels, int toneChannel) {
     static std::mutex lock;
-    static ToneFolder folder;
+    ToneFolder& folder = sourceFolder();
     static std::map<std::string, std::string> written;
 
     std::lock_guard guard(lock);
@@ -97,19 +115,33 @@ std::string toneWavPath(int frequencyHz, double amplitude, int channels, int ton
     return written[key] = file.string();
 }
 
+OBSSourceAutoRelease createMovingSource(const char* name) {
+    static std::mutex lock;
+    static std::string clip;
+    std::lock_guard guard(lock);
+    if (clip.empty() && !sourceFolder().path().empty()) {
+        const std::string file = (sourceFolder().path() / "moving.mkv").string();
+        const CommandResult made = runCommand(
+            {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+             "testsrc2=size=320x180:rate=30:duration=6", "-f", "lavfi", "-i",
+             "sine=frequency=440:sample_rate=48000:duration=6", "-c:v", "libx264", "-preset",
+             "ultrafast", "-g", "30", "-c:a", "aac", "-shortest", "-y",
+             QString::fromStdString(file)},
+            120000);
+        if (made.exitCode == 0)
+            clip = file;
+        else
+            std::fprintf(stderr, "moving source: %s\n", made.err.constData());
+    }
+    return clip.empty() ? nullptr : createLoopingMedia(name, clip);
+}
+
 OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz, double amplitude,
                                       int channels, int toneChannel) {
     const std::string file = toneWavPath(frequencyHz, amplitude, channels, toneChannel);
     if (file.empty())
         return nullptr;
-    OBSDataAutoRelease settings = obs_data_create();
-    obs_data_set_bool(settings, "is_local_file", true);
-    obs_data_set_string(settings, "local_file", file.c_str());
-    obs_data_set_bool(settings, "looping", true);
-    obs_data_set_bool(settings, "restart_on_activate", false);
-    obs_data_set_bool(settings, "close_when_inactive", false);
-    obs_data_set_bool(settings, "hw_decode", false);
-    return obs_source_create("ffmpeg_source", name, settings, nullptr);
+    return createLoopingMedia(name, file);
 }
 
 } // namespace relaycast::test

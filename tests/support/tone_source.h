@@ -1,6 +1,6 @@
 #pragma once
 
-// An audible host source for tests on a machine without a microphone.
+// Host sources that sound and move, for tests on a machine without a microphone or camera.
 
 #include <obs.hpp>
 
@@ -20,5 +20,10 @@ OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz = 440,
 // The WAV file behind such a source (written on first use, removed at process exit).
 std::string toneWavPath(int frequencyHz = 440, double amplitude = 0.5, int channels = 1,
                         int toneChannel = 0);
+
+// A host media source looping a small clip of moving test bars (320x180, 30 fps, with a tone),
+// made once per process with ffmpeg: real encoding work wherever it is stretched to. Null
+// when ffmpeg could not make it.
+OBSSourceAutoRelease createMovingSource(const char* name);
 
 } // namespace relaycast::test

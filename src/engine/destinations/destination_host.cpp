@@ -3,6 +3,7 @@
 #include "address/destination_mapping.h"
 #include "engine/destinations/destination_output.h"
 #include "engine/encoding/encoder_settings.h"
+#include "engine/encoding/video_renditions.h"
 #include "engine/picture/entry_pipeline.h"
 #include "engine/destinations/host_output_port.h"
 #include "module/srt_guard.h"
@@ -47,16 +48,32 @@ OBSDataAutoRelease audioSettingsFor(const QString& encoderId, int32_t audioKbps,
     return settings;
 }
 
-// The destination's share of an audio encoder of the pipeline: siblings whose settings are the
-// same send the packets of one encoder. Null with the destination failed when there is none.
+// The destination's share of an audio encoder of the pipeline: siblings whose settings and
+// audio (the entry's own track, or OBS's track `track`) are the same send the packets of one
+// encoder. Null with the destination failed when there is none.
 SharedAudioEncoder acquireAudioEncoder(DestinationOutput& d, EntryPipeline& pipeline,
                                        const QString& encoderId, obs_data_t* settings,
-                                       QString* out) {
+                                       int32_t track, QString* out) {
     SharedAudioEncoder encoder =
-        pipeline.audioEncoders.acquire(encoderId, settings, pipeline.audioTrack.audioOutput());
+        track > 0 ? pipeline.audioEncoders.acquire(encoderId, settings, obs_get_audio(),
+                                                   static_cast<size_t>(track - 1))
+                  : pipeline.audioEncoders.acquire(encoderId, settings,
+                                                   pipeline.audioTrack.audioOutput());
     if (!encoder)
         refuse(d, uiText("No se pudo crear el codificador de audio."), out);
     return encoder;
+}
+
+// The destination's video encoder: the entry's own, or the rendition its choice asks for.
+bool takeVideoRendition(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
+                        const SendChoice& choice, HostOutputPort& port, QString* out) {
+    QString message;
+    VideoEncoderShare video = acquireVideoRendition(pipeline, entry, choice, &message);
+    if (!video.encoder)
+        return refuse(d, message, out);
+    port.videoEncoder = std::move(video.share);
+    obs_output_set_video_encoder(port.output, video.encoder);
+    return true;
 }
 
 bool refuseUnknownAudioCodec(DestinationOutput& d, const QString& audioCodec, QString* out) {
@@ -69,8 +86,10 @@ bool refuseUnknownAudioCodec(DestinationOutput& d, const QString& audioCodec, QS
 
 } // namespace
 
-bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
-                           const QString& audioCodec, QString* out) {
+bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
+                           const SendChoice& choice, QString* out) {
+    const int32_t audioKbps = entry.audioKbps;
+    const QString& audioCodec = entry.codificadorAudio;
     const DestinationMapping mapping = mapDestination(d.url, d.key, d.passphrase);
     if (mapping.kind == AddressKind::Invalid)
         return refuse(d, mapping.error, out);
@@ -98,13 +117,18 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     if (audioEncoderId.isEmpty())
         return refuseUnknownAudioCodec(d, audioCodec, out);
     OBSDataAutoRelease audioSettings = audioSettingsFor(audioEncoderId, audioKbps, port->service);
-    port->audioEncoder = acquireAudioEncoder(d, pipeline, audioEncoderId, audioSettings, out);
-    if (!port->audioEncoder)
+    port->audioEncoder =
+        acquireAudioEncoder(d, pipeline, audioEncoderId, audioSettings, choice.pistaAudio, out);
+    if (!port->audioEncoder || !takeVideoRendition(d, pipeline, entry, choice, *port, out))
         return false;
 
-    obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
     obs_output_set_audio_encoder(port->output, port->audioEncoder.get(), 0);
     obs_output_set_service(port->output, port->service);
+    // The host holds the packets back itself; kept when it reconnects the output, and set again
+    // on every start the engine makes.
+    if (choice.retrasoSegs > 0)
+        obs_output_set_delay(port->output, static_cast<uint32_t>(choice.retrasoSegs),
+                             OBS_OUTPUT_DELAY_PRESERVE);
     // No reconnection by the host: its delays grow with every try, so the engine reconnects on
     // its own fixed schedule (see kOutageAttemptLimit).
     obs_output_set_reconnect_settings(port->output, 0, 0);
@@ -115,8 +139,10 @@ bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_
     return true;
 }
 
-bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
-                         const QString& audioCodec, QString* out) {
+bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
+                         const SendChoice& choice, QString* out) {
+    const int32_t audioKbps = entry.audioKbps;
+    const QString& audioCodec = entry.codificadorAudio;
     const QString audioEncoderId = resolveAudioEncoderId(audioCodec);
     if (audioEncoderId.isEmpty())
         return refuseUnknownAudioCodec(d, audioCodec, out);
@@ -137,11 +163,11 @@ bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t 
     if (!audioSettings)
         audioSettings = obs_data_create();
     obs_data_set_int(audioSettings, "bitrate", audioKbps);
-    port->audioEncoder = acquireAudioEncoder(d, pipeline, audioEncoderId, audioSettings, out);
-    if (!port->audioEncoder)
+    port->audioEncoder =
+        acquireAudioEncoder(d, pipeline, audioEncoderId, audioSettings, choice.pistaAudio, out);
+    if (!port->audioEncoder || !takeVideoRendition(d, pipeline, entry, choice, *port, out))
         return false;
 
-    obs_output_set_video_encoder(port->output, pipeline.videoEncoder);
     obs_output_set_audio_encoder(port->output, port->audioEncoder.get(), 0);
     port->connectSignals(d);
     d.port = std::move(port);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/config_model.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -9,17 +11,17 @@ namespace relaycast {
 class DestinationOutput;
 struct EntryPipeline;
 
-// Creates the destination's host service and output on the pipeline and gives it its audio
-// encoder (kind check, service, output, audio encoder id, the pipeline's shared encoder for the
-// settings its service leaves, reconnect settings, the four signals connected to `d`),
-// installing them as d.port. On failure calls d.fail(message), copies it to out and returns
-// false.
-bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
-                           const QString& audioCodec, QString* out);
+// Creates the destination's host service and output on the pipeline and gives it its encoders
+// (kind check, service, output, its video rendition of `entry` for `choice`, the shared audio
+// encoder of its audio choice for the settings its service leaves, its delay, reconnect
+// settings, the four signals connected to `d`), installing them as d.port. On failure calls
+// d.fail(message), copies it to out and returns false.
+bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
+                           const SendChoice& choice, QString* out);
 
-// The same for a recording: the host's file output writing d.url with the pipeline's video
-// encoder and a share of its audio encoders (no second encode).
-bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, int32_t audioKbps,
-                         const QString& audioCodec, QString* out);
+// The same for a recording: the host's file output writing d.url with its rendition and a share
+// of the audio encoders (no second encode of what a stream already sends); never delayed.
+bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
+                         const SendChoice& choice, QString* out);
 
 } // namespace relaycast

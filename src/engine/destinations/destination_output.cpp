@@ -122,7 +122,9 @@ QString maskedHostText(const QString& text, const QString& key, const QString& p
 DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engineClock,
                                      HostCallQueue& queue)
     : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena),
-      recording(isRecordingId(dest.id)), clock(engineClock), hostCalls(queue) {
+      recording(isRecordingId(dest.id)),
+      delayNs(int64_t{dest.envio.retrasoSegs} * 1000 * 1000 * 1000), clock(engineClock),
+      hostCalls(queue) {
     if (recording)
         recordingOutputHeld(url);
 }
@@ -494,7 +496,8 @@ void collectStatistics(DestinationOutput& d) {
 void enforceStartTimeout(DestinationOutput& d) {
     // Automatic restarts stay Reconnecting: an attempt that hangs is ended by the host's own
     // connection time-outs and the schedule goes on, however long the outage lasts.
-    if (d.state != DestinationState::Starting || d.clock.nowNs() - d.startNs <= kStartTimeoutNs)
+    if (d.state != DestinationState::Starting ||
+        d.clock.nowNs() - d.startNs <= kStartTimeoutNs + d.delayNs)
         return;
     d.autoRestart = false;
     d.requestHostStop(true);

@@ -65,6 +65,9 @@ public:
     // A recording (see recordingIdOf): `url` is its file, and it is never restarted, since a
     // new run would write a new file.
     const bool recording;
+    // How long the host holds its stream back (its delay): the server hears of it that much
+    // later, so a start may take that much longer.
+    const int64_t delayNs;
 
     // A recording's hold on its file name: let go of after the output (which the destructor
     // releases first).

@@ -32,6 +32,7 @@ HostOutputPort::~HostOutputPort() {
         disconnectSignals();
         keepFromRelease(output);
         keepFromRelease(audioEncoder);
+        keepFromRelease(videoEncoder);
         keepFromRelease(service);
         return;
     }
@@ -49,9 +50,11 @@ HostOutputPort::~HostOutputPort() {
     }
     if (backgroundHostCallsAbandoned()) {
         keepFromRelease(audioEncoder);
+        keepFromRelease(videoEncoder);
         keepFromRelease(service);
     }
     audioEncoder = nullptr;
+    videoEncoder = nullptr;
     service = nullptr;
 }
 

@@ -17,8 +17,8 @@ class DestinationOutput;
 // The production OutputPort: one destination's host output with its service and its share of
 // an audio encoder, and the output's four signals connected to the destination. The destructor
 // releases them in a fixed order: signals first (so no handler runs on a dying destination),
-// then the output (force-stopped and awaited when still active), the share of the audio
-// encoder (the encoder goes with its last sharer), the service.
+// then the output (force-stopped and awaited when still active), the shares of the encoders
+// (an encoder goes with its last sharer), the service.
 //
 // No stop and no release while the destination's connection attempt is under way (see
 // ConnectionAttempt): the port waits for the host's "start" or "stop" signal, and a moment for
@@ -34,6 +34,7 @@ public:
     OBSServiceAutoRelease service;
     OBSOutputAutoRelease output;
     SharedAudioEncoder audioEncoder;
+    SharedEncoder videoEncoder; // a rendition of its own; empty on the entry's own encoder
 
     // The output of `d` connects to the server of `url`: its connection is followed (its
     // figures, and closing it at exit), while this port exists.

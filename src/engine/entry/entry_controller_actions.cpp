@@ -154,6 +154,8 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
         DestConfig file;
         file.id = recordingId;
         file.url = choice->claim->path();
+        file.envio = entry.grabacion.envio;
+        file.envio.retrasoSegs = 0;
         if (relaycast::startDestination(runtimeFor(entry.id), sent, file, &failure,
                                         std::move(choice->claim))) {
             moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());

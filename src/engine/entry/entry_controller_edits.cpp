@@ -5,6 +5,7 @@
 
 #include "config/config_store.h"
 #include "engine/encoding/encoder_settings.h"
+#include "engine/encoding/video_renditions.h"
 #include "engine/picture/entry_pipeline.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
@@ -99,8 +100,21 @@ void EntryController::applyLiveEdit(const EntryConfig& before, const EntryConfig
     try {
         // What the encoder cannot change on the fly takes effect at the next start.
         EntryPipeline* pipeline = pipelineOf(id);
-        if (pipeline && changesLiveEncoding(before, after))
+        if (pipeline && changesLiveEncoding(before, after)) {
             applyLiveChanges(*pipeline, after);
+            updateRenditionSettings(*pipeline, after, hostCalls_);
+        }
+        if (pipeline) {
+            const QStringList restarts = destinationsToRestart(
+                before, after, pipeline->width, pipeline->height,
+                [&](const QString& destinationId) { return hasOutput(id, destinationId); });
+            for (const QString& destinationId : restarts) {
+                stopDestination(id, destinationId);
+                QString error;
+                if (!startDestination(id, destinationId, &error))
+                    addProblem(problems, error);
+            }
+        }
     } catch (const std::exception& e) {
         addProblem(problems,
                    uiText("Cambios guardados, pero no se pudieron aplicar en caliente: %1")

@@ -1,6 +1,7 @@
 #include "engine/entry/entry_edit.h"
 
 #include "engine/encoding/encoder_settings.h"
+#include "engine/encoding/video_renditions.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -122,10 +123,27 @@ QList<StopField> fieldsNeedingStop(const EntryConfig& before, const EntryConfig&
     check(std::any_of(after.destinos.cbegin(), after.destinos.cend(),
                       [&](const DestConfig& destination) {
                           const DestConfig* was = findIn(before.destinos, destination.id);
-                          return was && !(*was == destination) && running(destination.id);
+                          return was && !was->sameAddressAs(destination) && running(destination.id);
                       }),
           StopField::RunningDestination);
     return fields;
+}
+
+QStringList destinationsToRestart(const EntryConfig& before, const EntryConfig& after,
+                                  uint32_t pictureWidth, uint32_t pictureHeight,
+                                  const std::function<bool(const QString&)>& running) {
+    QStringList ids;
+    for (const DestConfig& destination : after.destinos) {
+        const DestConfig* was = findIn(before.destinos, destination.id);
+        if (!was || !was->sameAddressAs(destination) || !running(destination.id))
+            continue;
+        const bool sameEncode = sentRendition(before, was->envio, pictureWidth, pictureHeight) ==
+                                sentRendition(after, destination.envio, pictureWidth, pictureHeight);
+        if (!sameEncode || was->envio.pistaAudio != destination.envio.pistaAudio ||
+            was->envio.retrasoSegs != destination.envio.retrasoSegs)
+            ids << destination.id;
+    }
+    return ids;
 }
 
 bool changesLiveEncoding(const EntryConfig& before, const EntryConfig& after) {

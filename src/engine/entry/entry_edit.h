@@ -53,6 +53,14 @@ enum class StopField {
 QList<StopField> fieldsNeedingStop(const EntryConfig& before, const EntryConfig& after,
                                    const std::function<bool(const QString&)>& running);
 
+// The running destinations (of a picture that size) whose encode, audio or delay `after`
+// changes, their address staying: each restarts alone, its siblings keep streaming. A change
+// of the entry's bitrate moves those whose cap it crosses between the entry's own encoder and
+// one of their own.
+QStringList destinationsToRestart(const EntryConfig& before, const EntryConfig& after,
+                                  uint32_t pictureWidth, uint32_t pictureHeight,
+                                  const std::function<bool(const QString&)>& running);
+
 // Whether the running encoder and audio track must take `after`: bitrate, advanced settings,
 // audio delay, or whether some destination is sent as MPEG-TS.
 bool changesLiveEncoding(const EntryConfig& before, const EntryConfig& after);

@@ -52,7 +52,7 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
     d->fileClaim = std::move(file);
     QString message;
     const auto open = d->recording ? openRecordingOutput : openDestinationOutput;
-    if (open(*d, *runtime.pipeline, entry.audioKbps, entry.codificadorAudio, &message) &&
+    if (open(*d, *runtime.pipeline, entry, dest.envio, &message) &&
         d->beginStart(&message)) {
         runtime.outputs.emplace(dest.id, std::move(d));
         return true;

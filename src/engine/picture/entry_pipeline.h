@@ -3,6 +3,7 @@
 #include "config/config_model.h"
 #include "engine/audio/entry_audio_track.h"
 #include "engine/audio/shared_audio_encoder.h"
+#include "engine/encoding/shared_encoders.h"
 
 #include <obs.hpp>
 
@@ -14,8 +15,9 @@
 namespace relaycast {
 
 // The part of a running entry shared by all its destinations: a private view rendering the
-// entry's scene or source at its own size and framing, the view's raw video, one video
-// encoder, the entry's own audio track and the audio encoders its destinations share.
+// entry's scene or source at its own size and framing, the view's raw video, its own video
+// encoder and the other renditions of it, the entry's own audio track and the audio encoders
+// its destinations share.
 // Interface thread only, except the preview draw routine, which the graphics thread runs.
 struct EntryPipeline {
     EntryPipeline() = default;
@@ -34,7 +36,8 @@ struct EntryPipeline {
     obs_view_t* view = nullptr;
     video_t* video = nullptr;
     OBSSceneAutoRelease privateScene;
-    OBSEncoderAutoRelease videoEncoder;
+    OBSEncoderAutoRelease videoEncoder; // the entry's own rendition
+    SharedEncoders videoRenditions;     // the others, held by the destinations that send them
     EntryAudioTrack audioTrack;
     SharedAudioEncoders audioEncoders;
 };

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 using namespace relaycast;
 using namespace relaycast::test;
@@ -492,5 +493,93 @@ TEST(DestinationsHost, OpusTravelsOverSrtAndAMissingCodecLeavesNothingBehind) {
     EXPECT_EQ(error,
               QStringLiteral("La dirección debe empezar por rtmp://, rtmps://, srt:// o rist://."));
     EXPECT_FALSE(runtime.pipeline);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+// Six destinations asking three encodes of one picture, two of OBS's audio tracks and a delay:
+// each gets its own bitrate, size, audio and delay at the server, and nothing is encoded twice.
+TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioAndDelay) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("renditions");
+    OBSSourceAutoRelease moving = createMovingSource("renditions-moving");
+    ASSERT_TRUE(moving);
+    obs_sceneitem_t* item = addToScene(scene, moving);
+    obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_STRETCH);
+    vec2 bounds{};
+    vec2_set(&bounds, float(kCanvasWidth), float(kCanvasHeight));
+    obs_sceneitem_set_bounds(item, &bounds);
+    // A tone on OBS's track 2 only, heard in OBS's own mix and not in the entry's scene.
+    OBSSourceAutoRelease tone = createToneSource("renditions-track-2");
+    obs_source_set_audio_mixers(tone, 1 << 1);
+    obs_set_output_source(5, tone);
+    const std::unique_ptr<void, void (*)(void*)> offAir(
+        tone.Get(), [](void*) { obs_set_output_source(5, nullptr); });
+
+    const auto asking = [&](const char* id, SendChoice choice) {
+        DestConfig d = destination(id, rtmp.url(), QStringLiteral("key-%1").arg(id));
+        d.envio = choice;
+        return d;
+    };
+    const QList<DestConfig> dests{
+        asking("own", {}),           asking("own-track-1", {5000, 0, 0, 1}),
+        asking("capped", {300}),     asking("capped-track-2", {300, 0, 0, 2}),
+        asking("small", {0, 320, 180}), asking("small-delayed", {0, 320, 180, 0, 3})};
+    EntryConfig entry = entrySending("renditions", 640, 360, dests);
+    entry.videoKbps = 1000;
+    EntryRuntime runtime;
+    const QString failed = startAllUntilLive(runtime, entry, dests, 40s);
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
+
+    EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
+    EXPECT_EQ(countHostEncoders("relaycast-rendition"), 2);
+    const auto videoOf = [&](const char* id) {
+        return obs_output_get_video_encoder(hostOutputOf(*runtime.outputs.at(id)));
+    };
+    EXPECT_EQ(videoOf("own-track-1"), videoOf("own"));
+    EXPECT_EQ(videoOf("capped-track-2"), videoOf("capped"));
+    EXPECT_EQ(videoOf("small-delayed"), videoOf("small"));
+    EXPECT_NE(videoOf("capped"), videoOf("own"));
+
+    // The server heard of the delayed one the delay later than of its sibling.
+    const int64_t lateMs = runtime.outputs.at("small-delayed")->firstLiveMs -
+                           runtime.outputs.at("small")->firstLiveMs;
+    EXPECT_NEAR(double(lateMs), 3000.0, 1000.0);
+
+    const ProbeResult small = probeStreams(rtmp.playUrl("key-small"));
+    ASSERT_TRUE(small.ok && small.first("video")) << small.error.toStdString();
+    EXPECT_EQ(small.first("video")->width, 320);
+    EXPECT_EQ(small.first("video")->height, 180);
+    const ProbeResult own = probeStreams(rtmp.playUrl("key-own"));
+    ASSERT_TRUE(own.ok && own.first("video")) << own.error.toStdString();
+    EXPECT_EQ(own.first("video")->width, 640);
+
+    // Bytes over the same few seconds: the capped encode sends about a third of the entry's.
+    const auto bytesOf = [&](const char* id) { return runtime.outputs.at(id)->port->totalBytes(); };
+    const uint64_t ownBefore = bytesOf("own"), cappedBefore = bytesOf("capped");
+    tickFor({&runtime}, 4s);
+    const double ratio =
+        double(bytesOf("capped") - cappedBefore) / double(bytesOf("own") - ownBefore);
+    EXPECT_GT(ratio, 0.15);
+    EXPECT_LT(ratio, 0.6);
+
+    // Track 2 carries the tone, track 1 nothing.
+    const auto levelOf = [&](const char* key) {
+        StreamRecorder viewer;
+        EXPECT_TRUE(viewer.start(rtmp.playUrl(key)));
+        tickUntil(runtime, [&] { return viewer.recordedBytes() > 400000; }, 15s);
+        viewer.stop();
+        return measureAudio(viewer.path(), 1.0);
+    };
+    const AudioLevel track2 = levelOf("key-capped-track-2");
+    const AudioLevel track1 = levelOf("key-own-track-1");
+    EXPECT_GT(track2.rmsDb, -35.0);
+    EXPECT_LT(track1.rmsDb, -60.0);
+
+    std::printf("renditions: delayed %lld ms after its sibling, capped/own bytes %.2f, track 2 "
+                "%.1f dB, track 1 %.1f dB\n",
+                static_cast<long long>(lateMs), ratio, track2.rmsDb, track1.rmsDb);
+    stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }

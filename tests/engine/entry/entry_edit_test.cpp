@@ -30,3 +30,51 @@ TEST(EntryEdit, SizeAndEncoderGoWholeAndAChangedDestinationRemovedMeanwhileStays
     EXPECT_EQ(layEditOver(now, edit, &lost), expected);
     EXPECT_EQ(lost, QStringList{"d2"});
 }
+
+TEST(EntryEdit, ARunningDestinationRestartsAloneWhenItsEncodeAudioOrDelayChanges) {
+    EntryConfig before;
+    before.videoKbps = 6000;
+    before.destinos = {DestConfig{"plain", "rtmp://h/a", "k"},
+                       DestConfig{"capped", "rtmp://h/b", "k", {}, {3000}},
+                       DestConfig{"high", "rtmp://h/c", "k", {}, {9000}},
+                       DestConfig{"stopped", "rtmp://h/d", "k"}};
+    struct Case {
+        const char* what;
+        std::function<void(EntryConfig&)> change;
+        QStringList expected;
+    } cases[] = {
+        {"nothing", [](EntryConfig&) {}, {}},
+        {"a cap below the bitrate, a track, a delay, a size",
+         [](EntryConfig& e) {
+             e.destinos[0].envio.videoKbpsMax = 2000;
+             e.destinos[1].envio.pistaAudio = 2;
+             e.destinos[2].envio.retrasoSegs = 30;
+             e.destinos[3].envio.ancho = 1280, e.destinos[3].envio.alto = 720;
+         },
+         {"plain", "capped", "high"}},
+        {"a cap that stays above the bitrate, the picture's own size",
+         [](EntryConfig& e) {
+             e.destinos[0].envio.videoKbpsMax = 7000;
+             e.destinos[2].envio = {8000, 1920, 1080};
+         },
+         {}},
+        {"the bitrate lowered under a cap: that one joins the entry's encoder",
+         [](EntryConfig& e) { e.videoKbps = 2500; }, {"capped"}},
+        {"the bitrate raised over a cap: that one leaves it",
+         [](EntryConfig& e) { e.videoKbps = 9500; }, {"high"}},
+        {"an address changed stops the entry instead",
+         [](EntryConfig& e) {
+             e.destinos[1].url = "rtmp://h/other";
+             e.destinos[1].envio.pistaAudio = 3;
+         },
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EntryConfig after = before;
+        c.change(after);
+        EXPECT_EQ(destinationsToRestart(before, after, 1920, 1080,
+                                        [](const QString& id) { return id != "stopped"; }),
+                  c.expected);
+    }
+}
