@@ -21,8 +21,10 @@ const QStringList kEntryFields = {
     QStringLiteral("audioKbps"), QStringLiteral("audioCodec"),    QStringLiteral("audioDelayMs"),
     QStringLiteral("profile"),   QStringLiteral("withObsStream"), QStringLiteral("destinations"),
 };
-const QStringList kDestinationFields = {QStringLiteral("address"), QStringLiteral("key"),
-                                        QStringLiteral("passphrase")};
+const QStringList kDestinationFields = {
+    QStringLiteral("address"),    QStringLiteral("key"),        QStringLiteral("passphrase"),
+    QStringLiteral("maxVideoKbps"), QStringLiteral("width"),    QStringLiteral("height"),
+    QStringLiteral("audioTrack"), QStringLiteral("delaySecs")};
 
 RemoteRefusal invalid(const QString& message) {
     return {"InvalidArgument", message, {}};
@@ -322,6 +324,43 @@ std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const Rem
     return checkDestinations(*entry);
 }
 
+std::optional<RemoteRefusal> readSendChoice(const QJsonObject& data, SendChoice* choice) {
+    SendChoice read = *choice;
+    if (auto refusal = readInt(data, QStringLiteral("maxVideoKbps"), 0, kMaxVideoKbps,
+                               &read.videoKbpsMax))
+        return refusal;
+    if (data.contains(QLatin1String("width")) != data.contains(QLatin1String("height")))
+        return invalid(uiText("%1 y %2 van juntos.")
+                           .arg(quoted(QStringLiteral("width")), quoted(QStringLiteral("height"))));
+    for (const auto& [name, side] : {std::pair{QStringLiteral("width"), &read.ancho},
+                                     std::pair{QStringLiteral("height"), &read.alto}}) {
+        if (auto refusal = readInt(data, name, 0, kMaxOwnSide, side))
+            return refusal;
+    }
+    if ((read.ancho == 0) != (read.alto == 0) ||
+        (read.ancho != 0 && (read.ancho < kMinOwnSide || read.alto < kMinOwnSide)))
+        return invalid(uiText("El tamaño propio de un destino va de %1 a %2 por lado; 0 y 0 es "
+                              "el de la entrada.")
+                           .arg(kMinOwnSide)
+                           .arg(kMaxOwnSide));
+    if (auto refusal =
+            readInt(data, QStringLiteral("audioTrack"), 0, kMaxAudioTrack, &read.pistaAudio))
+        return refusal;
+    if (auto refusal = readInt(data, QStringLiteral("delaySecs"), 0, kMaxStreamDelaySecs,
+                               &read.retrasoSegs))
+        return refusal;
+    *choice = read;
+    return std::nullopt;
+}
+
+QJsonObject remoteSendChoiceFields(const SendChoice& choice) {
+    return {{"maxVideoKbps", choice.videoKbpsMax},
+            {"width", choice.ancho},
+            {"height", choice.alto},
+            {"audioTrack", choice.pistaAudio},
+            {"delaySecs", choice.retrasoSegs}};
+}
+
 std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
                                                     const QStringList& allowed,
                                                     DestConfig* destination) {
@@ -341,6 +380,8 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
             return refusal;
         destination->storedContrasena = {};
     }
+    if (auto refusal = readSendChoice(data, &destination->envio))
+        return refusal;
     // Only SRT sends a passphrase, as the editor keeps it.
     if (classifyAddress(destination->url) != AddressKind::SRT) {
         destination->contrasena.clear();

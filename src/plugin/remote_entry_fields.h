@@ -43,11 +43,19 @@ std::optional<RemoteRefusal> refuseUnknownFields(const QJsonObject& data,
 std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const RemoteChoices& choices,
                                               bool withEntryId, EntryConfig* entry);
 
-// Applies "address", "key" and "passphrase" over one destination, with `allowed` naming the
-// other fields the request may carry (its ids). A key or passphrase left out stays as it was.
+// Applies "address", "key", "passphrase" and what it takes of the encode ("maxVideoKbps",
+// "width", "height", "audioTrack", "delaySecs"; 0 is "as the input") over one destination, with
+// `allowed` naming the other fields the request may carry (its ids). A field left out stays as
+// it was.
 std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
                                                     const QStringList& allowed,
                                                     DestConfig* destination);
+
+// Reads the encode fields of a destination; all or nothing.
+std::optional<RemoteRefusal> readSendChoice(const QJsonObject& data, SendChoice* choice);
+
+// What a destination takes of the encode, named as the requests name it.
+QJsonObject remoteSendChoiceFields(const SendChoice& choice);
 
 // The editor's check of every destination of the entry, numbered as its rows.
 std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry);

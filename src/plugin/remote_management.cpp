@@ -3,8 +3,10 @@
 #include "config/config_store.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
+#include "engine/encoding/rendition_plan.h"
 #include "engine/entry/entry_controller.h"
 #include "engine/host/host_source_lookup.h"
+#include "engine/picture/entry_pipeline.h"
 #include "module/ui_text.h"
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"
@@ -233,7 +235,17 @@ QJsonObject setBitrate(EntryController& controller, const QJsonObject& data) {
         return refusalAnswer(*refusal);
     if (auto refusal = applyEntryFields(data, hostChoices(controller), true, &copy))
         return refusalAnswer(*refusal);
-    return narrowed(applyEdit(controller, copy), {{"videoKbps", copy.videoKbps}});
+    // The input's own encode changes for every destination on it; those capped lower keep
+    // their cap.
+    const auto [width, height] = pictureSizeOf(copy);
+    QStringList onIt;
+    for (const DestConfig& destination : copy.destinos) {
+        if (renditionOf(copy, destination.envio, width, height) == ownRendition(copy))
+            onIt << destination.id;
+    }
+    return narrowed(applyEdit(controller, copy),
+                    {{"videoKbps", copy.videoKbps},
+                     {"destinations", namedList(onIt, "destinationId")}});
 }
 
 QJsonObject entryListChangeEvent(const EntryListChange& change) {

@@ -1,7 +1,9 @@
 #include "plugin/remote_requests.h"
 
 #include "editor/ui_helpers.h"
+#include "engine/encoding/rendition_plan.h"
 #include "engine/entry/entry_controller.h"
+#include "engine/picture/entry_pipeline.h"
 #include "engine/recording/recording_id.h"
 #include "module/host_frontend.h"
 #include "plugin/remote_arguments.h"
@@ -31,8 +33,7 @@ QJsonObject destinationState(EntryController& controller, const Ids& ids) {
 QJsonObject destinationEntry(EntryController& controller, const QString& entryId,
                              const DestConfig& destination) {
     const DestinationStatus status = controller.destinationStatus(entryId, destination.id);
-    return {
-        {"destinationId", destination.id},
+    QJsonObject listed{
         {"address", maskAddress(destination.url)}, // never a key, query or passphrase
         {"state", remoteStateName(status.state)},
         {"message", status.message},
@@ -49,6 +50,10 @@ QJsonObject destinationEntry(EntryController& controller, const QString& entryId
         {"queuedMs", status.queuedMs},
         {"congestionPercent", status.congestionPercent},
     };
+    const QJsonObject choice = remoteSendChoiceFields(destination.envio);
+    for (auto it = choice.begin(); it != choice.end(); ++it)
+        listed.insert(it.key(), it.value());
+    return listed;
 }
 
 QJsonObject recordingEntry(EntryController& controller, const EntryConfig& entry) {
@@ -62,6 +67,32 @@ QJsonObject recordingEntry(EntryController& controller, const EntryConfig& entry
         {"format", entry.grabacion.formato},
         {"withStreams", entry.grabacion.conEmisiones},
     };
+}
+
+// The encodes the input's destinations take: those on one send the packets of one encoder.
+QJsonArray renditionList(EntryController& controller, const EntryConfig& entry) {
+    const EntryPipeline* pipeline = controller.pipelineOf(entry.id);
+    const auto [width, height] = pipeline ? std::pair{pipeline->width, pipeline->height}
+                                          : pictureSizeOf(entry);
+    QJsonArray list;
+    int number = 0;
+    for (const PlannedRendition& rendition : planRenditions(entry, width, height)) {
+        const RenditionKey& key = rendition.key;
+        // Objects, not texts: OBS's data arrays carry only objects.
+        QJsonArray on;
+        for (const QString& destinationId : rendition.destinationIds)
+            on.append(QJsonObject{{"destinationId", destinationId}});
+        list.append(QJsonObject{
+            {"id", ++number},
+            {"encoder", key.encoder},
+            {"width", static_cast<int>(key.scaled() ? key.width : width)},
+            {"height", static_cast<int>(key.scaled() ? key.height : height)},
+            {"videoKbps", key.videoKbps},
+            {"destinations", on},
+            {"obs", false}, // OBS's own encoder, when the input shares it
+        });
+    }
+    return list;
 }
 
 QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
@@ -78,6 +109,7 @@ QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
         listed.insert(QStringLiteral("live"), controller.isEntryLive(entry.id));
         listed.insert(QStringLiteral("sending"), controller.sentSourceName(entry.id));
         listed.insert(QStringLiteral("destinations"), destinations);
+        listed.insert(QStringLiteral("renditions"), renditionList(controller, entry));
         listed.insert(QStringLiteral("recording"), recordingEntry(controller, entry));
         entries.append(listed);
     }

@@ -311,6 +311,21 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
          {{"entryId", "e1"}, {"destinationId", "d1"}, {"address", "ftp://x"}},
          "InvalidAddress"},
         {"RemoveDestination", {{"entryId", "e1"}, {"destinationId", "zz"}}, "UnknownDestination"},
+        {"AddDestination",
+         {{"entryId", "e1"}, {"address", "rtmp://x/y"}, {"width", 1280}},
+         "InvalidArgument"},
+        {"AddDestination",
+         {{"entryId", "e1"}, {"address", "rtmp://x/y"}, {"width", 100}, {"height", 100}},
+         "InvalidArgument"},
+        {"UpdateDestination",
+         {{"entryId", "e1"}, {"destinationId", "d1"}, {"maxVideoKbps", -1}},
+         "InvalidArgument"},
+        {"UpdateDestination",
+         {{"entryId", "e1"}, {"destinationId", "d1"}, {"audioTrack", 7}},
+         "InvalidArgument"},
+        {"UpdateDestination",
+         {{"entryId", "e1"}, {"destinationId", "d1"}, {"delaySecs", 601}},
+         "InvalidArgument"},
         {"SetBitrate", {{"entryId", "e1"}}, "MissingArgument"},
         {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", "9000"}}, "InvalidArgument"},
         {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", 9000}, {"name", "x"}}, "UnknownField"},
@@ -392,6 +407,7 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     // Live: the bitrate reaches the running encoder.
     answer = ask("SetBitrate", {{"entryId", id}, {"videoKbps", 1500}});
     EXPECT_TRUE(answer.value("live").toBool()) << dump(answer);
+    EXPECT_EQ(namesIn(answer.value("destinations"), "destinationId"), d1 + ',' + d2);
     OBSDataAutoRelease settings =
         obs_encoder_get_settings(world.controller.pipelineOf(id)->videoEncoder);
     EXPECT_EQ(obs_data_get_int(settings, "bitrate"), 1500);
@@ -441,6 +457,20 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     const QString d3 = answer.value("destinationId").toString();
     ASSERT_FALSE(d3.isEmpty()) << dump(answer);
     ASSERT_TRUE(pumpUntil([&] { return stateOf(id, d3) == QLatin1String("Live"); }, 30s));
+
+    // Its own rate and OBS's track 2: it alone restarts on an encode of its own.
+    answer = ask("UpdateDestination",
+                 {{"entryId", id}, {"destinationId", d3}, {"maxVideoKbps", 300}, {"audioTrack", 2}});
+    EXPECT_FALSE(answer.contains("error")) << dump(answer);
+    ASSERT_TRUE(pumpUntil(
+        [&] { return rtmp.publishes("clave-g3").size() == 2 && stateOf(id, d3) == "Live"; }, 30s));
+    const QJsonArray renditions =
+        request("GetEntries").value("entries").toArray().at(0).toObject().value("renditions").toArray();
+    ASSERT_EQ(renditions.size(), 2) << dump(QJsonObject{{"r", renditions}});
+    EXPECT_EQ(namesIn(renditions.at(0).toObject().value("destinations"), "destinationId"),
+              d1 + ',' + d2);
+    EXPECT_EQ(renditions.at(1).toObject().value("videoKbps").toInt(), 300);
+    EXPECT_EQ(namesIn(renditions.at(1).toObject().value("destinations"), "destinationId"), d3);
     EXPECT_FALSE(
         ask("RemoveDestination", {{"entryId", id}, {"destinationId", d2}}).contains("error"));
     ASSERT_TRUE(pumpUntil([&] { return !world.controller.hasOutput(id, d2); }, 20s));
@@ -476,7 +506,7 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     EXPECT_EQ(listChanges().join('\n').toStdString(),
               QStringList({"created " + id + ' ' + both, "updated " + id + ' ' + both,
                            "updated " + id + ' ' + both, "updated " + id + ' ' + three,
-                           "updated " + id + ' ' + kept, "removed " + id + ' '})
+                           "updated " + id + ' ' + three, "updated " + id + ' ' + kept, "removed " + id + ' '})
                   .join('\n')
                   .toStdString());
     for (const QJsonObject& each : answers)

@@ -25,6 +25,15 @@ double millisecondsBetween(uint64_t startNs, uint64_t endNs) {
 
 } // namespace
 
+std::pair<uint32_t, uint32_t> pictureSizeOf(const EntryConfig& entry) {
+    if (entry.ancho >= 1 && entry.alto >= 1)
+        return {static_cast<uint32_t>(entry.ancho), static_cast<uint32_t>(entry.alto)};
+    obs_video_info video = {};
+    if (!obs_get_video_info(&video))
+        return {0, 0};
+    return {video.output_width, video.output_height};
+}
+
 EntryPipeline::~EntryPipeline() {
     closePipeline(*this);
 }

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <utility>
 
 namespace relaycast {
 
@@ -41,6 +42,10 @@ struct EntryPipeline {
     EntryAudioTrack audioTrack;
     SharedAudioEncoders audioEncoders;
 };
+
+// The size of the picture `entry` renders: its own, or OBS's output size; 0 x 0 when OBS has
+// no video.
+std::pair<uint32_t, uint32_t> pictureSizeOf(const EntryConfig& entry);
 
 // Builds the pipeline for `entry` (whose "fuente" is already the name to send). False with the
 // user message in `out`; a failure leaves no host object behind.
