@@ -125,6 +125,7 @@ bool readEntry(const QJsonObject& object, EntryConfig& entry, ReadConfig& outcom
     entry.retrasoAudioMs = jsonClampedInt32(object.value(QLatin1String("retrasoAudioMs")), 0,
                                             kMinAudioDelayMs, kMaxAudioDelayMs);
     entry.ajustesCodificador = jsonString(object.value(QLatin1String("ajustesCodificador")));
+    entry.codificadorDeObs = jsonBool(object.value(QLatin1String("codificadorDeObs")), false);
 
     const int32_t ancho = jsonInt32(object.value(QLatin1String("ancho")), 0);
     const int32_t alto = jsonInt32(object.value(QLatin1String("alto")), 0);

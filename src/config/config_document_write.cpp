@@ -92,6 +92,8 @@ QJsonObject entryObject(const EntryConfig& entry, WriteOutcome& outcome) {
     // Only when set, so files of entries without it stay as older versions wrote them.
     if (entry.conEmisionObs)
         object.insert(QLatin1String("conEmisionObs"), true);
+    if (entry.codificadorDeObs)
+        object.insert(QLatin1String("codificadorDeObs"), true);
     if (const QJsonObject recording = recordingObject(entry.grabacion); !recording.isEmpty())
         object.insert(QLatin1String("grabacion"), recording);
     object.insert(QLatin1String("equivalencias"), equivalencesObject(entry.equivalencias));

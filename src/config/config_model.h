@@ -18,7 +18,7 @@ struct StoredSecret {
     QString openedAs;    // the plain text it opened to
 };
 
-inline constexpr int32_t kMaxAudioTrack = 6;   // OBS's audio tracks are 1 to 6
+inline constexpr int32_t kMaxAudioTrack = 6; // OBS's audio tracks are 1 to 6
 inline constexpr int32_t kMaxStreamDelaySecs = 600;
 
 // What one destination or recording takes of its entry's encode beyond its address. Zero in a
@@ -121,6 +121,9 @@ struct EntryConfig {
     QString codificadorAudio;
     int32_t retrasoAudioMs = 0;
     QString ajustesCodificador;
+    // "Same as OBS's stream": sends the packets of OBS's own stream encoders while it sends
+    // OBS's program and OBS has them; otherwise its own encoder above.
+    bool codificadorDeObs = false;
     int32_t ancho = 0; // 0 with alto 0: the host canvas size
     int32_t alto = 0;
     bool llenar = false;

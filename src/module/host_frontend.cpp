@@ -102,6 +102,10 @@ public:
         return obs_frontend_get_profile_config();
     }
 
+    OBSOutputAutoRelease streamingOutput() override {
+        return obs_frontend_get_streaming_output();
+    }
+
 private:
     // The host saves its window layout with every dock's object name in UTF-16.
     static bool savedLayoutMentions(const char* id) {

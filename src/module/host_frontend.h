@@ -44,6 +44,9 @@ public:
     // The current profile's settings (obs_frontend_get_profile_config), or null. The host
     // writes them to disk itself.
     virtual config_t* profileConfig() = 0;
+    // OBS's own stream output (obs_frontend_get_streaming_output), or empty: OBS makes it at
+    // its first stream start.
+    virtual OBSOutputAutoRelease streamingOutput() = 0;
 };
 
 // The front end in use: the real one unless a test installed another.

@@ -97,7 +97,7 @@ void SalidasPanel::refreshPreview(const QString& entryId, PreviewWidget* preview
     if (!pipeline)
         return;
 
-    if (!pipeline->view || window == 0 || width == 0 || height == 0) {
+    if ((!pipeline->view && !pipeline->mainMix) || window == 0 || width == 0 || height == 0) {
         destroyPreviewDisplay(*pipeline);
         return;
     }

@@ -15,16 +15,19 @@ namespace relaycast {
 namespace {
 
 const QStringList kEntryFields = {
-    QStringLiteral("name"),      QStringLiteral("source"),        QStringLiteral("followsObs"),
-    QStringLiteral("matches"),   QStringLiteral("width"),         QStringLiteral("height"),
-    QStringLiteral("fill"),      QStringLiteral("encoder"),       QStringLiteral("videoKbps"),
-    QStringLiteral("audioKbps"), QStringLiteral("audioCodec"),    QStringLiteral("audioDelayMs"),
-    QStringLiteral("profile"),   QStringLiteral("withObsStream"), QStringLiteral("destinations"),
+    QStringLiteral("name"),         QStringLiteral("source"),
+    QStringLiteral("followsObs"),   QStringLiteral("matches"),
+    QStringLiteral("width"),        QStringLiteral("height"),
+    QStringLiteral("fill"),         QStringLiteral("encoder"),
+    QStringLiteral("videoKbps"),    QStringLiteral("audioKbps"),
+    QStringLiteral("audioCodec"),   QStringLiteral("audioDelayMs"),
+    QStringLiteral("profile"),      QStringLiteral("withObsStream"),
+    QStringLiteral("destinations"), QStringLiteral("sameAsObsStream"),
 };
 const QStringList kDestinationFields = {
-    QStringLiteral("address"),    QStringLiteral("key"),        QStringLiteral("passphrase"),
+    QStringLiteral("address"),      QStringLiteral("key"),      QStringLiteral("passphrase"),
     QStringLiteral("maxVideoKbps"), QStringLiteral("width"),    QStringLiteral("height"),
-    QStringLiteral("audioTrack"), QStringLiteral("delaySecs")};
+    QStringLiteral("audioTrack"),   QStringLiteral("delaySecs")};
 
 RemoteRefusal invalid(const QString& message) {
     return {"InvalidArgument", message, {}};
@@ -317,6 +320,8 @@ std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const Rem
         return refusal;
     if (auto refusal = applySize(data, entry))
         return refusal;
+    if (auto refusal = readBool(data, QStringLiteral("sameAsObsStream"), &entry->codificadorDeObs))
+        return refusal;
     if (auto refusal = readBool(data, QStringLiteral("withObsStream"), &entry->conEmisionObs))
         return refusal;
     if (auto refusal = applyDestinations(data, entry))
@@ -326,8 +331,8 @@ std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const Rem
 
 std::optional<RemoteRefusal> readSendChoice(const QJsonObject& data, SendChoice* choice) {
     SendChoice read = *choice;
-    if (auto refusal = readInt(data, QStringLiteral("maxVideoKbps"), 0, kMaxVideoKbps,
-                               &read.videoKbpsMax))
+    if (auto refusal =
+            readInt(data, QStringLiteral("maxVideoKbps"), 0, kMaxVideoKbps, &read.videoKbpsMax))
         return refusal;
     if (data.contains(QLatin1String("width")) != data.contains(QLatin1String("height")))
         return invalid(uiText("%1 y %2 van juntos.")
@@ -346,8 +351,8 @@ std::optional<RemoteRefusal> readSendChoice(const QJsonObject& data, SendChoice*
     if (auto refusal =
             readInt(data, QStringLiteral("audioTrack"), 0, kMaxAudioTrack, &read.pistaAudio))
         return refusal;
-    if (auto refusal = readInt(data, QStringLiteral("delaySecs"), 0, kMaxStreamDelaySecs,
-                               &read.retrasoSegs))
+    if (auto refusal =
+            readInt(data, QStringLiteral("delaySecs"), 0, kMaxStreamDelaySecs, &read.retrasoSegs))
         return refusal;
     *choice = read;
     return std::nullopt;
@@ -443,6 +448,7 @@ QJsonObject remoteEntryFields(const EntryConfig& entry) {
                            : entry.codificadorAudio.trimmed().toLower()},
         {"audioDelayMs", entry.retrasoAudioMs},
         {"withObsStream", entry.conEmisionObs},
+        {"sameAsObsStream", entry.codificadorDeObs},
         {"matches", matches},
     };
 }

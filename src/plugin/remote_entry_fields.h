@@ -37,9 +37,9 @@ std::optional<RemoteRefusal> refuseUnknownFields(const QJsonObject& data,
 // Applies the input fields of a CreateEntry or UpdateEntry request over `entry`, checked as the
 // editor checks them: "name", "source", "followsObs", "matches", "width", "height", "fill",
 // "encoder", "videoKbps", "audioKbps", "audioCodec", "audioDelayMs", "profile",
-// "withObsStream", "destinations" (and "entryId" when `withEntryId`). A "profile" goes first
-// and the request's own fields over it. New destinations get new ids. On a refusal `entry` may
-// be half changed: the caller works on a copy.
+// "withObsStream", "sameAsObsStream", "destinations" (and "entryId" when `withEntryId`). A
+// "profile" goes first and the request's own fields over it. New destinations get new ids. On a
+// refusal `entry` may be half changed: the caller works on a copy.
 std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const RemoteChoices& choices,
                                               bool withEntryId, EntryConfig* entry);
 

@@ -243,9 +243,9 @@ QJsonObject setBitrate(EntryController& controller, const QJsonObject& data) {
         if (renditionOf(copy, destination.envio, width, height) == ownRendition(copy))
             onIt << destination.id;
     }
-    return narrowed(applyEdit(controller, copy),
-                    {{"videoKbps", copy.videoKbps},
-                     {"destinations", namedList(onIt, "destinationId")}});
+    return narrowed(
+        applyEdit(controller, copy),
+        {{"videoKbps", copy.videoKbps}, {"destinations", namedList(onIt, "destinationId")}});
 }
 
 QJsonObject entryListChangeEvent(const EntryListChange& change) {

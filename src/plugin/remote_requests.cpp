@@ -34,6 +34,7 @@ QJsonObject destinationEntry(EntryController& controller, const QString& entryId
                              const DestConfig& destination) {
     const DestinationStatus status = controller.destinationStatus(entryId, destination.id);
     QJsonObject listed{
+        {"destinationId", destination.id},
         {"address", maskAddress(destination.url)}, // never a key, query or passphrase
         {"state", remoteStateName(status.state)},
         {"message", status.message},
@@ -72,8 +73,8 @@ QJsonObject recordingEntry(EntryController& controller, const EntryConfig& entry
 // The encodes the input's destinations take: those on one send the packets of one encoder.
 QJsonArray renditionList(EntryController& controller, const EntryConfig& entry) {
     const EntryPipeline* pipeline = controller.pipelineOf(entry.id);
-    const auto [width, height] = pipeline ? std::pair{pipeline->width, pipeline->height}
-                                          : pictureSizeOf(entry);
+    const auto [width, height] =
+        pipeline ? std::pair{pipeline->width, pipeline->height} : pictureSizeOf(entry);
     QJsonArray list;
     int number = 0;
     for (const PlannedRendition& rendition : planRenditions(entry, width, height)) {
@@ -89,7 +90,8 @@ QJsonArray renditionList(EntryController& controller, const EntryConfig& entry) 
             {"height", static_cast<int>(key.scaled() ? key.height : height)},
             {"videoKbps", key.videoKbps},
             {"destinations", on},
-            {"obs", false}, // OBS's own encoder, when the input shares it
+            // OBS's own stream encoder, lent to the input for its own encode.
+            {"obs", pipeline && pipeline->borrowsObsEncoders && key == ownRendition(entry)},
         });
     }
     return list;

@@ -142,7 +142,8 @@ TEST_F(SettingsReading, WhatADestinationTakesOutOfRangeReadsAsTheEntrys) {
     const QList<SendChoice> expected = {{6000, 1280, 720, 6, 600}, {}, {}, {}};
     ASSERT_EQ(entries()[0].destinos.size(), expected.size());
     for (qsizetype i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(entries()[0].destinos[i].envio, expected[i]) << entries()[0].destinos[i].url.toStdString();
+        EXPECT_EQ(entries()[0].destinos[i].envio, expected[i])
+            << entries()[0].destinos[i].url.toStdString();
     // A file is never delayed.
     EXPECT_EQ(entries()[0].grabacion.envio, (SendChoice{900, 640, 360, 0, 0}));
 }

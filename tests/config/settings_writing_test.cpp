@@ -24,6 +24,7 @@ void fillRichConfiguration(ConfigStore& store) {
     following.id = QStringLiteral("7c9e6679-7425-40de-944b-e07fc1f90ae7");
     following.seguirObs = true;
     following.conEmisionObs = true;
+    following.codificadorDeObs = true;
     following.equivalencias.insert(QStringLiteral("Directo"), QStringLiteral("Directo 9:16"));
     following.equivalencias.insert(QStringLiteral("Pausa"), QStringLiteral("Pausa vertical"));
     following.destinos = {dest(QStringLiteral("d-1"), QStringLiteral("rtmp://127.0.0.1/live"),
@@ -300,6 +301,7 @@ TEST_F(SettingsWriting, OptionalKeysAreWrittenOnlyWhenSet) {
     set.codificadorAudio = QStringLiteral("opus");
     set.retrasoAudioMs = 40;
     set.conEmisionObs = true;
+    set.codificadorDeObs = true;
     store.entriesOf(QStringLiteral("c")) = {plain, set};
     store.profiles() = {EncoderProfile{QStringLiteral("p"), QStringLiteral("obs_x264"), 1, 64,
                                        QString(), QString()},
@@ -317,7 +319,8 @@ TEST_F(SettingsWriting, OptionalKeysAreWrittenOnlyWhenSet) {
     const QJsonObject writtenPlain = entries.at(0).toObject();
     const QJsonObject writtenSet = entries.at(1).toObject();
     // Absent unless set, so files of older versions read and write back unchanged.
-    for (const char* key : {"nombre", "codificadorAudio", "retrasoAudioMs", "conEmisionObs"}) {
+    for (const char* key :
+         {"nombre", "codificadorAudio", "retrasoAudioMs", "conEmisionObs", "codificadorDeObs"}) {
         EXPECT_FALSE(writtenPlain.contains(QLatin1String(key))) << key;
         EXPECT_TRUE(writtenSet.contains(QLatin1String(key))) << key;
     }

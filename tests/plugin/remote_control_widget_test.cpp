@@ -459,13 +459,19 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     ASSERT_TRUE(pumpUntil([&] { return stateOf(id, d3) == QLatin1String("Live"); }, 30s));
 
     // Its own rate and OBS's track 2: it alone restarts on an encode of its own.
-    answer = ask("UpdateDestination",
-                 {{"entryId", id}, {"destinationId", d3}, {"maxVideoKbps", 300}, {"audioTrack", 2}});
+    answer =
+        ask("UpdateDestination",
+            {{"entryId", id}, {"destinationId", d3}, {"maxVideoKbps", 300}, {"audioTrack", 2}});
     EXPECT_FALSE(answer.contains("error")) << dump(answer);
     ASSERT_TRUE(pumpUntil(
         [&] { return rtmp.publishes("clave-g3").size() == 2 && stateOf(id, d3) == "Live"; }, 30s));
-    const QJsonArray renditions =
-        request("GetEntries").value("entries").toArray().at(0).toObject().value("renditions").toArray();
+    const QJsonArray renditions = request("GetEntries")
+                                      .value("entries")
+                                      .toArray()
+                                      .at(0)
+                                      .toObject()
+                                      .value("renditions")
+                                      .toArray();
     ASSERT_EQ(renditions.size(), 2) << dump(QJsonObject{{"r", renditions}});
     EXPECT_EQ(namesIn(renditions.at(0).toObject().value("destinations"), "destinationId"),
               d1 + ',' + d2);
@@ -494,6 +500,10 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     EXPECT_EQ(listed.value("videoKbps").toInt(), 1500);
     EXPECT_EQ(listed.value("audioDelayMs").toInt(), 200);
     EXPECT_EQ(listed.value("width").toInt(), 640);
+    EXPECT_EQ(namesIn(listed.value("destinations"), "destinationId"), d1 + ',' + d3);
+    const QJsonObject third = listed.value("destinations").toArray().at(1).toObject();
+    EXPECT_EQ(third.value("maxVideoKbps").toInt(), 300);
+    EXPECT_EQ(third.value("audioTrack").toInt(), 2);
 
     EXPECT_FALSE(ask("DeleteEntry", {{"entryId", id}}).contains("error"));
     EXPECT_TRUE(world.entries().isEmpty());
@@ -506,7 +516,8 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
     EXPECT_EQ(listChanges().join('\n').toStdString(),
               QStringList({"created " + id + ' ' + both, "updated " + id + ' ' + both,
                            "updated " + id + ' ' + both, "updated " + id + ' ' + three,
-                           "updated " + id + ' ' + three, "updated " + id + ' ' + kept, "removed " + id + ' '})
+                           "updated " + id + ' ' + three, "updated " + id + ' ' + kept,
+                           "removed " + id + ' '})
                   .join('\n')
                   .toStdString());
     for (const QJsonObject& each : answers)

@@ -13,6 +13,8 @@ FakeFrontend::FakeFrontend() {
 }
 
 FakeFrontend::~FakeFrontend() {
+    if (currentScene_)
+        obs_set_output_source(0, nullptr);
     setHostFrontend(nullptr);
     destroyDock();
     config_close(profile_);
@@ -56,6 +58,8 @@ OBSSourceAutoRelease FakeFrontend::currentScene() {
 
 void FakeFrontend::setCurrentScene(obs_source_t* scene) {
     currentScene_ = scene;
+    // As in OBS, the live scene is what OBS's program (its main mix) shows.
+    obs_set_output_source(0, scene);
 }
 
 QString FakeFrontend::currentSceneCollection() {

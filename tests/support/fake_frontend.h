@@ -69,12 +69,16 @@ public:
 
     // A profile kept in memory for the fake's life (a restart of the plug-in keeps it).
     config_t* profileConfig() override { return profile_; }
+    // What stands for OBS's own stream output (a real host output the test made).
+    OBSOutputAutoRelease streamingOutput() override { return obs_output_get_ref(streaming_); }
+    void setStreamingOutput(obs_output_t* output) { streaming_ = output; }
 
 private:
     std::function<void()> fault_;
     bool hostScenes_ = true;
     std::vector<OBSSource> scenes_;
     OBSSource currentScene_;
+    OBSOutput streaming_;
     QString collection_;
     QStringList collections_;
     bool refuseDocks_ = false;

@@ -1,7 +1,7 @@
 #include "stream_harness.h"
 
-#include "engine/host/host_call_queue.h"
 #include "engine/destinations/host_output_port.h"
+#include "engine/host/host_call_queue.h"
 
 #include <cstring>
 #include <thread>

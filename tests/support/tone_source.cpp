@@ -121,13 +121,30 @@ OBSSourceAutoRelease createMovingSource(const char* name) {
     std::lock_guard guard(lock);
     if (clip.empty() && !sourceFolder().path().empty()) {
         const std::string file = (sourceFolder().path() / "moving.mkv").string();
-        const CommandResult made = runCommand(
-            {"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-             "testsrc2=size=320x180:rate=30:duration=6", "-f", "lavfi", "-i",
-             "sine=frequency=440:sample_rate=48000:duration=6", "-c:v", "libx264", "-preset",
-             "ultrafast", "-g", "30", "-c:a", "aac", "-shortest", "-y",
-             QString::fromStdString(file)},
-            120000);
+        const CommandResult made = runCommand({"ffmpeg",
+                                               "-nostdin",
+                                               "-loglevel",
+                                               "error",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "testsrc2=size=320x180:rate=30:duration=6",
+                                               "-f",
+                                               "lavfi",
+                                               "-i",
+                                               "sine=frequency=440:sample_rate=48000:duration=6",
+                                               "-c:v",
+                                               "libx264",
+                                               "-preset",
+                                               "ultrafast",
+                                               "-g",
+                                               "30",
+                                               "-c:a",
+                                               "aac",
+                                               "-shortest",
+                                               "-y",
+                                               QString::fromStdString(file)},
+                                              120000);
         if (made.exitCode == 0)
             clip = file;
         else

@@ -2,10 +2,10 @@
 
 #include "address/destination_mapping.h"
 #include "engine/destinations/destination_output.h"
+#include "engine/destinations/host_output_port.h"
 #include "engine/encoding/encoder_settings.h"
 #include "engine/encoding/video_renditions.h"
 #include "engine/picture/entry_pipeline.h"
-#include "engine/destinations/host_output_port.h"
 #include "module/srt_guard.h"
 #include "module/ui_text.h"
 
@@ -54,6 +54,10 @@ OBSDataAutoRelease audioSettingsFor(const QString& encoderId, int32_t audioKbps,
 SharedAudioEncoder acquireAudioEncoder(DestinationOutput& d, EntryPipeline& pipeline,
                                        const QString& encoderId, obs_data_t* settings,
                                        int32_t track, QString* out) {
+    // The entry's mix of an input sharing OBS's encoders is OBS's stream audio.
+    if (track == 0 && pipeline.obsAudioEncoder)
+        return SharedAudioEncoder(obs_encoder_get_ref(pipeline.obsAudioEncoder),
+                                  obs_encoder_release);
     SharedAudioEncoder encoder =
         track > 0 ? pipeline.audioEncoders.acquire(encoderId, settings, obs_get_audio(),
                                                    static_cast<size_t>(track - 1))

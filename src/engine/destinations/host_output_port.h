@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/host/output_connections.h"
-#include "engine/destinations/output_port.h"
 #include "engine/audio/shared_audio_encoder.h"
+#include "engine/destinations/output_port.h"
+#include "engine/host/output_connections.h"
 
 #include <obs.hpp>
 

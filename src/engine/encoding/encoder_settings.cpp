@@ -61,7 +61,8 @@ QString resolveAudioEncoderId(const QString& codecName) {
 
 void applyLiveChanges(EntryPipeline& pipeline, const EntryConfig& entry) {
     pipeline.audioTrack.setDelay(entry.retrasoAudioMs);
-    if (!pipeline.videoEncoder)
+    // OBS's own encoder is OBS's to set.
+    if (!pipeline.videoEncoder || pipeline.borrowsObsEncoders)
         return;
 
     // The running encoder keeps its type until the next start, so its settings are built for

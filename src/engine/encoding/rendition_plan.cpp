@@ -6,15 +6,14 @@
 
 namespace relaycast {
 
-RenditionKey renditionOf(const EntryConfig& entry, const SendChoice& choice,
-                         uint32_t pictureWidth, uint32_t pictureHeight) {
+RenditionKey renditionOf(const EntryConfig& entry, const SendChoice& choice, uint32_t pictureWidth,
+                         uint32_t pictureHeight) {
     RenditionKey key = ownRendition(entry);
     if (choice.videoKbpsMax > 0 && choice.videoKbpsMax < key.videoKbps)
         key.videoKbps = choice.videoKbpsMax;
     const auto width = static_cast<uint32_t>(choice.ancho);
     const auto height = static_cast<uint32_t>(choice.alto);
-    if (choice.ancho > 0 && choice.alto > 0 &&
-        (width != pictureWidth || height != pictureHeight)) {
+    if (choice.ancho > 0 && choice.alto > 0 && (width != pictureWidth || height != pictureHeight)) {
         key.width = width;
         key.height = height;
     }

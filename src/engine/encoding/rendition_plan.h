@@ -16,9 +16,9 @@ namespace relaycast {
 
 // One encode of an entry's picture: everything that makes its packets differ.
 struct RenditionKey {
-    QString encoder;        // host encoder type
-    int32_t videoKbps = 0;  // what it is encoded at
-    uint32_t width = 0;     // the size it is scaled to; 0 with height 0: the picture's own
+    QString encoder;       // host encoder type
+    int32_t videoKbps = 0; // what it is encoded at
+    uint32_t width = 0;    // the size it is scaled to; 0 with height 0: the picture's own
     uint32_t height = 0;
 
     bool scaled() const { return width != 0; }
@@ -28,8 +28,8 @@ struct RenditionKey {
 // The encode `choice` asks of `entry` whose picture is `pictureWidth` by `pictureHeight`: the
 // entry's bitrate or the cap when lower, a size of its own only when it differs from the
 // picture's.
-RenditionKey renditionOf(const EntryConfig& entry, const SendChoice& choice,
-                         uint32_t pictureWidth, uint32_t pictureHeight);
+RenditionKey renditionOf(const EntryConfig& entry, const SendChoice& choice, uint32_t pictureWidth,
+                         uint32_t pictureHeight);
 
 // The entry's own encode (what a destination without choices gets).
 RenditionKey ownRendition(const EntryConfig& entry);

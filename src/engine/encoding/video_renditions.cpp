@@ -41,8 +41,8 @@ VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConf
 
     // The running own encoder keeps its type until the next start; so does every rendition.
     const QString encoderId = QString::fromUtf8(obs_encoder_get_id(pipeline.videoEncoder));
-    SharedEncoder share = pipeline.videoRenditions.acquire(
-        renditionMapKey(key), [&]() -> obs_encoder_t* {
+    SharedEncoder share =
+        pipeline.videoRenditions.acquire(renditionMapKey(key), [&]() -> obs_encoder_t* {
             OBSDataAutoRelease settings = renditionSettings(entry, encoderId, key.videoKbps);
             obs_encoder_t* created = obs_video_encoder_create(
                 encoderId.toUtf8().constData(), "relaycast-rendition", settings, nullptr);
@@ -55,7 +55,8 @@ VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConf
         });
     if (!share) {
         if (out)
-            *out = uiText("No se pudo crear el codificador de vídeo de %1.").arg(renditionLabel(key));
+            *out =
+                uiText("No se pudo crear el codificador de vídeo de %1.").arg(renditionLabel(key));
         return {};
     }
     return {share.get(), share};

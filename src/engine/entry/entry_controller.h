@@ -3,11 +3,11 @@
 #include "config/config_model.h"
 #include "engine/destinations/destination_status.h"
 #include "engine/encoding/encoder_load_meter.h"
-#include "engine/host/engine_clock.h"
 #include "engine/entry/entry_edit.h"
 #include "engine/entry/entry_runtime.h"
-#include "engine/recording/folder_call.h"
+#include "engine/host/engine_clock.h"
 #include "engine/host/host_call_queue.h"
+#include "engine/recording/folder_call.h"
 #include "engine/recording/recording_file_claim.h"
 
 #include <QHash>

@@ -4,9 +4,9 @@
 
 #include "engine/entry/entry_controller.h"
 
-#include "engine/picture/entry_pipeline.h"
 #include "engine/host/host_source_lookup.h"
 #include "engine/host/output_connections.h"
+#include "engine/picture/entry_pipeline.h"
 #include "engine/recording/recording_file.h"
 #include "engine/recording/recording_id.h"
 #include "engine/recording/stuck_writer.h"

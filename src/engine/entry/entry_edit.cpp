@@ -90,6 +90,7 @@ EntryConfig layEditOver(const EntryConfig& now, const EntryEdit& edit, QStringLi
     takeChanged(result.llenar, base.llenar, wanted.llenar);
     takeChanged(result.conEmisionObs, base.conEmisionObs, wanted.conEmisionObs);
     takeChanged(result.grabacion, base.grabacion, wanted.grabacion);
+    takeChanged(result.codificadorDeObs, base.codificadorDeObs, wanted.codificadorDeObs);
     if (wanted.codificador != base.codificador) {
         result.codificador = wanted.codificador;
         result.ajustesCodificador = wanted.ajustesCodificador;
@@ -115,7 +116,9 @@ QList<StopField> fieldsNeedingStop(const EntryConfig& before, const EntryConfig&
     check(before.ancho != after.ancho, StopField::Width);
     check(before.alto != after.alto, StopField::Height);
     check(before.llenar != after.llenar, StopField::Fill);
-    check(before.codificador != after.codificador, StopField::Encoder);
+    check(before.codificador != after.codificador ||
+              before.codificadorDeObs != after.codificadorDeObs,
+          StopField::Encoder);
     check(before.audioKbps != after.audioKbps, StopField::AudioKbps);
     check(audioCodecName(before.codificadorAudio) != audioCodecName(after.codificadorAudio),
           StopField::AudioCodec);
@@ -137,8 +140,9 @@ QStringList destinationsToRestart(const EntryConfig& before, const EntryConfig& 
         const DestConfig* was = findIn(before.destinos, destination.id);
         if (!was || !was->sameAddressAs(destination) || !running(destination.id))
             continue;
-        const bool sameEncode = sentRendition(before, was->envio, pictureWidth, pictureHeight) ==
-                                sentRendition(after, destination.envio, pictureWidth, pictureHeight);
+        const bool sameEncode =
+            sentRendition(before, was->envio, pictureWidth, pictureHeight) ==
+            sentRendition(after, destination.envio, pictureWidth, pictureHeight);
         if (!sameEncode || was->envio.pistaAudio != destination.envio.pistaAudio ||
             was->envio.retrasoSegs != destination.envio.retrasoSegs)
             ids << destination.id;

@@ -1,7 +1,7 @@
 #include "engine/entry/entry_runtime.h"
 
-#include "engine/picture/entry_pipeline.h"
 #include "engine/host/host_source_lookup.h"
+#include "engine/picture/entry_pipeline.h"
 
 #include <obs.hpp>
 

@@ -1,6 +1,6 @@
 #include "engine/destinations/destination_host.h"
-#include "engine/picture/entry_pipeline.h"
 #include "engine/entry/entry_runtime.h"
+#include "engine/picture/entry_pipeline.h"
 
 #include "address/address.h"
 #include "module/ui_text.h"
@@ -52,8 +52,7 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const DestC
     d->fileClaim = std::move(file);
     QString message;
     const auto open = d->recording ? openRecordingOutput : openDestinationOutput;
-    if (open(*d, *runtime.pipeline, entry, dest.envio, &message) &&
-        d->beginStart(&message)) {
+    if (open(*d, *runtime.pipeline, entry, dest.envio, &message) && d->beginStart(&message)) {
         runtime.outputs.emplace(dest.id, std::move(d));
         return true;
     }

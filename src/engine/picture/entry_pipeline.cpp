@@ -1,6 +1,7 @@
 #include "engine/picture/entry_pipeline.h"
 
 #include "engine/encoding/encoder_settings.h"
+#include "engine/encoding/obs_stream_encoders.h"
 #include "engine/host/host_source_lookup.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -34,6 +35,18 @@ std::pair<uint32_t, uint32_t> pictureSizeOf(const EntryConfig& entry) {
     return {video.output_width, video.output_height};
 }
 
+bool sendsObsProgram(const EntryConfig& entry, const obs_video_info& video) {
+    if (!entry.seguirObs)
+        return false;
+    for (auto it = entry.equivalencias.cbegin(); it != entry.equivalencias.cend(); ++it) {
+        if (it.key() != it.value())
+            return false;
+    }
+    const bool ownSize = entry.ancho >= 1 && entry.alto >= 1;
+    return !ownSize || (static_cast<uint32_t>(entry.ancho) == video.output_width &&
+                        static_cast<uint32_t>(entry.alto) == video.output_height);
+}
+
 EntryPipeline::~EntryPipeline() {
     closePipeline(*this);
 }
@@ -57,8 +70,15 @@ bool openPipeline(EntryPipeline& pipeline, const EntryConfig& entry, QString* ou
     if (!obs_get_video_info(&video))
         return fail(uiText("OBS no tiene el vídeo activo."));
 
+    if (sendsObsProgram(entry, video)) {
+        pipeline.mainMix = true;
+        pipeline.video = obs_get_video();
+        pipeline.width = video.output_width;
+        pipeline.height = video.output_height;
+    }
+
     // Frame rate, format, colour space, range and scaling stay the host's.
-    const bool ownSize = entry.ancho >= 1 && entry.alto >= 1;
+    const bool ownSize = !pipeline.mainMix && entry.ancho >= 1 && entry.alto >= 1;
     if (ownSize) {
         video.base_width = static_cast<uint32_t>(entry.ancho);
         video.base_height = static_cast<uint32_t>(entry.alto);
@@ -66,17 +86,17 @@ bool openPipeline(EntryPipeline& pipeline, const EntryConfig& entry, QString* ou
         video.output_height = video.base_height;
     }
 
-    pipeline.view = obs_view_create();
-    pipeline.video = pipeline.view ? obs_view_add2(pipeline.view, &video) : nullptr;
-    if (!pipeline.video)
-        return fail(uiText("No se pudo crear el vídeo propio de la entrada."));
-
-    pipeline.ownSize = ownSize;
-    pipeline.width = video.base_width;
-    pipeline.height = video.base_height;
-    pipeline.fill = entry.llenar;
-
-    setViewSource(pipeline, source);
+    if (!pipeline.mainMix) {
+        pipeline.view = obs_view_create();
+        pipeline.video = pipeline.view ? obs_view_add2(pipeline.view, &video) : nullptr;
+        if (!pipeline.video)
+            return fail(uiText("No se pudo crear el vídeo propio de la entrada."));
+        pipeline.ownSize = ownSize;
+        pipeline.width = video.base_width;
+        pipeline.height = video.base_height;
+        pipeline.fill = entry.llenar;
+        setViewSource(pipeline, source);
+    }
 
     if (!pipeline.audioTrack.audioOutput() && !pipeline.audioTrack.open())
         return fail(uiText("No se pudo crear la pista de audio propia de la entrada."));
@@ -84,6 +104,16 @@ bool openPipeline(EntryPipeline& pipeline, const EntryConfig& entry, QString* ou
     pipeline.audioTrack.setRoot(source);
 
     source = nullptr;
+
+    if (pipeline.mainMix) {
+        if (ObsStreamEncoders lent = borrowObsStreamEncoders(entry)) {
+            pipeline.videoEncoder = std::move(lent.video);
+            pipeline.obsAudioEncoder = std::move(lent.audio);
+            pipeline.borrowsObsEncoders = true;
+            moduleLog(LOG_INFO, "an input sends the packets of OBS's own stream encoders");
+            return true;
+        }
+    }
 
     OBSDataAutoRelease settings =
         buildVideoEncoderSettings(entry.codificador, entry.videoKbps, entry.ajustesCodificador);
@@ -131,7 +161,10 @@ void closePipeline(EntryPipeline& pipeline) {
     destroyPreviewDisplay(pipeline);
     const uint64_t previewDone = os_gettime_ns();
 
+    // A borrowed encoder is only let go of: OBS keeps its own.
     pipeline.videoEncoder = nullptr;
+    pipeline.obsAudioEncoder = nullptr;
+    pipeline.borrowsObsEncoders = false;
     const uint64_t encoderDone = os_gettime_ns();
 
     pipeline.audioTrack.close();
@@ -146,6 +179,8 @@ void closePipeline(EntryPipeline& pipeline) {
         pipeline.video = nullptr;
     }
     pipeline.privateScene = nullptr;
+    pipeline.video = nullptr; // OBS's main mix, when it was that, stays OBS's
+    pipeline.mainMix = false;
     const uint64_t viewDone = os_gettime_ns();
 
     if (hadWork) {

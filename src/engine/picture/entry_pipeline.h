@@ -27,6 +27,9 @@ struct EntryPipeline {
     EntryPipeline(const EntryPipeline&) = delete;
     EntryPipeline& operator=(const EntryPipeline&) = delete;
 
+    // It sends OBS's program at OBS's output size: OBS's own mix is its picture, nothing is
+    // rendered for it (no view, no private scene); OBS's live scene switches it.
+    bool mainMix = false;
     bool ownSize = false;
     uint32_t width = 0;
     uint32_t height = 0;
@@ -35,10 +38,14 @@ struct EntryPipeline {
     obs_display_t* previewDisplay = nullptr;
     void* previewWindow = nullptr;
     obs_view_t* view = nullptr;
-    video_t* video = nullptr;
+    video_t* video = nullptr; // the view's, or OBS's main mix (never released by us)
     OBSSceneAutoRelease privateScene;
     OBSEncoderAutoRelease videoEncoder; // the entry's own rendition
-    SharedEncoders videoRenditions;     // the others, held by the destinations that send them
+    // The own rendition and the audio of destinations on the entry's mix are OBS's own stream
+    // encoders, borrowed (see ObsStreamEncoders): never updated from here.
+    bool borrowsObsEncoders = false;
+    OBSEncoderAutoRelease obsAudioEncoder;
+    SharedEncoders videoRenditions; // the others, held by the destinations that send them
     EntryAudioTrack audioTrack;
     SharedAudioEncoders audioEncoders;
 };
@@ -46,6 +53,10 @@ struct EntryPipeline {
 // The size of the picture `entry` renders: its own, or OBS's output size; 0 x 0 when OBS has
 // no video.
 std::pair<uint32_t, uint32_t> pictureSizeOf(const EntryConfig& entry);
+
+// Whether `entry` sends exactly OBS's program at OBS's output size (`video`): it follows OBS's
+// live scene without equivalences that send something else, at no size of its own or OBS's.
+bool sendsObsProgram(const EntryConfig& entry, const obs_video_info& video);
 
 // Builds the pipeline for `entry` (whose "fuente" is already the name to send). False with the
 // user message in `out`; a failure leaves no host object behind.

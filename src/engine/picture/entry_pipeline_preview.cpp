@@ -8,12 +8,12 @@ namespace relaycast {
 
 void drawPipelinePreview(void* param, uint32_t displayWidth, uint32_t displayHeight) {
     const auto* pipeline = static_cast<const EntryPipeline*>(param);
-    if (!pipeline || !pipeline->view || pipeline->width == 0 || pipeline->height == 0 ||
-        displayWidth == 0 || displayHeight == 0)
+    if (!pipeline || (!pipeline->view && !pipeline->mainMix) || pipeline->width == 0 ||
+        pipeline->height == 0 || displayWidth == 0 || displayHeight == 0)
         return;
 
-    OBSSourceAutoRelease source = obs_view_get_source(pipeline->view, 0);
-    if (!source)
+    OBSSourceAutoRelease source = pipeline->view ? obs_view_get_source(pipeline->view, 0) : nullptr;
+    if (!source && !pipeline->mainMix)
         return;
 
     const auto width = static_cast<double>(pipeline->width);
@@ -31,7 +31,11 @@ void drawPipelinePreview(void* param, uint32_t displayWidth, uint32_t displayHei
     const int y = static_cast<int>(displayHeight) / 2 - drawHeight / 2;
     gs_set_viewport(x, y, drawWidth, drawHeight);
 
-    obs_source_video_render(source);
+    // OBS's program as OBS itself shows it, transitions included.
+    if (pipeline->mainMix)
+        obs_render_main_texture();
+    else
+        obs_source_video_render(source);
 
     gs_projection_pop();
     gs_viewport_pop();

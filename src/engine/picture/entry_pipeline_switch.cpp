@@ -6,7 +6,7 @@
 namespace relaycast {
 
 bool switchSource(EntryPipeline& pipeline, const QString& name, QString* out) {
-    if (!pipeline.view) {
+    if (!pipeline.view && !pipeline.mainMix) {
         if (out)
             *out = uiText("La entrada no está emitiendo.");
         return false;
@@ -20,7 +20,7 @@ bool switchSource(EntryPipeline& pipeline, const QString& name, QString* out) {
     }
 
     // Only the view's content and the audio root change: encoder, outputs and connections
-    // keep running untouched.
+    // keep running untouched. OBS's main mix follows OBS's live scene by itself.
     setViewSource(pipeline, source);
     pipeline.audioTrack.setRoot(source);
     pipeline.sourceName = name.toUtf8();

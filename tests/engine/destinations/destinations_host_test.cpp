@@ -4,6 +4,7 @@
 // release of every host object.
 
 #include "engine/picture/entry_pipeline.h"
+#include "support/fake_frontend.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
 #include "support/stream_harness.h"
@@ -37,8 +38,8 @@ struct ColourScene {
     OBSSourceAutoRelease colour;
 };
 
-void expectStream(const QString& where, const char* audioCodec,
-                  const RtmpServer* server = nullptr) {
+void expectStream(const QString& where, const char* audioCodec, const RtmpServer* server = nullptr,
+                  int width = 640, int height = 360) {
     const ProbeResult probe = probeStreams(where);
     ASSERT_TRUE(probe.ok) << where.toStdString() << ": " << probe.error.toStdString()
                           << (server ? server->errorLog().toStdString() : std::string());
@@ -47,8 +48,8 @@ void expectStream(const QString& where, const char* audioCodec,
     ASSERT_NE(video, nullptr) << where.toStdString();
     ASSERT_NE(audio, nullptr) << where.toStdString();
     EXPECT_EQ(video->codec, QStringLiteral("h264")) << where.toStdString();
-    EXPECT_EQ(video->width, 640);
-    EXPECT_EQ(video->height, 360);
+    EXPECT_EQ(video->width, width);
+    EXPECT_EQ(video->height, height);
     EXPECT_EQ(audio->codec, QString::fromLatin1(audioCodec)) << where.toStdString();
     EXPECT_EQ(audio->sampleRate, 48000);
     EXPECT_EQ(audio->channels, 2);
@@ -522,10 +523,12 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
         d.envio = choice;
         return d;
     };
-    const QList<DestConfig> dests{
-        asking("own", {}),           asking("own-track-1", {5000, 0, 0, 1}),
-        asking("capped", {300}),     asking("capped-track-2", {300, 0, 0, 2}),
-        asking("small", {0, 320, 180}), asking("small-delayed", {0, 320, 180, 0, 3})};
+    const QList<DestConfig> dests{asking("own", {}),
+                                  asking("own-track-1", {5000, 0, 0, 1}),
+                                  asking("capped", {300}),
+                                  asking("capped-track-2", {300, 0, 0, 2}),
+                                  asking("small", {0, 320, 180}),
+                                  asking("small-delayed", {0, 320, 180, 0, 3})};
     EntryConfig entry = entrySending("renditions", 640, 360, dests);
     entry.videoKbps = 1000;
     EntryRuntime runtime;
@@ -543,8 +546,8 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
     EXPECT_NE(videoOf("capped"), videoOf("own"));
 
     // The server heard of the delayed one the delay later than of its sibling.
-    const int64_t lateMs = runtime.outputs.at("small-delayed")->firstLiveMs -
-                           runtime.outputs.at("small")->firstLiveMs;
+    const int64_t lateMs =
+        runtime.outputs.at("small-delayed")->firstLiveMs - runtime.outputs.at("small")->firstLiveMs;
     EXPECT_NEAR(double(lateMs), 3000.0, 1000.0);
 
     const ProbeResult small = probeStreams(rtmp.playUrl("key-small"));
@@ -568,7 +571,8 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
     const auto levelOf = [&](const char* key) {
         StreamRecorder viewer;
         EXPECT_TRUE(viewer.start(rtmp.playUrl(key)));
-        tickUntil(runtime, [&] { return viewer.recordedBytes() > 400000; }, 15s);
+        tickUntil(
+            runtime, [&] { return viewer.recordedBytes() > 400000; }, 15s);
         viewer.stop();
         return measureAudio(viewer.path(), 1.0);
     };
@@ -580,6 +584,89 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
     std::printf("renditions: delayed %lld ms after its sibling, capped/own bytes %.2f, track 2 "
                 "%.1f dB, track 1 %.1f dB\n",
                 static_cast<long long>(lateMs), ratio, track2.rmsDb, track1.rmsDb);
+    stopAllAndAwaitRelease(runtime);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+// OBS's own stream, as OBS makes it at its first start: x264 and AAC on OBS's mixes.
+struct ObsOwnStream {
+    explicit ObsOwnStream(const QString& server, int32_t kbps) {
+        OBSDataAutoRelease videoSettings = obs_data_create();
+        obs_data_set_int(videoSettings, "bitrate", kbps);
+        video = obs_video_encoder_create("obs_x264", "obs-own-video", videoSettings, nullptr);
+        obs_encoder_set_video(video, obs_get_video());
+        audio = obs_audio_encoder_create("ffmpeg_aac", "obs-own-audio", nullptr, 0, nullptr);
+        obs_encoder_set_audio(audio, obs_get_audio());
+        OBSDataAutoRelease serviceSettings = obs_data_create();
+        obs_data_set_string(serviceSettings, "server", server.toUtf8().constData());
+        obs_data_set_string(serviceSettings, "key", "obs");
+        service = obs_service_create("rtmp_custom", "obs-own-service", serviceSettings, nullptr);
+        output = obs_output_create("rtmp_output", "obs-own-stream", nullptr, nullptr);
+        obs_output_set_video_encoder(output, video);
+        obs_output_set_audio_encoder(output, audio, 0);
+        obs_output_set_service(output, service);
+    }
+    ~ObsOwnStream() { obs_output_force_stop(output); }
+    OBSEncoderAutoRelease video, audio;
+    OBSServiceAutoRelease service;
+    OBSOutputAutoRelease output;
+};
+
+// Sending OBS's program at OBS's bitrate sends OBS's own packets: nothing is rendered or encoded
+// again, whether OBS's stream runs, starts, stops or OBS replaces its encoders meanwhile.
+TEST(DestinationsHost, OBSsProgramAtOBSsBitrateSendsOBSsOwnEncodersThroughItsStartAndStop) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ColourScene program("programa-obs", kOpaqueBlue);
+    obs_set_output_source(0, obs_scene_get_source(program.scene));
+    const std::unique_ptr<void, void (*)(void*)> offAir(
+        program.scene.Get(), [](void*) { obs_set_output_source(0, nullptr); });
+    FakeFrontend frontend;
+    const QList<DestConfig> dests{destination("a", rtmp.url(), "clave-a")};
+    EntryConfig entry = entrySending("programa-obs", 0, 0, dests);
+    entry.seguirObs = true;
+
+    // Before OBS's first stream there is nothing to share: the entry encodes OBS's mix itself.
+    {
+        EntryRuntime runtime;
+        ASSERT_TRUE(startAllUntilLive(runtime, entry, dests, kLiveTimeout).isEmpty());
+        EXPECT_TRUE(runtime.pipeline->mainMix);
+        EXPECT_FALSE(runtime.pipeline->borrowsObsEncoders);
+        EXPECT_EQ(countHostEncoders("relaycast-video"), 1);
+        stopAllAndAwaitRelease(runtime);
+    }
+
+    auto obs = std::make_unique<ObsOwnStream>(rtmp.url(), entry.videoKbps);
+    frontend.setStreamingOutput(obs->output);
+    EntryRuntime runtime;
+    ASSERT_TRUE(startAllUntilLive(runtime, entry, dests, kLiveTimeout).isEmpty());
+    EXPECT_TRUE(runtime.pipeline->borrowsObsEncoders);
+    const qsizetype publishes = rtmp.publishes("clave-a").size();
+    EXPECT_EQ(countHostEncoders("relaycast-video"), 0);
+    EXPECT_EQ(countHostEncoders("relaycast-audio"), 0);
+    const DestinationOutput& a = *runtime.outputs.at("a");
+    EXPECT_EQ(obs_output_get_video_encoder(hostOutputOf(a)), obs->video.Get());
+    EXPECT_EQ(obs_output_get_audio_encoder(hostOutputOf(a), 0), obs->audio.Get());
+    expectStream(rtmp.playUrl("clave-a"), "aac", &rtmp, kCanvasWidth, kCanvasHeight);
+
+    // OBS's stream starts and stops beside it; it never cuts.
+    ASSERT_TRUE(obs_output_start(obs->output));
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return rtmp.publishes("obs").size() == 1; }, 20s));
+    obs_output_stop(obs->output);
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return !obs_output_active(obs->output); }, 20s));
+    // OBS's settings change: OBS drops its encoders and makes new ones; what was lent runs on.
+    frontend.setStreamingOutput(nullptr);
+    obs.reset();
+    const uint64_t before = a.port->totalBytes();
+    tickFor({&runtime}, 2s);
+    EXPECT_GT(a.port->totalBytes(), before + 50000);
+    EXPECT_EQ(stateOf(runtime, "a"), DestinationState::Live);
+    EXPECT_EQ(a.cuts.load(), 0);
+    EXPECT_EQ(rtmp.publishes("clave-a").size(), publishes);
+
     stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }

@@ -24,9 +24,7 @@ TEST(RenditionPlan, DestinationsAskingTheSameEncodeShareOne) {
         QList<DestConfig> destinations;
         QStringList expected; // per rendition: "label:ids"
     } cases[] = {
-        {"nothing asked: one encode",
-         {asking("a", 0), asking("b", 0)},
-         {"6.0 Mbps:a,b"}},
+        {"nothing asked: one encode", {asking("a", 0), asking("b", 0)}, {"6.0 Mbps:a,b"}},
         {"a cap above the entry's bitrate, the picture's own size, audio and delay: the entry's",
          {asking("a", 0), asking("b", 9000, 1920, 1080, 2, 30)},
          {"6.0 Mbps:a,b"}},
@@ -60,5 +58,6 @@ TEST(RenditionPlan, ACappedEncodeKeepsTheEntrysOtherEncoderSettings) {
     entry.videoKbps = 6000;
     entry.ajustesCodificador = QStringLiteral(R"({"bitrate":6000,"preset":"slow"})");
     const RenditionKey capped = renditionOf(entry, SendChoice{2000}, 1920, 1080);
-    EXPECT_EQ(renditionSettingsJson(entry, capped), QStringLiteral(R"({"bitrate":2000,"preset":"slow"})"));
+    EXPECT_EQ(renditionSettingsJson(entry, capped),
+              QStringLiteral(R"({"bitrate":2000,"preset":"slow"})"));
 }

@@ -59,9 +59,11 @@ TEST(EntryEdit, ARunningDestinationRestartsAloneWhenItsEncodeAudioOrDelayChanges
          },
          {}},
         {"the bitrate lowered under a cap: that one joins the entry's encoder",
-         [](EntryConfig& e) { e.videoKbps = 2500; }, {"capped"}},
+         [](EntryConfig& e) { e.videoKbps = 2500; },
+         {"capped"}},
         {"the bitrate raised over a cap: that one leaves it",
-         [](EntryConfig& e) { e.videoKbps = 9500; }, {"high"}},
+         [](EntryConfig& e) { e.videoKbps = 9500; },
+         {"high"}},
         {"an address changed stops the entry instead",
          [](EntryConfig& e) {
              e.destinos[1].url = "rtmp://h/other";

@@ -219,6 +219,46 @@ TEST(OpenPipeline, SceneAtCanvasSizeGoesOnTheViewDirectly) {
     EXPECT_EQ(countEncodersNamed("relaycast-video"), 1) << "reopening starts clean";
 }
 
+TEST(OpenPipeline, OBSsProgramAtOBSsSizeIsOBSsOwnMixAndRendersNothing) {
+    OBSSceneAutoRelease scene = createScene("p-programa");
+    struct Case {
+        const char* what;
+        bool follows;
+        int width, height;
+        SceneMatchMap matches;
+        bool mainMix;
+    } cases[] = {
+        {"following, no size of its own", true, 0, 0, {}, true},
+        {"following at OBS's own size", true, int(kCanvasWidth), int(kCanvasHeight), {}, true},
+        {"following, a scene matched to itself", true, 0, 0, {{"p-programa", "p-programa"}}, true},
+        {"following at a size of its own", true, 640, 360, {}, false},
+        {"following, another scene sent for one", true, 0, 0, {{"p-programa", "otra"}}, false},
+        {"a scene of its own", false, 0, 0, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EntryConfig entry = entrySending("p-programa", c.width, c.height);
+        entry.seguirObs = c.follows;
+        entry.equivalencias = c.matches;
+        EntryPipeline pipeline;
+        QString error;
+        ASSERT_TRUE(openPipeline(pipeline, entry, &error)) << error.toStdString();
+        EXPECT_EQ(pipeline.mainMix, c.mainMix);
+        EXPECT_EQ(pipeline.video == obs_get_video(), c.mainMix);
+        EXPECT_EQ(pipeline.view == nullptr, c.mainMix);
+        EXPECT_EQ(obs_encoder_video(pipeline.videoEncoder), pipeline.video);
+        if (c.mainMix) {
+            EXPECT_EQ(pipeline.width, kCanvasWidth);
+            // A live switch only moves the audio; OBS's mix follows OBS by itself.
+            OBSSourceAutoRelease other = createColorSource("p-programa-otra", kOpaqueRed, 64, 64);
+            EXPECT_TRUE(switchSource(pipeline, "p-programa-otra", &error)) << error.toStdString();
+            EXPECT_EQ(pipeline.sourceName, QByteArray("p-programa-otra"));
+        }
+        closePipeline(pipeline);
+        EXPECT_EQ(pipeline.video, nullptr);
+    }
+}
+
 TEST(OpenPipeline, OwnSizeWrapsEvenAScene) {
     OBSSceneAutoRelease scene = createScene("p-propia");
     EntryPipeline pipeline;

@@ -1,0 +1,39 @@
+#pragma once
+
+// OBS's own stream encoders lent to an entry that sends OBS's program: the same packets OBS
+// sends go to the entry's destinations too, encoded once. OBS makes them at its first stream
+// start and may replace them whenever its own outputs are idle (a settings change, a profile
+// switch); the entry holds its own reference, so what it borrowed keeps running on OBS's mix
+// until the entry stops, and its next start borrows whatever OBS has then. Their settings are
+// never changed from here. Interface thread.
+
+#include "config/config_model.h"
+
+#include <obs.hpp>
+
+namespace relaycast {
+
+struct ObsStreamEncoders {
+    OBSEncoderAutoRelease video;
+    OBSEncoderAutoRelease audio;
+    explicit operator bool() const { return video && audio; }
+};
+
+// What OBS's stream encoder is, as far as the choice below needs.
+struct ObsVideoEncoderFacts {
+    QString type;
+    int32_t kbps = 0;
+    bool onMainMixAtItsSize = false; // fed by OBS's mix, unscaled
+};
+
+// Whether `entry`, sending OBS's program, sends OBS's stream encoder's packets: asked for
+// ("Same as OBS's stream"), or the same type and bitrate with no advanced settings of its own.
+// Never for a receiver that may join at any packet (MPEG-TS over SRT or RIST), which needs
+// headers OBS's encoder does not repeat.
+bool sharesObsStreamEncoders(const EntryConfig& entry, const ObsVideoEncoderFacts& obs);
+
+// OBS's stream encoders when `entry` shares them now; empty otherwise (no stream output yet,
+// an encoder scaled or missing, or the entry wants its own).
+ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry);
+
+} // namespace relaycast
