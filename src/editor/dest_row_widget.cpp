@@ -2,13 +2,18 @@
 
 #include "address/address.h"
 #include "editor/input_widgets.h"
+#include "editor/send_choice_text.h"
 #include "editor/themed_icon.h"
 #include "module/ui_text.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSize>
 #include <QToolButton>
+
+#include <algorithm>
+#include <utility>
 
 namespace relaycast {
 
@@ -85,9 +90,29 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     grid->addWidget(hintLabel_, 3, 0, 1, 3);
     grid->addWidget(queryWarning_, 4, 0, 1, 3);
 
+    sendToggle_ = new QToolButton(this);
+    sendToggle_->setText(uiText("Avanzado…"));
+    sendToggle_->setToolTip(uiText("Calidad, tamaño, audio y retraso propios de este destino"));
+    sendToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    sendToggle_->setAutoRaise(true);
+    sendToggle_->setCheckable(true);
+    grid->addWidget(sendToggle_, 5, 0, 1, 3, Qt::AlignLeft);
+    sendPanel_ = buildSendPanel();
+    grid->addWidget(sendPanel_, 6, 0, 1, 3);
+    connect(sendToggle_, &QToolButton::toggled, this, [this](bool open) {
+        sendPanel_->setVisible(open);
+        sendToggle_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    });
+    // A destination that takes something of its own shows it at once.
+    const bool ownChoice = !dest.envio.isDefault();
+    sendToggle_->setChecked(ownChoice);
+    sendPanel_->setVisible(ownChoice);
+    sendToggle_->setArrowType(ownChoice ? Qt::DownArrow : Qt::RightArrow);
+
     connect(templateCombo_, qOverload<int>(&QComboBox::activated), this,
             &DestRowWidget::onTemplateActivated);
     connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::onAddressChanged);
+    connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::sendChanged);
     connect(removeButton_, &QToolButton::clicked, this, [this] {
         if (removeCallback_)
             removeCallback_(this);
@@ -98,6 +123,83 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
 }
 
 DestRowWidget::~DestRowWidget() = default;
+
+QWidget* DestRowWidget::buildSendPanel() {
+    const SendChoice& choice = source_.envio;
+    auto* panel = new QWidget(this);
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    grid->setColumnStretch(1, 1);
+
+    capSpin_ = new NoWheelSpinBox(panel);
+    capSpin_->setRange(0, kMaxVideoKbps);
+    capSpin_->setSingleStep(500);
+    capSpin_->setSuffix(QStringLiteral(" kbps"));
+    capSpin_->setSpecialValueText(uiText("Como la entrada"));
+    capSpin_->setValue(choice.videoKbpsMax);
+
+    ownSizeCombo_ = new NoWheelComboBox(panel);
+    ownSizeCombo_->addItem(uiText("Como la entrada"), QSize(0, 0));
+    for (const OwnSizePreset& preset : ownSizePresets())
+        ownSizeCombo_->addItem(QStringLiteral("%1 (%2×%3)")
+                                   .arg(QString::fromLatin1(preset.name))
+                                   .arg(preset.width)
+                                   .arg(preset.height),
+                               QSize(preset.width, preset.height));
+    const QSize stored(choice.ancho, choice.alto);
+    int size = ownSizeCombo_->findData(stored);
+    if (size < 0 && choice.ancho > 0 && choice.alto > 0) {
+        ownSizeCombo_->addItem(uiText("%1×%2 (personalizado)").arg(choice.ancho).arg(choice.alto),
+                               stored);
+        size = ownSizeCombo_->count() - 1;
+    }
+    ownSizeCombo_->setCurrentIndex(std::max(size, 0));
+
+    audioTrackCombo_ = new NoWheelComboBox(panel);
+    audioTrackCombo_->addItem(uiText("Mezcla propia de la entrada"), 0);
+    for (int32_t track = 1; track <= kMaxAudioTrack; ++track)
+        audioTrackCombo_->addItem(uiText("Pista %1 de OBS").arg(track), track);
+    audioTrackCombo_->setCurrentIndex(std::max(audioTrackCombo_->findData(choice.pistaAudio), 0));
+
+    delaySpin_ = new NoWheelSpinBox(panel);
+    delaySpin_->setRange(0, kMaxStreamDelaySecs);
+    delaySpin_->setSuffix(QStringLiteral(" s"));
+    delaySpin_->setSpecialValueText(uiText("Sin retraso"));
+    delaySpin_->setValue(choice.retrasoSegs);
+
+    const std::pair<const char*, QWidget*> rows[] = {
+        {"Calidad máxima de vídeo:", capSpin_},
+        {"Tamaño de imagen:", ownSizeCombo_},
+        {"Audio:", audioTrackCombo_},
+        {"Retraso de la emisión:", delaySpin_},
+    };
+    int at = 0;
+    for (const auto& [label, field] : rows) {
+        grid->addWidget(new QLabel(uiText(label), panel), at, 0);
+        grid->addWidget(field, at++, 1);
+    }
+
+    connect(capSpin_, qOverload<int>(&QSpinBox::valueChanged), this, &DestRowWidget::sendChanged);
+    connect(delaySpin_, qOverload<int>(&QSpinBox::valueChanged), this, &DestRowWidget::sendChanged);
+    for (QComboBox* combo :
+         {static_cast<QComboBox*>(ownSizeCombo_), static_cast<QComboBox*>(audioTrackCombo_)})
+        connect(combo, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                &DestRowWidget::sendChanged);
+    return panel;
+}
+
+SendChoice DestRowWidget::sendChoice() const {
+    SendChoice choice;
+    choice.videoKbpsMax = capSpin_->value();
+    const QSize size = ownSizeCombo_->currentData().toSize();
+    choice.ancho = size.width();
+    choice.alto = size.height();
+    choice.pistaAudio = audioTrackCombo_->currentData().toInt();
+    choice.retrasoSegs = delaySpin_->value();
+    return choice;
+}
 
 void DestRowWidget::preselectTemplate() {
     for (int i = 1; i < templateCombo_->count(); ++i) {

@@ -15,6 +15,7 @@ class QToolButton;
 namespace relaycast {
 
 class NoWheelComboBox;
+class NoWheelSpinBox;
 
 // A platform whose ingest address a destination row can fill in.
 struct DestinationTemplate {
@@ -26,8 +27,9 @@ struct DestinationTemplate {
 const QList<DestinationTemplate>& destinationTemplates();
 
 // One destination of the entry dialog: template menu, address, key (RIST: its secret), SRT
-// passphrase, a hint
-// naming the recognised address kind, and a remove button.
+// passphrase, a hint naming the recognised address kind, a remove button, and behind
+// "Avanzado…" what the destination takes of the entry's encode (bitrate cap, size, audio,
+// delay).
 class DestRowWidget : public QFrame {
     Q_OBJECT
 
@@ -50,6 +52,9 @@ public:
     // The destination the row was built from; only its id is used again.
     const DestConfig& source() const { return source_; }
 
+    // What the destination takes, as the "Avanzado…" section shows it.
+    SendChoice sendChoice() const;
+
     NoWheelComboBox* templateCombo() const { return templateCombo_; }
     QLineEdit* addressEdit() const { return addressEdit_; }
     QLineEdit* keyEdit() const { return keyEdit_; }
@@ -58,8 +63,19 @@ public:
     // Shown while an address carries a query: the host writes addresses to its log as they are.
     QLabel* queryWarningLabel() const { return queryWarning_; }
     QToolButton* removeButton() const { return removeButton_; }
+    QToolButton* sendToggle() const { return sendToggle_; }
+    QWidget* sendPanel() const { return sendPanel_; }
+    NoWheelSpinBox* capSpin() const { return capSpin_; }
+    NoWheelComboBox* ownSizeCombo() const { return ownSizeCombo_; }
+    NoWheelComboBox* audioTrackCombo() const { return audioTrackCombo_; }
+    NoWheelSpinBox* delaySpin() const { return delaySpin_; }
+
+Q_SIGNALS:
+    // The address or what the destination takes changed.
+    void sendChanged();
 
 private:
+    QWidget* buildSendPanel();
     void preselectTemplate();
     void onTemplateActivated(int index);
     void onAddressChanged(const QString& text);
@@ -72,6 +88,12 @@ private:
     QLineEdit* passphraseEdit_ = nullptr;
     QLabel* hintLabel_ = nullptr;
     QLabel* queryWarning_ = nullptr;
+    QToolButton* sendToggle_ = nullptr;
+    QWidget* sendPanel_ = nullptr;
+    NoWheelSpinBox* capSpin_ = nullptr;
+    NoWheelComboBox* ownSizeCombo_ = nullptr;
+    NoWheelComboBox* audioTrackCombo_ = nullptr;
+    NoWheelSpinBox* delaySpin_ = nullptr;
     bool secretsVisible_ = false;
     bool applyingTemplate_ = false;
     RemoveCallback removeCallback_;

@@ -4,9 +4,11 @@
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
 #include "editor/recording_box.h"
+#include "editor/send_choice_text.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
+#include "engine/picture/entry_pipeline.h"
 #include "module/ui_text.h"
 
 #include <obs.h>
@@ -15,6 +17,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -252,6 +255,13 @@ QWidget* EntryDialog::buildContent() {
         addDestRow(DestConfig{});
     for (const DestConfig& dest : original_.destinos)
         addDestRow(dest);
+    encodesLabel_ = makeHintLabel(QString(), content);
+    column->addWidget(encodesLabel_);
+    refreshEncodes();
+    connect(videoKbps_, qOverload<int>(&QSpinBox::valueChanged), this,
+            [this] { refreshEncodes(); });
+    connect(sizeCombo_, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this] { refreshEncodes(); });
 
     addDestButton_ = new QPushButton(content);
     setIconText(addDestButton_, uiText("＋ Añadir otro destino"));
@@ -380,11 +390,41 @@ void EntryDialog::addDestRow(const DestConfig& dest) {
             destRows_.removeAt(at);
         removed->hide();
         removed->deleteLater();
+        refreshEncodes();
     });
+    connect(row, &DestRowWidget::sendChanged, this, [this] { refreshEncodes(); });
     if (showKeys_ && showKeys_->isChecked())
         row->setSecretsVisible(true);
     destRows_.append(row);
     destRowsLayout_->addWidget(row);
+    refreshEncodes();
+}
+
+void EntryDialog::refreshEncodes() {
+    if (!encodesLabel_)
+        return;
+    // The entry as the fields stand, with a destination per row that names a place.
+    EntryConfig shown;
+    shown.codificador = encoderCombo_->currentData().toString();
+    shown.videoKbps = videoKbps_->value();
+    const QSize size = sizeCombo_->currentData().toSize();
+    shown.ancho = size.width();
+    shown.alto = size.height();
+    QHash<QString, QString> names;
+    for (const DestRowWidget* row : destRows_) {
+        const QString address = row->addressEdit()->text();
+        if (address.trimmed().isEmpty())
+            continue;
+        DestConfig dest;
+        dest.id = QString::number(shown.destinos.size());
+        dest.envio = row->sendChoice();
+        names.insert(dest.id, destinationDisplayName(address));
+        shown.destinos.append(dest);
+    }
+    const auto [width, height] = pictureSizeOf(shown);
+    const QString text = encodesSummary(shown, names, width, height);
+    encodesLabel_->setText(text);
+    encodesLabel_->setVisible(!text.isEmpty());
 }
 
 void EntryDialog::rebuildEncoderForm(const QString& json) {

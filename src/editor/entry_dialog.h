@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
@@ -83,6 +84,9 @@ public:
     QPushButton* addDestButton() const { return addDestButton_; }
     QCheckBox* showKeysCheck() const { return showKeys_; }
     const QList<DestRowWidget*>& destRows() const { return destRows_; }
+    // Under the destination rows: the encodes they make the entry run, hidden when there is
+    // one and nobody asks anything of their own.
+    QLabel* encodesLabel() const { return encodesLabel_; }
     RecordingBox* recordingBox() const { return recordingBox_; }
 
     // Scene equivalence rows.
@@ -108,6 +112,7 @@ private:
     void onAdvancedToggled(bool checked);
     void setKeysVisible(bool visible);
     bool isEmptyRow(const DestRowWidget* row) const;
+    void refreshEncodes();
     SceneMatchMap matchResult() const;
 
     // Rebuilds the advanced form for the selected encoder with the current video bitrate,
@@ -154,6 +159,7 @@ private:
     QWidget* destRowsHolder_ = nullptr;
     QVBoxLayout* destRowsLayout_ = nullptr;
     QList<DestRowWidget*> destRows_;
+    QLabel* encodesLabel_ = nullptr;
     QPushButton* addDestButton_ = nullptr;
     QCheckBox* showKeys_ = nullptr;
     RecordingBox* recordingBox_ = nullptr;

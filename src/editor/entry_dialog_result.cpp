@@ -84,6 +84,7 @@ EntryConfig EntryDialog::resultEntry() const {
             if (dest.id.isEmpty())
                 dest.id = newConfigId();
             dest.url = row->addressEdit()->text().trimmed();
+            dest.envio = row->sendChoice();
             dest.clave = row->keyEdit()->text();
             dest.contrasena = classifyAddress(dest.url) == AddressKind::SRT
                                   ? row->passphraseEdit()->text()

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 namespace relaycast {
 
@@ -74,6 +75,11 @@ QString maskAddress(const QString& address) {
     if (question < 0)
         return trimmed;
     return trimmed.left(question) + QStringLiteral("?…");
+}
+
+QString destinationDisplayName(const QString& address) {
+    const QString host = QUrl(address.trimmed(), QUrl::TolerantMode).host(QUrl::FullyDecoded);
+    return host.isEmpty() ? maskAddress(address) : host;
 }
 
 } // namespace relaycast

@@ -23,5 +23,8 @@ void showWarning(QWidget* parent, const QString& text);
 QLabel* makeHintLabel(const QString& text, QWidget* parent = nullptr);
 // An address as the interface shows it: trimmed, cut at the first "?" followed by "?…".
 QString maskAddress(const QString& address);
+// How a destination is named beside its entry: the host of its address, else the masked address.
+// Never its key.
+QString destinationDisplayName(const QString& address);
 
 } // namespace relaycast

@@ -3,8 +3,10 @@
 #include "address/address.h"
 #include "config/config_store.h"
 #include "editor/input_widgets.h"
+#include "editor/send_choice_text.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
+#include "engine/picture/entry_pipeline.h"
 #include "engine/recording/recording_id.h"
 #include "module/ui_text.h"
 #include "panel/preview_widget.h"
@@ -251,19 +253,30 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
         layout->addWidget(none);
     }
     for (const DestConfig& destination : entry.destinos)
-        layout->addWidget(buildDestinationRow(card, entryId, destination));
+        layout->addWidget(buildDestinationRow(card, entry, destination));
     layout->addWidget(buildRecordingRow(card, entryId));
     return card;
 }
 
-QWidget* SalidasPanel::buildDestinationRow(QWidget* card, const QString& entryId,
+QWidget* SalidasPanel::buildDestinationRow(QWidget* card, const EntryConfig& entry,
                                            const DestConfig& destination) {
+    const QString entryId = entry.id;
     const QString destinationId = destination.id;
     const OutputRow made =
         newOutputRow(card, addressKindName(classifyAddress(destination.url)), uiText("▶ Emitir"));
     const QString masked = maskAddress(destination.url);
     setElidedText(made.place, masked);
     made.place->setToolTip(masked);
+    // What it gets when that is not the entry's own encode, under its status.
+    const auto [width, height] = pictureSizeOf(entry);
+    const QString takes = sendChoiceSummary(entry, destination, width, height);
+    if (!takes.isEmpty()) {
+        ElidedLabel* line = newElidedLabel(made.row);
+        line->setEnabled(false);
+        setElidedText(line, takes);
+        line->setToolTip(takes);
+        static_cast<QGridLayout*>(made.row->layout())->addWidget(line, 2, 0, 1, 2);
+    }
     connect(made.button, &QPushButton::clicked, this,
             [this, entryId, destinationId] { toggleDestination(entryId, destinationId); });
     destinationWidgets.insert(destinationId, {made.status, made.button});

@@ -11,7 +11,6 @@
 
 #include <QLabel>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -29,10 +28,8 @@ QString entryName(const EntryConfig& entry) {
 
 // "«entry» → host": the entry's name (or source) and the destination's host, never its key.
 QString destinationLabel(const EntryConfig& entry, const DestConfig& destination) {
-    QString where = QUrl(destination.url.trimmed(), QUrl::TolerantMode).host(QUrl::FullyDecoded);
-    if (where.isEmpty())
-        where = maskAddress(destination.url);
-    return QString::fromUtf8("«%1» → %2").arg(entryName(entry), where);
+    return QString::fromUtf8("«%1» → %2")
+        .arg(entryName(entry), destinationDisplayName(destination.url));
 }
 
 } // namespace

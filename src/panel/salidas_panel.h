@@ -127,7 +127,7 @@ private:
     QFrame* buildCard(const EntryConfig& entry, const QStringList& sceneNames,
                       const QStringList& sourceNames);
     QWidget* buildSetAsideRow(int index, const SetAsideEntries& group);
-    QWidget* buildDestinationRow(QWidget* card, const QString& entryId,
+    QWidget* buildDestinationRow(QWidget* card, const EntryConfig& entry,
                                  const DestConfig& destination);
     QWidget* buildRecordingRow(QWidget* card, const QString& entryId);
     void refreshSwitchRow(const QString& entryId);

@@ -257,6 +257,65 @@ TEST_F(StudioFixture, NewEntryIsHandedBackWithIdsTrimmedAddressesAndSettingsHold
     EXPECT_NE(result.destinos[0].id, result.destinos[1].id);
 }
 
+TEST_F(StudioFixture, ADestinationsOwnEncodeIsShownEditedSavedAndCountedAmongTheEncodes) {
+    EntryConfig entry = storedEntry();
+    entry.videoKbps = 6000;
+    entry.ancho = 1920;
+    entry.alto = 1080;
+    entry.destinos = {{"d-1", "rtmp://a.example/live", "k", ""},
+                      {"d-2", "rtmp://b.example/live?key=x", "", ""},
+                      {"d-3", "srt://c.example:9000", "", ""}};
+    entry.destinos[0].envio = {3500, 1280, 720, 2, 30};
+    entry.destinos[2].envio = {0, 1600, 900, 0, 0};
+    EntryDialog dialog(nullptr, entry, true, false, {});
+    dialog.show();
+    DestRowWidget* first = dialog.destRows()[0];
+    DestRowWidget* second = dialog.destRows()[1];
+    DestRowWidget* third = dialog.destRows()[2];
+    EXPECT_TRUE(first->sendPanel()->isVisible()) << "it asks something of its own";
+    EXPECT_EQ(first->capSpin()->text(), "3500 kbps");
+    EXPECT_EQ(first->ownSizeCombo()->currentText(), "720p (1280×720)");
+    EXPECT_EQ(first->audioTrackCombo()->currentText(), "Pista 2 de OBS");
+    EXPECT_EQ(first->delaySpin()->text(), "30 s");
+    EXPECT_FALSE(second->sendPanel()->isVisible());
+    EXPECT_EQ(second->capSpin()->text(), "Como la entrada");
+    EXPECT_EQ(second->ownSizeCombo()->currentText(), "Como la entrada");
+    EXPECT_EQ(second->audioTrackCombo()->currentText(), "Mezcla propia de la entrada");
+    EXPECT_EQ(second->delaySpin()->text(), "Sin retraso");
+    EXPECT_EQ(third->ownSizeCombo()->currentText(), "1600×900 (personalizado)");
+    EXPECT_EQ(dialog.encodesLabel()->text(),
+              "3 codificaciones: 1280x720 3.5 Mbps para a.example, 6.0 Mbps para b.example, "
+              "1600x900 6.0 Mbps para c.example");
+
+    QTest::mouseClick(second->sendToggle(), Qt::LeftButton);
+    EXPECT_TRUE(second->sendPanel()->isVisible());
+    second->capSpin()->setValue(2000);
+    third->ownSizeCombo()->setCurrentIndex(0);
+    EXPECT_EQ(dialog.encodesLabel()->text(), "3 codificaciones: 1280x720 3.5 Mbps para a.example, "
+                                             "2.0 Mbps para b.example, 6.0 Mbps para c.example");
+    first->capSpin()->setValue(0);
+    first->ownSizeCombo()->setCurrentIndex(first->ownSizeCombo()->findText("360p (640×360)"));
+    first->audioTrackCombo()->setCurrentIndex(6);
+    first->delaySpin()->setValue(90);
+    second->capSpin()->setValue(0);
+    EXPECT_EQ(dialog.encodesLabel()->text(),
+              "2 codificaciones: 640x360 6.0 Mbps para a.example, 6.0 Mbps para b.example y "
+              "c.example");
+
+    EXPECT_EQ(pressOk(dialog), "");
+    const EntryConfig result = dialog.resultEntry();
+    ASSERT_EQ(result.destinos.size(), 3);
+    EXPECT_EQ(result.destinos[0].envio, (SendChoice{0, 640, 360, 6, 90}));
+    EXPECT_TRUE(result.destinos[1].envio.isDefault());
+    EXPECT_TRUE(result.destinos[2].envio.isDefault());
+
+    // One encode that nobody asks anything of: nothing to tell.
+    first->ownSizeCombo()->setCurrentIndex(0);
+    first->audioTrackCombo()->setCurrentIndex(0);
+    first->delaySpin()->setValue(0);
+    EXPECT_FALSE(dialog.encodesLabel()->isVisible());
+}
+
 TEST(EntryDialogSources, WithNothingToSendOkWarnsUnlessTheLiveSceneIsFollowed) {
     test::FakeFrontend frontend;
     frontend.setScenes({});

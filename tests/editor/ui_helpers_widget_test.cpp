@@ -1,6 +1,8 @@
 // The interface helpers on the real host (Spanish interface): host listings, the source caption,
-// the message boxes and the address mask.
+// the message boxes, the address mask and the names of what a destination takes.
 #include "editor/ui_helpers.h"
+
+#include "editor/send_choice_text.h"
 
 #include "support/fake_frontend.h"
 #include "support/message_box_driver.h"
@@ -28,6 +30,34 @@ TEST(MaskAddress, CutsAtTheFirstQuestionMarkAndTrims) {
     EXPECT_EQ(maskAddress("\trtmp://127.0.0.1:1935/live  "), "rtmp://127.0.0.1:1935/live");
     EXPECT_EQ(maskAddress("rtmp://a.example/live?"), "rtmp://a.example/live?…");
     EXPECT_EQ(maskAddress("   "), "");
+}
+
+TEST(DestinationDisplayName, IsTheHostElseTheMaskedAddress) {
+    EXPECT_EQ(destinationDisplayName(" rtmp://a.example:1935/live?key=1 "), "a.example");
+    EXPECT_EQ(destinationDisplayName("srt://c.example:9000?streamid=x"), "c.example");
+    EXPECT_EQ(destinationDisplayName("rist://@:5000?secret=s"), "rist://@:5000?…");
+}
+
+TEST(SendChoiceSummary, NamesOnlyWhatDiffersFromTheInputsOwnEncode) {
+    EntryConfig entry;
+    entry.videoKbps = 6000;
+    const struct {
+        SendChoice choice;
+        const char* text;
+    } cases[] = {
+        {{}, ""},
+        {{8000, 1920, 1080, 0, 0}, ""}, // a cap above the bitrate, the picture's own size
+        {{3500, 1280, 720, 2, 30}, "720p · 3.5 Mbps · 30 s de retraso · Pista 2"},
+        {{900, 1600, 900, 0, 0}, "1600x900 · 900 kbps"},
+        {{0, 854, 480, 0, 0}, "480p"},
+        {{0, 0, 0, 6, 0}, "Pista 6"},
+    };
+    for (const auto& c : cases) {
+        DestConfig destination;
+        destination.envio = c.choice;
+        EXPECT_EQ(sendChoiceSummary(entry, destination, 1920, 1080), QString::fromUtf8(c.text))
+            << c.text;
+    }
 }
 
 TEST(DescribeSource, CaptionsScenesAsScenesAndEverythingElseAsSources) {

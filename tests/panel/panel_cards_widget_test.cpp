@@ -131,6 +131,7 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
          destination("d2", QStringLiteral(" rtmp://127.0.0.1/live "), QStringLiteral("clave")),
          destination("d3", QStringLiteral("http://127.0.0.1/x"))});
     named.nombre = QStringLiteral("Mi salida");
+    named.destinos[1].envio = {0, 0, 0, 2, 30};
     EntryConfig scenePicked = entry("e2", QStringLiteral("tarjetas-escena"), {});
     EntryConfig sourcePicked = entry("e3", QStringLiteral("tarjetas-color"), {});
     EntryConfig deletedSource = entry("e4", QStringLiteral("no-esta"), {});
@@ -170,6 +171,17 @@ TEST(PanelCards, CardsShowTitlesAddressesAndRowsAsConfigured) {
     EXPECT_EQ(addressLabelOf(*panel, "d2")->fullText, QStringLiteral("rtmp://127.0.0.1/live"));
     EXPECT_EQ(kindLabelOf(*panel, "d3")->text(), QStringLiteral("?"));
     EXPECT_TRUE(kindLabelOf(*panel, "d1")->font().bold());
+    // What a destination gets of its own, greyed under its status; nothing for the others.
+    const auto linesOf = [&](const char* id) {
+        QStringList lines;
+        for (QLabel* label :
+             panel->destinationStatusLabel(id)->parentWidget()->findChildren<QLabel*>())
+            if (auto* elided = dynamic_cast<ElidedLabel*>(label); elided && !elided->isEnabled())
+                lines << elided->fullText;
+        return lines;
+    };
+    EXPECT_EQ(linesOf("d2"), QStringList{QString::fromUtf8("30 s de retraso · Pista 2")});
+    EXPECT_EQ(linesOf("d1"), QStringList{});
 
     for (const char* id : {"d1", "d2", "d3"}) {
         EXPECT_EQ(statusTextOf(*panel, id), QStringLiteral("Parado")) << id;
