@@ -6,6 +6,7 @@
 #include "engine/picture/entry_pipeline.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
+#include "support/obs_own_stream.h"
 #include "support/log_capture.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
@@ -587,30 +588,6 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
     stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }
-
-// OBS's own stream, as OBS makes it at its first start: x264 and AAC on OBS's mixes.
-struct ObsOwnStream {
-    explicit ObsOwnStream(const QString& server, int32_t kbps) {
-        OBSDataAutoRelease videoSettings = obs_data_create();
-        obs_data_set_int(videoSettings, "bitrate", kbps);
-        video = obs_video_encoder_create("obs_x264", "obs-own-video", videoSettings, nullptr);
-        obs_encoder_set_video(video, obs_get_video());
-        audio = obs_audio_encoder_create("ffmpeg_aac", "obs-own-audio", nullptr, 0, nullptr);
-        obs_encoder_set_audio(audio, obs_get_audio());
-        OBSDataAutoRelease serviceSettings = obs_data_create();
-        obs_data_set_string(serviceSettings, "server", server.toUtf8().constData());
-        obs_data_set_string(serviceSettings, "key", "obs");
-        service = obs_service_create("rtmp_custom", "obs-own-service", serviceSettings, nullptr);
-        output = obs_output_create("rtmp_output", "obs-own-stream", nullptr, nullptr);
-        obs_output_set_video_encoder(output, video);
-        obs_output_set_audio_encoder(output, audio, 0);
-        obs_output_set_service(output, service);
-    }
-    ~ObsOwnStream() { obs_output_force_stop(output); }
-    OBSEncoderAutoRelease video, audio;
-    OBSServiceAutoRelease service;
-    OBSOutputAutoRelease output;
-};
 
 // Sending OBS's program at OBS's bitrate sends OBS's own packets: nothing is rendered or encoded
 // again, whether OBS's stream runs, starts, stops or OBS replaces its encoders meanwhile.
