@@ -161,6 +161,14 @@ QWidget* EntryDialog::buildContent() {
     const bool keepStoredEncoder = editing_ && storedEncoder >= 0;
     encoderCombo_->setCurrentIndex(keepStoredEncoder ? storedEncoder : 0);
     form->addRow(uiText("Codificador de vídeo:"), encoderCombo_);
+    sameAsObsCheck_ = new QCheckBox(uiText("Igual que la emisión de OBS"), content);
+    sameAsObsCheck_->setChecked(original_.codificadorDeObs);
+    sameAsObsCheck_->setToolTip(
+        uiText("Mientras sigue la escena en directo de OBS a su tamaño, envía lo que codifica la "
+               "emisión de OBS: nada se codifica dos veces. Sin la emisión de OBS aún, usa el "
+               "codificador de arriba."));
+    form->addRow(QString(), sameAsObsCheck_);
+    updateFollowState();
 
     videoKbps_ = new NoWheelSpinBox(content);
     videoKbps_->setRange(kMinVideoKbps, kMaxVideoKbps);
@@ -340,9 +348,9 @@ QWidget* EntryDialog::buildProfileBox() {
 
 void EntryDialog::applyLiveLock() {
     // What would need the stream restarted stays as stored while the entry is live.
-    for (QWidget* w : std::initializer_list<QWidget*>{sourceCombo_, followCheck_, matchBox_,
-                                                      encoderCombo_, audioKbps_, audioCodec_,
-                                                      sizeCombo_, framingCombo_, addDestButton_})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             sourceCombo_, followCheck_, matchBox_, encoderCombo_, audioKbps_, audioCodec_,
+             sizeCombo_, framingCombo_, addDestButton_, sameAsObsCheck_})
         w->setEnabled(false);
     for (DestRowWidget* row : destRows_)
         row->setEnabled(false);
@@ -351,6 +359,9 @@ void EntryDialog::applyLiveLock() {
 void EntryDialog::updateFollowState() {
     matchBox_->setVisible(followCheck_->isChecked());
     sourceCombo_->setEnabled(!followCheck_->isChecked() && !liveLocked_);
+    // Only OBS's program can be what OBS's stream encodes.
+    if (sameAsObsCheck_)
+        sameAsObsCheck_->setEnabled(followCheck_->isChecked() && !liveLocked_);
 }
 
 void EntryDialog::updateFramingEnabled() {

@@ -65,6 +65,7 @@ public:
     QLineEdit* nameEdit() const { return nameEdit_; }
     QCheckBox* followCheck() const { return followCheck_; }
     QCheckBox* withStreamCheck() const { return withStreamCheck_; }
+    QCheckBox* sameAsObsCheck() const { return sameAsObsCheck_; }
     QWidget* matchBox() const { return matchBox_; }
     QPushButton* addMatchButton() const { return addMatchButton_; }
     const QList<MatchRow>& matchRows() const { return matchRows_; }
@@ -138,6 +139,7 @@ private:
     QLineEdit* nameEdit_ = nullptr;
     QCheckBox* followCheck_ = nullptr;
     QCheckBox* withStreamCheck_ = nullptr;
+    QCheckBox* sameAsObsCheck_ = nullptr;
     QWidget* matchBox_ = nullptr;
     QVBoxLayout* matchRowsLayout_ = nullptr;
     QPushButton* addMatchButton_ = nullptr;

@@ -58,6 +58,7 @@ EntryConfig EntryDialog::resultEntry() const {
         entry.seguirObs = followCheck_->isChecked();
         entry.equivalencias = matchResult();
         entry.codificador = encoderCombo_->currentData().toString();
+        entry.codificadorDeObs = sameAsObsCheck_->isChecked();
         entry.audioKbps = audioKbps_->currentData().toInt();
         entry.codificadorAudio = audioCodec_->currentText();
         const QSize size = sizeCombo_->currentData().toSize();

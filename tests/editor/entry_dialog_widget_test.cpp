@@ -153,7 +153,7 @@ TEST_F(StudioFixture, NewEntryWindowShowsItsRowsInOrderWithTheDefaults) {
 
     EXPECT_EQ(formLabels(scroll->widget()),
               QStringList({"Qué quieres emitir:", "Nombre (opcional):", "-", "-", "-",
-                           "Codificador de vídeo:", "-", "-",
+                           "Codificador de vídeo:", "-", "-", "-",
                            "Calidad de vídeo:", "Calidad de audio:", "Códec de audio:",
                            "Retraso de audio:", "Tamaño de imagen:", "Encuadre:", "Perfil:"}));
 
@@ -617,9 +617,14 @@ TEST_F(StudioFixture, FollowingTheLiveSceneShowsTheMatchesAndDisablesTheSourceCh
     QTest::mouseClick(dialog.followCheck(), Qt::LeftButton);
     EXPECT_TRUE(dialog.matchBox()->isVisible());
     EXPECT_FALSE(dialog.sourceCombo()->isEnabled());
+    // Only OBS's program can share OBS's stream encoders.
+    EXPECT_TRUE(dialog.sameAsObsCheck()->isEnabled());
+    dialog.sameAsObsCheck()->setChecked(true);
+    EXPECT_TRUE(dialog.resultEntry().codificadorDeObs);
     dialog.followCheck()->setChecked(false);
     EXPECT_FALSE(dialog.matchBox()->isVisible());
     EXPECT_TRUE(dialog.sourceCombo()->isEnabled());
+    EXPECT_FALSE(dialog.sameAsObsCheck()->isEnabled());
 }
 
 // Scene equivalences.
