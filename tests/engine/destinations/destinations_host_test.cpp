@@ -701,3 +701,30 @@ TEST(DestinationsHost, OBSsOwnStreamNeverOverridesADestinationsCapOrTheEntrysAud
     stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }
+
+// Stopped while the host still holds its stream back, a delayed destination ends then: nothing
+// of it reaches the server afterwards, and its output goes as soon as any other.
+TEST(DestinationsHost, ADelayedDestinationStoppedDuringItsDelayEndsAtOnceAndNeverConnects) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ColourScene content("retraso-parado", kOpaqueRed);
+    DestConfig delayed = destination("tarde", rtmp.url(), "clave-tarde");
+    delayed.envio.retrasoSegs = 20;
+    const EntryConfig entry = entrySending("retraso-parado", 640, 360, {delayed});
+    EntryRuntime runtime;
+    ASSERT_TRUE(startDestination(runtime, entry, delayed, &error)) << error.toStdString();
+    tickFor({&runtime}, 2s);
+    stopDestination(*runtime.outputs.at("tarde"));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    EXPECT_TRUE(tickUntil(
+        runtime, [&] { return !runtime.outputs.contains("tarde"); }, kEndTimeout));
+    std::printf(
+        "delayed destination gone %.1f s after its stop\n",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stoppedAt).count());
+    // Past the end of its delay too.
+    tickFor({&runtime}, 20s);
+    EXPECT_TRUE(rtmp.publishes("clave-tarde").isEmpty()) << "it reached the server after its stop";
+    stopAllAndAwaitRelease(runtime);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
