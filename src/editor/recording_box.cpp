@@ -31,7 +31,7 @@ constexpr FormatChoice kFormats[] = {
 } // namespace
 
 RecordingBox::RecordingBox(const RecordingConfig& config, QWidget* parent)
-    : QGroupBox(uiText("Grabación"), parent) {
+    : QGroupBox(uiText("Grabación"), parent), envio_(config.envio) {
     auto* form = new QFormLayout(this);
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
 
@@ -70,6 +70,7 @@ RecordingConfig RecordingBox::result() const {
     config.formato = format_->currentData().toString();
     config.carpeta = folder_->text().trimmed();
     config.conEmisiones = withStreams_->isChecked();
+    config.envio = envio_;
     return config;
 }
 

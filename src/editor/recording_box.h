@@ -34,6 +34,8 @@ private:
     QLineEdit* folder_ = nullptr;
     QToolButton* browse_ = nullptr;
     QCheckBox* withStreams_ = nullptr;
+    // Its own encode, which only the settings file sets: handed back as it came.
+    SendChoice envio_;
 };
 
 } // namespace relaycast

@@ -267,6 +267,8 @@ TEST_F(StudioFixture, ADestinationsOwnEncodeIsShownEditedSavedAndCountedAmongThe
                       {"d-3", "srt://c.example:9000", "", ""}};
     entry.destinos[0].envio = {3500, 1280, 720, 2, 30};
     entry.destinos[2].envio = {0, 1600, 900, 0, 0};
+    // A recording's own encode comes only from the settings file: the editor shows none of it.
+    entry.grabacion = {"flv", "/srv/grabaciones", true, {2500, 1280, 720, 3, 0}};
     EntryDialog dialog(nullptr, entry, true, false, {});
     dialog.show();
     DestRowWidget* first = dialog.destRows()[0];
@@ -308,6 +310,7 @@ TEST_F(StudioFixture, ADestinationsOwnEncodeIsShownEditedSavedAndCountedAmongThe
     EXPECT_EQ(result.destinos[0].envio, (SendChoice{0, 640, 360, 6, 90}));
     EXPECT_TRUE(result.destinos[1].envio.isDefault());
     EXPECT_TRUE(result.destinos[2].envio.isDefault());
+    EXPECT_EQ(result.grabacion, entry.grabacion) << "OK keeps what the editor does not show";
 
     // One encode that nobody asks anything of: nothing to tell.
     first->ownSizeCombo()->setCurrentIndex(0);

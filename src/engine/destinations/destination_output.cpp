@@ -287,7 +287,7 @@ int32_t DestinationOutput::secondsSinceOutage() const {
 bool DestinationOutput::beginStart(QString* out) {
     state = DestinationState::Starting;
     startNs = clock.nowNs();
-    attempt.begin();
+    attempt.begin(delayNs);
     if (recording && port) {
         // The host's file output opens and removes its file as it starts: on the recording's
         // strand, never the interface thread, since its folder may not answer. A refusal shows
@@ -449,7 +449,7 @@ void runRestartStep(DestinationOutput& d) {
     // The state stays Reconnecting, so the status keeps counting the outage and its attempts
     // until the host reports the stream started again.
     d.startNs = d.clock.nowNs();
-    d.attempt.begin();
+    d.attempt.begin(d.delayNs);
     if (d.port->start())
         return;
     d.attempt.refused();

@@ -27,6 +27,8 @@ template <typename Reference> void keepFromRelease(Reference& reference) {
 } // namespace
 
 HostOutputPort::~HostOutputPort() {
+    if (output && destination_ && destination_->attempt.heldBack())
+        forceStop();
     if (output && !awaitAttemptEnd()) {
         // Given up at exit while the attempt still waits for its server: the host's own.
         disconnectSignals();
@@ -155,6 +157,13 @@ void HostOutputPort::stop() {
 }
 
 void HostOutputPort::forceStop() {
+    if (output && destination_ && destination_->attempt.heldBack()) {
+        // Stopped inside its delay: the held packets are dropped and nothing reaches the server.
+        // The host may tell of no end of an attempt it never began to connect.
+        obs_output_force_stop(output);
+        destination_->attempt.end();
+        return;
+    }
     if (output && awaitAttemptEnd())
         obs_output_force_stop(output);
 }

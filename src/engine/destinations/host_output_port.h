@@ -23,7 +23,8 @@ class DestinationOutput;
 // No stop and no release while the destination's connection attempt is under way (see
 // ConnectionAttempt): the port waits for the host's "start" or "stop" signal, and a moment for
 // the thread to end; an attempt that never ends is ended at exit by closing its connection
-// (see OutputConnection).
+// (see OutputConnection). A forced stop inside a destination's delay waits for nothing: the host
+// has not begun to connect then (see ConnectionAttempt::heldBack).
 class HostOutputPort final : public OutputPort {
 public:
     HostOutputPort() = default;

@@ -1,6 +1,7 @@
 #include "engine/encoding/obs_stream_encoders.h"
 
 #include "engine/encoding/encoder_settings.h"
+#include "engine/entry/entry_edit.h"
 #include "module/host_frontend.h"
 
 namespace relaycast {
@@ -10,7 +11,9 @@ bool sharesObsStreamEncoders(const EntryConfig& entry, const ObsVideoEncoderFact
         return false;
     return entry.codificadorDeObs ||
            (obs.type == entry.codificador && obs.kbps == entry.videoKbps &&
-            entry.ajustesCodificador.trimmed().isEmpty());
+            entry.ajustesCodificador.trimmed().isEmpty() &&
+            obs.audioCodec == audioCodecName(entry.codificadorAudio) &&
+            obs.audioKbps == entry.audioKbps && entry.retrasoAudioMs == 0);
 }
 
 ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry) {
@@ -24,6 +27,10 @@ ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry) {
     facts.type = QString::fromUtf8(obs_encoder_get_id(video));
     OBSDataAutoRelease settings = obs_encoder_get_settings(video);
     facts.kbps = static_cast<int32_t>(obs_data_get_int(settings, "bitrate"));
+    // OBS names its own AAC encoder's codec "AAC".
+    facts.audioCodec = QString::fromUtf8(obs_encoder_get_codec(audio)).toLower();
+    OBSDataAutoRelease audioSettings = obs_encoder_get_settings(audio);
+    facts.audioKbps = static_cast<int32_t>(obs_data_get_int(audioSettings, "bitrate"));
     facts.onMainMixAtItsSize = obs_get_video_info(&mix) &&
                                obs_encoder_video(video) == obs_get_video() &&
                                obs_encoder_get_width(video) == mix.output_width &&

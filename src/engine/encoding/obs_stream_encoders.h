@@ -24,10 +24,14 @@ struct ObsVideoEncoderFacts {
     QString type;
     int32_t kbps = 0;
     bool onMainMixAtItsSize = false; // fed by OBS's mix, unscaled
+    // OBS's stream audio encoder, which the entry's mix then sends instead of its own.
+    QString audioCodec; // "aac", "opus"
+    int32_t audioKbps = 0;
 };
 
 // Whether `entry`, sending OBS's program, sends OBS's stream encoder's packets: asked for
-// ("Same as OBS's stream"), or the same type and bitrate with no advanced settings of its own.
+// ("Same as OBS's stream"), or the same type and bitrate with no advanced settings of its own
+// and the same audio (codec and bitrate, no audio delay of its own).
 // Never for a receiver that may join at any packet (MPEG-TS over SRT or RIST), which needs
 // headers OBS's encoder does not repeat.
 bool sharesObsStreamEncoders(const EntryConfig& entry, const ObsVideoEncoderFacts& obs);

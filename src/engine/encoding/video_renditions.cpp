@@ -35,7 +35,14 @@ RenditionKey sentRendition(const EntryConfig& entry, const SendChoice& choice,
 
 VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConfig& entry,
                                         const SendChoice& choice, QString* out) {
-    const RenditionKey key = sentRendition(entry, choice, pipeline.width, pipeline.height);
+    // The entry's own encode is what its own encoder runs: OBS's bitrate when it is OBS's, so
+    // a cap below that gets a rendition of its own.
+    EntryConfig running = entry;
+    if (pipeline.borrowsObsEncoders) {
+        OBSDataAutoRelease own = obs_encoder_get_settings(pipeline.videoEncoder);
+        running.videoKbps = static_cast<int32_t>(obs_data_get_int(own, "bitrate"));
+    }
+    const RenditionKey key = sentRendition(running, choice, pipeline.width, pipeline.height);
     if (key == RenditionKey{})
         return {pipeline.videoEncoder, nullptr};
 

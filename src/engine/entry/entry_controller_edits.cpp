@@ -73,6 +73,13 @@ EditOutcome EntryController::editEntry(const EntryEdit& edit, NeedsStop rule) {
         outcome.needingStop = fieldsNeedingStop(before, after, [&](const QString& destinationId) {
             return hasOutput(id, destinationId);
         });
+        // OBS's own encoders, lent, are never changed from here, and whether they are lent
+        // depends on the very fields a running encoder would take live (bitrate, advanced
+        // settings, audio delay, an MPEG-TS destination): those wait for a new start.
+        const EntryPipeline* pipeline = pipelineOf(id);
+        if (pipeline && pipeline->borrowsObsEncoders && changesLiveEncoding(before, after) &&
+            !outcome.needingStop.contains(StopField::Encoder))
+            outcome.needingStop << StopField::Encoder;
         if (!outcome.needingStop.isEmpty() && rule == NeedsStop::Refuse) {
             outcome.result = EditOutcome::Result::Refused;
             return outcome;
@@ -105,8 +112,17 @@ void EntryController::applyLiveEdit(const EntryConfig& before, const EntryConfig
             updateRenditionSettings(*pipeline, after, hostCalls_);
         }
         if (pipeline) {
+            // Caps are measured against the encoder that runs: OBS's, at OBS's bitrate, when
+            // it is lent (see acquireVideoRendition).
+            EntryConfig was = before;
+            EntryConfig now = after;
+            if (pipeline->borrowsObsEncoders) {
+                OBSDataAutoRelease own = obs_encoder_get_settings(pipeline->videoEncoder);
+                was.videoKbps = now.videoKbps =
+                    static_cast<int32_t>(obs_data_get_int(own, "bitrate"));
+            }
             const QStringList restarts = destinationsToRestart(
-                before, after, pipeline->width, pipeline->height,
+                was, now, pipeline->width, pipeline->height,
                 [&](const QString& destinationId) { return hasOutput(id, destinationId); });
             for (const QString& destinationId : restarts) {
                 stopDestination(id, destinationId);

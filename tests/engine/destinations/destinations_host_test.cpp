@@ -6,8 +6,8 @@
 #include "engine/picture/entry_pipeline.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
-#include "support/obs_own_stream.h"
 #include "support/log_capture.h"
+#include "support/obs_own_stream.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
 #include "support/tone_source.h"
@@ -644,6 +644,87 @@ TEST(DestinationsHost, OBSsProgramAtOBSsBitrateSendsOBSsOwnEncodersThroughItsSta
     EXPECT_EQ(a.cuts.load(), 0);
     EXPECT_EQ(rtmp.publishes("clave-a").size(), publishes);
 
+    stopAllAndAwaitRelease(runtime);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+// Sending OBS's own stream never overrides what the entry or a destination asks for beyond it:
+// a destination capped below OBS's bitrate keeps its cap, and an entry that shares OBS's video
+// only because its type and bitrate match keeps its own audio bitrate.
+TEST(DestinationsHost, OBSsOwnStreamNeverOverridesADestinationsCapOrTheEntrysAudio) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ColourScene program("programa-tope", kOpaqueGreen);
+    obs_set_output_source(0, obs_scene_get_source(program.scene));
+    const std::unique_ptr<void, void (*)(void*)> offAir(
+        program.scene.Get(), [](void*) { obs_set_output_source(0, nullptr); });
+    FakeFrontend frontend;
+    ObsOwnStream obs(rtmp.url(), 6000);
+    frontend.setStreamingOutput(obs.output);
+    const auto videoKbpsOf = [](obs_encoder_t* encoder) {
+        OBSDataAutoRelease settings = obs_encoder_get_settings(encoder);
+        return obs_data_get_int(settings, "bitrate");
+    };
+
+    DestConfig capped = destination("tope", rtmp.url(), "clave-tope");
+    capped.envio.videoKbpsMax = 3000;
+    const QList<DestConfig> dests{destination("igual", rtmp.url(), "clave-igual"), capped};
+    EntryConfig asked = entrySending("programa-tope", 0, 0, dests);
+    asked.seguirObs = true;
+    asked.codificadorDeObs = true;
+    asked.videoKbps = 2500;
+    {
+        EntryRuntime runtime;
+        ASSERT_TRUE(startAllUntilLive(runtime, asked, dests, kLiveTimeout).isEmpty());
+        ASSERT_TRUE(runtime.pipeline->borrowsObsEncoders);
+        const auto videoOf = [&](const char* id) {
+            return obs_output_get_video_encoder(hostOutputOf(*runtime.outputs.at(id)));
+        };
+        EXPECT_EQ(videoOf("igual"), obs.video.Get());
+        EXPECT_NE(videoOf("tope"), obs.video.Get()) << "OBS's 6000 kbps over a 3000 kbps cap";
+        EXPECT_LE(videoKbpsOf(videoOf("tope")), 3000);
+        stopAllAndAwaitRelease(runtime);
+    }
+
+    const QList<DestConfig> one{destination("a", rtmp.url(), "clave-audio")};
+    EntryConfig matching = entrySending("programa-tope", 0, 0, one);
+    matching.seguirObs = true;
+    matching.videoKbps = 6000;
+    matching.audioKbps = 256;
+    EntryRuntime runtime;
+    ASSERT_TRUE(startAllUntilLive(runtime, matching, one, kLiveTimeout).isEmpty());
+    obs_encoder_t* audio = audioEncoderOf(runtime, "a");
+    EXPECT_NE(audio, obs.audio.Get()) << "OBS's audio is not the 256 kbps the entry asks for";
+    OBSDataAutoRelease audioSettings = obs_encoder_get_settings(audio);
+    EXPECT_EQ(obs_data_get_int(audioSettings, "bitrate"), 256);
+    stopAllAndAwaitRelease(runtime);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+// Stopped while the host still holds its stream back, a delayed destination ends then: nothing
+// of it reaches the server afterwards, and its output goes as soon as any other.
+TEST(DestinationsHost, ADelayedDestinationStoppedDuringItsDelayEndsAtOnceAndNeverConnects) {
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ColourScene content("retraso-parado", kOpaqueRed);
+    DestConfig delayed = destination("tarde", rtmp.url(), "clave-tarde");
+    delayed.envio.retrasoSegs = 20;
+    const EntryConfig entry = entrySending("retraso-parado", 640, 360, {delayed});
+    EntryRuntime runtime;
+    ASSERT_TRUE(startDestination(runtime, entry, delayed, &error)) << error.toStdString();
+    tickFor({&runtime}, 2s);
+    stopDestination(*runtime.outputs.at("tarde"));
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    EXPECT_TRUE(tickUntil(
+        runtime, [&] { return !runtime.outputs.contains("tarde"); }, kEndTimeout));
+    std::printf(
+        "delayed destination gone %.1f s after its stop\n",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - stoppedAt).count());
+    // Past the end of its delay too.
+    tickFor({&runtime}, 20s);
+    EXPECT_TRUE(rtmp.publishes("clave-tarde").isEmpty()) << "it reached the server after its stop";
     stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }

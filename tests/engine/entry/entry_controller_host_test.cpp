@@ -5,7 +5,9 @@
 // round-robin server named twice.
 
 #include "engine/entry/entry_controller_fixture.h"
+#include "engine/picture/entry_pipeline.h"
 #include "support/child_process.h"
+#include "support/obs_own_stream.h"
 #include "support/tcp_gate.h"
 
 #include <QFile>
@@ -396,3 +398,70 @@ TEST_F(EntryControllerHost, ADestinationThatConnectsAfterItsOnlyLiveSiblingStopp
 }
 
 } // namespace
+
+// An entry that sends OBS's own stream encoders because its bitrate is OBS's: an edit of that
+// bitrate is either applied to what it sends or said to need a stop, never told as applied
+// while OBS's packets go on at OBS's rate.
+TEST_F(EntryControllerHost, ABitrateEditOnAnEntrySendingOBSsOwnStreamIsNeverToldAppliedUnapplied) {
+    EntryConfig& entry = addEntry(QStringLiteral("prestado"), {QStringLiteral("p")}, false);
+    entry.seguirObs = true;
+    entry.ancho = entry.alto = 0;
+    frontend.setCurrentScene(obs_scene_get_source(scene));
+    ObsOwnStream obs(rtmp.url(), entry.videoKbps);
+    frontend.setStreamingOutput(obs.output);
+    const EntryConfig base = entry;
+    ASSERT_TRUE(controller.startEntry(base.id));
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(base.id); }));
+    ASSERT_TRUE(controller.pipelineOf(base.id)->borrowsObsEncoders);
+
+    EntryConfig wanted = base;
+    wanted.videoKbps = 1200;
+    const EditOutcome outcome = controller.editEntry({base, wanted}, NeedsStop::Refuse);
+    if (outcome.appliedLive) {
+        obs_encoder_t* sent = obs_output_get_video_encoder(
+            hostOutputOf(*controller.runtimeOf(base.id)->outputs.at(base.id + "-p")));
+        OBSDataAutoRelease settings = obs_encoder_get_settings(sent);
+        EXPECT_EQ(obs_data_get_int(settings, "bitrate"), 1200) << "told applied, sent at OBS's";
+    } else {
+        EXPECT_FALSE(outcome.needingStop.isEmpty());
+    }
+    controller.stopEntry(base.id);
+    ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(base.id); }));
+}
+
+// An entry asked to send OBS's own stream runs at OBS's bitrate: a destination whose cap moves
+// from below that to above it moves from a rendition of its own onto OBS's packets.
+TEST_F(EntryControllerHost, ACapRaisedAboveOBSsBitrateMovesItsDestinationOntoOBSsOwnStream) {
+    EntryConfig& entry = addEntry(QStringLiteral("tope"), {QStringLiteral("t")}, false);
+    entry.seguirObs = true;
+    entry.codificadorDeObs = true;
+    entry.ancho = entry.alto = 0;
+    entry.destinos[0].envio.videoKbpsMax = 1000;
+    frontend.setCurrentScene(obs_scene_get_source(scene));
+    ObsOwnStream obs(rtmp.url(), 2000);
+    frontend.setStreamingOutput(obs.output);
+    const EntryConfig base = entry;
+    const QString destinationId = base.destinos[0].id;
+    const auto sentEncoder = [&]() -> obs_encoder_t* {
+        const EntryRuntime* runtime = controller.runtimeOf(base.id);
+        if (!runtime)
+            return nullptr;
+        const auto found = runtime->outputs.find(destinationId);
+        return found != runtime->outputs.end()
+                   ? obs_output_get_video_encoder(hostOutputOf(*found->second))
+                   : nullptr;
+    };
+    ASSERT_TRUE(controller.startEntry(base.id));
+    ASSERT_TRUE(heartbeatUntil([&] { return allLive(base.id); }));
+    ASSERT_NE(sentEncoder(), obs.video.Get()) << "capped at 1000 below OBS's 2000";
+
+    EntryConfig wanted = base;
+    wanted.destinos[0].envio.videoKbpsMax = 5000;
+    const EditOutcome outcome = controller.editEntry({base, wanted}, NeedsStop::Refuse);
+    ASSERT_TRUE(outcome.appliedLive);
+    EXPECT_TRUE(
+        heartbeatUntil([&] { return allLive(base.id) && sentEncoder() == obs.video.Get(); }, 15s))
+        << "the raised cap left it on its 1000 kbps rendition";
+    controller.stopEntry(base.id);
+    ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(base.id); }));
+}
