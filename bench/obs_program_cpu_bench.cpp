@@ -146,23 +146,28 @@ int run() {
                     100 * samples[0] / obsCost, 100 * samples[1] / obsCost);
     }
 
-    // A delay holds that many seconds of the stream: resident memory with 20 s against none.
-    const auto residentWith = [&](int32_t delaySecs) {
+    // A delay holds that many seconds of the stream: memory in use with 20 s against none
+    // (the allocator's, not the resident size, which keeps what earlier rounds freed).
+    const auto inUseWith = [&](int32_t delaySecs) {
         EntryConfig delayed = following;
         delayed.destinos = {destination("d", rtmp.url(), "bench-d")};
         delayed.destinos[0].envio.retrasoSegs = delaySecs;
         EntryRuntime runtime;
         QString failure;
-        startDestination(runtime, delayed, delayed.destinos[0], &failure);
+        if (!startDestination(runtime, delayed, delayed.destinos[0], &failure))
+            std::fprintf(stderr, "the delayed destination did not start: %s\n",
+                         failure.toUtf8().constData());
         tickFor({&runtime}, std::chrono::seconds(delaySecs + 8));
-        const double mib = double(residentKib()) / 1024.0;
+        const double mib = double(heapInUseKib()) / 1024.0;
+        std::printf("delay %d s: %s, %.1f MiB in use\n", delaySecs,
+                    stateName(stateOf(runtime, "d")), mib);
         stopAllAndAwaitRelease(runtime);
         return mib;
     };
-    const double none = residentWith(0);
-    const double twenty = residentWith(20);
-    std::printf("delay: %.2f MiB resident per second of delay (20 s: %+.1f MiB)\n",
-                (twenty - none) / 20, twenty - none);
+    const double none = inUseWith(0);
+    const double twenty = inUseWith(20);
+    std::printf("delay: %.2f MiB per second of delay (20 s: %+.1f MiB)\n", (twenty - none) / 20,
+                twenty - none);
     obs_output_stop(obs.output);
     frontend.setStreamingOutput(nullptr);
     return 0;

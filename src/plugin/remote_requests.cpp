@@ -2,6 +2,7 @@
 
 #include "editor/ui_helpers.h"
 #include "engine/encoding/rendition_plan.h"
+#include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
 #include "engine/picture/entry_pipeline.h"
 #include "engine/recording/recording_id.h"
@@ -77,7 +78,9 @@ QJsonArray renditionList(EntryController& controller, const EntryConfig& entry) 
         pipeline ? std::pair{pipeline->width, pipeline->height} : pictureSizeOf(entry);
     QJsonArray list;
     int number = 0;
-    for (const PlannedRendition& rendition : planRenditions(entry, width, height)) {
+    // While it runs, what its encoders really are (OBS's type and bitrate when they are OBS's).
+    const EntryConfig running = pipeline ? encodeAsRunning(*pipeline, entry) : entry;
+    for (const PlannedRendition& rendition : planRenditions(running, width, height)) {
         const RenditionKey& key = rendition.key;
         // Objects, not texts: OBS's data arrays carry only objects.
         QJsonArray on;
@@ -91,7 +94,7 @@ QJsonArray renditionList(EntryController& controller, const EntryConfig& entry) 
             {"videoKbps", key.videoKbps},
             {"destinations", on},
             // OBS's own stream encoder, lent to the input for its own encode.
-            {"obs", pipeline && pipeline->borrowsObsEncoders && key == ownRendition(entry)},
+            {"obs", pipeline && pipeline->borrowsObsEncoders && key == ownRendition(running)},
         });
     }
     return list;

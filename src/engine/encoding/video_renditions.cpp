@@ -33,15 +33,21 @@ RenditionKey sentRendition(const EntryConfig& entry, const SendChoice& choice,
     return key == ownRendition(entry) ? RenditionKey{} : key;
 }
 
+EntryConfig encodeAsRunning(const EntryPipeline& pipeline, const EntryConfig& entry) {
+    EntryConfig running = entry;
+    if (pipeline.borrowsObsEncoders && pipeline.videoEncoder) {
+        OBSDataAutoRelease own = obs_encoder_get_settings(pipeline.videoEncoder);
+        running.videoKbps = static_cast<int32_t>(obs_data_get_int(own, "bitrate"));
+        running.codificador = QString::fromUtf8(obs_encoder_get_id(pipeline.videoEncoder));
+    }
+    return running;
+}
+
 VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConfig& entry,
                                         const SendChoice& choice, QString* out) {
     // The entry's own encode is what its own encoder runs: OBS's bitrate when it is OBS's, so
     // a cap below that gets a rendition of its own.
-    EntryConfig running = entry;
-    if (pipeline.borrowsObsEncoders) {
-        OBSDataAutoRelease own = obs_encoder_get_settings(pipeline.videoEncoder);
-        running.videoKbps = static_cast<int32_t>(obs_data_get_int(own, "bitrate"));
-    }
+    const EntryConfig running = encodeAsRunning(pipeline, entry);
     const RenditionKey key = sentRendition(running, choice, pipeline.width, pipeline.height);
     if (key == RenditionKey{})
         return {pipeline.videoEncoder, nullptr};

@@ -32,6 +32,10 @@ VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConf
 RenditionKey sentRendition(const EntryConfig& entry, const SendChoice& choice,
                            uint32_t pictureWidth, uint32_t pictureHeight);
 
+// `entry` as its own encoder runs it: with the type and bitrate of OBS's stream encoder while
+// it sends that one's packets, so caps are measured against what really runs.
+EntryConfig encodeAsRunning(const EntryPipeline& pipeline, const EntryConfig& entry);
+
 // The entry's live encoder settings (advanced settings, stream framing) given to every running
 // rendition at its own bitrate; the own encoder is updated by applyLiveChanges.
 void updateRenditionSettings(EntryPipeline& pipeline, const EntryConfig& entry,

@@ -114,15 +114,9 @@ void EntryController::applyLiveEdit(const EntryConfig& before, const EntryConfig
         if (pipeline) {
             // Caps are measured against the encoder that runs: OBS's, at OBS's bitrate, when
             // it is lent (see acquireVideoRendition).
-            EntryConfig was = before;
-            EntryConfig now = after;
-            if (pipeline->borrowsObsEncoders) {
-                OBSDataAutoRelease own = obs_encoder_get_settings(pipeline->videoEncoder);
-                was.videoKbps = now.videoKbps =
-                    static_cast<int32_t>(obs_data_get_int(own, "bitrate"));
-            }
             const QStringList restarts = destinationsToRestart(
-                was, now, pipeline->width, pipeline->height,
+                encodeAsRunning(*pipeline, before), encodeAsRunning(*pipeline, after),
+                pipeline->width, pipeline->height,
                 [&](const QString& destinationId) { return hasOutput(id, destinationId); });
             for (const QString& destinationId : restarts) {
                 stopDestination(id, destinationId);
