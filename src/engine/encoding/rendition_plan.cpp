@@ -1,7 +1,5 @@
 #include "engine/encoding/rendition_plan.h"
 
-#include "engine/entry/entry_edit.h"
-
 #include <algorithm>
 
 namespace relaycast {
@@ -40,10 +38,6 @@ QList<PlannedRendition> planRenditions(const EntryConfig& entry, uint32_t pictur
             found->destinationIds.append(destination.id);
     }
     return plan;
-}
-
-QString renditionSettingsJson(const EntryConfig& entry, const RenditionKey& key) {
-    return advancedWithBitrate(entry.ajustesCodificador, key.videoKbps);
 }
 
 QString renditionLabel(const RenditionKey& key) {

@@ -43,10 +43,6 @@ struct PlannedRendition {
 QList<PlannedRendition> planRenditions(const EntryConfig& entry, uint32_t pictureWidth,
                                        uint32_t pictureHeight);
 
-// The same encode at bitrate `kbps`: the advanced settings (JSON) with their bitrate set, so a
-// capped rendition keeps the entry's other encoder choices.
-QString renditionSettingsJson(const EntryConfig& entry, const RenditionKey& key);
-
 // A short label: "1280x720 3.5 Mbps", "900 kbps" (no size when it is the picture's).
 QString renditionLabel(const RenditionKey& key);
 

@@ -52,12 +52,3 @@ TEST(RenditionPlan, DestinationsAskingTheSameEncodeShareOne) {
         EXPECT_EQ(got, c.expected);
     }
 }
-
-TEST(RenditionPlan, ACappedEncodeKeepsTheEntrysOtherEncoderSettings) {
-    EntryConfig entry;
-    entry.videoKbps = 6000;
-    entry.ajustesCodificador = QStringLiteral(R"({"bitrate":6000,"preset":"slow"})");
-    const RenditionKey capped = renditionOf(entry, SendChoice{2000}, 1920, 1080);
-    EXPECT_EQ(renditionSettingsJson(entry, capped),
-              QStringLiteral(R"({"bitrate":2000,"preset":"slow"})"));
-}
