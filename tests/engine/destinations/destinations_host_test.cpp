@@ -590,7 +590,8 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
 }
 
 // Sending OBS's program at OBS's bitrate sends OBS's own packets: nothing is rendered or encoded
-// again, whether OBS's stream runs, starts, stops or OBS replaces its encoders meanwhile.
+// again, whether OBS's stream runs, starts, stops or OBS replaces its encoders meanwhile, and
+// nothing asked beyond OBS's stream (a lower cap, other audio) is overridden by it.
 TEST(DestinationsHost, OBSsProgramAtOBSsBitrateSendsOBSsOwnEncodersThroughItsStartAndStop) {
     RtmpServer rtmp;
     QString error;
@@ -600,7 +601,9 @@ TEST(DestinationsHost, OBSsProgramAtOBSsBitrateSendsOBSsOwnEncodersThroughItsSta
     const std::unique_ptr<void, void (*)(void*)> offAir(
         program.scene.Get(), [](void*) { obs_set_output_source(0, nullptr); });
     FakeFrontend frontend;
-    const QList<DestConfig> dests{destination("a", rtmp.url(), "clave-a")};
+    DestConfig capped = destination("tope", rtmp.url(), "clave-tope");
+    capped.envio.videoKbpsMax = 1000;
+    const QList<DestConfig> dests{destination("a", rtmp.url(), "clave-a"), capped};
     EntryConfig entry = entrySending("programa-obs", 0, 0, dests);
     entry.seguirObs = true;
 
@@ -626,6 +629,25 @@ TEST(DestinationsHost, OBSsProgramAtOBSsBitrateSendsOBSsOwnEncodersThroughItsSta
     EXPECT_EQ(obs_output_get_video_encoder(hostOutputOf(a)), obs->video.Get());
     EXPECT_EQ(obs_output_get_audio_encoder(hostOutputOf(a), 0), obs->audio.Get());
     expectStream(rtmp.playUrl("clave-a"), "aac", &rtmp, kCanvasWidth, kCanvasHeight);
+    // What is asked beyond OBS's stream is never overridden by it: a cap below OBS's bitrate
+    // gets an encode of its own, and an entry whose own audio differs keeps it.
+    obs_encoder_t* cappedVideo =
+        obs_output_get_video_encoder(hostOutputOf(*runtime.outputs.at("tope")));
+    EXPECT_NE(cappedVideo, obs->video.Get());
+    OBSDataAutoRelease cappedSettings = obs_encoder_get_settings(cappedVideo);
+    EXPECT_EQ(obs_data_get_int(cappedSettings, "bitrate"), 1000);
+    {
+        const QList<DestConfig> one{destination("b", rtmp.url(), "clave-b")};
+        EntryConfig louder = entrySending("programa-obs", 0, 0, one);
+        louder.seguirObs = true;
+        louder.audioKbps = 256;
+        EntryRuntime other;
+        ASSERT_TRUE(startAllUntilLive(other, louder, one, kLiveTimeout).isEmpty());
+        EXPECT_FALSE(other.pipeline->borrowsObsEncoders);
+        OBSDataAutoRelease audio = obs_encoder_get_settings(audioEncoderOf(other, "b"));
+        EXPECT_EQ(obs_data_get_int(audio, "bitrate"), 256);
+        stopAllAndAwaitRelease(other);
+    }
 
     // OBS's stream starts and stops beside it; it never cuts.
     ASSERT_TRUE(obs_output_start(obs->output));
@@ -644,60 +666,6 @@ TEST(DestinationsHost, OBSsProgramAtOBSsBitrateSendsOBSsOwnEncodersThroughItsSta
     EXPECT_EQ(a.cuts.load(), 0);
     EXPECT_EQ(rtmp.publishes("clave-a").size(), publishes);
 
-    stopAllAndAwaitRelease(runtime);
-    EXPECT_EQ(countPluginHostObjects(), 0);
-}
-
-// Sending OBS's own stream never overrides what the entry or a destination asks for beyond it:
-// a destination capped below OBS's bitrate keeps its cap, and an entry that shares OBS's video
-// only because its type and bitrate match keeps its own audio bitrate.
-TEST(DestinationsHost, OBSsOwnStreamNeverOverridesADestinationsCapOrTheEntrysAudio) {
-    RtmpServer rtmp;
-    QString error;
-    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
-    ColourScene program("programa-tope", kOpaqueGreen);
-    obs_set_output_source(0, obs_scene_get_source(program.scene));
-    const std::unique_ptr<void, void (*)(void*)> offAir(
-        program.scene.Get(), [](void*) { obs_set_output_source(0, nullptr); });
-    FakeFrontend frontend;
-    ObsOwnStream obs(rtmp.url(), 6000);
-    frontend.setStreamingOutput(obs.output);
-    const auto videoKbpsOf = [](obs_encoder_t* encoder) {
-        OBSDataAutoRelease settings = obs_encoder_get_settings(encoder);
-        return obs_data_get_int(settings, "bitrate");
-    };
-
-    DestConfig capped = destination("tope", rtmp.url(), "clave-tope");
-    capped.envio.videoKbpsMax = 3000;
-    const QList<DestConfig> dests{destination("igual", rtmp.url(), "clave-igual"), capped};
-    EntryConfig asked = entrySending("programa-tope", 0, 0, dests);
-    asked.seguirObs = true;
-    asked.codificadorDeObs = true;
-    asked.videoKbps = 2500;
-    {
-        EntryRuntime runtime;
-        ASSERT_TRUE(startAllUntilLive(runtime, asked, dests, kLiveTimeout).isEmpty());
-        ASSERT_TRUE(runtime.pipeline->borrowsObsEncoders);
-        const auto videoOf = [&](const char* id) {
-            return obs_output_get_video_encoder(hostOutputOf(*runtime.outputs.at(id)));
-        };
-        EXPECT_EQ(videoOf("igual"), obs.video.Get());
-        EXPECT_NE(videoOf("tope"), obs.video.Get()) << "OBS's 6000 kbps over a 3000 kbps cap";
-        EXPECT_LE(videoKbpsOf(videoOf("tope")), 3000);
-        stopAllAndAwaitRelease(runtime);
-    }
-
-    const QList<DestConfig> one{destination("a", rtmp.url(), "clave-audio")};
-    EntryConfig matching = entrySending("programa-tope", 0, 0, one);
-    matching.seguirObs = true;
-    matching.videoKbps = 6000;
-    matching.audioKbps = 256;
-    EntryRuntime runtime;
-    ASSERT_TRUE(startAllUntilLive(runtime, matching, one, kLiveTimeout).isEmpty());
-    obs_encoder_t* audio = audioEncoderOf(runtime, "a");
-    EXPECT_NE(audio, obs.audio.Get()) << "OBS's audio is not the 256 kbps the entry asks for";
-    OBSDataAutoRelease audioSettings = obs_encoder_get_settings(audio);
-    EXPECT_EQ(obs_data_get_int(audioSettings, "bitrate"), 256);
     stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }

@@ -399,68 +399,44 @@ TEST_F(EntryControllerHost, ADestinationThatConnectsAfterItsOnlyLiveSiblingStopp
 
 } // namespace
 
-// An entry that sends OBS's own stream encoders because its bitrate is OBS's: an edit of that
-// bitrate is either applied to what it sends or said to need a stop, never told as applied
-// while OBS's packets go on at OBS's rate.
-TEST_F(EntryControllerHost, ABitrateEditOnAnEntrySendingOBSsOwnStreamIsNeverToldAppliedUnapplied) {
-    EntryConfig& entry = addEntry(QStringLiteral("prestado"), {QStringLiteral("p")}, false);
-    entry.seguirObs = true;
-    entry.ancho = entry.alto = 0;
-    frontend.setCurrentScene(obs_scene_get_source(scene));
-    ObsOwnStream obs(rtmp.url(), entry.videoKbps);
-    frontend.setStreamingOutput(obs.output);
-    const EntryConfig base = entry;
-    ASSERT_TRUE(controller.startEntry(base.id));
-    ASSERT_TRUE(heartbeatUntil([&] { return allLive(base.id); }));
-    ASSERT_TRUE(controller.pipelineOf(base.id)->borrowsObsEncoders);
-
-    EntryConfig wanted = base;
-    wanted.videoKbps = 1200;
-    const EditOutcome outcome = controller.editEntry({base, wanted}, NeedsStop::Refuse);
-    if (outcome.appliedLive) {
-        obs_encoder_t* sent = obs_output_get_video_encoder(
-            hostOutputOf(*controller.runtimeOf(base.id)->outputs.at(base.id + "-p")));
-        OBSDataAutoRelease settings = obs_encoder_get_settings(sent);
-        EXPECT_EQ(obs_data_get_int(settings, "bitrate"), 1200) << "told applied, sent at OBS's";
-    } else {
-        EXPECT_FALSE(outcome.needingStop.isEmpty());
-    }
-    controller.stopEntry(base.id);
-    ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(base.id); }));
-}
-
-// An entry asked to send OBS's own stream runs at OBS's bitrate: a destination whose cap moves
-// from below that to above it moves from a rendition of its own onto OBS's packets.
-TEST_F(EntryControllerHost, ACapRaisedAboveOBSsBitrateMovesItsDestinationOntoOBSsOwnStream) {
-    EntryConfig& entry = addEntry(QStringLiteral("tope"), {QStringLiteral("t")}, false);
+// An entry sending OBS's own stream encoders never changes them: an edit the running encoder
+// would take needs a stop; caps are measured against OBS's bitrate, so a cap raised from below
+// it to above it moves its destination from a rendition of its own onto OBS's packets.
+TEST_F(EntryControllerHost, AnEntrySendingOBSsOwnStreamMeasuresCapsAgainstItAndNeverChangesIt) {
+    EntryConfig& entry =
+        addEntry(QStringLiteral("tope"), {QStringLiteral("p"), QStringLiteral("t")}, false);
     entry.seguirObs = true;
     entry.codificadorDeObs = true;
     entry.ancho = entry.alto = 0;
-    entry.destinos[0].envio.videoKbpsMax = 1000;
+    entry.destinos[1].envio.videoKbpsMax = 1000;
     frontend.setCurrentScene(obs_scene_get_source(scene));
     ObsOwnStream obs(rtmp.url(), 2000);
     frontend.setStreamingOutput(obs.output);
     const EntryConfig base = entry;
-    const QString destinationId = base.destinos[0].id;
-    const auto sentEncoder = [&]() -> obs_encoder_t* {
+    const auto sentEncoder = [&](const QString& destinationId) -> obs_encoder_t* {
         const EntryRuntime* runtime = controller.runtimeOf(base.id);
-        if (!runtime)
+        if (!runtime || !runtime->outputs.contains(destinationId))
             return nullptr;
-        const auto found = runtime->outputs.find(destinationId);
-        return found != runtime->outputs.end()
-                   ? obs_output_get_video_encoder(hostOutputOf(*found->second))
-                   : nullptr;
+        return obs_output_get_video_encoder(hostOutputOf(*runtime->outputs.at(destinationId)));
     };
+    const QString uncapped = base.destinos[0].id, capped = base.destinos[1].id;
     ASSERT_TRUE(controller.startEntry(base.id));
     ASSERT_TRUE(heartbeatUntil([&] { return allLive(base.id); }));
-    ASSERT_NE(sentEncoder(), obs.video.Get()) << "capped at 1000 below OBS's 2000";
+    ASSERT_TRUE(controller.pipelineOf(base.id)->borrowsObsEncoders);
+    EXPECT_EQ(sentEncoder(uncapped), obs.video.Get());
+    ASSERT_NE(sentEncoder(capped), obs.video.Get()) << "capped at 1000 below OBS's 2000";
 
-    EntryConfig wanted = base;
-    wanted.destinos[0].envio.videoKbpsMax = 5000;
-    const EditOutcome outcome = controller.editEntry({base, wanted}, NeedsStop::Refuse);
-    ASSERT_TRUE(outcome.appliedLive);
-    EXPECT_TRUE(
-        heartbeatUntil([&] { return allLive(base.id) && sentEncoder() == obs.video.Get(); }, 15s))
+    EntryConfig faster = base;
+    faster.videoKbps = 1200;
+    const EditOutcome refused = controller.editEntry({base, faster}, NeedsStop::Refuse);
+    EXPECT_FALSE(refused.appliedLive) << "told applied while OBS's packets go on unchanged";
+    EXPECT_TRUE(refused.needingStop.contains(StopField::Encoder));
+
+    EntryConfig raised = base;
+    raised.destinos[1].envio.videoKbpsMax = 5000;
+    ASSERT_TRUE(controller.editEntry({base, raised}, NeedsStop::Refuse).appliedLive);
+    EXPECT_TRUE(heartbeatUntil(
+        [&] { return allLive(base.id) && sentEncoder(capped) == obs.video.Get(); }, 15s))
         << "the raised cap left it on its 1000 kbps rendition";
     controller.stopEntry(base.id);
     ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(base.id); }));
