@@ -39,19 +39,6 @@ constexpr auto kWarmUp = 3s;
 constexpr auto kMeasured = 12s;
 constexpr int32_t kObsKbps = 1000;
 
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-std::string loadAverage() {
-    std::ifstream load("/proc/loadavg");
-    std::string one, five, fifteen;
-    load >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
 // Cores used over the measured window, after the warm-up, ticking like the dock.
 double coresUsed(std::initializer_list<EntryRuntime*> runtimes) {
     tickFor(runtimes, kWarmUp);
@@ -75,17 +62,11 @@ int run() {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
         return 1;
     }
-    OBSSceneAutoRelease scene = createScene("bench-programa");
-    OBSSourceAutoRelease moving = createMovingSource("bench-programa-movimiento");
-    if (!moving)
+    const MovingScene program = createMovingScene("bench-programa");
+    if (!program.scene)
         return 1;
-    obs_sceneitem_t* item = addToScene(scene, moving);
-    obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_STRETCH);
-    vec2 bounds{};
-    vec2_set(&bounds, float(kCanvasWidth), float(kCanvasHeight));
-    obs_sceneitem_set_bounds(item, &bounds);
     FakeFrontend frontend;
-    frontend.setCurrentScene(obs_scene_get_source(scene));
+    frontend.setCurrentScene(obs_scene_get_source(program.scene));
     ObsOwnStream obs(rtmp.url(), kObsKbps);
     frontend.setStreamingOutput(obs.output);
 

@@ -14,8 +14,10 @@
 #include "engine/recording/recording_id.h"
 #include "support/headless_host.h"
 #include "support/local_servers.h"
+#include "support/process_memory.h"
 #include "support/stream_harness.h"
 #include "support/test_host.h"
+#include "support/tone_source.h"
 
 #include <QTemporaryDir>
 
@@ -39,12 +41,6 @@ constexpr auto kWarmUp = 5s;
 constexpr auto kMeasured = 20s;
 constexpr int kVideoKbps = 4000;
 
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 // Resident set of this process in MiB, as the kernel counts it.
 double residentMiB() {
     std::ifstream status("/proc/self/status");
@@ -54,13 +50,6 @@ double residentMiB() {
             return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
     }
     return 0;
-}
-
-std::string loadAverage() {
-    std::ifstream load("/proc/loadavg");
-    std::string one, five, fifteen;
-    load >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
 }
 
 struct Figure {
@@ -119,36 +108,6 @@ bool measure(EntryRuntime& runtime, Figure* figure) {
     return stayedLive;
 }
 
-bool makeMovingScene(const QString& clip, OBSSourceAutoRelease* media, OBSSceneAutoRelease* scene) {
-    const CommandResult made = runCommand(
-        {"ffmpeg",    "-nostdin", "-loglevel", "error",
-         "-f",        "lavfi",    "-i",        "testsrc2=size=320x180:rate=30:duration=6",
-         "-f",        "lavfi",    "-i",        "sine=frequency=440:sample_rate=48000:duration=6",
-         "-c:v",      "libx264",  "-preset",   "ultrafast",
-         "-g",        "30",       "-c:a",      "aac",
-         "-shortest", "-y",       clip},
-        120000);
-    if (made.exitCode != 0) {
-        std::fprintf(stderr, "could not make the clip: %s\n", made.err.constData());
-        return false;
-    }
-    OBSDataAutoRelease settings = obs_data_create();
-    obs_data_set_string(settings, "local_file", clip.toUtf8().constData());
-    obs_data_set_bool(settings, "is_local_file", true);
-    obs_data_set_bool(settings, "looping", true);
-    obs_data_set_bool(settings, "restart_on_activate", false);
-    *media = obs_source_create("ffmpeg_source", "bench-movimiento", settings, nullptr);
-    // A small clip stretched over the canvas: the picture moves everywhere (real encoding work)
-    // while decoding it stays cheap, so the figures are about the entry's own costs.
-    *scene = createScene("bench-escena");
-    obs_sceneitem_t* item = addToScene(*scene, *media);
-    obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_STRETCH);
-    vec2 bounds{};
-    vec2_set(&bounds, static_cast<float>(kCanvasWidth), static_cast<float>(kCanvasHeight));
-    obs_sceneitem_set_bounds(item, &bounds);
-    return true;
-}
-
 // One line per count; the memory step is per destination added since the previous count.
 void print(const Figure& f, const Figure& first, const Figure& previous) {
     const double step =
@@ -164,9 +123,10 @@ void print(const Figure& f, const Figure& first, const Figure& previous) {
 
 int run(std::vector<int> counts) {
     QTemporaryDir folder;
-    OBSSourceAutoRelease media;
-    OBSSceneAutoRelease scene;
-    if (!makeMovingScene(folder.filePath("movimiento.mp4"), &media, &scene))
+    // A small clip stretched over the canvas: the picture moves everywhere (real encoding work)
+    // while decoding it stays cheap, so the figures are about the entry's own costs.
+    const MovingScene moving = createMovingScene("bench-escena");
+    if (!moving.scene)
         return 1;
 
     RtmpServer rtmp;

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
+#include <fstream>
 
 namespace relaycast::test {
 
@@ -22,6 +24,19 @@ long residentKib() {
 long heapInUseKib() {
     const struct mallinfo2 info = mallinfo2();
     return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
+}
+
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+std::string loadAverage() {
+    std::ifstream load("/proc/loadavg");
+    std::string one, five, fifteen;
+    load >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 } // namespace relaycast::test

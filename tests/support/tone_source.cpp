@@ -1,6 +1,7 @@
 #include "support/tone_source.h"
 
 #include "support/child_process.h"
+#include "support/test_host.h"
 
 #include <cmath>
 #include <cstdint>
@@ -151,6 +152,20 @@ OBSSourceAutoRelease createMovingSource(const char* name) {
             std::fprintf(stderr, "moving source: %s\n", made.err.constData());
     }
     return clip.empty() ? nullptr : createLoopingMedia(name, clip);
+}
+
+MovingScene createMovingScene(const char* name) {
+    MovingScene made;
+    made.source = createMovingSource((std::string(name) + "-moving").c_str());
+    if (!made.source)
+        return {};
+    made.scene = createScene(name);
+    obs_sceneitem_t* item = addToScene(made.scene, made.source);
+    obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_STRETCH);
+    vec2 bounds{};
+    vec2_set(&bounds, static_cast<float>(kCanvasWidth), static_cast<float>(kCanvasHeight));
+    obs_sceneitem_set_bounds(item, &bounds);
+    return made;
 }
 
 OBSSourceAutoRelease createToneSource(const char* name, int frequencyHz, double amplitude,

@@ -26,4 +26,11 @@ std::string toneWavPath(int frequencyHz = 440, double amplitude = 0.5, int chann
 // when ffmpeg could not make it.
 OBSSourceAutoRelease createMovingSource(const char* name);
 
+// A scene `name` with such a source stretched over the whole canvas; empty when there is none.
+struct MovingScene {
+    OBSSceneAutoRelease scene;
+    OBSSourceAutoRelease source;
+};
+MovingScene createMovingScene(const char* name);
+
 } // namespace relaycast::test

@@ -504,14 +504,8 @@ TEST(DestinationsHost, SixDestinationsOnThreeRenditionsGetTheirOwnRateSizeAudioA
     RtmpServer rtmp;
     QString error;
     ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
-    OBSSceneAutoRelease scene = createScene("renditions");
-    OBSSourceAutoRelease moving = createMovingSource("renditions-moving");
-    ASSERT_TRUE(moving);
-    obs_sceneitem_t* item = addToScene(scene, moving);
-    obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_STRETCH);
-    vec2 bounds{};
-    vec2_set(&bounds, float(kCanvasWidth), float(kCanvasHeight));
-    obs_sceneitem_set_bounds(item, &bounds);
+    const MovingScene moving = createMovingScene("renditions");
+    ASSERT_TRUE(moving.scene);
     // A tone on OBS's track 2 only, heard in OBS's own mix and not in the entry's scene.
     OBSSourceAutoRelease tone = createToneSource("renditions-track-2");
     obs_source_set_audio_mixers(tone, 1 << 1);
