@@ -61,8 +61,14 @@ VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConf
                 encoderId.toUtf8().constData(), "relaycast-rendition", settings, nullptr);
             if (!created)
                 return nullptr;
-            if (key.scaled())
+            if (key.scaled()) {
                 obs_encoder_set_scaled_size(created, key.width, key.height);
+#if LIBOBS_API_MAJOR_VER >= 30
+                // From OBS 30 the host scales on the graphics card, as for its own outputs;
+                // before, its scaler does it on the processor.
+                obs_encoder_set_gpu_scale_type(created, OBS_SCALE_BICUBIC);
+#endif
+            }
             obs_encoder_set_video(created, pipeline.video);
             return created;
         });
