@@ -3,7 +3,7 @@
 #include "config/config_store.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
-#include "engine/encoding/rendition_plan.h"
+#include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
 #include "engine/host/host_source_lookup.h"
 #include "engine/picture/entry_pipeline.h"
@@ -240,7 +240,7 @@ QJsonObject setBitrate(EntryController& controller, const QJsonObject& data) {
     const auto [width, height] = pictureSizeOf(copy);
     QStringList onIt;
     for (const DestConfig& destination : copy.destinos) {
-        if (renditionOf(copy, destination.envio, width, height) == ownRendition(copy))
+        if (sentRendition(copy, destination.envio, width, height) == RenditionKey{})
             onIt << destination.id;
     }
     return narrowed(

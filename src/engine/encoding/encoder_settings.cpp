@@ -35,6 +35,11 @@ OBSDataAutoRelease buildVideoEncoderSettings(const QString& encoderId, int32_t k
     return settings;
 }
 
+int32_t encoderBitrateKbps(obs_encoder_t* encoder) {
+    OBSDataAutoRelease settings = obs_encoder_get_settings(encoder);
+    return static_cast<int32_t>(obs_data_get_int(settings, "bitrate"));
+}
+
 bool hasMpegTsDestination(const EntryConfig& entry) {
     return std::any_of(entry.destinos.cbegin(), entry.destinos.cend(), [](const DestConfig& d) {
         const AddressKind kind = classifyAddress(d.url);

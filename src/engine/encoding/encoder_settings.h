@@ -17,6 +17,9 @@ struct EntryPipeline;
 OBSDataAutoRelease buildVideoEncoderSettings(const QString& encoderId, int32_t kbps,
                                              const QString& advancedJson);
 
+// The bitrate (kbit/s) a host encoder's settings hold; 0 when they hold none.
+int32_t encoderBitrateKbps(obs_encoder_t* encoder);
+
 // True when any destination of the entry is sent as MPEG-TS (SRT or RIST): a receiver may join
 // at any packet, so the entry's encoder repeats its headers.
 bool hasMpegTsDestination(const EntryConfig& entry);

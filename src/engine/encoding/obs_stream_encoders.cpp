@@ -25,12 +25,10 @@ ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry) {
     obs_video_info mix = {};
     ObsVideoEncoderFacts facts;
     facts.type = QString::fromUtf8(obs_encoder_get_id(video));
-    OBSDataAutoRelease settings = obs_encoder_get_settings(video);
-    facts.kbps = static_cast<int32_t>(obs_data_get_int(settings, "bitrate"));
+    facts.kbps = encoderBitrateKbps(video);
     // OBS names its own AAC encoder's codec "AAC".
     facts.audioCodec = QString::fromUtf8(obs_encoder_get_codec(audio)).toLower();
-    OBSDataAutoRelease audioSettings = obs_encoder_get_settings(audio);
-    facts.audioKbps = static_cast<int32_t>(obs_data_get_int(audioSettings, "bitrate"));
+    facts.audioKbps = encoderBitrateKbps(audio);
     facts.onMainMixAtItsSize = obs_get_video_info(&mix) &&
                                obs_encoder_video(video) == obs_get_video() &&
                                obs_encoder_get_width(video) == mix.output_width &&

@@ -36,8 +36,7 @@ RenditionKey sentRendition(const EntryConfig& entry, const SendChoice& choice,
 EntryConfig encodeAsRunning(const EntryPipeline& pipeline, const EntryConfig& entry) {
     EntryConfig running = entry;
     if (pipeline.borrowsObsEncoders && pipeline.videoEncoder) {
-        OBSDataAutoRelease own = obs_encoder_get_settings(pipeline.videoEncoder);
-        running.videoKbps = static_cast<int32_t>(obs_data_get_int(own, "bitrate"));
+        running.videoKbps = encoderBitrateKbps(pipeline.videoEncoder);
         running.codificador = QString::fromUtf8(obs_encoder_get_id(pipeline.videoEncoder));
     }
     return running;
@@ -84,10 +83,8 @@ VideoEncoderShare acquireVideoRendition(EntryPipeline& pipeline, const EntryConf
 void updateRenditionSettings(EntryPipeline& pipeline, const EntryConfig& entry,
                              HostCallQueue& releases) {
     pipeline.videoRenditions.forEachHeld(releases, [&](const QString&, obs_encoder_t* encoder) {
-        OBSDataAutoRelease current = obs_encoder_get_settings(encoder);
-        const auto kbps = static_cast<int32_t>(obs_data_get_int(current, "bitrate"));
-        OBSDataAutoRelease settings =
-            renditionSettings(entry, QString::fromUtf8(obs_encoder_get_id(encoder)), kbps);
+        OBSDataAutoRelease settings = renditionSettings(
+            entry, QString::fromUtf8(obs_encoder_get_id(encoder)), encoderBitrateKbps(encoder));
         obs_encoder_update(encoder, settings);
     });
 }
