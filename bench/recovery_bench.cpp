@@ -31,7 +31,7 @@ double median(std::vector<double> values) {
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-bool isLive(const EntryRuntime& runtime) {
+bool isLive(EntryRuntime& runtime) {
     return stateOf(runtime, "r") == DestinationState::Live;
 }
 

@@ -62,9 +62,9 @@ struct Figure {
     int audioEncoders = 0;
 };
 
-bool allLive(const EntryRuntime& runtime) {
-    return std::all_of(runtime.outputs.cbegin(), runtime.outputs.cend(), [](const auto& item) {
-        return item.second->state == DestinationState::Live;
+bool allLive(EntryRuntime& runtime) {
+    return std::all_of(runtime.outputs.begin(), runtime.outputs.end(), [](const auto& item) {
+        return item.second->status().state == DestinationState::Live;
     });
 }
 
@@ -170,9 +170,9 @@ int run(std::vector<int> counts) {
     }
 
     // The same entry recording beside its streams.
-    DestConfig file = destination(recordingIdOf(entry.id), folder.filePath("grabacion.mkv"));
+    const RecordingSink file{recordingIdOf(entry.id), folder.filePath("grabacion.mkv"), {}};
     Figure recording;
-    if (!startDestination(runtime, entry, file, &error) || !measure(runtime, &recording)) {
+    if (!startRecording(runtime, entry, file, nullptr, &error) || !measure(runtime, &recording)) {
         std::fprintf(stderr, "the recording did not start or stay on: %s\n",
                      error.toUtf8().constData());
         return 1;

@@ -80,9 +80,9 @@ bool runningBool(const SalidasPanel& panel, const QString& entryId, const char* 
     return obs_data_get_bool(settings, name);
 }
 
-bool isLive(const SalidasPanel& panel, const QString& entryId, const QString& destinationId) {
-    const EntryRuntime* runtime = panel.runtimeOf(entryId);
-    return runtime && stateOf(*runtime, destinationId) == DestinationState::Live;
+bool isLive(SalidasPanel& panel, const QString& entryId, const QString& destinationId) {
+    return panel.controller().destinationStatus(entryId, destinationId).state ==
+           DestinationState::Live;
 }
 
 // Video bitrate of a recorded stream in kbit/s: the bytes of its video packets over the span

@@ -97,7 +97,7 @@ TEST_F(PanelFollowing, ALiveFollowingEntrySendsTheMappedOrLiveSceneAndStaysWhenT
         },
         5s));
     EXPECT_TRUE(statusTextOf(*panel, "d1").startsWith(QString::fromUtf8("● EN EMISIÓN")));
-    EXPECT_EQ(destinationStatus(*panel->runtimeOf("e1"), "d1").cuts, 0);
+    EXPECT_EQ(panel->controller().destinationStatus("e1", "d1").cuts, 0);
     // The saved entry keeps the editor's choice.
     EXPECT_EQ(world.entries().front().fuente, QStringLiteral("sigue-a"));
 

@@ -171,7 +171,7 @@ TEST_F(PanelStreaming, SwitchRowChangesWhatIsSentWithoutACutAndLeavesAFocusedCom
         [&] { return combo->currentData().toString() == QStringLiteral("emision-a"); }, 5s));
 
     EXPECT_TRUE(liveWithRate(*panel, "d1")) << statusTextOf(*panel, "d1").toStdString();
-    EXPECT_EQ(destinationStatus(*runtime, "d1").cuts, 0);
+    EXPECT_EQ(panel->controller().destinationStatus("e1", "d1").cuts, 0);
     EXPECT_TRUE(panel->noticeLine()->isHidden());
 }
 

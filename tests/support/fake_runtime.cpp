@@ -1,5 +1,7 @@
 #include "support/fake_runtime.h"
 
+#include "engine/recording/recording_id.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -12,7 +14,11 @@ std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, cons
     dest.id = id;
     dest.url = QStringLiteral("rtmp://127.0.0.1/live");
     dest.clave = QStringLiteral("key-") + id;
-    auto d = std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
+    auto d = isRecordingId(id)
+                 ? std::make_unique<DestinationOutput>(
+                       RecordingSink{id, QStringLiteral("/nonexistent/") + id + ".mkv", {}},
+                       runtime.clock, runtime.hostCalls)
+                 : std::make_unique<DestinationOutput>(dest, runtime.clock, runtime.hostCalls);
     d->port = fake.makePort();
     if (!d->beginStart(nullptr))
         throw std::logic_error("the fake port refused the first start");

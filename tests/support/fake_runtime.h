@@ -35,7 +35,7 @@ struct FakeRuntime {
     // The destination in the outputs map; fails the test when it is not there.
     DestinationOutput& at(const QString& id);
     bool has(const QString& id) const { return runtime.outputs.contains(id); }
-    DestinationStatus status(const QString& id) const { return destinationStatus(runtime, id); }
+    DestinationStatus status(const QString& id) { return destinationStatus(runtime, id); }
 
     // Advances the clock by `ms`, then runs one heartbeat.
     void tickAfter(int64_t ms);

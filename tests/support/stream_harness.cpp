@@ -102,11 +102,11 @@ void tickFor(std::initializer_list<EntryRuntime*> runtimes, std::chrono::millise
         runtimes, [] { return false; }, duration, onTick);
 }
 
-DestinationState stateOf(const EntryRuntime& runtime, const QString& id) {
+DestinationState stateOf(EntryRuntime& runtime, const QString& id) {
     return destinationStatus(runtime, id).state;
 }
 
-bool allInState(const EntryRuntime& runtime, const QList<QString>& ids, DestinationState state) {
+bool allInState(EntryRuntime& runtime, const QList<QString>& ids, DestinationState state) {
     for (const QString& id : ids)
         if (stateOf(runtime, id) != state)
             return false;

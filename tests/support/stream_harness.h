@@ -38,8 +38,8 @@ bool tickUntil(EntryRuntime& runtime, const std::function<bool()>& condition,
 void tickFor(std::initializer_list<EntryRuntime*> runtimes, std::chrono::milliseconds duration,
              const std::function<void()>& onTick = nullptr);
 
-DestinationState stateOf(const EntryRuntime& runtime, const QString& id);
-bool allInState(const EntryRuntime& runtime, const QList<QString>& ids, DestinationState state);
+DestinationState stateOf(EntryRuntime& runtime, const QString& id);
+bool allInState(EntryRuntime& runtime, const QList<QString>& ids, DestinationState state);
 const char* stateName(DestinationState state);
 
 // Starts every destination of `destinations` on `runtime` in order, then ticks until all are

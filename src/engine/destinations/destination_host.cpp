@@ -150,13 +150,13 @@ bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, const En
     const QString audioEncoderId = resolveAudioEncoderId(audioCodec);
     if (audioEncoderId.isEmpty())
         return refuseUnknownAudioCodec(d, audioCodec, out);
-    if (d.url.endsWith(QLatin1String(".flv"), Qt::CaseInsensitive) &&
+    if (d.file.endsWith(QLatin1String(".flv"), Qt::CaseInsensitive) &&
         !audioEncoderId.contains(QLatin1String("aac"), Qt::CaseInsensitive))
         return refuse(d, uiText("FLV solo admite audio AAC: graba en MKV o elige «aac»."), out);
 
     auto port = std::make_unique<HostOutputPort>();
     OBSDataAutoRelease settings = obs_data_create();
-    obs_data_set_string(settings, "path", d.url.toUtf8().constData());
+    obs_data_set_string(settings, "path", d.file.toUtf8().constData());
     port->output = obs_output_create("ffmpeg_muxer", "relaycast-grabacion", settings, nullptr);
     if (!port->output)
         return refuse(d, uiText("Esta versión de OBS no incluye la salida de grabación."), out);

@@ -19,7 +19,7 @@ struct EntryPipeline;
 bool openDestinationOutput(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
                            const SendChoice& choice, QString* out);
 
-// The same for a recording: the host's file output writing d.url with its rendition and a share
+// The same for a recording: the host's file output writing d.file with its rendition and a share
 // of the audio encoders (no second encode of what a stream already sends); never delayed.
 bool openRecordingOutput(DestinationOutput& d, EntryPipeline& pipeline, const EntryConfig& entry,
                          const SendChoice& choice, QString* out);

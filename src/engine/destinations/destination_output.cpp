@@ -1,7 +1,6 @@
 #include "engine/destinations/destination_output.h"
 
 #include "address/address.h"
-#include "engine/recording/recording_id.h"
 #include "engine/recording/stuck_writer.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -121,12 +120,15 @@ QString maskedHostText(const QString& text, const QString& key, const QString& p
 
 DestinationOutput::DestinationOutput(const DestConfig& dest, EngineClock& engineClock,
                                      HostCallQueue& queue)
-    : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena),
-      recording(isRecordingId(dest.id)),
+    : id(dest.id), url(dest.url), key(dest.clave), passphrase(dest.contrasena), recording(false),
       delayNs(int64_t{dest.envio.retrasoSegs} * 1000 * 1000 * 1000), clock(engineClock),
+      hostCalls(queue) {}
+
+DestinationOutput::DestinationOutput(const RecordingSink& sink, EngineClock& engineClock,
+                                     HostCallQueue& queue)
+    : id(sink.id), file(sink.file), recording(true), delayNs(0), clock(engineClock),
       hostCalls(queue) {
-    if (recording)
-        recordingOutputHeld(url);
+    recordingOutputHeld(file);
 }
 
 DestinationOutput::~DestinationOutput() {
@@ -134,83 +136,148 @@ DestinationOutput::~DestinationOutput() {
     // the fields they touch still exist; the pipeline feeding it goes after it.
     port.reset();
     if (recording)
-        recordingOutputReleased(url);
+        recordingOutputReleased(file);
     if (backgroundHostCallsAbandoned())
         leaveToHost(std::move(pipeline));
     pipeline.reset();
 }
 
+DestinationState shownState(DestinationPhase phase) {
+    switch (phase) {
+    case DestinationPhase::Idle:
+        return DestinationState::Idle;
+    case DestinationPhase::Connecting:
+        return DestinationState::Starting;
+    case DestinationPhase::Live:
+    case DestinationPhase::ReplacingEncoders:
+        return DestinationState::Live;
+    case DestinationPhase::HostReconnecting:
+    case DestinationPhase::Recovering:
+        return DestinationState::Reconnecting;
+    case DestinationPhase::Failed:
+        return DestinationState::Failed;
+    }
+    return DestinationState::Idle;
+}
+
 void DestinationOutput::onStart() {
     attempt.end();
-    started = true;
-    if (stopRequested) {
-        // Cancelled while connecting: never Live; the next tick stops it at once.
-        cameUpAfterCancel = true;
-        return;
-    }
-    int64_t never = 0;
-    firstLiveMs.compare_exchange_strong(never, clock.nowMs());
-    if (autoRestart) {
-        recoveryAfterSecs = secondsSinceOutage();
-        outageStartMs = 0;
-        refusedSinceMs = 0;
-        autoRestart = false;
-        setMessage({});
-        moduleLog(LOG_INFO, "stream recovered automatically after %d s",
-                  static_cast<int>(recoveryAfterSecs.load()));
-    }
-    state = DestinationState::Live;
+    post({HostEvent::Kind::Started, clock.nowMs()});
 }
 
 void DestinationOutput::onStop(int code, const QString& lastError) {
     attempt.end();
-    if (restartAfterStop.exchange(false) && code == OBS_OUTPUT_SUCCESS && !stopRequested) {
+    post({HostEvent::Kind::Stopped, clock.nowMs(), code, lastError});
+}
+
+void DestinationOutput::onReconnect() {
+    post({HostEvent::Kind::Reconnecting, clock.nowMs()});
+}
+
+void DestinationOutput::onReconnectSuccess() {
+    post({HostEvent::Kind::Reconnected, clock.nowMs()});
+}
+
+void DestinationOutput::post(HostEvent event) {
+    std::lock_guard guard(inboxLock_);
+    inbox_.push_back(std::move(event));
+}
+
+void DestinationOutput::deliverHostEvents() {
+    std::vector<HostEvent> events;
+    {
+        std::lock_guard guard(inboxLock_);
+        events.swap(inbox_);
+    }
+    for (const HostEvent& event : events)
+        apply(event);
+}
+
+void DestinationOutput::apply(const HostEvent& event) {
+    switch (event.kind) {
+    case HostEvent::Kind::Started:
+        started(event.atMs);
+        return;
+    case HostEvent::Kind::Stopped:
+        stopped(event.code, event.text, event.atMs);
+        return;
+    case HostEvent::Kind::Reconnecting:
+        reconnecting(event.atMs);
+        return;
+    case HostEvent::Kind::Reconnected:
+        reconnected(event.atMs);
+        return;
+    case HostEvent::Kind::StartRefused:
+        fail(event.text);
+        return;
+    }
+}
+
+void DestinationOutput::started(int64_t atMs) {
+    if (stopRequested) {
+        // Cancelled while connecting: never Live; the next tick stops it at once.
+        stopWhenUp = true;
+        return;
+    }
+    // A start the engine already gave up on (its time-out) is being stopped: it stays failed.
+    if (phase != DestinationPhase::Connecting && phase != DestinationPhase::Recovering)
+        return;
+    if (firstLiveMs == 0)
+        firstLiveMs = atMs;
+    if (phase == DestinationPhase::Recovering) {
+        recoveryAfterSecs = secondsSinceOutage(atMs);
+        outageStartMs = 0;
+        refusedSinceMs = 0;
+        setMessage({});
+        moduleLog(LOG_INFO, "stream recovered automatically after %d s",
+                  static_cast<int>(recoveryAfterSecs));
+    }
+    phase = DestinationPhase::Live;
+}
+
+void DestinationOutput::stopped(int code, const QString& lastError, int64_t atMs) {
+    if (phase == DestinationPhase::ReplacingEncoders && code == OBS_OUTPUT_SUCCESS &&
+        !stopRequested) {
         if (recording) {
             // A new run would write a new file; this one got nothing to write.
             fail(codeMessage(OBS_OUTPUT_ENCODE_ERROR));
             return;
         }
-        started = false;
-        state = DestinationState::Starting;
-        nextRestartMs = clock.nowMs();
+        phase = DestinationPhase::Connecting;
+        nextRestartMs = atMs;
         return;
     }
     if (code == OBS_OUTPUT_SUCCESS) {
         // A normal stop also ends a restart in progress, so the destination can be removed.
-        autoRestart = false;
         endPlainly();
         return;
     }
-    if (state == DestinationState::Failed) {
-        // The stop that follows a failure (a time-out, say) keeps the first message.
-        autoRestart = false;
+    // The stop that follows a failure (a time-out, say) keeps the first message; one after a
+    // plain end has nothing left to end.
+    if (phase == DestinationPhase::Failed || phase == DestinationPhase::Idle) {
         return;
     }
-    if (stopRequested && state != DestinationState::Live) {
+    if (stopRequested && phase != DestinationPhase::Live &&
+        phase != DestinationPhase::ReplacingEncoders) {
         // A start the user cancelled ends plainly, whatever the abandoned connection said.
-        autoRestart = false;
         endPlainly();
         return;
     }
     if (recording) {
-        autoRestart = false;
         fail(recordingStopText(code, lastError));
         return;
     }
     const StopCodeRule rule = stopCodeRule(code);
-    const bool recovering = autoRestart;
-    const bool neverCameUp = !started && !recovering;
-    const bool final = recovering ? rule.recovery == OnRecovery::Ends : rule.endsALiveStream;
+    const bool wasRecovering = phase == DestinationPhase::Recovering;
+    const bool neverCameUp = phase == DestinationPhase::Connecting;
+    const bool final = wasRecovering ? rule.recovery == OnRecovery::Ends : rule.endsALiveStream;
     if (stopRequested || final || neverCameUp || attempts >= kOutageAttemptLimit) {
-        autoRestart = false;
         fail(stopCodeText(code, lastError));
         return;
     }
-    const int64_t nowMs = clock.nowMs();
-    if (!autoRestart) {
-        autoRestart = true;
-        started = false;
-        outageStartMs = nowMs;
+    if (!wasRecovering) {
+        phase = DestinationPhase::Recovering;
+        outageStartMs = atMs;
         attempts = 0;
         cuts += 1;
         const QByteArray error = maskedHostText(lastError, key, passphrase).toUtf8();
@@ -221,11 +288,10 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
     const int32_t tries = ++attempts;
     int64_t delayMs = tries == 1 ? kFirstRestartDelayMs : kNextRestartDelayMs;
     QString reason = retryReason(code);
-    if (recovering && rule.recovery == OnRecovery::RetriedLessOften) {
-        int64_t since = refusedSinceMs;
-        if (since == 0)
-            refusedSinceMs = since = nowMs;
-        delayMs = refusedRetryDelayMs(nowMs - since);
+    if (wasRecovering && rule.recovery == OnRecovery::RetriedLessOften) {
+        if (refusedSinceMs == 0)
+            refusedSinceMs = atMs;
+        delayMs = refusedRetryDelayMs(atMs - refusedSinceMs);
         if (delayMs > kNextRestartDelayMs)
             reason = uiText("el servidor sigue rechazando esta clave; revísala (se reintenta "
                             "cada %1 s)")
@@ -234,58 +300,52 @@ void DestinationOutput::onStop(int code, const QString& lastError) {
         refusedSinceMs = 0;
     }
     setMessage(reason);
-    nextRestartMs = nowMs + delayMs;
-    state = DestinationState::Reconnecting;
+    nextRestartMs = atMs + delayMs;
 }
 
-void DestinationOutput::onReconnect() {
+void DestinationOutput::reconnecting(int64_t atMs) {
+    if (phase != DestinationPhase::Live && phase != DestinationPhase::HostReconnecting)
+        return;
     if (outageStartMs == 0) {
-        outageStartMs = clock.nowMs();
+        outageStartMs = atMs;
         attempts = 0;
         cuts += 1;
     }
     attempts += 1;
-    state = DestinationState::Reconnecting;
+    phase = DestinationPhase::HostReconnecting;
 }
 
-void DestinationOutput::onReconnectSuccess() {
-    recoveryAfterSecs = secondsSinceOutage();
+void DestinationOutput::reconnected(int64_t atMs) {
+    if (phase != DestinationPhase::HostReconnecting)
+        return;
+    recoveryAfterSecs = secondsSinceOutage(atMs);
     outageStartMs = 0;
-    state = DestinationState::Live;
+    phase = DestinationPhase::Live;
 }
 
 void DestinationOutput::endPlainly() {
     // A failure already shown stays: a stop that follows it must not turn it into a plain stop.
-    DestinationState current = state.load();
-    while (current != DestinationState::Failed &&
-           !state.compare_exchange_weak(current, DestinationState::Idle)) {
-    }
+    if (phase != DestinationPhase::Failed)
+        phase = DestinationPhase::Idle;
 }
 
 void DestinationOutput::fail(const QString& text) {
     setMessage(text);
-    state = DestinationState::Failed;
+    phase = DestinationPhase::Failed;
 }
 
 void DestinationOutput::setMessage(const QString& text) {
-    std::lock_guard guard(lock_);
     message_ = maskedHostText(text, key, passphrase);
 }
 
-QString DestinationOutput::message() const {
-    std::lock_guard guard(lock_);
-    return message_;
-}
-
-int32_t DestinationOutput::secondsSinceOutage() const {
-    const int64_t since = outageStartMs;
-    if (since == 0)
+int32_t DestinationOutput::secondsSinceOutage(int64_t nowMs) const {
+    if (outageStartMs == 0)
         return 0;
-    return static_cast<int32_t>((clock.nowMs() - since) / 1000);
+    return static_cast<int32_t>((nowMs - outageStartMs) / 1000);
 }
 
 bool DestinationOutput::beginStart(QString* out) {
-    state = DestinationState::Starting;
+    phase = DestinationPhase::Connecting;
     startNs = clock.nowNs();
     attempt.begin(delayNs);
     if (recording && port) {
@@ -301,7 +361,8 @@ bool DestinationOutput::beginStart(QString* out) {
             attempt.refused();
             const QString text = port->lastError();
             moduleLog(LOG_WARNING, "the host refused to start a recording's output");
-            fail(text.isEmpty() ? uiText("No se pudo iniciar la emisión.") : text);
+            post({HostEvent::Kind::StartRefused, clock.nowMs(), 0,
+                  text.isEmpty() ? uiText("No se pudo iniciar la emisión.") : text});
         });
         return true;
     }
@@ -345,23 +406,23 @@ void DestinationOutput::stopEndingWriter() {
     postCounted([this] {
         // The forced stop waits for the writer to end: the end comes from its own thread, a
         // moment after the stop began.
-        endStuckWriter(url, kWriterEndAfterStop);
+        endStuckWriter(file, kWriterEndAfterStop);
         port->forceStop();
     });
 }
 
-DestinationStatus DestinationOutput::status() const {
+DestinationStatus DestinationOutput::status() {
+    deliverHostEvents();
     DestinationStatus s;
-    s.state = state;
+    s.state = state();
     s.message = message();
     s.attempts = attempts;
-    s.outageSecs = secondsSinceOutage();
+    s.outageSecs = secondsSinceOutage(clock.nowMs());
     s.recoveryAfterSecs = recoveryAfterSecs;
     s.cuts = cuts;
     s.bitrateKbps = bitrateKbps;
     s.droppedFrames = droppedFrames;
-    const int64_t firstLive = firstLiveMs;
-    s.uptimeSecs = firstLive != 0 ? (clock.nowMs() - firstLive) / 1000 : 0;
+    s.uptimeSecs = firstLiveMs != 0 ? (clock.nowMs() - firstLiveMs) / 1000 : 0;
     s.sentBytes = sentBytes;
     s.totalFrames = totalFrames;
     s.congested = congestion.congested();
@@ -370,7 +431,7 @@ DestinationStatus DestinationOutput::status() const {
     s.queuedMs = congestion.queuedMs();
     s.congestionPercent = congestion.congestionPercent();
     if (recording) {
-        s.file = url;
+        s.file = file;
         s.folderSilent = fileWatch.folderSilent();
     }
     return s;
@@ -394,12 +455,13 @@ QString recordingStopText(int code, const QString& lastError) {
 }
 
 void stopDestination(DestinationOutput& d) {
+    d.deliverHostEvents();
     if (!d.stopRequested)
         d.stopRequestedNs = d.clock.nowNs();
     d.stopRequested = true;
     d.nextRestartMs = 0;
     // Why a recovery was still retrying no longer applies once the user stopped it.
-    if (d.state != DestinationState::Failed)
+    if (d.phase != DestinationPhase::Failed)
         d.setMessage({});
     if (!d.port)
         return;
@@ -407,15 +469,13 @@ void stopDestination(DestinationOutput& d) {
         // The host's plain stop does nothing while it connects; the forced one waits for the
         // connection attempt (on the host call queue) and ends it at once. For the user the
         // destination is stopped now: it never shows Live, whatever the server does later.
-        d.autoRestart = false;
         d.requestHostStop(true);
         d.endPlainly();
         return;
     }
-    if (d.autoRestart && !d.port->active()) {
+    if (d.recovering() && !d.port->active()) {
         // Waiting for an automatic restart: there is nothing running to ask the host about.
-        d.autoRestart = false;
-        d.state = DestinationState::Idle;
+        d.phase = DestinationPhase::Idle;
         return;
     }
     d.requestHostStop(false);
@@ -458,7 +518,6 @@ void runRestartStep(DestinationOutput& d) {
         d.nextRestartMs = nowMs + kNextRestartDelayMs;
         return;
     }
-    d.autoRestart = false;
     d.fail(uiText("Se perdió la conexión y no se pudo recuperar. %1").arg(d.port->lastError()));
 }
 
@@ -471,7 +530,7 @@ void collectStatistics(DestinationOutput& d) {
         d.sentBytes += run - d.countedBytes;
         d.countedBytes = run;
     }
-    if (!d.port || d.state != DestinationState::Live) {
+    if (!d.port || d.state() != DestinationState::Live) {
         d.bitrateKbps = -1;
         d.lastSampleMs = 0;
         d.congestion.reset();
@@ -496,18 +555,17 @@ void collectStatistics(DestinationOutput& d) {
 void enforceStartTimeout(DestinationOutput& d) {
     // Automatic restarts stay Reconnecting: an attempt that hangs is ended by the host's own
     // connection time-outs and the schedule goes on, however long the outage lasts.
-    if (d.state != DestinationState::Starting ||
+    if (d.phase != DestinationPhase::Connecting ||
         d.clock.nowNs() - d.startNs <= kStartTimeoutNs + d.delayNs)
         return;
-    d.autoRestart = false;
     d.requestHostStop(true);
     d.fail(uiText("El servidor no respondió a tiempo."));
 }
 
 void enforceCancel(DestinationOutput& d) {
-    if (!d.cameUpAfterCancel || d.pendingHostCalls > 0)
+    if (!d.stopWhenUp || d.pendingHostCalls > 0)
         return;
-    d.cameUpAfterCancel = false;
+    d.stopWhenUp = false;
     if (d.port && d.port->active())
         d.requestHostStop(true);
 }
@@ -522,24 +580,25 @@ void enforceStopTimeout(DestinationOutput& d) {
 }
 
 void restartIfLiveWithoutEncoders(DestinationOutput& d) {
-    if (d.state != DestinationState::Live || !d.port || d.stopRequested || d.pendingHostCalls > 0 ||
-        d.restartAfterStop || d.port->encodersRunning())
+    if (d.phase != DestinationPhase::Live || !d.port || d.stopRequested || d.pendingHostCalls > 0 ||
+        d.port->encodersRunning())
         return;
     moduleLog(LOG_WARNING, "a stream came up on encoders the host had already stopped: starting "
                            "it again");
-    d.restartAfterStop = true;
+    d.phase = DestinationPhase::ReplacingEncoders;
     d.startNs = d.clock.nowNs(); // the start time-out counts from here
     d.requestHostStop(true);
 }
 
 bool hasEnded(DestinationOutput& d) {
+    d.deliverHostEvents();
     if (!d.port)
         return true;
     if (d.port->active()) {
         d.inactiveSinceNs = 0;
         return false;
     }
-    if (d.autoRestart && !d.stopRequested) {
+    if (d.recovering() && !d.stopRequested) {
         // Waiting for or making a restart: the grace belongs to the next run, which may come
         // up and drop again between two heartbeats.
         d.inactiveSinceNs = 0;
@@ -548,7 +607,7 @@ bool hasEnded(DestinationOutput& d) {
     const int64_t nowNs = d.clock.nowNs();
     if (d.inactiveSinceNs == 0)
         d.inactiveSinceNs = nowNs;
-    switch (d.state.load()) {
+    switch (d.state()) {
     case DestinationState::Idle:
     case DestinationState::Failed:
         return true;

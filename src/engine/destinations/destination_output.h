@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace relaycast {
 
@@ -44,26 +45,66 @@ inline constexpr int64_t kStartTimeoutNs = 40LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kInactiveGraceNs = 3LL * 1000 * 1000 * 1000;
 inline constexpr int64_t kStopTimeoutNs = 5LL * 1000 * 1000 * 1000;
 
-// One destination of a running entry: its host output (behind an OutputPort) and the state the
-// host's output threads and the interface thread share. The four signal handlers touch only
-// the atomics and, under `lock`, the message. Stopping and releasing the host output go
-// through `hostCalls`, on the destination's own strand; a destination is itself destroyed only
-// on that strand (see `retireDestination`), so every call it handed over has run before it goes.
+// What one destination's attempt is doing. Every transition runs on the destination's owner
+// (the interface thread; the host call queue once it is retired), over the plain fields below.
+enum class DestinationPhase {
+    Idle,              // not started yet, ended plainly, or a start the user cancelled
+    Connecting,        // a start waiting for the host to say how it went
+    Live,              // the host said it started
+    HostReconnecting,  // the host's own reconnection of a live stream
+    Recovering,        // dropped: the engine's restart schedule, waiting or trying
+    ReplacingEncoders, // live on encoders the host had stopped: stopped to be started again
+    Failed,            // a failure is shown; nothing is retried
+};
+
+// What the panel shows of a phase.
+DestinationState shownState(DestinationPhase phase);
+
+// What a host output thread tells a destination. Host threads only post these (see
+// DestinationOutput::onStart and the others); the owner applies them in order.
+struct HostEvent {
+    enum class Kind { Started, Stopped, Reconnecting, Reconnected, StartRefused };
+    Kind kind;
+    int64_t atMs; // engine clock, when the host said it
+    int code = 0; // Stopped: the host's stop code
+    QString text; // Stopped: the host's last error; StartRefused: why
+};
+
+// A recording of an entry: the file it writes and the rendition it takes. It is never delayed
+// and never restarted, since a new run would write a new file. `id` names it among the entry's
+// outputs (see recordingIdOf).
+struct RecordingSink {
+    QString id;
+    QString file;
+    SendChoice envio;
+};
+
+// One destination of a running entry: its host output (behind an OutputPort) and the one
+// record of its attempt. Host output threads only post events (and end the ConnectionAttempt,
+// the handshake the host port waits on); the owner applies them with deliverHostEvents before
+// it looks at the phase: the tick, the status read and the stop all do. Stopping and releasing
+// the host output go through `hostCalls`, on the destination's own strand; a destination is
+// itself destroyed only on that strand (see `retireDestination`), so every call it handed over
+// has run before it goes.
 class DestinationOutput {
 public:
+    // A stream to the destination's server.
     explicit DestinationOutput(const DestConfig& dest, EngineClock& clock = steadyClock(),
+                               HostCallQueue& hostCalls = backgroundHostCalls());
+    // A recording into its file.
+    explicit DestinationOutput(const RecordingSink& sink, EngineClock& clock = steadyClock(),
                                HostCallQueue& hostCalls = backgroundHostCalls());
     ~DestinationOutput();
     DestinationOutput(const DestinationOutput&) = delete;
     DestinationOutput& operator=(const DestinationOutput&) = delete;
 
-    // Copies of the destination texts taken at start.
+    // Copies of the destination texts taken at start; a recording has no address and no key.
     const QString id;
     const QString url;
     const QString key;
     const QString passphrase;
-    // A recording (see recordingIdOf): `url` is its file, and it is never restarted, since a
-    // new run would write a new file.
+    // A recording's file; empty for a stream.
+    const QString file;
     const bool recording;
     // How long the host holds its stream back (its delay): the server hears of it that much
     // later, so a start may take that much longer.
@@ -78,51 +119,48 @@ public:
     // after the output (outputs, then encoders, then the audio track and the view).
     std::shared_ptr<EntryPipeline> pipeline;
 
-    std::atomic<DestinationState> state{DestinationState::Idle};
-    std::atomic<int32_t> attempts{0};
-    std::atomic<int32_t> recoveryAfterSecs{-1};
-    std::atomic<int32_t> cuts{0};
-    std::atomic<int64_t> outageStartMs{0};
-    std::atomic<int32_t> bitrateKbps{-1};
-    std::atomic<int32_t> droppedFrames{0};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> started{false};
-    std::atomic<bool> autoRestart{false};
-    std::atomic<int64_t> nextRestartMs{0};
-    // When the server began refusing the key in a row during this recovery; 0 when it is not.
-    std::atomic<int64_t> refusedSinceMs{0};
-    uint64_t lastBytes = 0;
-    int64_t lastSampleMs = 0;
-    CongestionMeter congestion;     // interface thread
-    RecordingStallMeter fileGrowth; // a recording's; interface thread
-    RecordingFileWatch fileWatch;   // a recording's; interface thread
-    // Figures of this run: first Live moment (host thread writes it once), bytes of every
-    // output run, frames of the current one.
-    std::atomic<int64_t> firstLiveMs{0};
-    std::atomic<uint64_t> sentBytes{0};
-    uint64_t countedBytes = 0; // of the current output run, already in sentBytes
-    std::atomic<int32_t> totalFrames{0};
-    int64_t startNs = 0;
+    // The attempt, owner only.
+    DestinationPhase phase = DestinationPhase::Idle;
+    bool stopRequested = false; // the user's stop: nothing is restarted afterwards
+    bool stopWhenUp = false;    // the host came up after the user had cancelled
+    int32_t attempts = 0;       // of the current outage
+    int32_t recoveryAfterSecs = -1;
+    int32_t cuts = 0;
+    int64_t outageStartMs = 0;  // 0 when there is no outage
+    int64_t nextRestartMs = 0;  // when a start is due; 0 when none is
+    int64_t refusedSinceMs = 0; // since when the server refuses the key in a row during a recovery
+    int64_t firstLiveMs = 0;
+    int64_t startNs = 0; // of the current start, for its time-out
     int64_t inactiveSinceNs = 0;
     int64_t stopRequestedNs = 0; // when the user's stop was asked for; 0 when not
+    // Figures, owner only: bytes of every output run, frames of the current one.
+    int32_t bitrateKbps = -1;
+    int32_t droppedFrames = 0;
+    int32_t totalFrames = 0;
+    uint64_t sentBytes = 0;
+    uint64_t countedBytes = 0; // of the current output run, already in sentBytes
+    uint64_t lastBytes = 0;
+    int64_t lastSampleMs = 0;
+    CongestionMeter congestion;
+    RecordingStallMeter fileGrowth; // a recording's
+    RecordingFileWatch fileWatch;   // a recording's
     // The host's plain stop ignores an output whose attempt is under way, and releasing it
-    // waits for the attempt.
+    // waits for the attempt: the one record of it shared with host threads.
     ConnectionAttempt attempt;
-    // The host came up after the user had already cancelled: it is stopped at the next tick.
-    std::atomic<bool> cameUpAfterCancel{false};
-    // Stopped to be started again at once (see restartIfLiveWithoutEncoders).
-    std::atomic<bool> restartAfterStop{false};
-    // Host calls handed to `hostCalls` that have not run yet.
+    // Host calls handed to `hostCalls` that have not run yet (they end on the strand).
     std::atomic<int> pendingHostCalls{0};
 
     EngineClock& clock;
     HostCallQueue& hostCalls;
 
-    // Host signal handlers (host output threads).
+    // Host signal handlers (any thread): they end the connection attempt where the signal says
+    // it ended, and post the event.
     void onStart();
     void onStop(int code, const QString& lastError);
     void onReconnect();
     void onReconnectSuccess();
+    // Applies the posted events in order (owner).
+    void deliverHostEvents();
 
     // Stores the message (with any address query or key masked), then marks the destination
     // Failed.
@@ -131,12 +169,15 @@ public:
     void setMessage(const QString& message);
     // Idle, unless a failure is already shown.
     void endPlainly();
-    QString message() const;
+    const QString& message() const { return message_; }
+    DestinationState state() const { return shownState(phase); }
+    // Whether the engine's restart schedule runs: recovering from a drop.
+    bool recovering() const { return phase == DestinationPhase::Recovering; }
 
     // Whole seconds since the current outage began; 0 when there is none.
-    int32_t secondsSinceOutage() const;
+    int32_t secondsSinceOutage(int64_t nowMs) const;
 
-    // Marks Starting and asks the host to start; on refusal fails with the host's last error
+    // Marks Connecting and asks the host to start; on refusal fails with the host's last error
     // (or the generic text), copies it to `out` and returns false.
     bool beginStart(QString* out);
 
@@ -149,12 +190,20 @@ public:
     // other way round.
     void stopEndingWriter();
 
-    // The snapshot the panel reads.
-    DestinationStatus status() const;
+    // The snapshot the panel reads, after the events posted so far.
+    DestinationStatus status();
 
 private:
-    mutable std::mutex lock_;
+    void post(HostEvent event);
+    void apply(const HostEvent& event);
+    void started(int64_t atMs);
+    void stopped(int code, const QString& lastError, int64_t atMs);
+    void reconnecting(int64_t atMs);
+    void reconnected(int64_t atMs);
+
     QString message_;
+    std::mutex inboxLock_;
+    std::vector<HostEvent> inbox_; // under inboxLock_
 };
 
 // The user's stop: no restart afterwards; a pending restart with an inactive output just ends;

@@ -22,12 +22,12 @@ void watchRecordingFile(DestinationOutput& d, bool encodersShared) {
         return;
     }
     const uint64_t handed = d.port->totalBytes();
-    const auto look = d.fileWatch.poll(d.url, handed);
+    const auto look = d.fileWatch.poll(d.file, handed);
     // Ending the writer costs an MP4 or MOV its index, written at its end: only when streams
     // wait on the same encoders. Alone, the recording waits for its folder to answer again.
-    if (d.fileWatch.writerStuck() && encodersShared && d.state != DestinationState::Failed) {
-        const bool indexAtEnd = d.url.endsWith(QLatin1String(".mp4"), Qt::CaseInsensitive) ||
-                                d.url.endsWith(QLatin1String(".mov"), Qt::CaseInsensitive);
+    if (d.fileWatch.writerStuck() && encodersShared && d.phase != DestinationPhase::Failed) {
+        const bool indexAtEnd = d.file.endsWith(QLatin1String(".mp4"), Qt::CaseInsensitive) ||
+                                d.file.endsWith(QLatin1String(".mov"), Qt::CaseInsensitive);
         moduleLog(LOG_WARNING,
                   "a recording's folder does not answer and its writer holds up the encoders "
                   "its input streams with: ending the writer%s",
@@ -41,7 +41,7 @@ void watchRecordingFile(DestinationOutput& d, bool encodersShared) {
         d.stopEndingWriter();
         return;
     }
-    if (d.state != DestinationState::Live || d.stopRequested) {
+    if (d.state() != DestinationState::Live || d.stopRequested) {
         d.fileGrowth.reset();
         return;
     }

@@ -81,8 +81,10 @@ DestinationStatus EntryController::destinationStatus(const QString& entryId,
         starting.state = DestinationState::Starting;
         return starting;
     }
-    const EntryRuntime* runtime = runtimeOf(entryId);
-    return runtime ? relaycast::destinationStatus(*runtime, destinationId) : DestinationStatus{};
+    // Reading applies what the host said since the last heartbeat: the status only gets newer.
+    const auto found = runtimes_.find(entryId);
+    return found != runtimes_.end() ? relaycast::destinationStatus(*found->second, destinationId)
+                                    : DestinationStatus{};
 }
 
 EntryPipeline* EntryController::pipelineOf(const QString& entryId) {

@@ -151,14 +151,11 @@ bool EntryController::startRecordingUnguarded(const EntryConfig& entry, const En
     fileClaims_.erase(claiming);
     QString failure = uiText("La carpeta de grabación «%1» no responde.").arg(folder);
     if (choice && choice->claim) {
-        DestConfig file;
-        file.id = recordingId;
-        file.url = choice->claim->path();
-        file.envio = entry.grabacion.envio;
-        file.envio.retrasoSegs = 0;
-        if (relaycast::startDestination(runtimeFor(entry.id), sent, file, &failure,
-                                        std::move(choice->claim))) {
-            moduleLog(LOG_INFO, "recording an input to \"%s\"", file.url.toUtf8().constData());
+        RecordingSink sink{recordingId, choice->claim->path(), entry.grabacion.envio};
+        sink.envio.retrasoSegs = 0;
+        if (relaycast::startRecording(runtimeFor(entry.id), sent, sink, std::move(choice->claim),
+                                      &failure)) {
+            moduleLog(LOG_INFO, "recording an input to \"%s\"", sink.file.toUtf8().constData());
             return true;
         }
     } else {

@@ -18,10 +18,10 @@ constexpr int kWaitPassMs = 50;
 DestinationStatus endedStatus(const DestinationOutput& d) {
     DestinationStatus s;
     s.state =
-        d.state == DestinationState::Failed ? DestinationState::Failed : DestinationState::Idle;
+        d.phase == DestinationPhase::Failed ? DestinationState::Failed : DestinationState::Idle;
     s.message = d.message();
     if (d.recording)
-        s.file = d.url;
+        s.file = d.file;
     return s;
 }
 
@@ -75,7 +75,7 @@ void retirePipeline(EntryRuntime& runtime) {
     runtime.hostCalls.post(strand, [pipeline]() mutable { pipeline.reset(); });
 }
 
-DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId) {
+DestinationStatus destinationStatus(EntryRuntime& runtime, const QString& destinationId) {
     if (const auto found = runtime.outputs.find(destinationId); found != runtime.outputs.end())
         return found->second->status();
     return runtime.lastStatus.value(destinationId, DestinationStatus{});
@@ -102,6 +102,7 @@ void tick(EntryRuntime& runtime) {
         });
     for (auto it = runtime.outputs.begin(); it != runtime.outputs.end();) {
         DestinationOutput& d = *it->second;
+        d.deliverHostEvents();
         runRestartStep(d);
         collectStatistics(d);
         watchRecordingFile(d, streaming);

@@ -40,10 +40,13 @@ struct EntryRuntime {
 };
 
 // Starts one destination (opening the pipeline first when needed). True when it runs or
-// already ran; false with the message in `out` and kept as the destination's last status. A
-// recording hands over the hold on its file (dest.url), kept until its output is released.
+// already ran; false with the message in `out` and kept as the destination's last status.
 bool startDestination(EntryRuntime& runtime, const EntryConfig& entry, const DestConfig& dest,
-                      QString* out = nullptr, std::unique_ptr<RecordingFileClaim> file = {});
+                      QString* out = nullptr);
+// The same for the entry's recording, which hands over the hold on its file, kept until its
+// output is released.
+bool startRecording(EntryRuntime& runtime, const EntryConfig& entry, const RecordingSink& sink,
+                    std::unique_ptr<RecordingFileClaim> file, QString* out = nullptr);
 
 // Asks every destination to stop, in id order.
 void stopAll(EntryRuntime& runtime);
@@ -57,7 +60,8 @@ void stopAllAndRelease(EntryRuntime& runtime);
 // the rest is released on the host call queue once no destination holds it any more.
 void retirePipeline(EntryRuntime& runtime);
 
-DestinationStatus destinationStatus(const EntryRuntime& runtime, const QString& destinationId);
+// The destination's status after the events its host posted so far.
+DestinationStatus destinationStatus(EntryRuntime& runtime, const QString& destinationId);
 
 // True while a cancelled connection attempt of the destination may still be under way.
 bool isClosing(EntryRuntime& runtime, const QString& destinationId);

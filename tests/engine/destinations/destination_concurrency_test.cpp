@@ -114,7 +114,7 @@ TEST(DestinationConcurrency, HandlersOnHostThreadsWhileTheInterfaceThreadTicks) 
         EXPECT_EQ(s.state, DestinationState::Failed) << i;
         EXPECT_EQ(s.message, "La clave o la dirección no son válidas. denied") << i;
         EXPECT_EQ(s.cuts, 2 * kRounds) << i;
-        EXPECT_FALSE(outputs[i]->autoRestart) << i;
+        EXPECT_FALSE(outputs[i]->recovering()) << i;
         EXPECT_EQ(outputs[i]->nextRestartMs, 0) << i;
         EXPECT_EQ(scripts[i]->starts, 1 + kRounds) << i;
     }

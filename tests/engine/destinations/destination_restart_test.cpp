@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -46,14 +47,16 @@ TEST(DestinationRestart, DroppedStreamIsRestartedAfterOneAndAHalfSecondsAndRecov
     script->active = false;
     d.onStop(-5, QString());
 
+    // The host thread only posts what it saw; reading the status applies it.
+    EXPECT_TRUE(log.linesAt(LOG_WARNING).isEmpty());
+    DestinationStatus s = f.status(kDest);
     EXPECT_EQ(
         log.linesAt(LOG_WARNING),
         QStringList{"[relaycast] stream dropped by itself (code -5): restarting it automatically"});
-    DestinationStatus s = f.status(kDest);
     EXPECT_EQ(s.state, DestinationState::Reconnecting);
     EXPECT_EQ(s.cuts, 1);
     EXPECT_EQ(s.attempts, 1);
-    EXPECT_TRUE(d.autoRestart);
+    EXPECT_TRUE(d.recovering());
 
     // Not yet after one second; asked to start on the tick at 1.5 s.
     f.tickAfter(500);
@@ -75,7 +78,7 @@ TEST(DestinationRestart, DroppedStreamIsRestartedAfterOneAndAHalfSecondsAndRecov
     EXPECT_EQ(s.recoveryAfterSecs, 4); // 4.2 s, in whole seconds
     EXPECT_EQ(s.outageSecs, 0);
     EXPECT_EQ(s.cuts, 1);
-    EXPECT_FALSE(d.autoRestart);
+    EXPECT_FALSE(d.recovering());
     EXPECT_EQ(log.linesAt(LOG_INFO),
               QStringList{"[relaycast] stream recovered automatically after 4 s"});
 
@@ -573,6 +576,72 @@ TEST(DestinationRestart, HostTextsNeverCarryTheKey) {
     EXPECT_FALSE(message.contains("key-d1")) << message.toStdString();
     EXPECT_FALSE(log.lines().join("\n").contains("hush"));
     EXPECT_FALSE(log.lines().join("\n").contains("key-d1"));
+}
+
+// Host signals that come when the destination's phase no longer expects them (late, after a
+// failure or a plain end) change nothing: a failure shown stays, an ended stream stays ended.
+TEST(DestinationRestart, LateHostSignalsLeaveAFailureOrAnEndAsItIs) {
+    using Step = std::function<void(FakeRuntime&, DestinationOutput&)>;
+    const auto dropsWith = [](int code) {
+        return [code](FakeRuntime&, DestinationOutput& d) { d.onStop(code, QString()); };
+    };
+    const Step timesOut = [](FakeRuntime& f, DestinationOutput&) { f.tickAfter(41000); };
+    const Step startSignal = [](FakeRuntime&, DestinationOutput& d) { d.onStart(); };
+    const Step reconnect = [](FakeRuntime&, DestinationOutput& d) { d.onReconnect(); };
+    const Step reconnected = [](FakeRuntime&, DestinationOutput& d) { d.onReconnectSuccess(); };
+    const struct {
+        const char* name;
+        bool live;
+        std::vector<Step> steps;
+        DestinationState state;
+        int32_t cuts;
+        int32_t recoveryAfterSecs;
+    } cases[] = {
+        {"the host comes up after the start timed out",
+         false,
+         {timesOut, startSignal},
+         DestinationState::Failed,
+         0,
+         -1},
+        {"a host reconnection after the key was refused",
+         true,
+         {dropsWith(-3), reconnect},
+         DestinationState::Failed,
+         0,
+         -1},
+        {"an error stop after a plain one",
+         true,
+         {dropsWith(0), dropsWith(-5)},
+         DestinationState::Idle,
+         0,
+         -1},
+        {"a reconnection success nobody reconnected",
+         true,
+         {reconnected},
+         DestinationState::Live,
+         0,
+         -1},
+        {"a host reconnection of a stream that ended plainly",
+         true,
+         {dropsWith(0), reconnect},
+         DestinationState::Idle,
+         0,
+         -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::LogCapture log;
+        FakeRuntime f;
+        auto script = c.live ? f.addLive(kDest) : f.addStarting(kDest);
+        DestinationOutput& d = f.at(kDest);
+        for (const Step& step : c.steps)
+            step(f, d);
+        const DestinationStatus s = f.status(kDest);
+        EXPECT_EQ(s.state, c.state);
+        EXPECT_EQ(s.cuts, c.cuts);
+        EXPECT_EQ(s.recoveryAfterSecs, c.recoveryAfterSecs);
+        EXPECT_EQ(d.nextRestartMs, 0);
+    }
 }
 
 } // namespace

@@ -187,7 +187,7 @@ TEST(EntryContentHost, DeletedSceneStopsEveryDestinationOfTheEntry) {
     tick(runtime);
     ASSERT_EQ(runtime.outputs.size(), 2u);
     for (const auto& [id, d] : runtime.outputs)
-        EXPECT_TRUE(d->stopRequested.load()) << id.toStdString();
+        EXPECT_TRUE(d->stopRequested) << id.toStdString();
 
     ASSERT_TRUE(tickUntil(
         runtime, [&] { return runtime.outputs.empty(); }, 15s));
