@@ -8,12 +8,14 @@
 
 namespace relaycast::test {
 
-std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, const QString& id) {
+std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, const QString& id,
+                                                     int delaySecs) {
     FakeOutput fake;
     DestConfig dest;
     dest.id = id;
     dest.url = QStringLiteral("rtmp://127.0.0.1/live");
     dest.clave = QStringLiteral("key-") + id;
+    dest.envio.retrasoSegs = delaySecs;
     auto d = isRecordingId(id)
                  ? std::make_unique<DestinationOutput>(
                        RecordingSink{id, QStringLiteral("/nonexistent/") + id + ".mkv", {}},
@@ -26,8 +28,8 @@ std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, cons
     return fake.script;
 }
 
-std::shared_ptr<FakeOutputScript> FakeRuntime::addLive(const QString& id) {
-    auto script = addStarting(id);
+std::shared_ptr<FakeOutputScript> FakeRuntime::addLive(const QString& id, int delaySecs) {
+    auto script = addStarting(id, delaySecs);
     at(id).onStart();
     return script;
 }

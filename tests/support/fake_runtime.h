@@ -14,8 +14,9 @@
 namespace relaycast::test {
 
 // Adds destination `id` to `runtime` on a fake port, as a start the host accepted leaves it:
-// Starting, output active, timed by the runtime's clock.
-std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, const QString& id);
+// Starting, output active, timed by the runtime's clock; its stream delayed `delaySecs`.
+std::shared_ptr<FakeOutputScript> addFakeDestination(EntryRuntime& runtime, const QString& id,
+                                                     int delaySecs = 0);
 
 // An entry runtime on a manual clock whose destinations sit on fake ports: the engine's
 // decisions without a host. It never has a pipeline, so ticking it makes no host call.
@@ -26,11 +27,11 @@ struct FakeRuntime {
     InlineHostCalls hostCalls;
     EntryRuntime runtime{clock, hostCalls};
 
-    std::shared_ptr<FakeOutputScript> addStarting(const QString& id) {
-        return addFakeDestination(runtime, id);
+    std::shared_ptr<FakeOutputScript> addStarting(const QString& id, int delaySecs = 0) {
+        return addFakeDestination(runtime, id, delaySecs);
     }
     // Adds destination `id` that the host has reported started: Live.
-    std::shared_ptr<FakeOutputScript> addLive(const QString& id);
+    std::shared_ptr<FakeOutputScript> addLive(const QString& id, int delaySecs = 0);
 
     // The destination in the outputs map; fails the test when it is not there.
     DestinationOutput& at(const QString& id);

@@ -208,7 +208,11 @@ void DestinationOutput::apply(const HostEvent& event) {
         reconnected(event.atMs);
         return;
     case HostEvent::Kind::StartRefused:
-        fail(event.text);
+        // Refused after the user had stopped it: nothing to report of a start nobody wants.
+        if (stopRequested)
+            endPlainly();
+        else
+            fail(event.text);
         return;
     }
 }
@@ -217,6 +221,7 @@ void DestinationOutput::started(int64_t atMs) {
     if (stopRequested) {
         // Cancelled while connecting: never Live; the next tick stops it at once.
         stopWhenUp = true;
+        endPlainly();
         return;
     }
     // A start the engine already gave up on (its time-out) is being stopped: it stays failed.
@@ -573,7 +578,8 @@ void enforceCancel(DestinationOutput& d) {
 void enforceStopTimeout(DestinationOutput& d) {
     if (!d.stopRequested || d.stopRequestedNs == 0 || !d.port || !d.port->active())
         return;
-    if (d.clock.nowNs() - d.stopRequestedNs <= kStopTimeoutNs)
+    // A delayed stream sends what it holds back before the host stops it, as OBS's own does.
+    if (d.clock.nowNs() - d.stopRequestedNs <= kStopTimeoutNs + d.delayNs)
         return;
     d.stopRequestedNs = 0; // once: the host's "stop" signal or the inactive output ends it
     d.requestHostStop(true);

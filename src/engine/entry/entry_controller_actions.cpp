@@ -24,6 +24,14 @@
 namespace relaycast {
 namespace {
 
+// Whether a destination still in the outputs runs or will: one that failed or ended, and the
+// next heartbeat removes, is started anew once it is gone.
+bool stillRuns(DestinationOutput& d) {
+    d.deliverHostEvents();
+    return !d.stopRequested && d.phase != DestinationPhase::Failed &&
+           d.phase != DestinationPhase::Idle;
+}
+
 bool hostHasSource(const QString& name) {
     return !name.isEmpty() && findHostSource(name) != nullptr;
 }
@@ -77,7 +85,7 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
     const auto runtime = runtimes_.find(entryId);
     if (runtime != runtimes_.end()) {
         const auto running = runtime->second->outputs.find(destinationId);
-        if (running != runtime->second->outputs.end() && !running->second->stopRequested)
+        if (running != runtime->second->outputs.end() && stillRuns(*running->second))
             return true; // already running: one output, whoever asks again
         if (running != runtime->second->outputs.end() ||
             isClosing(*runtime->second, destinationId)) {

@@ -52,9 +52,12 @@ void stopAllAndRelease(EntryRuntime& runtime) {
         // here (its strand is its own), and the folder may answer in a moment; an exit ends it
         // once its grace is up.
         const void* strand = d.get();
+        // A delayed stream is given its delay to send what it holds back.
+        const int passes =
+            kWaitPasses + static_cast<int>(d->delayNs / (int64_t{kWaitPassMs} * 1000 * 1000));
         runtime.hostCalls.post(
-            strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock] {
-                for (int pass = 0; pass < kWaitPasses && !hasEnded(*owned); ++pass)
+            strand, [owned = std::shared_ptr<DestinationOutput>(std::move(d)), &clock, passes] {
+                for (int pass = 0; pass < passes && !hasEnded(*owned); ++pass)
                     clock.sleepMs(kWaitPassMs);
                 // Released with the call: the release force-stops and awaits an output still
                 // active.

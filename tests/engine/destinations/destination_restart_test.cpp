@@ -504,6 +504,17 @@ TEST(DestinationRestart, UserStopOfARunningOutputAsksTheHostAndNeverRestarts) {
         EXPECT_EQ(script->starts, 1);
     }
     {
+        // A stream delayed 30 s sends what it holds back before the stop is forced.
+        FakeRuntime f;
+        auto script = f.addLive(kDest, 30);
+        script->stopDeactivates = false;
+        stopDestination(f.at(kDest));
+        f.runFor(34000);
+        EXPECT_EQ(script->forceStops, 0);
+        f.runFor(2000);
+        EXPECT_EQ(script->forceStops, 1);
+    }
+    {
         // Stopped while a restart was connecting: cancelled, and not retried.
         FakeRuntime f;
         auto script = f.addLive(kDest);

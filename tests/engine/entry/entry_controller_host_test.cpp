@@ -13,8 +13,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -105,6 +107,23 @@ TEST_F(EntryControllerHost, StartRightAfterAStopStreamsAgainOnceTheOldOutputHasG
     EXPECT_GE(spans.at(0).endedAt, 0);
     EXPECT_GE(spans.at(1).startedAt, spans.at(0).endedAt) << "the two sessions overlapped";
     EXPECT_EQ(countHostOutputs("relaycast-salida"), 1);
+
+    // A start asked for while the card already shows a failure the next heartbeat will clear
+    // is a new start, not "already running".
+    ASSERT_TRUE(controller.stopDestination(entryId, destinationId));
+    ASSERT_TRUE(heartbeatUntil([&] { return !controller.hasOutput(entryId, destinationId); }));
+    rtmp.setRefusing(QStringLiteral("m"), true);
+    ASSERT_TRUE(controller.startDestination(entryId, destinationId));
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (state() != DestinationState::Failed && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(state(), DestinationState::Failed);
+    rtmp.setRefusing(QStringLiteral("m"), false);
+    EXPECT_TRUE(controller.startDestination(entryId, destinationId));
+    EXPECT_TRUE(heartbeatUntil([&] {
+        return state() == DestinationState::Live && rtmp.publishes(QStringLiteral("m")).size() == 3;
+    })) << "ended "
+        << stateName(state());
 }
 
 TEST_F(EntryControllerHost, EveryDestinationThatEndsIsToldOnceAndNothingStaleLater) {

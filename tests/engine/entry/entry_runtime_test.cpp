@@ -264,6 +264,12 @@ TEST(EntryRuntimeStop, StopAndReleaseGivesUpOnAStuckOutputAfterAboutFiveSeconds)
     EXPECT_TRUE(f.runtime.outputs.empty());
     EXPECT_TRUE(stuck->destroyed);
     EXPECT_TRUE(fine->destroyed);
+
+    // A stream delayed 20 s is given its delay to send what it holds back, then the 5 s.
+    FakeRuntime delayed;
+    delayed.addLive("a", 20)->stopDeactivates = false;
+    stopAllAndRelease(delayed.runtime);
+    EXPECT_EQ(delayed.clock.sleptMs(), 25000);
 }
 
 TEST(EntryRuntimeStop, OutputThatStopsWithoutSignalIsAwaitedForItsGrace) {
