@@ -592,14 +592,27 @@ TEST(DestinationRestart, HostTextsNeverCarryTheKey) {
 // Host signals that come when the destination's phase no longer expects them (late, after a
 // failure or a plain end) change nothing: a failure shown stays, an ended stream stays ended.
 TEST(DestinationRestart, LateHostSignalsLeaveAFailureOrAnEndAsItIs) {
-    using Step = std::function<void(FakeRuntime&, DestinationOutput&)>;
+    using Step = std::function<void(FakeRuntime&, test::FakeOutputScript&, DestinationOutput&)>;
     const auto dropsWith = [](int code) {
-        return [code](FakeRuntime&, DestinationOutput& d) { d.onStop(code, QString()); };
+        return [code](FakeRuntime&, test::FakeOutputScript&, DestinationOutput& d) {
+            d.onStop(code, QString());
+        };
     };
-    const Step timesOut = [](FakeRuntime& f, DestinationOutput&) { f.tickAfter(41000); };
-    const Step startSignal = [](FakeRuntime&, DestinationOutput& d) { d.onStart(); };
-    const Step reconnect = [](FakeRuntime&, DestinationOutput& d) { d.onReconnect(); };
-    const Step reconnected = [](FakeRuntime&, DestinationOutput& d) { d.onReconnectSuccess(); };
+    // The host finishes the forced stop later, so the destination is still there when its late
+    // start comes, as on a real host.
+    const Step timesOut = [](FakeRuntime& f, test::FakeOutputScript& script, DestinationOutput&) {
+        script.stopDeactivates = false;
+        f.tickAfter(41000);
+    };
+    const Step startSignal = [](FakeRuntime&, test::FakeOutputScript&, DestinationOutput& d) {
+        d.onStart();
+    };
+    const Step reconnect = [](FakeRuntime&, test::FakeOutputScript&, DestinationOutput& d) {
+        d.onReconnect();
+    };
+    const Step reconnected = [](FakeRuntime&, test::FakeOutputScript&, DestinationOutput& d) {
+        d.onReconnectSuccess();
+    };
     const struct {
         const char* name;
         bool live;
@@ -645,8 +658,10 @@ TEST(DestinationRestart, LateHostSignalsLeaveAFailureOrAnEndAsItIs) {
         FakeRuntime f;
         auto script = c.live ? f.addLive(kDest) : f.addStarting(kDest);
         DestinationOutput& d = f.at(kDest);
-        for (const Step& step : c.steps)
-            step(f, d);
+        for (const Step& step : c.steps) {
+            ASSERT_TRUE(f.has(kDest)) << "a step would reach a destination already released";
+            step(f, *script, d);
+        }
         const DestinationStatus s = f.status(kDest);
         EXPECT_EQ(s.state, c.state);
         EXPECT_EQ(s.cuts, c.cuts);
