@@ -91,6 +91,7 @@ bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& ou
     dest.clave = openStored(storedClave, dest.storedClave, failed);
     dest.contrasena = openStored(storedContrasena, dest.storedContrasena, failed);
     dest.envio = readSendChoice(object, true);
+    dest.servicio = jsonString(object.value(QLatin1String("servicio"))).trimmed();
 
     if (dest.url.isEmpty()) {
         if (storedUrl.isEmpty())

@@ -48,6 +48,9 @@ QJsonObject destinationObject(const DestConfig& dest, WriteOutcome& outcome) {
     object.insert(QLatin1String("contrasena"),
                   storedForm(dest.contrasena, dest.storedContrasena, {}, outcome));
     insertSendChoice(object, dest.envio);
+    // Written only when set, so a file without services reads and writes back as it was.
+    if (!dest.servicio.isEmpty())
+        object.insert(QLatin1String("servicio"), dest.servicio);
     return object;
 }
 

@@ -44,6 +44,9 @@ struct DestConfig {
     QString contrasena; // SRT passphrase
 
     SendChoice envio;
+    // The host's streaming service the address belongs to (its name in the host's list), empty
+    // for an address of the user's own. Its limits are checked at start.
+    QString servicio;
 
     // How the secrets above were stored when read (nothing for a new destination).
     StoredSecret storedUrl;
@@ -65,7 +68,7 @@ struct DestConfig {
     }
     // The destination itself: where it goes and what it takes.
     friend bool operator==(const DestConfig& a, const DestConfig& b) {
-        return a.sameAddressAs(b) && a.envio == b.envio;
+        return a.sameAddressAs(b) && a.envio == b.envio && a.servicio == b.servicio;
     }
 };
 

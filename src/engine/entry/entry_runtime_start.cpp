@@ -1,4 +1,5 @@
 #include "engine/destinations/destination_host.h"
+#include "engine/encoding/service_check.h"
 #include "engine/entry/entry_runtime.h"
 #include "engine/picture/entry_pipeline.h"
 
@@ -42,6 +43,14 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const Start
                              "Escríbela de nuevo con «✎ Editar»."),
                       out);
         return false;
+    }
+
+    if (sink.stream) {
+        // What the service would refuse or drop is said before anything connects.
+        if (const QString refusal = serviceRefusal(entry, *sink.stream); !refusal.isEmpty()) {
+            recordFailure(runtime, sink.id, refusal, out);
+            return false;
+        }
     }
 
     if (!runtime.pipeline) {
