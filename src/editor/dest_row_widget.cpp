@@ -19,25 +19,25 @@ namespace relaycast {
 
 namespace {
 
-// Shorter addresses ("rtmp://", "srt://", "rist://") are bare schemes, not a platform.
-constexpr int kMinPreselectLength = 9;
+// The menu's first items: an address of the user's own, by the scheme it starts with.
+struct CustomScheme {
+    const char* name; // passed through uiText
+    const char* address;
+};
+constexpr CustomScheme kCustomSchemes[] = {
+    {"RTMP personalizado", "rtmp://"},
+    {"SRT personalizado", "srt://"},
+    {"RIST personalizado", "rist://"},
+};
+// Item data: a service's name under this role, a custom scheme's address under the default.
+constexpr int kServiceRole = Qt::UserRole + 1;
 
 } // namespace
 
-const QList<DestinationTemplate>& destinationTemplates() {
-    static const QList<DestinationTemplate> templates{
-        {"YouTube", "rtmp://a.rtmp.youtube.com/live2"},
-        {"Twitch", "rtmp://live.twitch.tv/app"},
-        {"Facebook Live", "rtmps://live-api-s.facebook.com:443/rtmp/"},
-        {"RTMP personalizado", "rtmp://"},
-        {"SRT personalizado", "srt://"},
-        {"RIST personalizado", "rist://"},
-    };
-    return templates;
-}
-
-DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCallback removeCallback)
-    : QFrame(parent), source_(dest), removeCallback_(std::move(removeCallback)) {
+DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCallback removeCallback,
+                             ServiceCatalog services)
+    : QFrame(parent), source_(dest), services_(std::move(services)),
+      removeCallback_(std::move(removeCallback)) {
     setFrameShape(QFrame::StyledPanel);
 
     auto* grid = new QGridLayout(this);
@@ -48,12 +48,17 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 0);
 
-    templateCombo_ = new NoWheelComboBox(this);
-    templateCombo_->addItem(uiText("Plantilla de destino…"));
-    for (const DestinationTemplate& t : destinationTemplates())
-        templateCombo_->addItem(uiText(t.name), QString::fromUtf8(t.address));
-    templateCombo_->setToolTip(uiText("Rellena la dirección de la plataforma; después solo "
-                                      "tienes que pegar tu clave de emisión"));
+    serviceCombo_ = new NoWheelComboBox(this);
+    fillServiceMenu();
+    serviceCombo_->setToolTip(uiText("Rellena la dirección de la plataforma; después solo "
+                                     "tienes que pegar tu clave de emisión"));
+    serverCombo_ = new NoWheelComboBox(this);
+    serverCombo_->setToolTip(uiText("Servidor de la plataforma"));
+    keyLink_ = new QLabel(this);
+    keyLink_->setOpenExternalLinks(true);
+    keyLink_->setTextFormat(Qt::RichText);
+    fitLabel_ = new QLabel(this);
+    fitLabel_->setWordWrap(true);
 
     removeButton_ = new QToolButton(this);
     setIconText(removeButton_, QStringLiteral("✖"));
@@ -82,13 +87,16 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     queryWarning_->setStyleSheet(QStringLiteral("color: #e0a030;"));
     queryWarning_->hide();
 
-    grid->addWidget(templateCombo_, 0, 0, 1, 2);
+    grid->addWidget(serviceCombo_, 0, 0);
+    grid->addWidget(serverCombo_, 0, 1);
     grid->addWidget(removeButton_, 0, 2);
     grid->addWidget(addressEdit_, 1, 0, 1, 3);
     grid->addWidget(keyEdit_, 2, 0);
     grid->addWidget(passphraseEdit_, 2, 1);
+    grid->addWidget(keyLink_, 2, 2);
     grid->addWidget(hintLabel_, 3, 0, 1, 3);
     grid->addWidget(queryWarning_, 4, 0, 1, 3);
+    grid->addWidget(fitLabel_, 7, 0, 1, 3);
 
     sendToggle_ = new QToolButton(this);
     sendToggle_->setText(uiText("Avanzado…"));
@@ -109,8 +117,10 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     sendPanel_->setVisible(ownChoice);
     sendToggle_->setArrowType(ownChoice ? Qt::DownArrow : Qt::RightArrow);
 
-    connect(templateCombo_, qOverload<int>(&QComboBox::activated), this,
-            &DestRowWidget::onTemplateActivated);
+    connect(serviceCombo_, qOverload<int>(&QComboBox::activated), this,
+            &DestRowWidget::onServiceActivated);
+    connect(serverCombo_, qOverload<int>(&QComboBox::activated), this,
+            &DestRowWidget::onServerActivated);
     connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::onAddressChanged);
     connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::sendChanged);
     connect(removeButton_, &QToolButton::clicked, this, [this] {
@@ -118,7 +128,14 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
             removeCallback_(this);
     });
 
-    preselectTemplate();
+    // A stored service first (its address may be one the list no longer has), else the one
+    // its address belongs to.
+    const StreamingService* stored = services_.find(dest.servicio);
+    const ServiceMatch match = findServiceForAddress(services_, dest.url);
+    if (stored)
+        showService(stored, match.service == stored ? match.server : -1);
+    else
+        showService(match.service, match.server);
     refreshKind();
 }
 
@@ -201,31 +218,154 @@ SendChoice DestRowWidget::sendChoice() const {
     return choice;
 }
 
-void DestRowWidget::preselectTemplate() {
-    for (int i = 1; i < templateCombo_->count(); ++i) {
-        const QString address = templateCombo_->itemData(i).toString();
-        if (address.size() >= kMinPreselectLength && address == source_.url) {
-            templateCombo_->setCurrentIndex(i);
-            return;
+void DestRowWidget::fillServiceMenu() {
+    serviceCombo_->addItem(uiText("Dirección propia…"));
+    for (const CustomScheme& scheme : kCustomSchemes)
+        serviceCombo_->addItem(uiText(scheme.name), QString::fromLatin1(scheme.address));
+    // The host lists its common services first, then all of them by name.
+    QList<const StreamingService*> common;
+    QList<const StreamingService*> others;
+    for (const StreamingService& service : services_.services)
+        (service.common ? common : others).append(&service);
+    std::sort(others.begin(), others.end(), [](const auto* a, const auto* b) {
+        return a->name.compare(b->name, Qt::CaseInsensitive) < 0;
+    });
+    for (const auto& group : {common, others}) {
+        if (group.isEmpty())
+            continue;
+        serviceCombo_->insertSeparator(serviceCombo_->count());
+        for (const StreamingService* service : group) {
+            serviceCombo_->addItem(service->name);
+            serviceCombo_->setItemData(serviceCombo_->count() - 1, service->name, kServiceRole);
         }
     }
 }
 
-void DestRowWidget::onTemplateActivated(int index) {
+const StreamingService* DestRowWidget::currentService() const {
+    return services_.find(serviceCombo_->currentData(kServiceRole).toString());
+}
+
+QString DestRowWidget::serviceName() const {
+    const StreamingService* service = currentService();
+    return service ? service->name : QString();
+}
+
+void DestRowWidget::showService(const StreamingService* service, int server) {
+    if (service != currentService()) {
+        const int index = service ? serviceCombo_->findData(service->name, kServiceRole) : 0;
+        serviceCombo_->setCurrentIndex(std::max(index, 0));
+        serverCombo_->clear();
+        if (service)
+            for (const ServiceServer& s : service->servers)
+                serverCombo_->addItem(s.name, s.url);
+    }
+    serverCombo_->setCurrentIndex(service ? server : -1);
+    serverCombo_->setVisible(service != nullptr);
+    const bool link = service && !service->streamKeyLink.isEmpty();
+    keyLink_->setText(link ? QStringLiteral("<a href=\"%1\">%2</a>")
+                                 .arg(service->streamKeyLink.toHtmlEscaped(),
+                                      uiText("Obtener la clave").toHtmlEscaped())
+                           : QString());
+    keyLink_->setVisible(link);
+}
+
+void DestRowWidget::onServiceActivated(int index) {
     if (index <= 0)
         return;
     applyingTemplate_ = true;
-    addressEdit_->setText(templateCombo_->itemData(index).toString());
+    if (const StreamingService* service = currentService()) {
+        const int server = preferredServer(*service);
+        serverCombo_->clear();
+        for (const ServiceServer& s : service->servers)
+            serverCombo_->addItem(s.name, s.url);
+        showService(service, server);
+        addressEdit_->setText(service->servers[server].url);
+        fitsOnItsOwn_ = true;
+    } else {
+        addressEdit_->setText(serviceCombo_->itemData(index).toString());
+        showService(nullptr, -1);
+        serviceCombo_->setCurrentIndex(index);
+    }
     applyingTemplate_ = false;
     keyEdit_->setFocus();
+    refreshServiceFit();
+}
+
+void DestRowWidget::onServerActivated(int index) {
+    if (index < 0)
+        return;
+    applyingTemplate_ = true;
+    addressEdit_->setText(serverCombo_->itemData(index).toString());
+    applyingTemplate_ = false;
+    fitsOnItsOwn_ = true;
+    refreshServiceFit();
 }
 
 void DestRowWidget::onAddressChanged(const QString& text) {
-    // The menu names a template only while the address is exactly that template's address.
-    const int current = templateCombo_->currentIndex();
-    if (!applyingTemplate_ && current > 0 && text != templateCombo_->itemData(current).toString())
-        templateCombo_->setCurrentIndex(0);
+    if (!applyingTemplate_) {
+        // Typing names the service the address belongs to; a custom scheme's item only stays
+        // while the address is just that scheme.
+        const ServiceMatch match = findServiceForAddress(services_, text);
+        if (match.service) {
+            showService(match.service, match.server);
+            fitsOnItsOwn_ = true;
+        } else if (currentService() || text != serviceCombo_->currentData().toString()) {
+            showService(nullptr, -1);
+        }
+        refreshServiceFit();
+    }
     refreshKind();
+}
+
+void DestRowWidget::setSentStreamOf(SentStreamOf sentStreamOf) {
+    sentStreamOf_ = std::move(sentStreamOf);
+    refreshServiceFit();
+}
+
+void DestRowWidget::refreshServiceFit() {
+    const StreamingService* service = currentService();
+    if (!service || !sentStreamOf_) {
+        fitLabel_->clear();
+        fitLabel_->hide();
+        return;
+    }
+    ServiceFit fit = fitToService(*service, sentStreamOf_(sendChoice()));
+    QStringList lines;
+    if (fitsOnItsOwn_ && (fit.capKbps > 0 || fit.size.width > 0)) {
+        // Set where the user sees and changes it; the next check then finds it within.
+        if (fit.capKbps > 0)
+            capSpin_->setValue(fit.capKbps);
+        if (fit.size.width > 0) {
+            const QSize size(int(fit.size.width), int(fit.size.height));
+            if (ownSizeCombo_->findData(size) < 0)
+                ownSizeCombo_->addItem(
+                    uiText("%1×%2 (personalizado)").arg(size.width()).arg(size.height()), size);
+            ownSizeCombo_->setCurrentIndex(ownSizeCombo_->findData(size));
+        }
+        sendToggle_->setChecked(true);
+        // Once: a cap the user then raises on purpose stays raised.
+        fitsOnItsOwn_ = false;
+        lines << uiText("Ajustado a lo que acepta %1.").arg(service->name).toHtmlEscaped();
+        fit = fitToService(*service, sentStreamOf_(sendChoice()));
+    }
+    if (fit.capKbps > 0)
+        lines << uiText("%1 acepta como máximo %2 kbps de vídeo: pon ese tope en «Avanzado…».")
+                     .arg(service->name)
+                     .arg(fit.capKbps)
+                     .toHtmlEscaped();
+    if (fit.size.width > 0)
+        lines << uiText("%1 no acepta este tamaño: elige %2×%3 en «Avanzado…».")
+                     .arg(service->name)
+                     .arg(fit.size.width)
+                     .arg(fit.size.height)
+                     .toHtmlEscaped();
+    for (const QString& refusal : fit.refusals)
+        lines << QStringLiteral("<span style=\"color:#e05040\">%1</span>")
+                     .arg(refusal.toHtmlEscaped());
+    for (const QString& note : fit.notes)
+        lines << note.toHtmlEscaped();
+    fitLabel_->setText(lines.join(QStringLiteral("<br>")));
+    fitLabel_->setVisible(!lines.isEmpty());
 }
 
 void DestRowWidget::refreshKind() {

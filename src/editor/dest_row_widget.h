@@ -1,5 +1,7 @@
 #pragma once
 
+#include "address/service_catalog.h"
+#include "address/service_limits.h"
 #include "config/config_model.h"
 
 #include <QFrame>
@@ -17,26 +19,22 @@ namespace relaycast {
 class NoWheelComboBox;
 class NoWheelSpinBox;
 
-// A platform whose ingest address a destination row can fill in.
-struct DestinationTemplate {
-    const char* name; // passed through uiText
-    const char* address;
-};
-
-// The fixed template menu, in menu order.
-const QList<DestinationTemplate>& destinationTemplates();
-
-// One destination of the entry dialog: template menu, address, key (RIST: its secret), SRT
-// passphrase, a hint naming the recognised address kind, a remove button, and behind
-// "Avanzado…" what the destination takes of the entry's encode (bitrate cap, size, audio,
-// delay).
+// One destination of the entry dialog: the service menu (the host's services list, or an
+// address of the user's own) with the service's servers and its stream-key page, address, key
+// (RIST: its secret), SRT passphrase, a hint naming the recognised address kind, what the
+// service's limits ask of it, a remove button, and behind "Avanzado…" what the destination
+// takes of the entry's encode (bitrate cap, size, audio, delay).
 class DestRowWidget : public QFrame {
     Q_OBJECT
 
 public:
     using RemoveCallback = std::function<void(DestRowWidget*)>;
 
-    DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCallback removeCallback);
+    // What the entry sends a destination taking `choice`, as the dialog's fields stand.
+    using SentStreamOf = std::function<SentStream(const SendChoice&)>;
+
+    DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCallback removeCallback,
+                  ServiceCatalog services = {});
     ~DestRowWidget() override;
 
     // Hint, key placeholder and passphrase visibility from the current address.
@@ -55,7 +53,19 @@ public:
     // What the destination takes, as the "Avanzado…" section shows it.
     SendChoice sendChoice() const;
 
-    NoWheelComboBox* templateCombo() const { return templateCombo_; }
+    // The chosen service's name in the host's list; empty for an address of the user's own.
+    QString serviceName() const;
+    // Checks the service's limits against what the entry sends. Once the user has chosen the
+    // service or typed its address here, a cap or size the service needs is set in
+    // "Avanzado…" (and stays changeable); a destination as it was stored only says so, so
+    // that saving an entry on air never restarts a destination nobody touched.
+    void setSentStreamOf(SentStreamOf sentStreamOf);
+    void refreshServiceFit();
+
+    NoWheelComboBox* serviceCombo() const { return serviceCombo_; }
+    NoWheelComboBox* serverCombo() const { return serverCombo_; }
+    QLabel* streamKeyLink() const { return keyLink_; }
+    QLabel* serviceFitLabel() const { return fitLabel_; }
     QLineEdit* addressEdit() const { return addressEdit_; }
     QLineEdit* keyEdit() const { return keyEdit_; }
     QLineEdit* passphraseEdit() const { return passphraseEdit_; }
@@ -76,12 +86,21 @@ Q_SIGNALS:
 
 private:
     QWidget* buildSendPanel();
-    void preselectTemplate();
-    void onTemplateActivated(int index);
+    void fillServiceMenu();
+    void onServiceActivated(int index);
+    void onServerActivated(int index);
     void onAddressChanged(const QString& text);
+    // Shows `service` (nullptr: none) with its servers, `server` selected (-1: none).
+    void showService(const StreamingService* service, int server);
+    const StreamingService* currentService() const;
 
     DestConfig source_;
-    NoWheelComboBox* templateCombo_ = nullptr;
+    ServiceCatalog services_;
+    SentStreamOf sentStreamOf_;
+    NoWheelComboBox* serviceCombo_ = nullptr;
+    NoWheelComboBox* serverCombo_ = nullptr;
+    QLabel* keyLink_ = nullptr;
+    QLabel* fitLabel_ = nullptr;
     QToolButton* removeButton_ = nullptr;
     QLineEdit* addressEdit_ = nullptr;
     QLineEdit* keyEdit_ = nullptr;
@@ -96,6 +115,8 @@ private:
     NoWheelSpinBox* delaySpin_ = nullptr;
     bool secretsVisible_ = false;
     bool applyingTemplate_ = false;
+    // The user chose this destination's service in this dialog: its limits are applied.
+    bool fitsOnItsOwn_ = false;
     RemoveCallback removeCallback_;
 };
 

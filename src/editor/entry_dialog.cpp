@@ -8,7 +8,9 @@
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
+#include "engine/encoding/service_check.h"
 #include "engine/picture/entry_pipeline.h"
+#include "module/host_services.h"
 #include "module/ui_text.h"
 
 #include <obs.h>
@@ -395,15 +397,24 @@ void EntryDialog::setKeysVisible(bool visible) {
 }
 
 void EntryDialog::addDestRow(const DestConfig& dest) {
-    auto* row = new DestRowWidget(dest, destRowsHolder_, [this](DestRowWidget* removed) {
-        const qsizetype at = destRows_.indexOf(removed);
-        if (at >= 0)
-            destRows_.removeAt(at);
-        removed->hide();
-        removed->deleteLater();
-        refreshEncodes();
-    });
+    if (!servicesRead_) {
+        services_ = hostServices();
+        servicesRead_ = true;
+    }
+    auto* row = new DestRowWidget(
+        dest, destRowsHolder_,
+        [this](DestRowWidget* removed) {
+            const qsizetype at = destRows_.indexOf(removed);
+            if (at >= 0)
+                destRows_.removeAt(at);
+            removed->hide();
+            removed->deleteLater();
+            refreshEncodes();
+        },
+        services_);
     connect(row, &DestRowWidget::sendChanged, this, [this] { refreshEncodes(); });
+    row->setSentStreamOf(
+        [this](const SendChoice& choice) { return hostSentStreamOf(encodeAsShown(), choice); });
     if (showKeys_ && showKeys_->isChecked())
         row->setSecretsVisible(true);
     destRows_.append(row);
@@ -411,16 +422,32 @@ void EntryDialog::addDestRow(const DestConfig& dest) {
     refreshEncodes();
 }
 
-void EntryDialog::refreshEncodes() {
-    if (!encodesLabel_)
-        return;
-    // The entry as the fields stand, with a destination per row that names a place.
+EntryConfig EntryDialog::encodeAsShown() const {
     EntryConfig shown;
     shown.codificador = encoderCombo_->currentData().toString();
     shown.videoKbps = videoKbps_->value();
     const QSize size = sizeCombo_->currentData().toSize();
     shown.ancho = size.width();
     shown.alto = size.height();
+    shown.codificadorDeObs = sameAsObsCheck_ && sameAsObsCheck_->isChecked();
+    if (audioKbps_)
+        shown.audioKbps = audioKbps_->currentData().toInt();
+    if (audioCodec_)
+        shown.codificadorAudio = audioCodec_->currentText();
+    if (obs_data_t* settings = encoderForm_ ? encoderForm_->settingsObject() : nullptr) {
+        const char* json = obs_data_get_json(settings);
+        shown.ajustesCodificador = json ? QString::fromUtf8(json) : QString();
+    }
+    return shown;
+}
+
+void EntryDialog::refreshEncodes() {
+    if (!encodesLabel_)
+        return;
+    for (DestRowWidget* row : destRows_)
+        row->refreshServiceFit();
+    // The entry as the fields stand, with a destination per row that names a place.
+    EntryConfig shown = encodeAsShown();
     QHash<QString, QString> names;
     for (const DestRowWidget* row : destRows_) {
         const QString address = row->addressEdit()->text();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/service_catalog.h"
 #include "config/config_model.h"
 
 #include <QDialog>
@@ -114,6 +115,8 @@ private:
     void setKeysVisible(bool visible);
     bool isEmptyRow(const DestRowWidget* row) const;
     void refreshEncodes();
+    // The entry's encode as the fields stand (no destinations).
+    EntryConfig encodeAsShown() const;
     SceneMatchMap matchResult() const;
 
     // Rebuilds the advanced form for the selected encoder with the current video bitrate,
@@ -161,6 +164,9 @@ private:
     QWidget* destRowsHolder_ = nullptr;
     QVBoxLayout* destRowsLayout_ = nullptr;
     QList<DestRowWidget*> destRows_;
+    // The host's services, read once for the rows of this dialog.
+    ServiceCatalog services_;
+    bool servicesRead_ = false;
     QLabel* encodesLabel_ = nullptr;
     QPushButton* addDestButton_ = nullptr;
     QCheckBox* showKeys_ = nullptr;

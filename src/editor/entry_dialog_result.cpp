@@ -86,6 +86,7 @@ EntryConfig EntryDialog::resultEntry() const {
                 dest.id = newConfigId();
             dest.url = row->addressEdit()->text().trimmed();
             dest.envio = row->sendChoice();
+            dest.servicio = row->serviceName();
             dest.clave = row->keyEdit()->text();
             dest.contrasena = classifyAddress(dest.url) == AddressKind::SRT
                                   ? row->passphraseEdit()->text()

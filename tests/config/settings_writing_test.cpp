@@ -33,6 +33,7 @@ void fillRichConfiguration(ConfigStore& store) {
                                QStringLiteral("rtmps://127.0.0.1:443/app?token=abc&x=1"),
                                QStringLiteral("clave ñ"))};
     following.destinos[1].envio = {6000, 1280, 720, 2, 30};
+    following.destinos[1].servicio = QStringLiteral("Facebook Live");
     following.grabacion.envio = {2500, 640, 360, 6, 0};
     store.entriesOf(QString()).append(following);
 

@@ -1,9 +1,10 @@
-// Destination rows of the entry editor (Spanish interface): templates, the template reset,
-// the address kind presentation and the row's checks.
+// Destination rows of the entry editor (Spanish interface): the host's services, their servers and
+// limits, the address kind presentation and the row's checks.
 #include "editor/dest_row_widget.h"
 #include "support/icon_text.h"
 
 #include "editor/input_widgets.h"
+#include "module/host_services.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -14,32 +15,34 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace relaycast;
 
 namespace {
 
-// A row alone in a shown, active window, as the user sees it.
+// A row alone in a shown, active window, as the user sees it, offering the host's own services.
 struct ShownRow {
     explicit ShownRow(const DestConfig& dest = {}) {
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
-        row = new DestRowWidget(dest, window.get(), [this](DestRowWidget* r) { removed = r; });
+        row = new DestRowWidget(
+            dest, window.get(), [this](DestRowWidget* r) { removed = r; }, hostServices());
         layout->addWidget(row);
         window->show();
         window->activateWindow();
         EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 
-    int indexOf(const QString& text) const { return row->templateCombo()->findText(text); }
+    int indexOf(const QString& text) const { return row->serviceCombo()->findText(text); }
 
-    // The user picks a template from the menu.
+    // The user picks a service or a custom scheme from the menu.
     void choose(const QString& text) {
         const int index = indexOf(text);
         ASSERT_GT(index, 0) << text.toStdString();
-        row->templateCombo()->setCurrentIndex(index);
-        Q_EMIT row->templateCombo()->activated(index);
+        row->serviceCombo()->setCurrentIndex(index);
+        Q_EMIT row->serviceCombo()->activated(index);
     }
 
     std::unique_ptr<QWidget> window;
@@ -47,48 +50,62 @@ struct ShownRow {
     DestRowWidget* removed = nullptr;
 };
 
-TEST(DestRowTemplates, OfferThePlatformsAndEveryCustomSchemeBehindAPrompt) {
+TEST(DestRowServices, OfferTheHostsOwnListAfterTheCustomSchemes) {
     ShownRow shown;
+    const ServiceCatalog services = hostServices();
+    ASSERT_GT(services.services.size(), 50) << services.source.toStdString();
+    NoWheelComboBox* menu = shown.row->serviceCombo();
     QStringList texts;
-    for (int i = 0; i < shown.row->templateCombo()->count(); ++i)
-        texts.append(shown.row->templateCombo()->itemText(i));
-    EXPECT_EQ(texts,
-              QStringList({"Plantilla de destino…", "YouTube", "Twitch", "Facebook Live",
-                           "RTMP personalizado", "SRT personalizado", "RIST personalizado"}));
-    EXPECT_FALSE(shown.row->templateCombo()->itemData(0).isValid());
-    EXPECT_EQ(shown.row->templateCombo()->itemData(1).toString(),
-              "rtmp://a.rtmp.youtube.com/live2");
-    EXPECT_EQ(shown.row->templateCombo()->itemData(2).toString(), "rtmp://live.twitch.tv/app");
-    EXPECT_EQ(shown.row->templateCombo()->itemData(3).toString(),
-              "rtmps://live-api-s.facebook.com:443/rtmp/");
-    EXPECT_EQ(shown.row->templateCombo()->currentIndex(), 0);
+    int serviceItems = 0;
+    for (int i = 0; i < menu->count(); ++i) {
+        texts.append(menu->itemText(i));
+        serviceItems += menu->itemData(i, Qt::UserRole + 1).isValid() ? 1 : 0;
+    }
+    EXPECT_EQ(texts.mid(0, 4), QStringList({"Dirección propia…", "RTMP personalizado",
+                                            "SRT personalizado", "RIST personalizado"}));
+    EXPECT_EQ(serviceItems, services.services.size());
+    for (const char* common : {"Twitch", "YouTube - RTMPS", "Facebook Live"})
+        EXPECT_TRUE(texts.contains(common)) << common;
+    EXPECT_EQ(menu->currentIndex(), 0);
+    EXPECT_FALSE(shown.row->serverCombo()->isVisible());
+    EXPECT_FALSE(shown.row->streamKeyLink()->isVisible());
 }
 
-TEST(DestRowTemplates, FillTheAddressMoveToTheKeyAndResetOnTheNextKeystroke) {
+TEST(DestRowServices, AChosenServiceFillsItsServerLinksItsKeyPageAndTypingFollowsTheAddress) {
     ShownRow shown({"", "rtmp://viejo/app", "mi-clave", ""});
-    shown.choose("YouTube");
-    EXPECT_EQ(shown.row->addressEdit()->text(), "rtmp://a.rtmp.youtube.com/live2");
+    const StreamingService* twitch = hostServices().find("Twitch");
+    ASSERT_NE(twitch, nullptr);
+    shown.choose("Twitch");
+    const int preferred = preferredServer(*twitch);
+    EXPECT_EQ(shown.row->addressEdit()->text(), twitch->servers[preferred].url);
     EXPECT_EQ(QApplication::focusWidget(), shown.row->keyEdit());
     EXPECT_EQ(shown.row->keyEdit()->text(), "mi-clave");
-    EXPECT_EQ(shown.row->templateCombo()->currentText(), "YouTube");
-    EXPECT_EQ(shown.row->hintLabel()->text(), "Tipo detectado: RTMP");
+    EXPECT_EQ(shown.row->serviceName(), "Twitch");
+    EXPECT_TRUE(shown.row->serverCombo()->isVisible());
+    EXPECT_EQ(shown.row->serverCombo()->count(), twitch->servers.size());
+    EXPECT_EQ(shown.row->serverCombo()->currentIndex(), preferred);
+    EXPECT_TRUE(shown.row->streamKeyLink()->text().contains(twitch->streamKeyLink));
 
+    const int other = (preferred + 1) % int(twitch->servers.size());
+    shown.row->serverCombo()->setCurrentIndex(other);
+    Q_EMIT shown.row->serverCombo()->activated(other);
+    EXPECT_EQ(shown.row->addressEdit()->text(), twitch->servers[other].url);
+
+    // Still the service's host: still the service, on no server of its list.
     shown.row->addressEdit()->setFocus();
     shown.row->addressEdit()->end(false);
     QTest::keyClicks(shown.row->addressEdit(), "x");
-    EXPECT_EQ(shown.row->addressEdit()->text(), "rtmp://a.rtmp.youtube.com/live2x");
-    EXPECT_EQ(shown.row->templateCombo()->currentIndex(), 0);
-
-    // Typing the template's address back by hand does not name the template again.
-    QTest::keyClick(shown.row->addressEdit(), Qt::Key_Backspace);
-    EXPECT_EQ(shown.row->templateCombo()->currentIndex(), 0);
-
-    // Choosing the prompt leaves everything as it is.
-    Q_EMIT shown.row->templateCombo()->activated(0);
-    EXPECT_EQ(shown.row->addressEdit()->text(), "rtmp://a.rtmp.youtube.com/live2");
+    EXPECT_EQ(shown.row->serviceName(), "Twitch");
+    EXPECT_EQ(shown.row->serverCombo()->currentIndex(), -1);
+    // Another host: an address of the user's own.
+    shown.row->addressEdit()->setText("rtmp://mi-servidor.example/live");
+    EXPECT_EQ(shown.row->serviceName(), "");
+    EXPECT_EQ(shown.row->serviceCombo()->currentIndex(), 0);
+    EXPECT_FALSE(shown.row->streamKeyLink()->isVisible());
+    EXPECT_EQ(shown.row->hintLabel()->text(), "Tipo detectado: RTMP");
 }
 
-TEST(DestRowTemplates, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
+TEST(DestRowServices, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
     ShownRow shown;
     QLineEdit* passphrase = shown.row->passphraseEdit();
     EXPECT_FALSE(passphrase->isVisible());
@@ -103,7 +120,7 @@ TEST(DestRowTemplates, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
     EXPECT_EQ(shown.row->hintLabel()->text(), "Tipo detectado: SRT");
     EXPECT_FALSE(shown.row->hintLabel()->isEnabled());
     EXPECT_EQ(shown.row->keyEdit()->placeholderText(), "Stream ID (opcional)");
-    EXPECT_EQ(shown.row->templateCombo()->currentText(), "SRT personalizado");
+    EXPECT_EQ(shown.row->serviceCombo()->currentText(), "SRT personalizado");
 
     QTest::keyClicks(passphrase, "frase-secreta");
     shown.choose("RTMP personalizado");
@@ -113,7 +130,7 @@ TEST(DestRowTemplates, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
     EXPECT_EQ(shown.row->keyEdit()->placeholderText(), "Clave de emisión");
 }
 
-TEST(DestRowTemplates, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) {
+TEST(DestRowServices, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) {
     ShownRow shown;
     shown.choose("RIST personalizado");
     EXPECT_EQ(shown.row->addressEdit()->text(), "rist://");
@@ -140,24 +157,57 @@ TEST(DestRowTemplates, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers)
     EXPECT_EQ(shown.row->addressEdit()->echoMode(), QLineEdit::Password);
 }
 
-TEST(DestRowTemplates, AStoredPlatformAddressPreselectsItsTemplateButBareSchemesDoNot) {
-    EXPECT_EQ(
-        ShownRow({"", "rtmp://live.twitch.tv/app", "k", ""}).row->templateCombo()->currentText(),
-        "Twitch");
-    EXPECT_EQ(ShownRow({"", "rtmps://live-api-s.facebook.com:443/rtmp/", "", ""})
-                  .row->templateCombo()
-                  ->currentText(),
-              "Facebook Live");
-    EXPECT_EQ(ShownRow({"", "rtmp://", "", ""}).row->templateCombo()->currentIndex(), 0);
-    EXPECT_EQ(ShownRow({"", "srt://", "", ""}).row->templateCombo()->currentIndex(), 0);
-    EXPECT_EQ(ShownRow({"", "rist://", "", ""}).row->templateCombo()->currentIndex(), 0);
-    // Exact text only: surrounding spaces or another letter case are not the template.
-    EXPECT_EQ(
-        ShownRow({"", " rtmp://live.twitch.tv/app", "", ""}).row->templateCombo()->currentIndex(),
-        0);
-    EXPECT_EQ(
-        ShownRow({"", "RTMP://live.twitch.tv/app", "", ""}).row->templateCombo()->currentIndex(),
-        0);
+TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognised) {
+    const struct {
+        const char* url;
+        const char* servicio;
+        const char* shown;
+    } cases[] = {
+        {"rtmp://live-fra.twitch.tv/app", "", "Twitch"},
+        {"rtmps://rtmp-api.facebook.com:443/rtmp", "", "Facebook Live"},
+        {"RTMP://LIVE-FRA.twitch.tv/app/", "", "Twitch"},
+        {"rtmp://propio.example/live", "Facebook Live", "Facebook Live"},
+        {"rtmps://a.rtmps.youtube.com:443/live2", "YouTube / YouTube Gaming", "YouTube - RTMPS"},
+        {"rtmp://propio.example/live", "", "Dirección propia…"},
+        {"rtmp://", "", "Dirección propia…"},
+        {"srt://", "", "Dirección propia…"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        DestConfig dest{"", c.url, "", ""};
+        dest.servicio = c.servicio;
+        EXPECT_EQ(ShownRow(dest).row->serviceCombo()->currentText(), c.shown);
+    }
+}
+
+TEST(DestRowServices, LimitsSetTheCapOnceChosenSayWhatAStoredOneNeedsAndNameRefusals) {
+    const auto sends = [](int keyint) {
+        return [keyint](const SendChoice& choice) {
+            SentStream sent{1920, 1080, 30, 8000, "h264", keyint, "", "aac", 128};
+            if (choice.videoKbpsMax > 0)
+                sent.videoKbps = std::min(sent.videoKbps, choice.videoKbpsMax);
+            return sent;
+        };
+    };
+    ShownRow chosen;
+    chosen.row->setSentStreamOf(sends(2));
+    chosen.choose("Twitch");
+    EXPECT_EQ(chosen.row->capSpin()->value(), 6000);
+    EXPECT_TRUE(chosen.row->sendToggle()->isChecked());
+    EXPECT_TRUE(chosen.row->serviceFitLabel()->text().contains("Ajustado a lo que acepta Twitch"));
+    // Raised again on purpose, it stays raised and the row says what Twitch takes.
+    chosen.row->capSpin()->setValue(7000);
+    chosen.row->refreshServiceFit();
+    EXPECT_EQ(chosen.row->capSpin()->value(), 7000);
+    EXPECT_TRUE(chosen.row->serviceFitLabel()->text().contains("como máximo 6000 kbps"));
+
+    // As stored: nothing changes by itself.
+    ShownRow stored({"", "rtmp://live-fra.twitch.tv/app", "", ""});
+    stored.row->setSentStreamOf(sends(0));
+    EXPECT_EQ(stored.row->capSpin()->value(), 0);
+    const QString said = stored.row->serviceFitLabel()->text();
+    EXPECT_TRUE(said.contains("como máximo 6000 kbps")) << said.toStdString();
+    EXPECT_TRUE(said.contains("Twitch pide un fotograma clave cada 2 s")) << said.toStdString();
 }
 
 TEST(DestRow, ShowsStoredValuesMaskedAndPresentsASpacedUpperCaseSrtAddressAsSrt) {

@@ -114,9 +114,8 @@ TEST_F(EnglishFixture, TheWholeWindowSpeaksEnglish) {
 
     DestRowWidget* row = dialog.destRows().value(0);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(itemTexts(row->templateCombo()),
-              QStringList({"Destination template…", "YouTube", "Twitch", "Facebook Live",
-                           "Custom RTMP", "Custom SRT", "Custom RIST"}));
+    EXPECT_EQ(itemTexts(row->serviceCombo()).mid(0, 4),
+              QStringList({"Own address…", "Custom RTMP", "Custom SRT", "Custom RIST"}));
     EXPECT_EQ(row->addressEdit()->placeholderText(),
               "rtmp://server/application   or   srt://server:port");
     EXPECT_EQ(row->hintLabel()->text(),

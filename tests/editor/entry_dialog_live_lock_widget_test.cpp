@@ -82,7 +82,7 @@ TEST_F(LiveLockFixture, DisablesExactlyWhatWouldNeedARestart) {
     for (DestRowWidget* row : dialog.destRows()) {
         EXPECT_FALSE(row->addressEdit()->isEnabled());
         EXPECT_FALSE(row->keyEdit()->isEnabled());
-        EXPECT_FALSE(row->templateCombo()->isEnabled());
+        EXPECT_FALSE(row->serviceCombo()->isEnabled());
         EXPECT_FALSE(row->removeButton()->isEnabled());
     }
 
