@@ -3,7 +3,9 @@
 // (refused key, nobody listening, SRT passphrase, RIST secret, missing audio codec) and the
 // release of every host object.
 
+#include "engine/encoding/service_check.h"
 #include "engine/picture/entry_pipeline.h"
+#include "module/host_services.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
@@ -339,6 +341,53 @@ TEST(DestinationsHost, RefusedKeyFailsWithTheHostTextAndIsNotRestarted) {
     EXPECT_FALSE(runtime.pipeline);
     EXPECT_EQ(stateOf(runtime, "r"), DestinationState::Failed);
     EXPECT_EQ(destinationStatus(runtime, "r").message, message);
+    EXPECT_EQ(countPluginHostObjects(), 0);
+}
+
+// The host's own services list: what it offers on this OBS line, and a service's limit that no
+// rendition can meet refuses the start before anything connects, while a sibling streams.
+TEST(DestinationsHost, AServiceLimitNoRenditionMeetsRefusesTheStartAndTheSiblingStreams) {
+    const ServiceCatalog services = hostServices();
+    std::printf("services list %s: %d services, %d servers\n", qPrintable(services.source),
+                int(services.services.size()), services.serverCount());
+    const StreamingService* twitch = services.find(QStringLiteral("Twitch"));
+    ASSERT_NE(twitch, nullptr);
+    EXPECT_EQ(twitch->limits.keyintSecs, 2);
+    EXPECT_EQ(twitch->limits.maxVideoKbps, 6000);
+
+    RtmpServer rtmp;
+    QString error;
+    ASSERT_TRUE(rtmp.start(&error)) << error.toStdString();
+    ColourScene content("escena-servicio", kOpaqueGreen);
+    DestConfig refused = destination("t", rtmp.url(), "clave-t");
+    refused.servicio = QStringLiteral("Twitch");
+    const DestConfig sibling = destination("s", rtmp.url(), "clave-s");
+    EntryConfig entry = entrySending("escena-servicio", 640, 360, {refused, sibling});
+    // The encoder's own keyframe choice: several seconds, more than the service takes.
+    entry.ajustesCodificador = QStringLiteral(R"({"keyint_sec": 0})");
+    EntryRuntime runtime;
+
+    ASSERT_TRUE(startDestination(runtime, entry, sibling, &error)) << error.toStdString();
+    EXPECT_FALSE(startDestination(runtime, entry, refused, &error));
+    EXPECT_EQ(error,
+              fitToService(*twitch, hostSentStreamOf(entry, refused.envio)).refusals.join('\n'));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Twitch pide un fotograma clave cada 2 s")))
+        << error.toStdString();
+    EXPECT_EQ(stateOf(runtime, "t"), DestinationState::Failed);
+    EXPECT_FALSE(runtime.outputs.contains("t"));
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return stateOf(runtime, "s") == DestinationState::Live; }, kLiveTimeout))
+        << describe(runtime, {"s", "t"});
+    expectStream(rtmp.url() + QStringLiteral("/clave-s"), "aac", &rtmp);
+
+    // With a keyframe every 2 s it starts; the bitrate cap is the editor's to set, not the start's.
+    entry.ajustesCodificador.clear();
+    entry.videoKbps = 8000;
+    ASSERT_TRUE(startDestination(runtime, entry, refused, &error)) << error.toStdString();
+    ASSERT_TRUE(tickUntil(
+        runtime, [&] { return stateOf(runtime, "t") == DestinationState::Live; }, kLiveTimeout))
+        << describe(runtime, {"s", "t"});
+    stopAllAndAwaitRelease(runtime);
     EXPECT_EQ(countPluginHostObjects(), 0);
 }
 
