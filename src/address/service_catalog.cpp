@@ -85,6 +85,24 @@ QString comparable(const QString& address) {
     return text;
 }
 
+int exactServer(const StreamingService& service, const QString& address) {
+    const QString wanted = comparable(address);
+    for (int i = 0; i < service.servers.size(); ++i)
+        if (!wanted.isEmpty() && comparable(service.servers[i].url) == wanted)
+            return i;
+    return -1;
+}
+
+bool onHostOf(const StreamingService& service, const QString& address) {
+    const QString host = QUrl(address.trimmed()).host().toLower();
+    if (host.isEmpty())
+        return false;
+    for (const ServiceServer& server : service.servers)
+        if (QUrl(server.url).host().toLower() == host)
+            return true;
+    return false;
+}
+
 } // namespace
 
 int ServiceCatalog::serverCount() const {
@@ -125,7 +143,8 @@ std::optional<ServiceCatalog> parseServiceCatalog(const QByteArray& json, QStrin
         if (service.name.isEmpty() || !sendsThroughRtmp(s))
             continue;
         for (const QJsonValue& alt : s.value(QLatin1String("alt_names")).toArray())
-            service.altNames << alt.toString();
+            if (!alt.toString().isEmpty())
+                service.altNames << alt.toString();
         service.common = s.value(QLatin1String("common")).toBool();
         service.streamKeyLink = s.value(QLatin1String("stream_key_link")).toString();
         for (const QJsonValue& server : s.value(QLatin1String("servers")).toArray()) {
@@ -160,21 +179,26 @@ ServiceCatalog loadServiceCatalog(const QString& userCopyPath, const QString& in
 }
 
 ServiceMatch findServiceForAddress(const ServiceCatalog& catalog, const QString& address) {
-    const QString wanted = comparable(address);
-    if (wanted.isEmpty())
+    if (comparable(address).isEmpty())
         return {};
     for (const StreamingService& service : catalog.services)
-        for (int i = 0; i < service.servers.size(); ++i)
-            if (comparable(service.servers[i].url) == wanted)
-                return {&service, i};
-    const QString host = QUrl(address.trimmed()).host().toLower();
-    if (host.isEmpty())
-        return {};
+        if (const int server = exactServer(service, address); server >= 0)
+            return {&service, server};
     for (const StreamingService& service : catalog.services)
-        for (const ServiceServer& server : service.servers)
-            if (QUrl(server.url).host().toLower() == host)
-                return {&service, -1};
+        if (onHostOf(service, address))
+            return {&service, -1};
     return {};
+}
+
+int findServer(const StreamingService& service, const QString& nameOrUrl) {
+    for (int i = 0; i < service.servers.size(); ++i)
+        if (service.servers[i].name == nameOrUrl)
+            return i;
+    return exactServer(service, nameOrUrl);
+}
+
+bool belongsToService(const StreamingService& service, const QString& address) {
+    return exactServer(service, address) >= 0 || onHostOf(service, address);
 }
 
 int preferredServer(const StreamingService& service) {

@@ -83,6 +83,13 @@ struct ServiceMatch {
 };
 ServiceMatch findServiceForAddress(const ServiceCatalog& catalog, const QString& address);
 
+// The index of the server of `service` named `nameOrUrl` or with that address (compared as
+// above); -1 for none.
+int findServer(const StreamingService& service, const QString& nameOrUrl);
+
+// Whether `address` is one of the servers of `service` or on the host of one of them.
+bool belongsToService(const StreamingService& service, const QString& address);
+
 // The server a new destination of `service` starts on: one named "auto" or "default" when
 // there is one, else the first.
 int preferredServer(const StreamingService& service);

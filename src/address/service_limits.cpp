@@ -66,7 +66,8 @@ ServiceFit fitToService(const StreamingService& service, const SentStream& sent)
         fit.refusals << uiText("%1 no acepta audio %2; acepta %3.")
                             .arg(service.name, codecName(sent.audioCodec),
                                  codecList(limits.audioCodecs));
-    if (limits.keyintSecs > 0 && (sent.keyintSecs <= 0 || sent.keyintSecs > limits.keyintSecs))
+    if (limits.keyintSecs > 0 && sent.keyintSecs >= 0 &&
+        (sent.keyintSecs == 0 || sent.keyintSecs > limits.keyintSecs))
         fit.refusals << uiText("%1 pide un fotograma clave cada %2 s como máximo: pon ese "
                                "intervalo de fotogramas clave en los ajustes del codificador.")
                             .arg(service.name)

@@ -19,10 +19,12 @@ struct SentStream {
     uint32_t height = 0;
     int32_t fps = 0;
     int32_t videoKbps = 0;
-    QString videoCodec;     // "h264", "hevc", "av1"
-    int32_t keyintSecs = 0; // 0: the encoder's own choice, several seconds for most
-    QString profile;        // empty: the encoder's own
-    QString audioCodec;     // "aac", "opus"
+    QString videoCodec; // "h264", "hevc", "av1"
+    // 0: the encoder's own choice, several seconds for most; -1: not ours to check (OBS's own
+    // encoder, run as OBS's settings say).
+    int32_t keyintSecs = 0;
+    QString profile;    // empty: the encoder's own
+    QString audioCodec; // "aac", "opus"
     int32_t audioKbps = 0;
 };
 

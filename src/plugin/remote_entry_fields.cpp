@@ -3,6 +3,7 @@
 #include "address/address.h"
 #include "engine/entry/entry_edit.h"
 #include "module/ui_text.h"
+#include "plugin/remote_services.h"
 
 #include <QJsonArray>
 #include <QSet>
@@ -25,9 +26,10 @@ const QStringList kEntryFields = {
     QStringLiteral("destinations"), QStringLiteral("sameAsObsStream"),
 };
 const QStringList kDestinationFields = {
-    QStringLiteral("address"),      QStringLiteral("key"),      QStringLiteral("passphrase"),
-    QStringLiteral("maxVideoKbps"), QStringLiteral("width"),    QStringLiteral("height"),
-    QStringLiteral("audioTrack"),   QStringLiteral("delaySecs")};
+    QStringLiteral("address"),      QStringLiteral("key"),       QStringLiteral("passphrase"),
+    QStringLiteral("maxVideoKbps"), QStringLiteral("width"),     QStringLiteral("height"),
+    QStringLiteral("audioTrack"),   QStringLiteral("delaySecs"), QStringLiteral("service"),
+    QStringLiteral("server")};
 
 RemoteRefusal invalid(const QString& message) {
     return {"InvalidArgument", message, {}};
@@ -254,7 +256,8 @@ std::optional<RemoteRefusal> applySource(const QJsonObject& data, const RemoteCh
     return std::nullopt;
 }
 
-std::optional<RemoteRefusal> applyDestinations(const QJsonObject& data, EntryConfig* entry) {
+std::optional<RemoteRefusal> applyDestinations(const QJsonObject& data,
+                                               const RemoteChoices& choices, EntryConfig* entry) {
     const QJsonValue value = data.value(QLatin1String("destinations"));
     if (value.isUndefined())
         return std::nullopt;
@@ -284,15 +287,16 @@ std::optional<RemoteRefusal> applyDestinations(const QJsonObject& data, EntryCon
             destination = *found;
             kept.insert(id);
         } else {
-            if (!object.contains(QLatin1String("address")))
+            if (!object.contains(QLatin1String("address")) &&
+                !object.contains(QLatin1String("service")))
                 return RemoteRefusal{
                     "MissingArgument",
                     uiText("Falta %1 en un destino nuevo.").arg(quoted(QStringLiteral("address"))),
                     {}};
             destination.id = newConfigId();
         }
-        if (auto refusal =
-                applyDestinationFields(object, {QStringLiteral("destinationId")}, &destination))
+        if (auto refusal = applyDestinationFields(object, {QStringLiteral("destinationId")},
+                                                  choices, *entry, &destination))
             return refusal;
         destinations.append(destination);
     }
@@ -324,7 +328,7 @@ std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const Rem
         return refusal;
     if (auto refusal = readBool(data, QStringLiteral("withObsStream"), &entry->conEmisionObs))
         return refusal;
-    if (auto refusal = applyDestinations(data, entry))
+    if (auto refusal = applyDestinations(data, choices, entry))
         return refusal;
     return checkDestinations(*entry);
 }
@@ -366,8 +370,15 @@ QJsonObject remoteSendChoiceFields(const SendChoice& choice) {
             {"delaySecs", choice.retrasoSegs}};
 }
 
+std::optional<RemoteRefusal> readTextField(const QJsonObject& data, const QString& name,
+                                           QString* out) {
+    return readText(data, name, out);
+}
+
 std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
                                                     const QStringList& allowed,
+                                                    const RemoteChoices& choices,
+                                                    const EntryConfig& entry,
                                                     DestConfig* destination) {
     if (auto refusal = refuseUnknownFields(data, kDestinationFields + allowed))
         return refusal;
@@ -385,8 +396,11 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
             return refusal;
         destination->storedContrasena = {};
     }
+    if (auto refusal = applyServiceFields(data, choices.services, destination))
+        return refusal;
     if (auto refusal = readSendChoice(data, &destination->envio))
         return refusal;
+    applyServiceFit(data, choices.serviceFit, entry, destination);
     // Only SRT sends a passphrase, as the editor keeps it.
     if (classifyAddress(destination->url) != AddressKind::SRT) {
         destination->contrasena.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "address/service_limits.h"
 #include "config/config_model.h"
 #include "engine/entry/entry_edit.h"
 
@@ -25,6 +26,11 @@ struct RemoteChoices {
     std::function<bool(const QString&)> sourceExists;
     QStringList videoEncoders;
     QList<EncoderProfile> profiles;
+    // The host's streaming services, and how a destination of an entry fits its service.
+    ServiceCatalog services;
+    using ServiceFitOf =
+        std::function<std::optional<ServiceFit>(const EntryConfig&, const DestConfig&)>;
+    ServiceFitOf serviceFit;
 };
 
 // The longest text a field takes: the editor's text fields hold no more.
@@ -43,13 +49,19 @@ std::optional<RemoteRefusal> refuseUnknownFields(const QJsonObject& data,
 std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const RemoteChoices& choices,
                                               bool withEntryId, EntryConfig* entry);
 
-// Applies "address", "key", "passphrase" and what it takes of the encode ("maxVideoKbps",
-// "width", "height", "audioTrack", "delaySecs"; 0 is "as the input") over one destination, with
-// `allowed` naming the other fields the request may carry (its ids). A field left out stays as
-// it was.
+// Applies "address", "key", "passphrase", "service", "server" (see remote_services.h) and what
+// it takes of the encode ("maxVideoKbps", "width", "height", "audioTrack", "delaySecs"; 0 is
+// "as the input") over one destination of `entry`, with `allowed` naming the other fields the
+// request may carry (its ids). A field left out stays as it was.
 std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
                                                     const QStringList& allowed,
+                                                    const RemoteChoices& choices,
+                                                    const EntryConfig& entry,
                                                     DestConfig* destination);
+
+// Reads a text field into `out`, left alone when the field is absent.
+std::optional<RemoteRefusal> readTextField(const QJsonObject& data, const QString& name,
+                                           QString* out);
 
 // Reads the encode fields of a destination; all or nothing.
 std::optional<RemoteRefusal> readSendChoice(const QJsonObject& data, SendChoice* choice);

@@ -3,14 +3,17 @@
 #include "config/config_store.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
+#include "engine/encoding/service_check.h"
 #include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
 #include "engine/host/host_source_lookup.h"
 #include "engine/picture/entry_pipeline.h"
+#include "module/host_services.h"
 #include "module/ui_text.h"
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
+#include "plugin/remote_services.h"
 
 #include <QJsonArray>
 
@@ -28,6 +31,8 @@ RemoteChoices hostChoices(EntryController& controller) {
     for (const VideoEncoderChoice& encoder : listVideoEncoders())
         choices.videoEncoders << encoder.id;
     choices.profiles = controller.store().profiles();
+    choices.services = hostServices();
+    choices.serviceFit = hostServiceFit;
     return choices;
 }
 
@@ -52,12 +57,16 @@ QJsonObject refusalAnswer(const RemoteRefusal& refusal) {
 
 QJsonArray destinationList(EntryController& controller, const EntryConfig& entry) {
     QJsonArray list;
-    for (const DestConfig& destination : entry.destinos)
-        list.append(QJsonObject{
-            {"destinationId", destination.id},
-            {"address", maskAddress(destination.url)}, // never a key, query or passphrase
-            {"state",
-             remoteStateName(controller.destinationStatus(entry.id, destination.id).state)}});
+    for (const DestConfig& destination : entry.destinos) {
+        QJsonObject listed = remoteServiceFields(destination, hostServiceFit(entry, destination));
+        listed.insert(QStringLiteral("destinationId"), destination.id);
+        // Never a key, query or passphrase.
+        listed.insert(QStringLiteral("address"), maskAddress(destination.url));
+        listed.insert(
+            QStringLiteral("state"),
+            remoteStateName(controller.destinationStatus(entry.id, destination.id).state));
+        list.append(listed);
+    }
     return list;
 }
 
@@ -123,11 +132,14 @@ bool entryCopy(EntryController& controller, const QJsonObject& data, EntryConfig
 // `answer` is already made: the state read here is the one after the edit.
 QJsonObject destinationAnswer(QJsonObject answer, EntryController& controller,
                               const QString& entryId, const DestConfig& destination) {
-    return narrowed(
-        std::move(answer),
-        {{"destinationId", destination.id},
-         {"address", maskAddress(destination.url)},
-         {"state", remoteStateName(controller.destinationStatus(entryId, destination.id).state)}});
+    const EntryConfig* entry = controller.findEntry(entryId);
+    QJsonObject fields = remoteServiceFields(
+        destination, entry ? hostServiceFit(*entry, destination) : std::nullopt);
+    fields.insert(QStringLiteral("destinationId"), destination.id);
+    fields.insert(QStringLiteral("address"), maskAddress(destination.url));
+    fields.insert(QStringLiteral("state"),
+                  remoteStateName(controller.destinationStatus(entryId, destination.id).state));
+    return narrowed(std::move(answer), fields);
 }
 
 } // namespace
@@ -182,11 +194,14 @@ QJsonObject addDestination(EntryController& controller, const QJsonObject& data)
     QJsonObject error;
     if (!entryCopy(controller, data, &copy, &error))
         return error;
-    if (!data.value(QLatin1String("address")).isString())
+    // A service alone gives the address of its server.
+    if (!data.value(QLatin1String("address")).isString() &&
+        !data.contains(QLatin1String("service")))
         return missingField("address");
     DestConfig destination;
     destination.id = newConfigId();
-    if (auto refusal = applyDestinationFields(data, {QStringLiteral("entryId")}, &destination))
+    if (auto refusal = applyDestinationFields(data, {QStringLiteral("entryId")},
+                                              hostChoices(controller), copy, &destination))
         return refusalAnswer(*refusal);
     copy.destinos.append(destination);
     return destinationAnswer(applyEdit(controller, copy), controller, copy.id, destination);
@@ -201,7 +216,8 @@ QJsonObject updateDestination(EntryController& controller, const QJsonObject& da
     auto destination = std::find_if(copy.destinos.begin(), copy.destinos.end(),
                                     [&](const DestConfig& d) { return d.id == ids.destinationId; });
     if (auto refusal = applyDestinationFields(
-            data, {QStringLiteral("entryId"), QStringLiteral("destinationId")}, &*destination))
+            data, {QStringLiteral("entryId"), QStringLiteral("destinationId")},
+            hostChoices(controller), copy, &*destination))
         return refusalAnswer(*refusal);
     const DestConfig changed = *destination;
     QJsonObject answer =

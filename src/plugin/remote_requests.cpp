@@ -10,6 +10,7 @@
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_management.h"
+#include "plugin/remote_services.h"
 
 #include <QJsonArray>
 
@@ -52,6 +53,8 @@ QJsonObject destinationEntry(EntryController& controller, const QString& entryId
         {"queuedMs", status.queuedMs},
         {"congestionPercent", status.congestionPercent},
     };
+    if (!destination.servicio.isEmpty())
+        listed.insert(QStringLiteral("service"), destination.servicio);
     const QJsonObject choice = remoteSendChoiceFields(destination.envio);
     for (auto it = choice.begin(); it != choice.end(); ++it)
         listed.insert(it.key(), it.value());
@@ -239,6 +242,7 @@ const std::map<QString, Handler>& handlers() {
         {QStringLiteral("UpdateDestination"), updateDestination},
         {QStringLiteral("RemoveDestination"), removeDestination},
         {QStringLiteral("SetBitrate"), setBitrate},
+        {QStringLiteral("GetServices"), getServices},
     };
     return table;
 }

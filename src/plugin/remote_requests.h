@@ -18,15 +18,16 @@ inline constexpr const char* kDestinationStateChangedEvent = "DestinationStateCh
 inline constexpr const char* kRecordingStateChangedEvent = "RecordingStateChanged";
 
 // "GetEntries", "StartDestination", "StopDestination", "StartEntry", "StopEntry", "StartAll",
-// "StopAll", "SwitchSource", "StartRecording", "StopRecording" and the management requests
-// (see remote_management.h).
+// "StopAll", "SwitchSource", "StartRecording", "StopRecording", "GetServices" (see
+// remote_services.h) and the management requests (see remote_management.h).
 QStringList remoteRequestTypes();
 
 // Runs one request on the controller and returns its response. A request that cannot be done
 // answers {"error": {"code": ..., "message": ...}}; codes: "UnknownRequest", "MissingArgument",
 // "UnknownEntry", "UnknownDestination", "NotStreaming", "StartFailed", "SwitchFailed", and
 // the management requests' "InvalidArgument", "UnknownField", "UnknownSource",
-// "UnknownProfile", "UnknownEncoder", "InvalidAddress", "EntryLive".
+// "UnknownProfile", "UnknownEncoder", "InvalidAddress", "EntryLive", "UnknownService",
+// "UnknownServer".
 // Interface thread only.
 QJsonObject runRemoteRequest(EntryController& controller, const QString& type,
                              const QJsonObject& data);

@@ -8,6 +8,7 @@
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 #include "engine/picture/entry_pipeline.h"
+#include "module/host_services.h"
 #include "plugin/remote_control.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
@@ -127,7 +128,7 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     two.id = QStringLiteral("e2");
     world.entries() << one << two;
     ASSERT_TRUE(remote.open());
-    EXPECT_EQ(api.registeredRequestCount(), 18);
+    EXPECT_EQ(api.registeredRequestCount(), 19);
 
     const QJsonObject ids{{"entryId", "e1"}, {"destinationId", "d1"}};
     QJsonObject answer = request(QStringLiteral("StartDestination"), ids);
@@ -660,6 +661,162 @@ TEST_F(RemoteControlTest, RequestsOnTheGraphicsThreadNeverWaitForTheInterfaceThr
     EXPECT_EQ(errorCode(start), QStringLiteral("Unavailable")) << dump(start);
     pumpFor(100ms);
     EXPECT_EQ(controllerLookups, 0) << "nothing was left to run on the interface thread";
+}
+
+TEST_F(RemoteControlTest, ServicesAreTheHostsAndADestinationNamesItsServiceAndServer) {
+    EntryConfig entry = entrySending(QStringLiteral("no-existe"), 1280, 720,
+                                     {destination("d1", "rtmp://127.0.0.1:9/live", "k")});
+    entry.id = QStringLiteral("e1");
+    entry.videoKbps = 8000; // above what Twitch takes
+    // Keyframes every 10 s: what no cap or size of its own mends.
+    OBSSceneAutoRelease scene = createScene("servicios");
+    EntryConfig slow = entrySending(QStringLiteral("servicios"), 1280, 720, {});
+    slow.id = QStringLiteral("e2");
+    slow.ajustesCodificador = QStringLiteral(R"({"keyint_sec": 10, "bitrate": 1500})");
+    world.entries() << entry << slow;
+    ASSERT_TRUE(remote.open());
+
+    const QJsonObject listed = request("GetServices");
+    const QJsonArray services = listed.value("services").toArray();
+    EXPECT_GT(services.size(), 50);
+    EXPECT_FALSE(QJsonDocument(listed).toJson().contains("services.json")) << "a local path";
+    QJsonObject twitch;
+    QString profiled; // a service that recommends a codec profile
+    for (const QJsonValue& each : services) {
+        const QJsonObject service = each.toObject();
+        const QJsonObject limits = service.value("limits").toObject();
+        if (service.value("name") == QLatin1String("Twitch"))
+            twitch = service;
+        if (profiled.isEmpty() && limits.contains("profile"))
+            profiled = service.value("name").toString();
+        for (const char* figure : {"maxVideoKbps", "maxAudioKbps", "keyintSecs", "maxFps"})
+            EXPECT_NE(limits.value(QLatin1String(figure)).toInt(-1), 0) << "a zero limit told";
+        for (const char* list : {"resolutions", "bitrateBySize"})
+            EXPECT_NE(limits.value(QLatin1String(list)).toArray({1}).size(), 0) << "an empty one";
+    }
+    const QJsonObject limits = twitch.value("limits").toObject();
+    EXPECT_TRUE(twitch.value("common").toBool()) << dump(twitch).substr(0, 300);
+    EXPECT_EQ(limits.value("keyintSecs").toInt(), 2);
+    EXPECT_EQ(limits.value("maxVideoKbps").toInt(), 6000);
+    EXPECT_TRUE(namesIn(limits.value("videoCodecs"), "name").split(',').contains("h264"));
+    const QJsonArray servers = twitch.value("servers").toArray();
+    ASSERT_GT(servers.size(), 2);
+    const QString serverName = servers.at(2).toObject().value("name").toString();
+    const QString serverUrl = servers.at(2).toObject().value("url").toString();
+    const QString otherUrl = servers.at(1).toObject().value("url").toString();
+    const StreamingService* hostTwitch = hostServices().find("Twitch");
+    ASSERT_NE(hostTwitch, nullptr);
+    const QString preferredUrl = hostTwitch->servers[preferredServer(*hostTwitch)].url;
+
+    const EntryConfig before = world.entries().at(0);
+    const struct {
+        const char* type;
+        QJsonObject data;
+        const char* code;
+        const char* named; // in the message
+    } refused[] = {
+        {"AddDestination", {{"service", "Nadie TV"}}, "UnknownService", "Nadie TV"},
+        {"AddDestination", {{"service", "Twitch"}, {"server", "Marte"}}, "UnknownServer", "Marte"},
+        {"AddDestination",
+         {{"service", "Twitch"}, {"server", "rtmp://127.0.0.1/app/clave-s"}},
+         "UnknownServer",
+         "127.0.0.1"},
+        {"AddDestination",
+         {{"service", "Twitch"}, {"address", "rtmp://127.0.0.1/app"}},
+         "InvalidAddress",
+         "Twitch"},
+        {"AddDestination", {{"server", serverName}, {"address", serverUrl}}, "MissingArgument", ""},
+        {"UpdateDestination",
+         {{"destinationId", "d1"},
+          {"service", "Twitch"},
+          {"server", serverName},
+          {"address", otherUrl}},
+         "InvalidArgument",
+         ""},
+        {"UpdateDestination", {{"destinationId", "d1"}, {"service", 3}}, "InvalidArgument", ""},
+        {"UpdateEntry",
+         {{"destinations", QJsonArray{QJsonObject{{"service", "Nadie TV"}}}}},
+         "UnknownService",
+         "Nadie TV"},
+    };
+    for (const auto& row : refused) {
+        QJsonObject data = row.data;
+        data.insert("entryId", "e1");
+        const QJsonObject answer = request(QLatin1String(row.type), data);
+        EXPECT_EQ(errorCode(answer), QLatin1String(row.code)) << dump(answer);
+        EXPECT_TRUE(answer.value("error").toObject().value("message").toString().contains(
+            QString::fromUtf8(row.named)))
+            << dump(answer);
+        EXPECT_EQ(dump(answer).find("clave-s"), std::string::npos) << dump(answer);
+    }
+    EXPECT_EQ(world.entries().at(0), before);
+
+    const struct {
+        QJsonObject data;
+        QString url;
+        const char* service;
+        int cap;
+    } added[] = {
+        {{{"service", "Twitch"}, {"key", "k"}}, preferredUrl, "Twitch", 6000},
+        {{{"service", "Twitch"}, {"server", serverName}}, serverUrl, "Twitch", 6000},
+        {{{"service", "Twitch"}, {"server", serverUrl + '/'}}, serverUrl, "Twitch", 6000},
+        {{{"address", serverUrl}}, serverUrl, "Twitch", 6000}, // recognised, as the editor does
+        {{{"service", "Twitch"}, {"maxVideoKbps", 0}}, preferredUrl, "Twitch", 0},
+        {{{"service", ""}, {"address", serverUrl}}, serverUrl, "", 0},
+        {{{"address", "rtmp://127.0.0.1/app"}}, "rtmp://127.0.0.1/app", "", 0},
+    };
+    for (const auto& row : added) {
+        QJsonObject data = row.data;
+        data.insert("entryId", "e1");
+        const QJsonObject answer = request("AddDestination", data);
+        const DestConfig* made =
+            world.controller.findDestination("e1", answer.value("destinationId").toString());
+        ASSERT_NE(made, nullptr) << dump(answer);
+        EXPECT_EQ(made->url, row.url) << dump(data);
+        EXPECT_EQ(made->servicio, QLatin1String(row.service)) << dump(data);
+        EXPECT_EQ(made->envio.videoKbpsMax, row.cap) << dump(data);
+        EXPECT_EQ(answer.value("service").toString(), QLatin1String(row.service));
+        EXPECT_FALSE(answer.contains("serviceRefusals")) << dump(answer);
+    }
+
+    // A service named alone keeps an address already of it; "" makes the address the user's.
+    const QString twitchId = world.entries().at(0).destinos.at(2).id;
+    QJsonObject answer =
+        request("UpdateDestination",
+                {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", "Twitch"}});
+    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->url, serverUrl) << dump(answer);
+    answer = request("UpdateDestination",
+                     {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", ""}});
+    EXPECT_FALSE(answer.contains("service")) << dump(answer);
+    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->servicio, QString());
+    const QJsonArray listedDestinations = request("GetEntries")
+                                              .value("entries")
+                                              .toArray()
+                                              .at(0)
+                                              .toObject()
+                                              .value("destinations")
+                                              .toArray();
+    EXPECT_EQ(listedDestinations.at(1).toObject().value("service").toString(), "Twitch");
+    EXPECT_FALSE(listedDestinations.at(2).toObject().contains("service"));
+    EXPECT_FALSE(listedDestinations.at(0).toObject().contains("service"));
+
+    // What the service recommends is told; what it cannot take is told before any start.
+    ASSERT_FALSE(profiled.isEmpty());
+    answer = request("AddDestination", {{"entryId", "e1"}, {"service", profiled}});
+    EXPECT_NE(namesIn(answer.value("serviceNotes"), "message"), QString()) << dump(answer);
+    answer =
+        request("CreateEntry", {{"followsObs", true},
+                                {"destinations", QJsonArray{QJsonObject{{"service", "Twitch"}}}}});
+    EXPECT_EQ(answer.value("destinations").toArray().at(0).toObject().value("service"), "Twitch")
+        << dump(answer);
+    answer = request("AddDestination", {{"entryId", "e2"}, {"service", "Twitch"}});
+    const QString refusal = namesIn(answer.value("serviceRefusals"), "message");
+    EXPECT_TRUE(refusal.contains("Twitch")) << dump(answer);
+    const QJsonObject start = request(
+        "StartDestination", {{"entryId", "e2"}, {"destinationId", answer.value("destinationId")}});
+    EXPECT_EQ(errorCode(start), QStringLiteral("StartFailed"));
+    EXPECT_TRUE(start.value("error").toObject().value("message").toString().endsWith(refusal))
+        << dump(start);
 }
 
 TEST(RemoteControlWithoutObsWebsocket, IsOffWithALogLineAndNothingElseBreaks) {
