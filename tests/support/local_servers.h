@@ -72,6 +72,59 @@ private:
     ChildProcess process_;
 };
 
+// A throwaway certificate authority and the server certificates a TLS test needs, made with
+// openssl in a temporary folder. Nothing is trusted until a test adds the authority to its own
+// process (own_mounts.h, ExtraTrust).
+enum class TlsCertificate {
+    Trusted,    // for localhost, signed by the authority
+    SelfSigned, // for localhost, signed by nobody else
+    Expired,    // for localhost, signed by the authority, valid only in 2020
+    OtherName,  // for elsewhere.test, signed by the authority
+};
+const char* tlsCertificateName(TlsCertificate certificate);
+
+class TestCertificates {
+public:
+    // False with openssl's complaint when they cannot be made.
+    bool make(QString* error);
+    QString authorityPath() const;
+    QString certificatePath(TlsCertificate certificate) const;
+    QString keyPath(TlsCertificate certificate) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// stunnel4 terminating TLS on 127.0.0.1 (and on ::1 when the machine has it) at one port, in
+// front of an RtmpServer, presenting one of the certificates. stop() and start() again keep the
+// port, so a test can restart it with another certificate.
+class TlsTerminator {
+public:
+    TlsTerminator(const TestCertificates& certificates, const RtmpServer& backend);
+    ~TlsTerminator();
+    TlsTerminator(const TlsTerminator&) = delete;
+    TlsTerminator& operator=(const TlsTerminator&) = delete;
+
+    bool start(TlsCertificate certificate, QString* error = nullptr);
+    void stop();
+    bool running();
+
+    uint16_t port() const { return port_; }
+    // rtmps://localhost:PORT/live: the host checks the certificate's name, never an address.
+    QString url() const;
+    QString log() const;
+    // Handshakes that a TLS client broke off since the last start (its alert on the certificate);
+    // the terminator's own readiness check sends no handshake and is not among them.
+    int handshakesRefused() const;
+
+private:
+    const TestCertificates& certificates_;
+    const RtmpServer& backend_;
+    QTemporaryDir dir_;
+    uint16_t port_ = 0;
+    ChildProcess process_;
+};
+
 // srt-live-transmit as an SRT listener on 127.0.0.1 writing what it receives to a .ts file.
 // With a passphrase, callers must present it (AES-128).
 class SrtListener {
