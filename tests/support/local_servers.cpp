@@ -293,7 +293,9 @@ openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in expired.csr -o
   -startdate 20200101000000Z -enddate 20200102000000Z -extfile expired.ext -notext
 )";
 
-bool loopbackV6Available() {
+} // namespace
+
+bool hasLoopbackV6() {
     const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
@@ -304,8 +306,6 @@ bool loopbackV6Available() {
     ::close(fd);
     return ok;
 }
-
-} // namespace
 
 const char* tlsCertificateName(TlsCertificate certificate) {
     switch (certificate) {
@@ -396,7 +396,7 @@ bool TlsTerminator::start(TlsCertificate certificate, QString* error) {
       << "output = " << dir_.filePath(QStringLiteral("stunnel.log")) << "\n";
     QStringList listens{QStringLiteral("127.0.0.1")};
     // "localhost" may lead to either loopback address; a test picks one (LocalhostAs).
-    if (loopbackV6Available())
+    if (hasLoopbackV6())
         listens << QStringLiteral("::1");
     for (const QString& listen : listens) {
         c << "[" << listen << "]\n"

@@ -17,6 +17,9 @@ namespace relaycast::test {
 // A port on 127.0.0.1 that is free for both TCP and UDP right now.
 uint16_t freePort();
 
+// Whether this machine has the IPv6 loopback address ::1.
+bool hasLoopbackV6();
+
 // Waits up to timeoutMs until something accepts TCP connections on 127.0.0.1:port.
 bool waitForTcpListener(uint16_t port, int timeoutMs);
 // Waits up to timeoutMs until a UDP socket is bound to port on 127.0.0.1 (or any address).

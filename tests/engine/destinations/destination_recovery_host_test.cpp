@@ -161,6 +161,10 @@ TEST(DestinationRecoveryHost, RtmpsStreamsWithATrustedCertificateAndFailsAtOnceW
 TEST(DestinationRecoveryHost, RtmpsTerminatorBackIsRecoveredAndBackWithABadCertificateFails) {
     for (const char* loopback : {"127.0.0.1", "::1"}) {
         SCOPED_TRACE(loopback);
+        if (std::string(loopback) == "::1" && !hasLoopbackV6()) {
+            std::printf("no ::1 on this machine: RTMPS over IPv6 not tried\n");
+            continue;
+        }
         RtmpsRig rig{QString::fromLatin1(loopback)};
         SKIP_OR_ASSERT_READY(rig);
         OBSSceneAutoRelease scene = createScene("rtmps-caida");
