@@ -7,7 +7,7 @@ RELAYCAST_BUILD_PACKAGES=(
 RELAYCAST_TEST_PACKAGES=(
     libgtest-dev libbenchmark-dev
     xvfb xauth x11-utils imagemagick xdotool
-    nginx-light libnginx-mod-rtmp srt-tools rist-tools ffmpeg openssl
+    nginx-light libnginx-mod-rtmp srt-tools rist-tools ffmpeg openssl stunnel4
     python3-websocket iproute2 nodejs npm
     fonts-droid-fallback # Japanese glyphs, so the Japanese fit test measures real text
     bindfs fuse3         # a recording folder that stops answering (a FUSE mount paused)

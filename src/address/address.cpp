@@ -38,6 +38,27 @@ QString srtAddressProblem(const QString& trimmedAddress) {
     return {};
 }
 
+QString rtmpsAddressNote(const QString& trimmedAddress) {
+    if (!trimmedAddress.startsWith(QLatin1String("rtmps://"), Qt::CaseInsensitive))
+        return {};
+    QString host = trimmedAddress.mid(8)
+                       .section(QLatin1Char('?'), 0, 0)
+                       .section(QLatin1Char('/'), 0, 0)
+                       .section(QLatin1Char('@'), -1);
+    if (host.startsWith(QLatin1Char('[')))
+        host = host.mid(1).section(QLatin1Char(']'), 0, 0);
+    else if (host.count(QLatin1Char(':')) == 1)
+        host = host.section(QLatin1Char(':'), 0, 0);
+    // An IPv6 address has colons, a name never does; QHostAddress would also take "1" or "1.2".
+    static const QRegularExpression v4(QStringLiteral(R"(^\d{1,3}(\.\d{1,3}){3}$)"));
+    if (!host.contains(QLatin1Char(':')) && !v4.match(host).hasMatch())
+        return {};
+    return uiText("Con rtmps:// OBS comprueba que el certificado del servidor sea para el nombre "
+                  "de la dirección, y los certificados llevan nombres, no números: escribe el "
+                  "nombre del servidor (por ejemplo rtmps://servidor.ejemplo/live) en lugar de "
+                  "su dirección IP.");
+}
+
 QString addressKindName(AddressKind kind) {
     switch (kind) {
     case AddressKind::RTMP:

@@ -18,6 +18,11 @@ int addressPort(const QString& trimmedAddress);
 // library refuses the address and then crashes OBS when it quits. No row prefix.
 QString srtAddressProblem(const QString& trimmedAddress);
 
+// What an rtmps:// address whose server is an IP address (v4 or v6) should be told: the host
+// checks the name in the server's certificate, and certificates name servers, not addresses, so
+// such a connection is refused. Empty for any other address.
+QString rtmpsAddressNote(const QString& trimmedAddress);
+
 // "RTMP", "SRT", "RIST" or "?".
 QString addressKindName(AddressKind kind);
 

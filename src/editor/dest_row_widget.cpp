@@ -372,7 +372,8 @@ void DestRowWidget::refreshKind() {
     const QString address = addressEdit_->text();
     const AddressKind kind = classifyAddress(address);
     const AddressPresentation p = addressPresentation(kind);
-    hintLabel_->setText(p.hint);
+    const QString note = rtmpsAddressNote(address.trimmed());
+    hintLabel_->setText(note.isEmpty() ? p.hint : p.hint + QStringLiteral(". ") + note);
     // A saved key this computer cannot open stays saved until a new one is typed here.
     const QString unopened =
         uiText("Clave guardada que no se puede abrir aquí: escríbela de nuevo");

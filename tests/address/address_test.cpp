@@ -203,3 +203,21 @@ TEST(AddressPresentation, FollowsTheKind) {
     EXPECT_EQ(addressFieldPlaceholder(), "rtmp://servidor/aplicacion   o   srt://servidor:puerto");
     EXPECT_EQ(passphrasePlaceholder(), QString::fromUtf8("Contraseña SRT (opcional)"));
 }
+
+TEST(RtmpsAddressNote, OnlyAnRtmpsServerGivenByItsIpAddress) {
+    const struct {
+        const char* address;
+        bool noted;
+    } cases[] = {
+        {"rtmps://127.0.0.1:1936/live", true},   {"RTMPS://10.0.0.2/live?k=1", true},
+        {"rtmps://[::1]:443/live", true},        {"rtmps://[2001:db8::5]/app", true},
+        {"rtmps://user@192.168.1.9/live", true}, {"rtmps://localhost:1936/live", false},
+        {"rtmps://live.example.com/app", false}, {"rtmps://1.example/live", false},
+        {"rtmp://127.0.0.1/live", false},        {"srt://127.0.0.1:9000", false},
+    };
+    for (const auto& c : cases) {
+        const QString note = rtmpsAddressNote(QString::fromLatin1(c.address));
+        EXPECT_EQ(!note.isEmpty(), c.noted) << c.address;
+        EXPECT_EQ(note.contains("nombre del servidor"), c.noted) << note.toStdString();
+    }
+}

@@ -1,5 +1,6 @@
 // Destination rows of the entry editor (Spanish interface): the host's services, their servers and
 // limits, the address kind presentation and the row's checks.
+#include "address/address.h"
 #include "editor/dest_row_widget.h"
 #include "support/icon_text.h"
 
@@ -128,6 +129,10 @@ TEST(DestRowServices, CustomSrtShowsThePassphraseAndCustomRtmpHidesItAgain) {
     EXPECT_FALSE(passphrase->isVisible());
     EXPECT_EQ(passphrase->text(), "frase-secreta");
     EXPECT_EQ(shown.row->keyEdit()->placeholderText(), "Clave de emisión");
+
+    shown.row->addressEdit()->setText("rtmps://[::1]:443/live");
+    EXPECT_EQ(shown.row->hintLabel()->text(),
+              "Tipo detectado: RTMP. " + rtmpsAddressNote("rtmps://[::1]:443/live"));
 }
 
 TEST(DestRowServices, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) {

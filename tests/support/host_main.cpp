@@ -2,6 +2,7 @@
 // tests, shuts the host down and fails the run when any host allocation is still alive.
 
 #include "support/headless_host.h"
+#include "support/own_mounts.h"
 #include "support/sanitizer_checks.h"
 #include "support/test_host.h"
 
@@ -9,6 +10,7 @@
 
 #include <media-io/audio-io.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,11 +33,24 @@ extern "C" __attribute__((weak)) long relaycastHostTestToleratedLeaks() {
     return 0;
 }
 
+// Whether the file's tests change what the process sees of /etc (own_mounts.h); defined with
+// RELAYCAST_HOST_TEST_OWN_MOUNTS (test_host.h).
+extern "C" __attribute__((weak)) bool relaycastHostTestOwnMounts() {
+    return false;
+}
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
+    // Before the host starts its threads; a test that needs it skips when this failed.
+    QString why;
+    if (relaycastHostTestOwnMounts() && !relaycast::test::enterOwnMountNamespace(&why))
+        std::fprintf(stderr, "host test: %s\n", why.toUtf8().constData());
 
+    // As OBS's own main does: the RTMP output writes TLS records with write(), which raises
+    // SIGPIPE when the server has gone.
+    std::signal(SIGPIPE, SIG_IGN);
     relaycast::test::HeadlessHost host;
     std::string error;
     if (!host.start(&error, relaycastHostTestLocale(), relaycastHostTestSpeakers())) {

@@ -260,6 +260,178 @@ bool RtmpServer::running() {
     return process_.running();
 }
 
+// --- TestCertificates ---
+
+namespace {
+
+// Every certificate a TLS test needs, signed (or not) as TlsCertificate says. OpenSSL 3.0's
+// `x509 -req` cannot date a certificate in the past; `ca` with -startdate/-enddate can.
+const char* const kMakeCertificates = R"(set -e
+cd "$1"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+  -subj "/CN=Relaycast test authority" -addext "basicConstraints=critical,CA:TRUE" \
+  -addext "keyUsage=critical,keyCertSign,cRLSign"
+leaf() {
+  openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$2"
+  printf 'subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
+    "$2" >"$1.ext"
+}
+leaf trusted localhost
+openssl x509 -req -in trusted.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out trusted.pem \
+  -days 2 -extfile trusted.ext
+leaf other-name elsewhere.test
+openssl x509 -req -in other-name.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
+  -out other-name.pem -days 2 -extfile other-name.ext
+leaf self-signed localhost
+openssl x509 -req -in self-signed.csr -signkey self-signed.key -out self-signed.pem -days 2 \
+  -extfile self-signed.ext
+leaf expired localhost
+mkdir ca.db && : >ca.db/index.txt && echo 1000 >ca.db/serial
+printf '[ca]\ndefault_ca = test\n[test]\ndatabase = ca.db/index.txt\nserial = ca.db/serial
+new_certs_dir = ca.db\ndefault_md = sha256\npolicy = any\n[any]\ncommonName = supplied\n' >ca.cnf
+openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in expired.csr -out expired.pem \
+  -startdate 20200101000000Z -enddate 20200102000000Z -extfile expired.ext -notext
+)";
+
+} // namespace
+
+bool hasLoopbackV6() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+const char* tlsCertificateName(TlsCertificate certificate) {
+    switch (certificate) {
+    case TlsCertificate::Trusted:
+        return "trusted";
+    case TlsCertificate::SelfSigned:
+        return "self-signed";
+    case TlsCertificate::Expired:
+        return "expired";
+    case TlsCertificate::OtherName:
+        return "other-name";
+    }
+    return "?";
+}
+
+bool TestCertificates::make(QString* error) {
+    if (!dir_.isValid()) {
+        setError(error, QStringLiteral("no temporary folder"));
+        return false;
+    }
+    const CommandResult made =
+        runCommand({QStringLiteral("sh"), QStringLiteral("-c"),
+                    QString::fromLatin1(kMakeCertificates), QStringLiteral("sh"), dir_.path()},
+                   60000);
+    if (made.exitCode != 0) {
+        setError(error, QStringLiteral("openssl could not make the certificates: ") +
+                            QString::fromLocal8Bit(made.err));
+        return false;
+    }
+    return true;
+}
+
+QString TestCertificates::authorityPath() const {
+    return dir_.filePath(QStringLiteral("ca.pem"));
+}
+
+QString TestCertificates::certificatePath(TlsCertificate certificate) const {
+    return dir_.filePath(QString::fromLatin1(tlsCertificateName(certificate)) +
+                         QStringLiteral(".pem"));
+}
+
+QString TestCertificates::keyPath(TlsCertificate certificate) const {
+    return dir_.filePath(QString::fromLatin1(tlsCertificateName(certificate)) +
+                         QStringLiteral(".key"));
+}
+
+// --- TlsTerminator ---
+
+TlsTerminator::TlsTerminator(const TestCertificates& certificates, const RtmpServer& backend)
+    : certificates_(certificates), backend_(backend), port_(freePort()) {}
+
+TlsTerminator::~TlsTerminator() {
+    stop();
+}
+
+QString TlsTerminator::url() const {
+    return QStringLiteral("rtmps://localhost:%1/live").arg(port_);
+}
+
+QString TlsTerminator::log() const {
+    return readFile(dir_.filePath(QStringLiteral("stunnel.log")));
+}
+
+int TlsTerminator::handshakesRefused() const {
+    int refused = 0;
+    for (const QString& line : log().split(QLatin1Char('\n')))
+        refused +=
+            line.contains(QStringLiteral("SSL_accept")) && line.contains(QStringLiteral("alert"));
+    return refused;
+}
+
+bool TlsTerminator::start(TlsCertificate certificate, QString* error) {
+    if (process_.running())
+        return true;
+    QFile::remove(dir_.filePath(QStringLiteral("stunnel.log")));
+    if (!dir_.isValid() || port_ == 0) {
+        setError(error, QStringLiteral("no temporary folder or free port"));
+        return false;
+    }
+    const QString config = dir_.filePath(QStringLiteral("stunnel.conf"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        setError(error, QStringLiteral("cannot write stunnel.conf"));
+        return false;
+    }
+    QTextStream c(&file);
+    c << "foreground = yes\npid =\ndebug = info\n"
+      << "output = " << dir_.filePath(QStringLiteral("stunnel.log")) << "\n";
+    QStringList listens{QStringLiteral("127.0.0.1")};
+    // "localhost" may lead to either loopback address; a test picks one (LocalhostAs).
+    if (hasLoopbackV6())
+        listens << QStringLiteral("::1");
+    for (const QString& listen : listens) {
+        c << "[" << listen << "]\n"
+          << "accept = " << listen << ":" << port_ << "\n"
+          << "connect = 127.0.0.1:" << backend_.port() << "\n"
+          << "cert = " << certificates_.certificatePath(certificate) << "\n"
+          << "key = " << certificates_.keyPath(certificate) << "\n";
+    }
+    c.flush();
+    file.close();
+    if (!process_.start({QStringLiteral("stunnel4"), config},
+                        dir_.filePath(QStringLiteral("stdout.log")),
+                        dir_.filePath(QStringLiteral("stderr.log")))) {
+        setError(error, QStringLiteral("stunnel4 could not be started (package stunnel4)"));
+        return false;
+    }
+    if (!waitFor([this] { return !process_.running() || tcpConnects(port_); }, kStartTimeoutMs) ||
+        !process_.running()) {
+        setError(error, QStringLiteral("stunnel4 did not come up: ") + log() +
+                            readFile(dir_.filePath(QStringLiteral("stderr.log"))));
+        process_.stop(SIGTERM, kStopTimeoutMs);
+        return false;
+    }
+    return true;
+}
+
+void TlsTerminator::stop() {
+    process_.stop(SIGTERM, kStopTimeoutMs);
+    waitFor([this] { return canBind(SOCK_STREAM, port_) || tcpConnects(port_); }, 2000);
+}
+
+bool TlsTerminator::running() {
+    return process_.running();
+}
+
 // --- SrtListener ---
 
 SrtListener::SrtListener(const QString& passphrase) : passphrase_(passphrase), port_(freePort()) {}

@@ -17,6 +17,9 @@ namespace relaycast::test {
 // A port on 127.0.0.1 that is free for both TCP and UDP right now.
 uint16_t freePort();
 
+// Whether this machine has the IPv6 loopback address ::1.
+bool hasLoopbackV6();
+
 // Waits up to timeoutMs until something accepts TCP connections on 127.0.0.1:port.
 bool waitForTcpListener(uint16_t port, int timeoutMs);
 // Waits up to timeoutMs until a UDP socket is bound to port on 127.0.0.1 (or any address).
@@ -69,6 +72,59 @@ private:
     QString refusedKey_;
     uint16_t port_ = 0;
     uint16_t httpPort_ = 0;
+    ChildProcess process_;
+};
+
+// A throwaway certificate authority and the server certificates a TLS test needs, made with
+// openssl in a temporary folder. Nothing is trusted until a test adds the authority to its own
+// process (own_mounts.h, ExtraTrust).
+enum class TlsCertificate {
+    Trusted,    // for localhost, signed by the authority
+    SelfSigned, // for localhost, signed by nobody else
+    Expired,    // for localhost, signed by the authority, valid only in 2020
+    OtherName,  // for elsewhere.test, signed by the authority
+};
+const char* tlsCertificateName(TlsCertificate certificate);
+
+class TestCertificates {
+public:
+    // False with openssl's complaint when they cannot be made.
+    bool make(QString* error);
+    QString authorityPath() const;
+    QString certificatePath(TlsCertificate certificate) const;
+    QString keyPath(TlsCertificate certificate) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// stunnel4 terminating TLS on 127.0.0.1 (and on ::1 when the machine has it) at one port, in
+// front of an RtmpServer, presenting one of the certificates. stop() and start() again keep the
+// port, so a test can restart it with another certificate.
+class TlsTerminator {
+public:
+    TlsTerminator(const TestCertificates& certificates, const RtmpServer& backend);
+    ~TlsTerminator();
+    TlsTerminator(const TlsTerminator&) = delete;
+    TlsTerminator& operator=(const TlsTerminator&) = delete;
+
+    bool start(TlsCertificate certificate, QString* error = nullptr);
+    void stop();
+    bool running();
+
+    uint16_t port() const { return port_; }
+    // rtmps://localhost:PORT/live: the host checks the certificate's name, never an address.
+    QString url() const;
+    QString log() const;
+    // Handshakes that a TLS client broke off since the last start (its alert on the certificate);
+    // the terminator's own readiness check sends no handshake and is not among them.
+    int handshakesRefused() const;
+
+private:
+    const TestCertificates& certificates_;
+    const RtmpServer& backend_;
+    QTemporaryDir dir_;
+    uint16_t port_ = 0;
     ChildProcess process_;
 };
 

@@ -24,6 +24,13 @@
         return locale;                                                                             \
     }
 
+// A host test file whose tests change what the process sees of /etc (own_mounts.h): the process
+// enters a mount namespace of its own before the host starts.
+#define RELAYCAST_HOST_TEST_OWN_MOUNTS()                                                           \
+    extern "C" bool relaycastHostTestOwnMounts() {                                                 \
+        return true;                                                                               \
+    }
+
 // A host test file whose host must mix more than two channels, e.g.
 // RELAYCAST_HOST_TEST_SPEAKERS(SPEAKERS_5POINT1).
 #define RELAYCAST_HOST_TEST_SPEAKERS(layout)                                                       \

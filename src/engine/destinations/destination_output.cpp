@@ -1,6 +1,7 @@
 #include "engine/destinations/destination_output.h"
 
 #include "address/address.h"
+#include "engine/destinations/stop_cause.h"
 #include "engine/recording/stuck_writer.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
@@ -30,6 +31,9 @@ constexpr StopCodeRule kStopCodeRules[] = {
     {OBS_OUTPUT_BAD_PATH, true, OnRecovery::Ends},
     {OBS_OUTPUT_UNSUPPORTED, true, OnRecovery::Ends},
     {OBS_OUTPUT_ENCODE_ERROR, true, OnRecovery::Ends},
+    // A certificate the host does not accept stays so until someone replaces it on the server
+    // or in this computer's trust: retrying resends the same refused handshake.
+    {kStopCertificateRejected, true, OnRecovery::Ends},
     // The key or address refused: a wrong one is not hammered. After a drop the server may
     // still hold the dropped session, or its ingest restarts: retried, less often once the
     // refusals go on (some ingests punish a revoked key resent every few seconds).
@@ -86,6 +90,11 @@ QString codeMessage(int code) {
         return uiText("El servidor no admite este formato.");
     case OBS_OUTPUT_ENCODE_ERROR:
         return uiText("Falló el codificador de vídeo o audio.");
+    case kStopCertificateRejected:
+        return uiText("No se aceptó el certificado del servidor: no lo firma una autoridad de "
+                      "confianza, ha caducado o es para otro nombre. Escribe en la dirección el "
+                      "nombre que figura en el certificado, o pide a quien gestiona el servidor "
+                      "que lo renueve.");
     default:
         return uiText("La emisión se detuvo por un error (código %1).").arg(code);
     }

@@ -1,6 +1,7 @@
 #include "engine/destinations/host_output_port.h"
 
 #include "engine/destinations/destination_output.h"
+#include "engine/destinations/stop_cause.h"
 #include "engine/host/engine_clock.h"
 #include "engine/host/host_call_queue.h"
 
@@ -22,6 +23,18 @@ constexpr int64_t kAttemptSettleNs = 50LL * 1000 * 1000;
 // itself: a release from here could come after that.
 template <typename Reference> void keepFromRelease(Reference& reference) {
     leaveToHost(std::make_shared<Reference>(std::move(reference)));
+}
+
+// What obs-outputs says of a certificate it refused: its English text, which it falls back to,
+// and its text in the language OBS runs in.
+QStringList hostCertificateTexts() {
+    QStringList texts{QStringLiteral("The RTMP server sent an invalid SSL certificate.")};
+    const char* text = nullptr;
+    obs_module_t* outputs = obs_get_module("obs-outputs");
+    if (outputs && obs_module_get_locale_string(outputs, "SSLCertVerifyFailed", &text) && text &&
+        *text)
+        texts.append(QString::fromUtf8(text));
+    return texts;
 }
 
 } // namespace
@@ -70,6 +83,8 @@ void HostOutputPort::connectSignals(DestinationOutput& d) {
     // Only the RTMP output keeps a send queue whose fullness it reports.
     const char* type = obs_output_get_id(output);
     hostCongestion_ = type && std::strcmp(type, "rtmp_output") == 0;
+    if (hostCongestion_)
+        certificateTexts_ = hostCertificateTexts();
     signals_[0].Connect(handler, "start", handleStart, this);
     signals_[1].Connect(handler, "stop", handleStop, this);
     signals_[2].Connect(handler, "reconnect", handleReconnect, this);
@@ -98,7 +113,8 @@ void HostOutputPort::handleStop(void* param, calldata_t* data) {
             auto* output = static_cast<obs_output_t*>(calldata_ptr(data, "output"));
             lastError = output ? obs_output_get_last_error(output) : nullptr;
         }
-        port.destination_->onStop(code, lastError ? QString::fromUtf8(lastError) : QString());
+        const QString text = lastError ? QString::fromUtf8(lastError) : QString();
+        port.destination_->onStop(engineStopCode(code, text, port.certificateTexts_), text);
     } catch (...) {
     }
 }

@@ -7,6 +7,7 @@
 #include <obs.hpp>
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -69,6 +70,8 @@ private:
     std::array<OBSSignal, 4> signals_;
     OutputConnection connection_;
     bool hostCongestion_ = false;
+    // The RTMP output's texts for a server certificate it did not accept (stop_cause.h).
+    QStringList certificateTexts_;
     bool signalsConnected_ = false;
     DestinationOutput* destination_ = nullptr;
 };

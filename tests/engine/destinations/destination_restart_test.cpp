@@ -3,6 +3,7 @@
 // refused, and the start time-out.
 
 #include "engine/destinations/destination_output.h"
+#include "engine/destinations/stop_cause.h"
 #include "engine/entry/entry_runtime.h"
 #include "support/fake_runtime.h"
 #include "support/log_capture.h"
@@ -236,6 +237,11 @@ TEST(DestinationRestart, EveryHostCodeEndsOrIsRetriedByOneRule) {
         {-8, "Falló el codificador de vídeo o audio.", Fails, Fails, ""},
         {3, "La emisión se detuvo por un error (código 3).", Retried, Retried,
          "la emisión se detuvo (código 3); se reintenta"},
+        {kStopCertificateRejected,
+         "No se aceptó el certificado del servidor: no lo firma una autoridad de confianza, ha "
+         "caducado o es para otro nombre. Escribe en la dirección el nombre que figura en el "
+         "certificado, o pide a quien gestiona el servidor que lo renueve.",
+         Fails, Fails, ""},
     };
     for (const auto& row : rows) {
         for (const bool inRecovery : {false, true}) {
@@ -267,6 +273,30 @@ TEST(DestinationRestart, EveryHostCodeEndsOrIsRetriedByOneRule) {
         }
     }
     EXPECT_EQ(stopCodeText(-4, QString()), "La emisión se detuvo por un error (código -4).");
+}
+
+// The host tells a refused certificate only by its text, which must be the whole of it.
+TEST(DestinationRestart, OnlyTheHostsCertificateTextMakesAFailedConnectionACertificateOne) {
+    const QStringList texts{
+        "The RTMP server sent an invalid SSL certificate.",
+        QString::fromUtf8("El servidor RTMP envió un certificado SSL no válido.")};
+    const struct {
+        int code;
+        const char* text;
+        int expected;
+    } rows[] = {
+        {-2, "The RTMP server sent an invalid SSL certificate.", kStopCertificateRejected},
+        {-2, " El servidor RTMP envió un certificado SSL no válido.\n", kStopCertificateRejected},
+        {-5, "the rtmp server sent an invalid ssl certificate.", kStopCertificateRejected},
+        {-2, "", -2},
+        {-2, "Connection refused", -2},
+        {-2, "Before: The RTMP server sent an invalid SSL certificate.", -2},
+        {0, "The RTMP server sent an invalid SSL certificate.", 0},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(engineStopCode(row.code, QString::fromUtf8(row.text), texts), row.expected)
+            << row.text;
+    EXPECT_EQ(engineStopCode(-2, texts[0], {}), -2);
 }
 
 // A key revoked during a show: the server refuses every restart after the drop.
