@@ -250,6 +250,10 @@ QString DestRowWidget::serviceName() const {
     return service ? service->name : QString();
 }
 
+QString DestRowWidget::serviceToStore() const {
+    return serviceTouched_ ? serviceName() : source_.servicio;
+}
+
 void DestRowWidget::showService(const StreamingService* service, int server) {
     if (service != currentService()) {
         const int index = service ? serviceCombo_->findData(service->name, kServiceRole) : 0;
@@ -272,6 +276,7 @@ void DestRowWidget::showService(const StreamingService* service, int server) {
 void DestRowWidget::onServiceActivated(int index) {
     if (index <= 0)
         return;
+    serviceTouched_ = true;
     applyingTemplate_ = true;
     if (const StreamingService* service = currentService()) {
         const int server = preferredServer(*service);
@@ -294,6 +299,7 @@ void DestRowWidget::onServiceActivated(int index) {
 void DestRowWidget::onServerActivated(int index) {
     if (index < 0)
         return;
+    serviceTouched_ = true;
     applyingTemplate_ = true;
     addressEdit_->setText(serverCombo_->itemData(index).toString());
     applyingTemplate_ = false;
@@ -303,6 +309,7 @@ void DestRowWidget::onServerActivated(int index) {
 
 void DestRowWidget::onAddressChanged(const QString& text) {
     if (!applyingTemplate_) {
+        serviceTouched_ = true;
         // Typing names the service the address belongs to; a custom scheme's item only stays
         // while the address is just that scheme.
         const ServiceMatch match = findServiceForAddress(services_, text);

@@ -55,6 +55,10 @@ public:
 
     // The chosen service's name in the host's list; empty for an address of the user's own.
     QString serviceName() const;
+    // What the destination stores as its service: the one shown once the user chose it, typed
+    // its address or picked a server here; else what it was stored with, so that OK on an
+    // untouched row neither changes the file nor undoes an edit made meanwhile elsewhere.
+    QString serviceToStore() const;
     // Checks the service's limits against what the entry sends. Once the user has chosen the
     // service or typed its address here, a cap or size the service needs is set in
     // "Avanzado…" (and stays changeable); a destination as it was stored only says so, so
@@ -117,6 +121,7 @@ private:
     bool applyingTemplate_ = false;
     // The user chose this destination's service in this dialog: its limits are applied.
     bool fitsOnItsOwn_ = false;
+    bool serviceTouched_ = false;
     RemoveCallback removeCallback_;
 };
 

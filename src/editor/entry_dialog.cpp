@@ -10,7 +10,7 @@
 #include "editor/video_encoder_list.h"
 #include "engine/encoding/service_check.h"
 #include "engine/picture/entry_pipeline.h"
-#include "module/host_services.h"
+#include "address/host_services.h"
 #include "module/ui_text.h"
 
 #include <obs.h>

@@ -86,7 +86,7 @@ EntryConfig EntryDialog::resultEntry() const {
                 dest.id = newConfigId();
             dest.url = row->addressEdit()->text().trimmed();
             dest.envio = row->sendChoice();
-            dest.servicio = row->serviceName();
+            dest.servicio = row->serviceToStore();
             dest.clave = row->keyEdit()->text();
             dest.contrasena = classifyAddress(dest.url) == AddressKind::SRT
                                   ? row->passphraseEdit()->text()

@@ -8,7 +8,7 @@
 #include "engine/entry/entry_controller.h"
 #include "engine/host/host_source_lookup.h"
 #include "engine/picture/entry_pipeline.h"
-#include "module/host_services.h"
+#include "address/host_services.h"
 #include "module/ui_text.h"
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"

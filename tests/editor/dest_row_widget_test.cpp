@@ -4,8 +4,8 @@
 #include "editor/dest_row_widget.h"
 #include "support/icon_text.h"
 
+#include "address/host_services.h"
 #include "editor/input_widgets.h"
-#include "module/host_services.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -82,6 +82,7 @@ TEST(DestRowServices, AChosenServiceFillsItsServerLinksItsKeyPageAndTypingFollow
     EXPECT_EQ(QApplication::focusWidget(), shown.row->keyEdit());
     EXPECT_EQ(shown.row->keyEdit()->text(), "mi-clave");
     EXPECT_EQ(shown.row->serviceName(), "Twitch");
+    EXPECT_EQ(shown.row->serviceToStore(), "Twitch");
     EXPECT_TRUE(shown.row->serverCombo()->isVisible());
     EXPECT_EQ(shown.row->serverCombo()->count(), twitch->servers.size());
     EXPECT_EQ(shown.row->serverCombo()->currentIndex(), preferred);
@@ -181,7 +182,10 @@ TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognise
         SCOPED_TRACE(c.url);
         DestConfig dest{"", c.url, "", ""};
         dest.servicio = c.servicio;
-        EXPECT_EQ(ShownRow(dest).row->serviceCombo()->currentText(), c.shown);
+        const ShownRow shown(dest);
+        EXPECT_EQ(shown.row->serviceCombo()->currentText(), c.shown);
+        // Untouched, it stores what it was stored with.
+        EXPECT_EQ(shown.row->serviceToStore(), c.servicio);
     }
 }
 

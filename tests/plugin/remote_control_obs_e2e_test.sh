@@ -296,7 +296,7 @@ cut_under_obs=$(grep -F "Disconnected from" "$log" | grep -vF "relaycast-salida"
 if compgen -G "$config/crashes/*" >/dev/null; then
     fail "OBS wrote a crash report"
 fi
-grep -qF '[relaycast] remote control: obs-websocket vendor "relaycast" with 18 requests' "$log" &&
+grep -qF '[relaycast] remote control: obs-websocket vendor "relaycast" with 19 requests' "$log" &&
     pass "vendor registered" || fail "no vendor line in the host log"
 grep -qF "[relaycast] Relaycast unloaded" "$log" && pass "unloaded" || fail "no unload line"
 # Loaded from the profile at start and written back by the plug-in at exit; the renamed and

@@ -8,7 +8,7 @@
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 #include "engine/picture/entry_pipeline.h"
-#include "module/host_services.h"
+#include "address/host_services.h"
 #include "plugin/remote_control.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"

@@ -2,7 +2,7 @@
 
 #include "engine/encoding/rendition_plan.h"
 #include "engine/picture/entry_pipeline.h"
-#include "module/host_services.h"
+#include "address/host_services.h"
 
 #include <obs.h>
 

@@ -5,7 +5,7 @@
 
 #include "engine/encoding/service_check.h"
 #include "engine/picture/entry_pipeline.h"
-#include "module/host_services.h"
+#include "address/host_services.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"

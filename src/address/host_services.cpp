@@ -1,4 +1,4 @@
-#include "module/host_services.h"
+#include "address/host_services.h"
 
 #include <obs.h>
 #include <util/bmem.h>
