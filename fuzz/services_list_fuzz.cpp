@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto catalog = parseServiceCatalog(text);
     if (!catalog)
         return 0;
-    const SentStream sent{1920, 1080, 60, 8000, QStringLiteral("h264"), 2, QString(),
-                          QStringLiteral("aac"), 160};
+    const SentStream sent{
+        1920, 1080, 60, 8000, QStringLiteral("h264"), 2, QString(), QStringLiteral("aac"), 160};
     for (const StreamingService& service : catalog->services) {
         FUZZ_CHECK(!service.servers.isEmpty());
         FUZZ_CHECK(catalog->find(service.name) != nullptr);

@@ -1,5 +1,6 @@
 #include "editor/entry_dialog.h"
 
+#include "address/host_services.h"
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
@@ -10,7 +11,6 @@
 #include "editor/video_encoder_list.h"
 #include "engine/encoding/service_check.h"
 #include "engine/picture/entry_pipeline.h"
-#include "address/host_services.h"
 #include "module/ui_text.h"
 
 #include <obs.h>

@@ -1,5 +1,6 @@
 #include "plugin/remote_management.h"
 
+#include "address/host_services.h"
 #include "config/config_store.h"
 #include "editor/ui_helpers.h"
 #include "editor/video_encoder_list.h"
@@ -8,7 +9,6 @@
 #include "engine/entry/entry_controller.h"
 #include "engine/host/host_source_lookup.h"
 #include "engine/picture/entry_pipeline.h"
-#include "address/host_services.h"
 #include "module/ui_text.h"
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"

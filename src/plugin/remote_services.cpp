@@ -1,7 +1,7 @@
 #include "plugin/remote_services.h"
 
-#include "editor/ui_helpers.h"
 #include "address/host_services.h"
+#include "editor/ui_helpers.h"
 #include "module/ui_text.h"
 
 #include <QJsonArray>

@@ -5,10 +5,10 @@
 // from the graphics thread are answered without waiting for this one.
 
 #include "address/address.h"
+#include "address/host_services.h"
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 #include "engine/picture/entry_pipeline.h"
-#include "address/host_services.h"
 #include "plugin/remote_control.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"

@@ -1,8 +1,8 @@
 #include "engine/encoding/service_check.h"
 
+#include "address/host_services.h"
 #include "engine/encoding/rendition_plan.h"
 #include "engine/picture/entry_pipeline.h"
-#include "address/host_services.h"
 
 #include <obs.h>
 

@@ -3,9 +3,9 @@
 // (refused key, nobody listening, SRT passphrase, RIST secret, missing audio codec) and the
 // release of every host object.
 
+#include "address/host_services.h"
 #include "engine/encoding/service_check.h"
 #include "engine/picture/entry_pipeline.h"
-#include "address/host_services.h"
 #include "support/fake_frontend.h"
 #include "support/local_servers.h"
 #include "support/log_capture.h"
