@@ -36,15 +36,6 @@ RemoteChoices hostChoices(EntryController& controller) {
     return choices;
 }
 
-// obs-websocket carries our answers as OBS data, whose arrays hold objects only: a list of
-// names is a list of objects with one field.
-QJsonArray namedList(const QStringList& names, const char* field) {
-    QJsonArray list;
-    for (const QString& name : names)
-        list.append(QJsonObject{{QLatin1String(field), name}});
-    return list;
-}
-
 QJsonObject refusalAnswer(const RemoteRefusal& refusal) {
     QJsonObject answer = remoteError(refusal.code, refusal.message);
     if (!refusal.fields.isEmpty()) {

@@ -7,15 +7,14 @@
 #include <QJsonArray>
 
 namespace relaycast {
-namespace {
 
-// obs-websocket carries answers as OBS data, whose arrays hold objects only.
 QJsonArray namedList(const QStringList& names, const char* field) {
     QJsonArray list;
     for (const QString& name : names)
         list.append(QJsonObject{{QLatin1String(field), name}});
     return list;
 }
+namespace {
 
 QJsonObject limitsObject(const ServiceLimits& limits) {
     QJsonObject object;

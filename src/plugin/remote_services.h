@@ -8,13 +8,19 @@
 #include "config/config_model.h"
 #include "plugin/remote_entry_fields.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QStringList>
 
 #include <optional>
 
 namespace relaycast {
 
 class EntryController;
+
+// obs-websocket carries our answers as OBS data, whose arrays hold objects only: a list of
+// names is a list of objects with one field.
+QJsonArray namedList(const QStringList& names, const char* field);
 
 // "GetServices": every service of the host's list we can send to, with its servers and its
 // limits (a zero or empty limit is left out). Where the list was read from is not told.
