@@ -9,10 +9,13 @@
 namespace relaycast {
 namespace {
 
-bool sendableScheme(const QString& url) {
-    const QString scheme = QUrl(url.trimmed()).scheme().toLower();
-    return scheme == QLatin1String("rtmp") || scheme == QLatin1String("rtmps") ||
-           scheme == QLatin1String("srt") || scheme == QLatin1String("rist");
+// A server we can send to names one of our schemes and a host to connect to.
+bool sendableServer(const QString& address) {
+    const QUrl url(address.trimmed());
+    const QString scheme = url.scheme().toLower();
+    return !url.host().isEmpty() &&
+           (scheme == QLatin1String("rtmp") || scheme == QLatin1String("rtmps") ||
+            scheme == QLatin1String("srt") || scheme == QLatin1String("rist"));
 }
 
 // "1920x1080" as a size; nullopt for anything else.
@@ -150,7 +153,7 @@ std::optional<ServiceCatalog> parseServiceCatalog(const QByteArray& json, QStrin
         for (const QJsonValue& server : s.value(QLatin1String("servers")).toArray()) {
             const QJsonObject o = server.toObject();
             const QString url = o.value(QLatin1String("url")).toString().trimmed();
-            if (sendableScheme(url))
+            if (sendableServer(url))
                 service.servers << ServiceServer{o.value(QLatin1String("name")).toString(), url};
         }
         if (service.servers.isEmpty())

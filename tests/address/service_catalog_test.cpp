@@ -22,6 +22,7 @@ const char* const kServices = R"json({
      "stream_key_link": "https://uno.tv/key",
      "servers": [{"name": "EU", "url": " rtmps://eu.uno.tv:443/app "},
                  {"name": "Web", "url": "https://uno.tv/whip"},
+                 {"name": "No host", "url": "rtmps://://uno.tv/app"},
                  {"name": "Auto (closest)", "url": "rtmp://live.uno.tv/app"}],
      "recommended": {"keyint": 2, "max video bitrate": 6000, "max audio bitrate": 160,
                      "max fps": 30, "profile": "Main",
