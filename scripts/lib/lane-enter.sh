@@ -66,6 +66,10 @@ for bind in "${binds[@]}"; do
     [[ $mode == ro ]] && mount -o remount,bind,ro "$root$chroot_dir"
 done
 
+# debootstrap writes no /etc/hosts, and a system without one knows no "localhost": the tests'
+# TLS servers are reached by that name, as certificates name hosts, not addresses.
+[[ -e $root/etc/hosts ]] || printf '127.0.0.1 localhost\n::1 localhost ip6-localhost\n' >"$root/etc/hosts"
+
 if [[ $network == offline ]]; then
     ip link set lo up
 else
