@@ -31,9 +31,10 @@ constexpr StopCodeRule kStopCodeRules[] = {
     {OBS_OUTPUT_BAD_PATH, true, OnRecovery::Ends},
     {OBS_OUTPUT_UNSUPPORTED, true, OnRecovery::Ends},
     {OBS_OUTPUT_ENCODE_ERROR, true, OnRecovery::Ends},
-    // A certificate the host does not accept stays so until someone replaces it on the server
-    // or in this computer's trust: retrying resends the same refused handshake.
-    {kStopCertificateRejected, true, OnRecovery::Ends},
+    // A certificate the host does not accept at a user's start is a mistake to show, not to
+    // retry. After a drop it may be the server's renewal gone wrong for a while: retried, less
+    // often as it goes on, showing it is the certificate.
+    {kStopCertificateRejected, true, OnRecovery::RetriedLessOften},
     // The key or address refused: a wrong one is not hammered. After a drop the server may
     // still hold the dropped session, or its ingest restarts: retried, less often once the
     // refusals go on (some ingests punish a revoked key resent every few seconds).
@@ -306,7 +307,10 @@ void DestinationOutput::stopped(int code, const QString& lastError, int64_t atMs
         if (refusedSinceMs == 0)
             refusedSinceMs = atMs;
         delayMs = refusedRetryDelayMs(atMs - refusedSinceMs);
-        if (delayMs > kNextRestartDelayMs)
+        if (code == kStopCertificateRejected)
+            reason = uiText("no se aceptó el certificado del servidor; se reintenta cada %1 s")
+                         .arg(delayMs / 1000);
+        else if (delayMs > kNextRestartDelayMs)
             reason = uiText("el servidor sigue rechazando esta clave; revísala (se reintenta "
                             "cada %1 s)")
                          .arg(delayMs / 1000);

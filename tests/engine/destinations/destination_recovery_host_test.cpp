@@ -165,8 +165,8 @@ TEST(DestinationRecoveryHost, RtmpsStreamsWithATrustedCertificateAndFailsAtOnceW
 
 // For each loopback address "localhost" may lead to: the connection probe finds the TLS
 // connection's socket; a terminator that goes away and comes back is recovered; one that comes
-// back with an expired certificate fails the destination as a certificate problem.
-TEST(DestinationRecoveryHost, RtmpsTerminatorBackIsRecoveredAndBackWithABadCertificateFails) {
+// back with an expired certificate is shown as a certificate problem and retried until renewed.
+TEST(DestinationRecoveryHost, RtmpsTerminatorBackIsRecoveredAndABadCertificateRetriedUntilRenewed) {
     for (const char* loopback : {"127.0.0.1", "::1"}) {
         SCOPED_TRACE(loopback);
         if (std::string(loopback) == "::1" && !hasLoopbackV6()) {
@@ -207,12 +207,21 @@ TEST(DestinationRecoveryHost, RtmpsTerminatorBackIsRecoveredAndBackWithABadCerti
 
         rig.tls.stop();
         ASSERT_TRUE(rig.tls.start(TlsCertificate::Expired, &rig.error)) << rig.error.toStdString();
+        const auto showsCertificate = [&] {
+            return destinationStatus(runtime, "rtmps")
+                .message.contains(QString::fromUtf8(kCertificateText), Qt::CaseInsensitive);
+        };
+        EXPECT_TRUE(tickUntil(runtime, showsCertificate, 30s, watch));
+        const DestinationStatus refused = destinationStatus(runtime, "rtmps");
+        std::printf("in a recovery: %s\n", refused.message.toUtf8().constData());
+        EXPECT_EQ(refused.state, DestinationState::Reconnecting);
+        // The server's certificate renewed: the recovery that kept trying brings it back.
+        rig.tls.stop();
+        ASSERT_TRUE(rig.tls.start(TlsCertificate::Trusted, &rig.error)) << rig.error.toStdString();
         EXPECT_TRUE(tickUntil(
-            runtime, [&] { return stateOf(runtime, "rtmps") == DestinationState::Failed; }, 30s,
-            watch));
-        const QString message = destinationStatus(runtime, "rtmps").message;
-        std::printf("in a recovery: %s\n", message.toUtf8().constData());
-        EXPECT_TRUE(message.contains(QString::fromUtf8(kCertificateText))) << message.toStdString();
+            runtime, [&] { return stateOf(runtime, "rtmps") == DestinationState::Live; }, 30s,
+            watch))
+            << destinationStatus(runtime, "rtmps").message.toStdString();
         EXPECT_FALSE(siblingLeftLive);
         stopAllAndAwaitRelease(runtime);
     }

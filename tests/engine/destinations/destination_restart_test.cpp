@@ -241,7 +241,7 @@ TEST(DestinationRestart, EveryHostCodeEndsOrIsRetriedByOneRule) {
          "No se aceptó el certificado del servidor: no lo firma una autoridad de confianza, ha "
          "caducado o es para otro nombre. Escribe en la dirección el nombre que figura en el "
          "certificado, o pide a quien gestiona el servidor que lo renueve.",
-         Fails, Fails, ""},
+         Fails, Retried, "no se aceptó el certificado del servidor; se reintenta cada 5 s"},
     };
     for (const auto& row : rows) {
         for (const bool inRecovery : {false, true}) {
