@@ -32,8 +32,9 @@ QDateTime changedAt(const QString& path) {
 } // namespace
 
 ServiceCatalog hostServices() {
-    static QMutex mutex;
-    static FilesRead last;
+    // Never destroyed: a start checked on another thread may still read them at process exit.
+    static QMutex& mutex = *new QMutex;
+    static FilesRead& last = *new FilesRead;
     QString userPath;
     QString installedPath;
     if (obs_module_t* module = obs_get_module("rtmp-services")) {

@@ -1,5 +1,7 @@
 #include "address/service_catalog.h"
 
+#include "module/picture_sides.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,7 +29,9 @@ std::optional<PictureSize> readSize(const QString& text) {
     bool hOk = false;
     const uint32_t w = parts[0].toUInt(&wOk);
     const uint32_t h = parts[1].toUInt(&hOk);
-    if (!wOk || !hOk || w == 0 || h == 0)
+    // A size outside what we scale to is one no rendition could be given: not offered.
+    const auto side = [](uint32_t v) { return v >= kMinOwnSide && v <= kMaxOwnSide; };
+    if (!wOk || !hOk || !side(w) || !side(h))
         return std::nullopt;
     return PictureSize{w, h};
 }
@@ -149,7 +153,12 @@ std::optional<ServiceCatalog> parseServiceCatalog(const QByteArray& json, QStrin
             if (!alt.toString().isEmpty())
                 service.altNames << alt.toString();
         service.common = s.value(QLatin1String("common")).toBool();
-        service.streamKeyLink = s.value(QLatin1String("stream_key_link")).toString();
+        // Opened in the browser at a click: a web page only, never a file or a program.
+        const QUrl keyLink(s.value(QLatin1String("stream_key_link")).toString().trimmed());
+        const QString linkScheme = keyLink.scheme().toLower();
+        if (!keyLink.host().isEmpty() &&
+            (linkScheme == QLatin1String("https") || linkScheme == QLatin1String("http")))
+            service.streamKeyLink = keyLink.toString();
         for (const QJsonValue& server : s.value(QLatin1String("servers")).toArray()) {
             const QJsonObject o = server.toObject();
             const QString url = o.value(QLatin1String("url")).toString().trimmed();

@@ -70,13 +70,11 @@ ServiceFit fitToService(const StreamingService& service, const SentStream& sent)
         (sent.keyintSecs == 0 || sent.keyintSecs > limits.keyintSecs))
         fit.refusals << uiText("%1 pide un fotograma clave cada %2 s como máximo: pon ese "
                                "intervalo de fotogramas clave en los ajustes del codificador.")
-                            .arg(service.name)
-                            .arg(limits.keyintSecs);
+                            .arg(service.name, QString::number(limits.keyintSecs));
     if (limits.maxFps > 0 && sent.fps > limits.maxFps)
         fit.refusals << uiText("%1 acepta como máximo %2 fotogramas por segundo y OBS produce %3.")
-                            .arg(service.name)
-                            .arg(limits.maxFps)
-                            .arg(sent.fps);
+                            .arg(service.name, QString::number(limits.maxFps),
+                                 QString::number(sent.fps));
 
     uint32_t width = sent.width;
     uint32_t height = sent.height;
@@ -96,14 +94,14 @@ ServiceFit fitToService(const StreamingService& service, const SentStream& sent)
     if (cap > 0 && sent.videoKbps > cap)
         fit.capKbps = cap;
 
-    if (!limits.profile.isEmpty() && sent.profile != limits.profile)
+    // OBS's own encoder runs with OBS's settings, whose profile is not ours to read.
+    if (!limits.profile.isEmpty() && sent.keyintSecs >= 0 && sent.profile != limits.profile)
         fit.notes
             << uiText("%1 recomienda el perfil %2 del códec.").arg(service.name, limits.profile);
     if (limits.maxAudioKbps > 0 && sent.audioKbps > limits.maxAudioKbps)
         fit.notes << uiText("%1 recomienda como máximo %2 kbps de audio; esta entrada envía %3.")
-                         .arg(service.name)
-                         .arg(limits.maxAudioKbps)
-                         .arg(sent.audioKbps);
+                         .arg(service.name, QString::number(limits.maxAudioKbps),
+                              QString::number(sent.audioKbps));
     return fit;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "module/picture_sides.h"
+
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -92,8 +94,6 @@ inline constexpr int32_t kMaxAudioKbps = 320;
 inline constexpr int32_t kAudioKbpsChoices[] = {96, 128, 160, 192, 256};
 inline constexpr int32_t kMinAudioDelayMs = 0;
 inline constexpr int32_t kMaxAudioDelayMs = 1000;
-inline constexpr int32_t kMinOwnSide = 160;
-inline constexpr int32_t kMaxOwnSide = 7680;
 inline constexpr const char* kDefaultVideoEncoder = "obs_x264";
 inline constexpr const char* kDefaultRecordingFormat = "mkv";
 

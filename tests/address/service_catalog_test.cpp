@@ -26,7 +26,8 @@ const char* const kServices = R"json({
                  {"name": "Auto (closest)", "url": "rtmp://live.uno.tv/app"}],
      "recommended": {"keyint": 2, "max video bitrate": 6000, "max audio bitrate": 160,
                      "max fps": 30, "profile": "Main",
-                     "supported resolutions": ["1920x1080", "1280x720", "852x480", "bad"],
+                     "supported resolutions": ["1920x1080", "1280x720", "852x480", "bad", "16x9",
+                                               "9000x5062"],
                      "bitrate matrix": [{"res": "1280x720", "fps": 60, "max bitrate": 4500},
                                         {"res": "1280x720", "fps": 30, "max bitrate": 3000},
                                         {"res": "x", "fps": 30, "max bitrate": 1}]},
@@ -34,7 +35,8 @@ const char* const kServices = R"json({
     {"name": "Hls", "recommended": {"output": "ffmpeg_hls_muxer"},
      "servers": [{"name": "a", "url": "rtmp://hls.tv/a"}]},
     {"name": "SoloWeb", "servers": [{"name": "a", "url": "https://web.tv/a"}]},
-    {"name": "Dos", "servers": [{"name": "Primary", "url": "rtmp://dos.tv/live"},
+    {"name": "Dos", "stream_key_link": "file:///home/a/.ssh/id_rsa",
+     "servers": [{"name": "Primary", "url": "rtmp://dos.tv/live"},
                                 {"name": "Backup", "url": "rtmp://b.dos.tv/live"}]}
   ]})json";
 
@@ -84,6 +86,7 @@ TEST(ServiceCatalog, ReadsServersAndLimitsAndLeavesOutWhatCannotBeSentTo) {
     ASSERT_NE(dos, nullptr);
     EXPECT_EQ(preferredServer(*dos), 0);
     EXPECT_EQ(dos->limits.maxVideoKbps, 0);
+    EXPECT_EQ(dos->streamKeyLink, QString()); // a link is to a web page only
     EXPECT_EQ(dos->limits.videoCodecs, QStringList{"h264"});
     for (const char* none : {"Hls", "SoloWeb", "", "uno"})
         EXPECT_EQ(read.find(none), nullptr) << none;
@@ -183,7 +186,15 @@ TEST(ServiceLimits, TheFitSaysWhatACapOrSizeMendsAndRefusesWhatNothingCan) {
         {"keyint auto", [](SentStream& s) { s.keyintSecs = 0; }, 0, {}, "cada 2 s", 0},
         {"keyint 4", [](SentStream& s) { s.keyintSecs = 4; }, 0, {}, "cada 2 s", 0},
         // OBS's own encoder runs as OBS's settings say: nothing of ours to refuse.
-        {"OBS's encoder", [](SentStream& s) { s.keyintSecs = -1; }, 0, {}, nullptr, 0},
+        {"OBS's encoder",
+         [](SentStream& s) {
+             s.keyintSecs = -1;
+             s.profile = "high";
+         },
+         0,
+         {},
+         nullptr,
+         0},
         {"60 fps", [](SentStream& s) { s.fps = 60; }, 0, {}, "como máximo 30", 0},
         {"larger, same shape",
          [](SentStream& s) {
@@ -267,4 +278,10 @@ TEST(ServiceLimits, TheFitSaysWhatACapOrSizeMendsAndRefusesWhatNothingCan) {
         EXPECT_EQ(fit.notes.size(), row.notes) << fit.notes.join('\n').toStdString();
         EXPECT_EQ(fit.fits(), row.cap == 0 && row.size.width == 0 && !row.refusal);
     }
+    // A name from a list anyone may edit is quoted as it is, never read as a placeholder.
+    StreamingService marked = uno;
+    marked.name = "Uno %2";
+    SentStream slow = fits;
+    slow.keyintSecs = 4;
+    EXPECT_TRUE(fitToService(marked, slow).refusals.value(0).startsWith("Uno %2 pide"));
 }
