@@ -357,14 +357,12 @@ void DestRowWidget::refreshServiceFit() {
     }
     if (fit.capKbps > 0)
         lines << uiText("%1 acepta como máximo %2 kbps de vídeo: pon ese tope en «Avanzado…».")
-                     .arg(service->name)
-                     .arg(fit.capKbps)
+                     .arg(service->name, QString::number(fit.capKbps))
                      .toHtmlEscaped();
     if (fit.size.width > 0)
         lines << uiText("%1 no acepta este tamaño: elige %2×%3 en «Avanzado…».")
-                     .arg(service->name)
-                     .arg(fit.size.width)
-                     .arg(fit.size.height)
+                     .arg(service->name, QString::number(fit.size.width),
+                          QString::number(fit.size.height))
                      .toHtmlEscaped();
     for (const QString& refusal : fit.refusals)
         lines << QStringLiteral("<span style=\"color:#e05040\">%1</span>")
@@ -390,7 +388,11 @@ void DestRowWidget::refreshKind() {
         passphraseEdit_->setPlaceholderText(unopened);
     passphraseEdit_->setVisible(p.showPassphrase);
 
-    const bool hasQuery = address.contains(QLatin1Char('?'));
+    // A query that is one of the service's own servers (a backup ingest's "?backup=1") holds
+    // nothing of the user's.
+    const StreamingService* service = currentService();
+    const bool hasQuery = address.contains(QLatin1Char('?')) &&
+                          !(service && findServer(*service, address.trimmed()) >= 0);
     addressEdit_->setEchoMode(hasQuery && !secretsVisible_ ? QLineEdit::Password
                                                            : QLineEdit::Normal);
     // The host's RTMP and MPEG-TS (SRT, RIST) outputs quote the address in its log, query

@@ -382,6 +382,7 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
                                                     DestConfig* destination) {
     if (auto refusal = refuseUnknownFields(data, kDestinationFields + allowed))
         return refusal;
+    const DestConfig before = *destination;
     if (auto refusal = readText(data, QStringLiteral("address"), &destination->url))
         return refusal;
     destination->url = destination->url.trimmed();
@@ -400,7 +401,7 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
         return refusal;
     if (auto refusal = readSendChoice(data, &destination->envio))
         return refusal;
-    applyServiceFit(data, choices.serviceFit, entry, destination);
+    applyServiceFit(data, choices.serviceFit, entry, before, destination);
     // Only SRT sends a passphrase, as the editor keeps it.
     if (classifyAddress(destination->url) != AddressKind::SRT) {
         destination->contrasena.clear();

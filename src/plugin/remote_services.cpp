@@ -145,10 +145,10 @@ std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
 }
 
 void applyServiceFit(const QJsonObject& data, const RemoteChoices::ServiceFitOf& fitOf,
-                     const EntryConfig& entry, DestConfig* destination) {
-    const bool chosen = data.contains(QLatin1String("service")) ||
-                        data.contains(QLatin1String("server")) ||
-                        data.contains(QLatin1String("address"));
+                     const EntryConfig& entry, const DestConfig& before, DestConfig* destination) {
+    // Sending the same service and address again is no new choice: a cap raised on purpose
+    // stays raised.
+    const bool chosen = destination->servicio != before.servicio || destination->url != before.url;
     if (!chosen || destination->servicio.isEmpty() || !fitOf)
         return;
     // The size first: the service's cap can depend on it.

@@ -36,10 +36,10 @@ QJsonObject getServices(EntryController& controller, const QJsonObject& data);
 std::optional<RemoteRefusal>
 applyServiceFields(const QJsonObject& data, const ServiceCatalog& catalog, DestConfig* destination);
 
-// When the request chose the destination's service (its service, server or address) and left
-// its encode fields out, the destination takes the size and the bitrate cap its service needs.
+// When the request changed the destination's service or address (from `before`) and left its
+// encode fields out, the destination takes the size and the bitrate cap its service needs.
 void applyServiceFit(const QJsonObject& data, const RemoteChoices::ServiceFitOf& fitOf,
-                     const EntryConfig& entry, DestConfig* destination);
+                     const EntryConfig& entry, const DestConfig& before, DestConfig* destination);
 
 // What an answer tells of a destination's service: "service" when it has one, and
 // "serviceRefusals" and "serviceNotes" (each a list of {message}) when its fit has any.

@@ -161,6 +161,11 @@ TEST(DestRowServices, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) 
     shown.row->addressEdit()->setText("rist://receptor:5000?cname=uno");
     EXPECT_TRUE(shown.row->queryWarningLabel()->isVisible());
     EXPECT_EQ(shown.row->addressEdit()->echoMode(), QLineEdit::Password);
+    // A service's own server with a query of its own holds nothing of the user's.
+    shown.row->addressEdit()->setText("rtmp://b.rtmp.youtube.com/live2?backup=1");
+    EXPECT_EQ(shown.row->serviceName(), "YouTube - RTMPS");
+    EXPECT_FALSE(shown.row->queryWarningLabel()->isVisible());
+    EXPECT_EQ(shown.row->addressEdit()->echoMode(), QLineEdit::Normal);
 }
 
 TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognised) {

@@ -785,6 +785,14 @@ TEST_F(RemoteControlTest, ServicesAreTheHostsAndADestinationNamesItsServiceAndSe
         request("UpdateDestination",
                 {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", "Twitch"}});
     EXPECT_EQ(world.controller.findDestination("e1", twitchId)->url, serverUrl) << dump(answer);
+    // A cap raised on purpose stays when the same service and address are sent again.
+    request("UpdateDestination",
+            {{"entryId", "e1"}, {"destinationId", twitchId}, {"maxVideoKbps", 8000}});
+    request("UpdateDestination", {{"entryId", "e1"},
+                                  {"destinationId", twitchId},
+                                  {"service", "Twitch"},
+                                  {"address", serverUrl}});
+    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->envio.videoKbpsMax, 8000);
     answer = request("UpdateDestination",
                      {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", ""}});
     EXPECT_FALSE(answer.contains("service")) << dump(answer);
