@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <functional>
-
 using namespace relaycast;
 
 // The test process starts no host, so uiText returns the Spanish texts.
@@ -168,106 +166,48 @@ TEST(ServiceCatalog, AnAddressIsTheServiceOfItsServerOrElseOfItsHost) {
     EXPECT_FALSE(belongsToService(uno, "rtmp://b.dos.tv/live"));
 }
 
+namespace {
+
+// What the tests send Uno unless a row says otherwise: H.264 with a keyframe every 2 s (0 is the
+// encoder's own choice, -1 OBS's own encoder), the main profile, AAC at 128 kbps.
+SentStream sent(uint32_t width, uint32_t height, int32_t fps, int32_t kbps,
+                const char* codec = "h264", int32_t keyint = 2, const char* profile = "main",
+                const char* audio = "aac", int32_t audioKbps = 128) {
+    return {width, height, fps, kbps, codec, keyint, profile, audio, audioKbps};
+}
+
+} // namespace
+
 TEST(ServiceLimits, TheFitSaysWhatACapOrSizeMendsAndRefusesWhatNothingCan) {
     const StreamingService uno = *catalog().find("Uno");
-    // What the service takes as it is.
-    const SentStream fits{1280, 720, 30, 2500, "h264", 2, "main", "aac", 128};
     const struct {
         const char* what;
-        std::function<void(SentStream&)> change;
+        SentStream sent;
         int32_t cap;
         PictureSize size;
         const char* refusal; // a part of the one refusal, or nullptr for none
         int notes;
     } rows[] = {
-        {"as it is", [](SentStream&) {}, 0, {}, nullptr, 0},
-        {"AV1", [](SentStream& s) { s.videoCodec = "av1"; }, 0, {}, "vídeo AV1", 0},
-        {"Opus", [](SentStream& s) { s.audioCodec = "opus"; }, 0, {}, "audio OPUS", 0},
-        {"keyint auto", [](SentStream& s) { s.keyintSecs = 0; }, 0, {}, "cada 2 s", 0},
-        {"keyint 4", [](SentStream& s) { s.keyintSecs = 4; }, 0, {}, "cada 2 s", 0},
-        // OBS's own encoder runs as OBS's settings say: nothing of ours to refuse.
-        {"OBS's encoder",
-         [](SentStream& s) {
-             s.keyintSecs = -1;
-             s.profile = "high";
-         },
-         0,
-         {},
-         nullptr,
-         0},
-        {"60 fps", [](SentStream& s) { s.fps = 60; }, 0, {}, "como máximo 30", 0},
-        {"larger, same shape",
-         [](SentStream& s) {
-             s.width = 2560;
-             s.height = 1440;
-         },
-         0,
-         {1920, 1080},
-         nullptr,
-         0},
-        {"rounded shape",
-         [](SentStream& s) {
-             s.width = 854;
-             s.height = 480;
-         },
-         0,
-         {852, 480},
-         nullptr,
-         0},
-        {"vertical",
-         [](SentStream& s) {
-             s.width = 1080;
-             s.height = 1920;
-         },
-         0,
-         {},
-         "estos tamaños: 1920x1080, 1280x720, 852x480",
-         0},
-        {"matrix cap", [](SentStream& s) { s.videoKbps = 3500; }, 3000, {}, nullptr, 0},
-        {"matrix at 25 fps",
-         [](SentStream& s) {
-             s.videoKbps = 3500;
-             s.fps = 25;
-         },
-         3000,
-         {},
-         nullptr,
-         0},
-        {"overall cap",
-         [](SentStream& s) {
-             s.width = 1920;
-             s.height = 1080;
-             s.videoKbps = 7000;
-         },
-         6000,
-         {},
-         nullptr,
-         0},
-        {"cap of the size chosen",
-         [](SentStream& s) {
-             s.width = 2560;
-             s.height = 1440;
-             s.videoKbps = 9000;
-         },
-         6000,
-         {1920, 1080},
-         nullptr,
-         0},
-        {"profile and audio",
-         [](SentStream& s) {
-             s.profile = "high";
-             s.audioKbps = 192;
-         },
-         0,
-         {},
-         nullptr,
-         2},
+        {"as it is", sent(1280, 720, 30, 2500), 0, {}, nullptr, 0},
+        {"AV1", sent(1280, 720, 30, 2500, "av1"), 0, {}, "vídeo AV1", 0},
+        {"Opus", sent(1280, 720, 30, 2500, "h264", 2, "main", "opus"), 0, {}, "audio OPUS", 0},
+        {"keyint auto", sent(1280, 720, 30, 2500, "h264", 0), 0, {}, "cada 2 s", 0},
+        {"keyint 4", sent(1280, 720, 30, 2500, "h264", 4), 0, {}, "cada 2 s", 0},
+        // OBS's own encoder runs as OBS's settings say: nothing of ours to refuse or note.
+        {"OBS's encoder", sent(1280, 720, 30, 2500, "h264", -1, "high"), 0, {}, nullptr, 0},
+        {"60 fps", sent(1280, 720, 60, 2500), 0, {}, "como máximo 30", 0},
+        {"larger, same shape", sent(2560, 1440, 30, 2500), 0, {1920, 1080}, nullptr, 0},
+        {"rounded shape", sent(854, 480, 30, 2500), 0, {852, 480}, nullptr, 0},
+        {"vertical", sent(1080, 1920, 30, 2500), 0, {}, "tamaños: 1920x1080, 1280x720, 852x480", 0},
+        {"matrix cap", sent(1280, 720, 30, 3500), 3000, {}, nullptr, 0},
+        {"matrix at 25 fps", sent(1280, 720, 25, 3500), 3000, {}, nullptr, 0},
+        {"overall cap", sent(1920, 1080, 30, 7000), 6000, {}, nullptr, 0},
+        {"cap of the size chosen", sent(2560, 1440, 30, 9000), 6000, {1920, 1080}, nullptr, 0},
+        {"profile, audio", sent(1280, 720, 30, 2500, "h264", 2, "high", "aac", 192), 0, {}, 0, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        SentStream sent = fits;
-        row.change(sent);
-        const ServiceFit fit = fitToService(uno, sent);
+        const ServiceFit fit = fitToService(uno, row.sent);
         EXPECT_EQ(fit.capKbps, row.cap);
         EXPECT_EQ(fit.size, row.size);
         ASSERT_EQ(fit.refusals.size(), row.refusal ? 1 : 0)
@@ -281,7 +221,5 @@ TEST(ServiceLimits, TheFitSaysWhatACapOrSizeMendsAndRefusesWhatNothingCan) {
     // A name from a list anyone may edit is quoted as it is, never read as a placeholder.
     StreamingService marked = uno;
     marked.name = "Uno %2";
-    SentStream slow = fits;
-    slow.keyintSecs = 4;
-    EXPECT_TRUE(fitToService(marked, slow).refusals.value(0).startsWith("Uno %2 pide"));
+    EXPECT_TRUE(fitToService(marked, rows[4].sent).refusals.value(0).startsWith("Uno %2 pide"));
 }
