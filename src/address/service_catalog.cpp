@@ -190,9 +190,13 @@ ServiceCatalog loadServiceCatalog(const QString& userCopyPath, const QString& in
     return installed.value_or(ServiceCatalog{});
 }
 
-ServiceMatch findServiceForAddress(const ServiceCatalog& catalog, const QString& address) {
+ServiceMatch findServiceForAddress(const ServiceCatalog& catalog, const QString& address,
+                                   const QString& kept) {
     if (comparable(address).isEmpty())
         return {};
+    if (const StreamingService* service = kept.isEmpty() ? nullptr : catalog.find(kept);
+        service && (exactServer(*service, address) >= 0 || onHostOf(*service, address)))
+        return {service, exactServer(*service, address)};
     for (const StreamingService& service : catalog.services)
         if (const int server = exactServer(service, address); server >= 0)
             return {&service, server};

@@ -81,7 +81,10 @@ struct ServiceMatch {
     const StreamingService* service = nullptr;
     int server = -1;
 };
-ServiceMatch findServiceForAddress(const ServiceCatalog& catalog, const QString& address);
+// Some servers are listed by two services (a free and a paid tier of one platform): the
+// service named `kept`, when the address belongs to it, stays the address's service.
+ServiceMatch findServiceForAddress(const ServiceCatalog& catalog, const QString& address,
+                                   const QString& kept = QString());
 
 // The index of the server of `service` named `nameOrUrl` or with that address (compared as
 // above); -1 for none.

@@ -131,7 +131,7 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     // A stored service first (its address may be one the list no longer has), else the one
     // its address belongs to.
     const StreamingService* stored = services_.find(dest.servicio);
-    const ServiceMatch match = findServiceForAddress(services_, dest.url);
+    const ServiceMatch match = findServiceForAddress(services_, dest.url, dest.servicio);
     if (stored)
         showService(stored, match.service == stored ? match.server : -1);
     else
@@ -251,7 +251,9 @@ QString DestRowWidget::serviceName() const {
 }
 
 QString DestRowWidget::serviceToStore() const {
-    return serviceTouched_ ? serviceName() : source_.servicio;
+    // A destination stored before services were remembered takes the one it was recognised
+    // as: the row showed that service's limits, and its start checks them from now on.
+    return serviceTouched_ || source_.servicio.isEmpty() ? serviceName() : source_.servicio;
 }
 
 void DestRowWidget::showService(const StreamingService* service, int server) {
@@ -274,9 +276,15 @@ void DestRowWidget::showService(const StreamingService* service, int server) {
 }
 
 void DestRowWidget::onServiceActivated(int index) {
-    if (index <= 0)
+    if (index < 0)
         return;
     serviceTouched_ = true;
+    if (index == 0) {
+        // An address of the user's own: the one typed stays, the service goes.
+        showService(nullptr, -1);
+        refreshServiceFit();
+        return;
+    }
     applyingTemplate_ = true;
     if (const StreamingService* service = currentService()) {
         const int server = preferredServer(*service);
@@ -312,10 +320,11 @@ void DestRowWidget::onAddressChanged(const QString& text) {
         serviceTouched_ = true;
         // Typing names the service the address belongs to; a custom scheme's item only stays
         // while the address is just that scheme.
-        const ServiceMatch match = findServiceForAddress(services_, text);
+        const ServiceMatch match = findServiceForAddress(services_, text, serviceName());
         if (match.service) {
+            // Only a service new to the row is a new choice to fit.
+            fitsOnItsOwn_ = fitsOnItsOwn_ || match.service != currentService();
             showService(match.service, match.server);
-            fitsOnItsOwn_ = true;
         } else if (currentService() || text != serviceCombo_->currentData().toString()) {
             showService(nullptr, -1);
         }
@@ -338,7 +347,9 @@ void DestRowWidget::refreshServiceFit() {
     }
     ServiceFit fit = fitToService(*service, sentStreamOf_(sendChoice()));
     QStringList lines;
-    if (fitsOnItsOwn_ && (fit.capKbps > 0 || fit.size.width > 0)) {
+    // Once, at the first check after a choice: later ones leave what the user set.
+    const bool fitNow = std::exchange(fitsOnItsOwn_, false);
+    if (fitNow && (fit.capKbps > 0 || fit.size.width > 0)) {
         // Set where the user sees and changes it; the next check then finds it within.
         if (fit.capKbps > 0)
             capSpin_->setValue(fit.capKbps);
@@ -350,8 +361,6 @@ void DestRowWidget::refreshServiceFit() {
             ownSizeCombo_->setCurrentIndex(ownSizeCombo_->findData(size));
         }
         sendToggle_->setChecked(true);
-        // Once: a cap the user then raises on purpose stays raised.
-        fitsOnItsOwn_ = false;
         lines << uiText("Ajustado a lo que acepta %1.").arg(service->name).toHtmlEscaped();
         fit = fitToService(*service, sentStreamOf_(sendChoice()));
     }

@@ -32,7 +32,9 @@ RemoteChoices hostChoices(EntryController& controller) {
         choices.videoEncoders << encoder.id;
     choices.profiles = controller.store().profiles();
     choices.services = hostServices();
-    choices.serviceFit = hostServiceFit;
+    choices.serviceFit = [](const EntryConfig& entry, const DestConfig& destination) {
+        return hostServiceFit(entry, destination);
+    };
     return choices;
 }
 

@@ -5,6 +5,7 @@
 #include "module/ui_text.h"
 
 #include <QJsonArray>
+#include <QUrl>
 
 namespace relaycast {
 
@@ -96,7 +97,8 @@ std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
     if (!namesService && !namesServer) {
         // A new address is the service's it belongs to, or the user's own.
         if (data.contains(QLatin1String("address"))) {
-            const ServiceMatch match = findServiceForAddress(catalog, destination->url);
+            const ServiceMatch match =
+                findServiceForAddress(catalog, destination->url, destination->servicio);
             destination->servicio = match.service ? match.service->name : QString();
         }
         return std::nullopt;
@@ -117,13 +119,16 @@ std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
     const bool namesAddress = data.contains(QLatin1String("address"));
     if (namesServer) {
         const int server = findServer(*service, serverName);
-        if (server < 0)
-            // A server given by its address may carry a key: only its host is told.
-            return refusal("UnknownServer",
-                           uiText("%1 no tiene ningún servidor %2.")
-                               .arg(service->name, quoted(serverName.contains(QLatin1String("://"))
-                                                              ? destinationDisplayName(serverName)
-                                                              : serverName)));
+        if (server < 0) {
+            // What was given may be an address with a key, or a key pasted in the wrong
+            // field: only a host is ever told back.
+            const QString host = QUrl(serverName, QUrl::TolerantMode).host();
+            return refusal(
+                "UnknownServer",
+                host.isEmpty()
+                    ? uiText("%1 no tiene ningún servidor con ese nombre.").arg(service->name)
+                    : uiText("%1 no tiene ningún servidor %2.").arg(service->name, quoted(host)));
+        }
         if (namesAddress && findServer(*service, destination->url) != server)
             return refusal(
                 "InvalidArgument",
@@ -146,9 +151,12 @@ std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
 
 void applyServiceFit(const QJsonObject& data, const RemoteChoices::ServiceFitOf& fitOf,
                      const EntryConfig& entry, const DestConfig& before, DestConfig* destination) {
-    // Sending the same service and address again is no new choice: a cap raised on purpose
-    // stays raised.
-    const bool chosen = destination->servicio != before.servicio || destination->url != before.url;
+    // Sending the same address again is no new choice, even when it names the service of a
+    // destination stored before services were remembered: a cap raised on purpose stays.
+    const bool namesService =
+        data.contains(QLatin1String("service")) || data.contains(QLatin1String("server"));
+    const bool chosen = destination->url != before.url ||
+                        (namesService && destination->servicio != before.servicio);
     if (!chosen || destination->servicio.isEmpty() || !fitOf)
         return;
     // The size first: the service's cap can depend on it.

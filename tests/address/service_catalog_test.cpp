@@ -35,7 +35,8 @@ const char* const kServices = R"json({
     {"name": "SoloWeb", "servers": [{"name": "a", "url": "https://web.tv/a"}]},
     {"name": "Dos", "stream_key_link": "file:///home/a/.ssh/id_rsa",
      "servers": [{"name": "Primary", "url": "rtmp://dos.tv/live"},
-                                {"name": "Backup", "url": "rtmp://b.dos.tv/live"}]}
+                                {"name": "Backup", "url": "rtmp://b.dos.tv/live"}]},
+    {"name": "Dos Gratis", "servers": [{"name": "Backup", "url": "rtmp://b.dos.tv/live"}]}
   ]})json";
 
 ServiceCatalog catalog() {
@@ -57,8 +58,8 @@ QString namesOf(const ServiceCatalog& read) {
 TEST(ServiceCatalog, ReadsServersAndLimitsAndLeavesOutWhatCannotBeSentTo) {
     const ServiceCatalog read = catalog();
     EXPECT_EQ(read.formatVersion, 4);
-    EXPECT_EQ(namesOf(read), "Uno,Dos");
-    EXPECT_EQ(read.serverCount(), 4);
+    EXPECT_EQ(namesOf(read), "Uno,Dos,Dos Gratis");
+    EXPECT_EQ(read.serverCount(), 5);
     const StreamingService* uno = read.find("Uno Viejo");
     ASSERT_NE(uno, nullptr);
     EXPECT_EQ(uno->name, "Uno");
@@ -146,15 +147,24 @@ TEST(ServiceCatalog, AnAddressIsTheServiceOfItsServerOrElseOfItsHost) {
         const char* address;
         const char* service;
         int server;
+        const char* kept = "";
     } rows[] = {
-        {"rtmp://live.uno.tv/app", "Uno", 1},   {"rtmp://live.uno.tv/app/", "Uno", 1},
-        {" RTMP://LIVE.Uno.TV/app ", "Uno", 1}, {"rtmps://eu.uno.tv:443/app", "Uno", 0},
-        {"rtmp://live.uno.tv/otra", "Uno", -1}, {"rtmp://b.dos.tv/live", "Dos", 1},
+        {"rtmp://live.uno.tv/app", "Uno", 1},
+        {"rtmp://live.uno.tv/app/", "Uno", 1},
+        {" RTMP://LIVE.Uno.TV/app ", "Uno", 1},
+        {"rtmps://eu.uno.tv:443/app", "Uno", 0},
+        {"rtmp://live.uno.tv/otra", "Uno", -1},
+        {"rtmp://b.dos.tv/live", "Dos", 1},
         {"rtmp://uno.tv/whip", "", -1}, // the host of a server left out
-        {"rtmp://otro.tv/app", "", -1},         {"", "", -1},
+        {"rtmp://otro.tv/app", "", -1},
+        {"", "", -1},
+        // A server two services list stays the one the destination has, if it is one of them.
+        {"rtmp://b.dos.tv/live", "Dos Gratis", 0, "Dos Gratis"},
+        {"rtmp://b.dos.tv/live", "Dos", 1, "Uno"},
+        {"rtmp://live.uno.tv/x", "Uno", -1, "Uno"},
     };
     for (const auto& row : rows) {
-        const ServiceMatch match = findServiceForAddress(read, row.address);
+        const ServiceMatch match = findServiceForAddress(read, row.address, row.kept);
         EXPECT_EQ(match.service ? match.service->name : QString(), row.service) << row.address;
         EXPECT_EQ(match.server, row.server) << row.address;
     }

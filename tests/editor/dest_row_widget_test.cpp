@@ -41,7 +41,7 @@ struct ShownRow {
     // The user picks a service or a custom scheme from the menu.
     void choose(const QString& text) {
         const int index = indexOf(text);
-        ASSERT_GT(index, 0) << text.toStdString();
+        ASSERT_GE(index, 0) << text.toStdString();
         row->serviceCombo()->setCurrentIndex(index);
         Q_EMIT row->serviceCombo()->activated(index);
     }
@@ -169,19 +169,22 @@ TEST(DestRowServices, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) 
 }
 
 TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognised) {
+    // Untouched, a row stores the service it was stored with, or else the one recognised.
     const struct {
         const char* url;
         const char* servicio;
         const char* shown;
+        const char* stores;
     } cases[] = {
-        {"rtmp://live-fra.twitch.tv/app", "", "Twitch"},
-        {"rtmps://rtmp-api.facebook.com:443/rtmp", "", "Facebook Live"},
-        {"RTMP://LIVE-FRA.twitch.tv/app/", "", "Twitch"},
-        {"rtmp://propio.example/live", "Facebook Live", "Facebook Live"},
-        {"rtmps://a.rtmps.youtube.com:443/live2", "YouTube / YouTube Gaming", "YouTube - RTMPS"},
-        {"rtmp://propio.example/live", "", "Dirección propia…"},
-        {"rtmp://", "", "Dirección propia…"},
-        {"srt://", "", "Dirección propia…"},
+        {"rtmp://live-fra.twitch.tv/app", "", "Twitch", "Twitch"},
+        {"rtmps://rtmp-api.facebook.com:443/rtmp", "", "Facebook Live", "Facebook Live"},
+        {"RTMP://LIVE-FRA.twitch.tv/app/", "", "Twitch", "Twitch"},
+        {"rtmp://propio.example/live", "Facebook Live", "Facebook Live", "Facebook Live"},
+        {"rtmps://a.rtmps.youtube.com:443/live2", "YouTube / YouTube Gaming", "YouTube - RTMPS",
+         "YouTube / YouTube Gaming"},
+        {"rtmp://propio.example/live", "", "Dirección propia…", ""},
+        {"rtmp://", "", "Dirección propia…", ""},
+        {"srt://", "", "Dirección propia…", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -189,15 +192,23 @@ TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognise
         dest.servicio = c.servicio;
         const ShownRow shown(dest);
         EXPECT_EQ(shown.row->serviceCombo()->currentText(), c.shown);
-        // Untouched, it stores what it was stored with.
-        EXPECT_EQ(shown.row->serviceToStore(), c.servicio);
+        EXPECT_EQ(shown.row->serviceToStore(), c.stores);
     }
+    // Chosen on purpose, an address of the user's own lets its service go.
+    DestConfig twitch{"", "rtmp://live-fra.twitch.tv/app", "k", ""};
+    twitch.servicio = "Twitch";
+    ShownRow shown(twitch);
+    shown.choose("Dirección propia…");
+    EXPECT_EQ(shown.row->serviceToStore(), "");
+    EXPECT_FALSE(shown.row->serverCombo()->isVisible());
+    EXPECT_FALSE(shown.row->streamKeyLink()->isVisible());
 }
 
 TEST(DestRowServices, LimitsSetTheCapOnceChosenSayWhatAStoredOneNeedsAndNameRefusals) {
-    const auto sends = [](int keyint) {
-        return [keyint](const SendChoice& choice) {
-            SentStream sent{1920, 1080, 30, 8000, "h264", keyint, "", "aac", 128};
+    int kbps = 8000;
+    const auto sends = [&kbps](int keyint) {
+        return [keyint, &kbps](const SendChoice& choice) {
+            SentStream sent{1920, 1080, 30, kbps, "h264", keyint, "", "aac", 128};
             if (choice.videoKbpsMax > 0)
                 sent.videoKbps = std::min(sent.videoKbps, choice.videoKbpsMax);
             return sent;
@@ -214,6 +225,15 @@ TEST(DestRowServices, LimitsSetTheCapOnceChosenSayWhatAStoredOneNeedsAndNameRefu
     chosen.row->refreshServiceFit();
     EXPECT_EQ(chosen.row->capSpin()->value(), 7000);
     EXPECT_TRUE(chosen.row->serviceFitLabel()->text().contains("como máximo 6000 kbps"));
+    // So does one raised on a choice that fitted at first, when the entry's bitrate goes up.
+    kbps = 4000;
+    ShownRow fitted;
+    fitted.row->setSentStreamOf(sends(2));
+    fitted.choose("Twitch");
+    fitted.row->capSpin()->setValue(7000);
+    kbps = 8000;
+    fitted.row->refreshServiceFit();
+    EXPECT_EQ(fitted.row->capSpin()->value(), 7000);
 
     // As stored: nothing changes by itself.
     ShownRow stored({"", "rtmp://live-fra.twitch.tv/app", "", ""});

@@ -716,7 +716,12 @@ TEST_F(RemoteControlTest, ServicesAreTheHostsAndADestinationNamesItsServiceAndSe
         const char* named; // in the message
     } refused[] = {
         {"AddDestination", {{"service", "Nadie TV"}}, "UnknownService", "Nadie TV"},
-        {"AddDestination", {{"service", "Twitch"}, {"server", "Marte"}}, "UnknownServer", "Marte"},
+        {"AddDestination", {{"service", "Twitch"}, {"server", "Marte"}}, "UnknownServer", "Twitch"},
+        // A key pasted in the wrong field, or an address mistyped, is never told back.
+        {"AddDestination",
+         {{"service", "Twitch"}, {"server", "rtmp:/live.twitch.tv/app/clave-s"}},
+         "UnknownServer",
+         "Twitch"},
         {"AddDestination",
          {{"service", "Twitch"}, {"server", "rtmp://127.0.0.1/app/clave-s"}},
          "UnknownServer",
@@ -797,6 +802,13 @@ TEST_F(RemoteControlTest, ServicesAreTheHostsAndADestinationNamesItsServiceAndSe
                      {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", ""}});
     EXPECT_FALSE(answer.contains("service")) << dump(answer);
     EXPECT_EQ(world.controller.findDestination("e1", twitchId)->servicio, QString());
+    // As one stored before services were remembered: its address sent again names its service
+    // and leaves its cap.
+    request("UpdateDestination",
+            {{"entryId", "e1"}, {"destinationId", twitchId}, {"address", serverUrl}});
+    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->servicio, "Twitch");
+    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->envio.videoKbpsMax, 8000);
+    request("UpdateDestination", {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", ""}});
     const QJsonArray listedDestinations = request("GetEntries")
                                               .value("entries")
                                               .toArray()

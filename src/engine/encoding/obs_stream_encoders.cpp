@@ -16,28 +16,35 @@ bool sharesObsStreamEncoders(const EntryConfig& entry, const ObsVideoEncoderFact
             obs.audioKbps == entry.audioKbps && entry.retrasoAudioMs == 0);
 }
 
-ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry) {
-    OBSOutputAutoRelease stream = hostFrontend().streamingOutput();
-    obs_encoder_t* video = stream ? obs_output_get_video_encoder(stream) : nullptr;
-    obs_encoder_t* audio = stream ? obs_output_get_audio_encoder(stream, 0) : nullptr;
-    if (!video || !audio)
+ObsStreamEncoderState obsStreamEncoderState() {
+    ObsStreamEncoderState state;
+    state.output = hostFrontend().streamingOutput();
+    state.video = state.output ? obs_output_get_video_encoder(state.output) : nullptr;
+    state.audio = state.output ? obs_output_get_audio_encoder(state.output, 0) : nullptr;
+    if (!state.video || !state.audio)
         return {};
     obs_video_info mix = {};
-    ObsVideoEncoderFacts facts;
-    facts.type = QString::fromUtf8(obs_encoder_get_id(video));
-    facts.kbps = encoderBitrateKbps(video);
+    ObsVideoEncoderFacts& facts = state.facts;
+    facts.type = QString::fromUtf8(obs_encoder_get_id(state.video));
+    facts.videoCodec = QString::fromUtf8(obs_encoder_get_codec(state.video)).toLower();
+    facts.kbps = encoderBitrateKbps(state.video);
     // OBS names its own AAC encoder's codec "AAC".
-    facts.audioCodec = QString::fromUtf8(obs_encoder_get_codec(audio)).toLower();
-    facts.audioKbps = encoderBitrateKbps(audio);
+    facts.audioCodec = QString::fromUtf8(obs_encoder_get_codec(state.audio)).toLower();
+    facts.audioKbps = encoderBitrateKbps(state.audio);
     facts.onMainMixAtItsSize = obs_get_video_info(&mix) &&
-                               obs_encoder_video(video) == obs_get_video() &&
-                               obs_encoder_get_width(video) == mix.output_width &&
-                               obs_encoder_get_height(video) == mix.output_height;
-    if (!sharesObsStreamEncoders(entry, facts))
+                               obs_encoder_video(state.video) == obs_get_video() &&
+                               obs_encoder_get_width(state.video) == mix.output_width &&
+                               obs_encoder_get_height(state.video) == mix.output_height;
+    return state;
+}
+
+ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry) {
+    const ObsStreamEncoderState obs = obsStreamEncoderState();
+    if (!obs.video || !sharesObsStreamEncoders(entry, obs.facts))
         return {};
     ObsStreamEncoders lent;
-    lent.video = obs_encoder_get_ref(video);
-    lent.audio = obs_encoder_get_ref(audio);
+    lent.video = obs_encoder_get_ref(obs.video);
+    lent.audio = obs_encoder_get_ref(obs.audio);
     return lent;
 }
 

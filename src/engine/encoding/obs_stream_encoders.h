@@ -22,6 +22,7 @@ struct ObsStreamEncoders {
 // What OBS's stream encoder is, as far as the choice below needs.
 struct ObsVideoEncoderFacts {
     QString type;
+    QString videoCodec; // "h264", "hevc", "av1"
     int32_t kbps = 0;
     bool onMainMixAtItsSize = false; // fed by OBS's mix, unscaled
     // OBS's stream audio encoder, which the entry's mix then sends instead of its own.
@@ -35,6 +36,16 @@ struct ObsVideoEncoderFacts {
 // Never for a receiver that may join at any packet (MPEG-TS over SRT or RIST), which needs
 // headers OBS's encoder does not repeat.
 bool sharesObsStreamEncoders(const EntryConfig& entry, const ObsVideoEncoderFacts& obs);
+
+// OBS's stream encoders with what the choice above needs of them; empty encoders when OBS has
+// no stream output yet.
+struct ObsStreamEncoderState {
+    OBSOutputAutoRelease output; // holds its encoders while this is looked at
+    obs_encoder_t* video = nullptr;
+    obs_encoder_t* audio = nullptr;
+    ObsVideoEncoderFacts facts;
+};
+ObsStreamEncoderState obsStreamEncoderState();
 
 // OBS's stream encoders when `entry` shares them now; empty otherwise (no stream output yet,
 // an encoder scaled or missing, or the entry wants its own).

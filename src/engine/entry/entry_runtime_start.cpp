@@ -47,7 +47,8 @@ bool startUnguarded(EntryRuntime& runtime, const EntryConfig& entry, const Start
 
     if (sink.stream) {
         // What the service would refuse or drop is said before anything connects.
-        if (const QString refusal = serviceRefusal(entry, *sink.stream); !refusal.isEmpty()) {
+        if (const QString refusal = serviceRefusal(entry, *sink.stream, runtime.pipeline.get());
+            !refusal.isEmpty()) {
             recordFailure(runtime, sink.id, refusal, out);
             return false;
         }

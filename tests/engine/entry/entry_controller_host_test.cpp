@@ -4,6 +4,7 @@
 // exit that no stuck output holds up and that closes nothing but theirs, and what reaches a
 // round-robin server named twice.
 
+#include "engine/encoding/service_check.h"
 #include "engine/entry/entry_controller_fixture.h"
 #include "engine/picture/entry_pipeline.h"
 #include "support/child_process.h"
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <tuple>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -439,9 +441,18 @@ TEST_F(EntryControllerHost, AnEntrySendingOBSsOwnStreamMeasuresCapsAgainstItAndN
         return obs_output_get_video_encoder(hostOutputOf(*runtime->outputs.at(destinationId)));
     };
     const QString uncapped = base.destinos[0].id, capped = base.destinos[1].id;
+    // A service's limits are checked against what is sent: OBS's encoders, at OBS's bitrate and
+    // with OBS's keyframes, before the start and while they run.
+    const auto checked = [&](const EntryPipeline* running) {
+        const SentStream sent = hostSentStreamOf(base, {}, running);
+        return std::tuple(sent.videoKbps, sent.videoCodec, sent.keyintSecs, sent.audioCodec);
+    };
+    const auto obsSends = std::tuple(2000, QStringLiteral("h264"), -1, QStringLiteral("aac"));
+    EXPECT_EQ(checked(nullptr), obsSends);
     ASSERT_TRUE(controller.startEntry(base.id));
     ASSERT_TRUE(heartbeatUntil([&] { return allLive(base.id); }));
     ASSERT_TRUE(controller.pipelineOf(base.id)->borrowsObsEncoders);
+    EXPECT_EQ(checked(controller.pipelineOf(base.id)), obsSends);
     EXPECT_EQ(sentEncoder(uncapped), obs.video.Get());
     ASSERT_NE(sentEncoder(capped), obs.video.Get()) << "capped at 1000 below OBS's 2000";
 
