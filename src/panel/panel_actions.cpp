@@ -41,6 +41,9 @@ void SalidasPanel::deleteEntryUnguarded(const QString& entryId) {
 }
 
 void SalidasPanel::toggleDestination(const QString& entryId, const QString& destinationId) {
+    if (!controller_.hasOutput(entryId, destinationId) &&
+        !startDespiteUpload(controller_.uploadWarning(entryId, {destinationId})))
+        return;
     QString error;
     if (controller_.toggleDestination(entryId, destinationId, &error))
         showNotice({}, false);

@@ -8,6 +8,8 @@ namespace relaycast {
 
 void SalidasPanel::startAllEntries() {
     guarded("Error inesperado al cambiar la emisión.", [&] {
+        if (!startDespiteUpload(controller_.uploadWarningForAll()))
+            return;
         QString error;
         if (controller_.startAll(&error))
             showNotice({}, false);
@@ -34,6 +36,13 @@ void SalidasPanel::stopAllEntries() {
         showNotice({}, false);
         refreshStatus();
     });
+}
+
+bool SalidasPanel::startDespiteUpload(const QString& warning) {
+    return warning.isEmpty() ||
+           askConfirmation(this, uiText("Subida"),
+                           warning + QStringLiteral("\n\n") + uiText("¿Empezar de todos modos?"),
+                           uiText("Sí, empezar"));
 }
 
 } // namespace relaycast

@@ -72,6 +72,7 @@ void SalidasPanel::onDestinationChange(const DestinationChange& change) {
 }
 
 void SalidasPanel::refreshStatus() {
+    refreshUpload();
     for (const EntryConfig& entry : currentEntries()) {
         if (PreviewWidget* preview = previews.value(entry.id))
             refreshPreview(entry.id, preview);
@@ -83,6 +84,23 @@ void SalidasPanel::refreshStatus() {
         }
         refreshRecording(entry);
     }
+}
+
+void SalidasPanel::refreshUpload() {
+    const UploadBudget& upload = controller_.upload();
+    const int32_t carried = upload.carriedKbps();
+    if (upload.neededKbps() <= 0) {
+        uploadLabel->hide();
+        return;
+    }
+    uploadLabel->setText(
+        carried > 0 ? uiText("Subida: necesita %1 Mbps · llevó como máximo %2")
+                          .arg(megabitsText(upload.neededKbps()), megabitsText(carried))
+                    : uiText("Subida: necesita %1 Mbps").arg(megabitsText(upload.neededKbps())));
+    uploadLabel->setStyleSheet(carried > 0 && upload.neededKbps() > carried
+                                   ? QStringLiteral("color: #e0a030;")
+                                   : QString());
+    uploadLabel->show();
 }
 
 void SalidasPanel::refreshSwitchRow(const QString& entryId) {

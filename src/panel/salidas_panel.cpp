@@ -73,6 +73,12 @@ SalidasPanel::SalidasPanel(EntryController& controller, const QString& startupNo
     everyEntry->addWidget(stopAll, 1);
     mainLayout->addWidget(everyEntryRow);
 
+    // What the live destinations need of the upload (see refreshUpload).
+    uploadLabel = new QLabel(this);
+    uploadLabel->setTextFormat(Qt::PlainText);
+    uploadLabel->hide();
+    mainLayout->addWidget(uploadLabel);
+
     scrollArea = new QScrollArea(this);
     scrollArea->setWidgetResizable(true);
     scrollArea->setFrameShape(QFrame::NoFrame);

@@ -110,6 +110,7 @@ public:
     QComboBox* switchCombo(const QString& entryId) const;
     PreviewWidget* previewWidget(const QString& entryId) const;
     QLabel* noticeLine() const { return noticeLabel; }
+    QLabel* uploadLine() const { return uploadLabel; }
     QWidget* cardList() const { return cardContainer; }
     QWidget* updateBanner() const { return bannerWidget; }
     QLabel* updateBannerLabel() const { return bannerLabel; }
@@ -132,6 +133,11 @@ private:
     QWidget* buildRecordingRow(QWidget* card, const QString& entryId);
     void refreshSwitchRow(const QString& entryId);
     void refreshEncoderLoad(const QString& entryId);
+    // The header's upload line: what the live destinations need, and what the upload carried
+    // at most once a path was congested; hidden while nothing is live and nothing was seen.
+    void refreshUpload();
+    // Before a start the upload was seen not to carry: true to start anyway.
+    bool startDespiteUpload(const QString& warning);
     void refreshDestination(const QString& entryId, const DestConfig& destination);
     void refreshRecording(const EntryConfig& entry);
     void refreshPreview(const QString& entryId, PreviewWidget* preview);
@@ -154,6 +160,7 @@ private:
     QWidget* cardContainer = nullptr;
     QVBoxLayout* cardLayout = nullptr;
     QLabel* noticeLabel = nullptr;
+    QLabel* uploadLabel = nullptr;
     QWidget* everyEntryRow = nullptr;
     QWidget* bannerWidget = nullptr;
     QLabel* bannerLabel = nullptr;

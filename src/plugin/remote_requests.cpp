@@ -121,7 +121,21 @@ QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
         listed.insert(QStringLiteral("recording"), recordingEntry(controller, entry));
         entries.append(listed);
     }
-    return {{"sceneCollection", hostFrontend().currentSceneCollection()}, {"entries", entries}};
+    const UploadBudget& upload = controller.upload();
+    QJsonObject uploadFigures{{"neededKbps", upload.neededKbps()}};
+    if (upload.carriedKbps() >= 0)
+        uploadFigures.insert(QStringLiteral("carriedKbps"), upload.carriedKbps());
+    return {{"sceneCollection", hostFrontend().currentSceneCollection()},
+            {"entries", entries},
+            {"upload", uploadFigures}};
+}
+
+// A start that needs more than the upload was seen to carry goes ahead (a script starting a
+// show must not stall on it) and its answer says so.
+QJsonObject withUploadWarning(QJsonObject answer, const QString& warning) {
+    if (!warning.isEmpty() && !answer.contains(QLatin1String("error")))
+        answer.insert(QStringLiteral("uploadWarning"), warning);
+    return answer;
 }
 
 QJsonObject startDestination(EntryController& controller, const QJsonObject& data) {
@@ -129,10 +143,11 @@ QJsonObject startDestination(EntryController& controller, const QJsonObject& dat
     QJsonObject error;
     if (!destinationArgument(controller, data, &ids, &error))
         return error;
+    const QString warning = controller.uploadWarning(ids.entryId, {ids.destinationId});
     QString failure;
     if (!controller.startDestination(ids.entryId, ids.destinationId, &failure))
         return startFailure(failure);
-    return destinationState(controller, ids);
+    return withUploadWarning(destinationState(controller, ids), warning);
 }
 
 QJsonObject stopDestination(EntryController& controller, const QJsonObject& data) {
@@ -150,10 +165,11 @@ QJsonObject startEntry(EntryController& controller, const QJsonObject& data) {
     QJsonObject error;
     if (!entryArgument(controller, data, &ids, &error))
         return error;
+    const QString warning = controller.uploadWarningForEntry(ids.entryId);
     QString failure;
     if (!controller.startEntry(ids.entryId, &failure))
         return startFailure(failure);
-    return {{"entryId", ids.entryId}};
+    return withUploadWarning({{"entryId", ids.entryId}}, warning);
 }
 
 QJsonObject stopEntry(EntryController& controller, const QJsonObject& data) {
@@ -193,10 +209,11 @@ QJsonObject stopRecording(EntryController& controller, const QJsonObject& data) 
 }
 
 QJsonObject startAll(EntryController& controller, const QJsonObject&) {
+    const QString warning = controller.uploadWarningForAll();
     QString failure;
     if (!controller.startAll(&failure))
         return startFailure(failure);
-    return {};
+    return withUploadWarning({}, warning);
 }
 
 QJsonObject stopAll(EntryController& controller, const QJsonObject&) {

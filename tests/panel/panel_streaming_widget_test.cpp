@@ -14,6 +14,7 @@
 #include "support/message_box_driver.h"
 #include "support/panel_fixture.h"
 #include "support/stream_harness.h"
+#include "support/tcp_gate.h"
 #include "support/test_host.h"
 
 #include <QComboBox>
@@ -228,6 +229,63 @@ TEST_F(PanelStreaming, RefusedStartsAndMissingSourcesAreNoticedAndLoggedWithoutK
         EXPECT_FALSE(line.contains(QStringLiteral("clave-rechazada"))) << line.toStdString();
         EXPECT_FALSE(line.contains(QStringLiteral("clave-borrada"))) << line.toStdString();
     }
+}
+
+// Two live destinations, one on a path that takes 400 kbit/s: the header says what they need
+// and, once that path is congested, what the upload carried; a third start asks first.
+TEST_F(PanelStreaming, TheHeaderTellsTheUploadAndAStartBeyondWhatItCarriedAsksFirst) {
+    TcpGate path(rtmp.port());
+    ASSERT_TRUE(path.start());
+    PanelWorld world;
+    world.entries().append(namedEntry(
+        "e1", QStringLiteral("Subida"), QStringLiteral("emision-a"),
+        {destination("lento", QStringLiteral("rtmp://127.0.0.1:%1/live").arg(path.port()), "l"),
+         destination("rapido", rtmp.url(), "r"), destination("tercero", rtmp.url(), "t")}));
+    auto panel = world.openPanel();
+    EXPECT_TRUE(panel->uploadLine()->isHidden());
+    clickDestination(*panel, "lento");
+    clickDestination(*panel, "rapido");
+    ASSERT_TRUE(pumpUntil(
+        [&] { return liveWithRate(*panel, "lento") && liveWithRate(*panel, "rapido"); }, 30s));
+    const QString needs = panel->uploadLine()->text();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Subida: necesita \\d+\\.\\d Mbps$"))
+                    .match(needs)
+                    .hasMatch())
+        << needs.toStdString();
+
+    path.setUpstreamLimit(400000);
+    const QRegularExpression carried(
+        QString::fromUtf8("^Subida: necesita \\d+\\.\\d Mbps · llevó como máximo \\d+\\.\\d$"));
+    ASSERT_TRUE(
+        pumpUntil([&] { return carried.match(panel->uploadLine()->text()).hasMatch(); }, 20s))
+        << panel->uploadLine()->text().toStdString();
+    std::printf("%s\n", panel->uploadLine()->text().toUtf8().constData());
+    const UploadBudget& upload = world.controller.upload();
+    EXPECT_LT(upload.carriedKbps(), upload.neededKbps());
+    EXPECT_EQ(panel->uploadLine()->styleSheet(), QStringLiteral("color: #e0a030;"));
+
+    QString asked;
+    whenMessageBoxOpens([&](QMessageBox* box) {
+        asked = box->text();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QStringLiteral("Cancelar"))
+                button->click();
+        }
+    });
+    clickDestination(*panel, "tercero");
+    EXPECT_TRUE(asked.startsWith(QStringLiteral("Con esto la subida necesitaría")))
+        << asked.toStdString();
+    EXPECT_FALSE(world.controller.hasOutput("e1", "tercero")) << "started although cancelled";
+    whenMessageBoxOpens([&](QMessageBox* box) {
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == QStringLiteral("Sí, empezar"))
+                button->click();
+        }
+    });
+    clickDestination(*panel, "tercero");
+    EXPECT_TRUE(world.controller.hasOutput("e1", "tercero")) << "not started when asked to";
+    world.controller.stopEntry("e1");
+    ASSERT_TRUE(pumpUntil([&] { return !panel->isEntryLive("e1"); }, 20s));
 }
 
 TEST_F(PanelStreaming, DeletingAnIdleEntryAsksThePlainQuestionAndCancelKeepsIt) {

@@ -149,6 +149,11 @@ TEST_F(RemoteControlTest, RequestsDriveRealStreamsAndEveryChangeIsAnEventInOrder
     EXPECT_EQ(first.value("name").toString(), QStringLiteral("Remota"));
     EXPECT_TRUE(first.value("live").toBool());
     EXPECT_EQ(first.value("sending").toString(), QStringLiteral("remota-a"));
+    // What the upload needs is the dock's figure; what it carried is told once it was seen.
+    const QJsonObject upload = entries.value("upload").toObject();
+    EXPECT_EQ(upload.value("neededKbps").toInt(-1), world.controller.upload().neededKbps());
+    EXPECT_GT(upload.value("neededKbps").toInt(), 0);
+    EXPECT_FALSE(upload.contains("carriedKbps")) << dump(entries);
     const QJsonObject live = first.value("destinations").toArray().at(0).toObject();
     EXPECT_EQ(live.value("address").toString(), rtmp.url());
     EXPECT_EQ(live.value("state").toString(), QStringLiteral("Live"));

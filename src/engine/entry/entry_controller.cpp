@@ -126,6 +126,7 @@ void EntryController::heartbeat() {
         tickRuntimes();
         runPendingStarts();
         sampleEncoderLoad();
+        sampleUpload();
         detectChanges();
     } catch (const std::exception& e) {
         moduleLog(LOG_WARNING, "unexpected error in the heartbeat: %s", e.what());

@@ -2,6 +2,7 @@
 
 #include "config/config_model.h"
 #include "engine/destinations/destination_status.h"
+#include "engine/destinations/upload_budget.h"
 #include "engine/encoding/encoder_load_meter.h"
 #include "engine/entry/entry_edit.h"
 #include "engine/entry/entry_runtime.h"
@@ -21,6 +22,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -125,6 +127,16 @@ public:
     // The share of its own video frames a live entry's encoder skipped lately, in percent.
     double encoderSkippedPercent(const QString& entryId) const;
 
+    // --- The upload
+    // What the live destinations need together, and what the upload was seen to carry.
+    const UploadBudget& upload() const { return upload_; }
+    // What starting these destinations of the entry (those not live yet) would add to the
+    // upload, when that is more than it was seen to carry: the text that says so, else empty.
+    QString uploadWarning(const QString& entryId, const QStringList& destinationIds);
+    // The same for starting every destination of the entry, or of the current collection.
+    QString uploadWarningForEntry(const QString& entryId);
+    QString uploadWarningForAll();
+
     // --- Actions
     // True when it runs or already ran. A destination whose previous output is still ending
     // (stopped a moment ago) starts again as soon as that output is released, and reads as
@@ -223,6 +235,12 @@ private:
     void dropPendingStarts(const std::function<bool(const std::pair<QString, QString>&)>& which);
     void tickRuntimes();
     void sampleEncoderLoad();
+    void sampleUpload();
+    // Kbit/s the destinations of the entry not live yet would add to the upload (all of them
+    // without `destinationIds`).
+    int32_t uploadToAdd(const EntryConfig& entry,
+                        const std::optional<QStringList>& destinationIds = std::nullopt);
+    QString uploadWarningFor(int32_t moreKbps) const;
     // Stops and hands over every runtime without telling anyone.
     void releaseEverything();
     // Starts the destinations whose start waited for their previous output to be released.
@@ -257,6 +275,7 @@ private:
     };
     std::map<QString, FileClaimUnderWay> fileClaims_;
     std::map<QString, EncoderLoadMeter> encoderLoad_;
+    UploadBudget upload_;
     QTimer timer_;
     int32_t heartbeats_ = 0;
     bool shutDown_ = false;

@@ -1,11 +1,14 @@
 // When a destination's path counts as taking less than the stream, from the heartbeat's samples
-// of its host output and connection, and what is said to reach its server.
+// of its host output and connection, and what is said to reach its server; what the upload
+// carries of them all.
 
 #include "engine/destinations/congestion_meter.h"
+#include "engine/destinations/upload_budget.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <string>
 
 using namespace relaycast;
@@ -153,3 +156,36 @@ TEST(CongestionMeter, AnEpisodeEndsAfterTenQuietSecondsAndANewRunStartsAfresh) {
 }
 
 } // namespace
+
+// What the live destinations need of the upload together, and what it carried at most once one
+// of them could not send more: the figure a start is measured against.
+TEST(UploadBudget, NeedsAddUpAndTheUploadCarriedIsTheMostSeenWhileAPathWasCongested) {
+    EXPECT_EQ(uploadKbps(6000, 160, AddressKind::RTMP), 6468);
+    EXPECT_EQ(uploadKbps(6000, 160, AddressKind::SRT), 6776);
+    EXPECT_EQ(uploadKbps(std::numeric_limits<int32_t>::max(), 320, AddressKind::RIST),
+              std::numeric_limits<int32_t>::max());
+    UploadBudget budget;
+    const struct {
+        const char* what;
+        QList<UploadUse> live;
+        int32_t needed;
+        int32_t carried;
+    } beats[] = {
+        {"nothing live", {}, 0, -1},
+        {"two that keep up", {{6468, 6400, 6500, false}, {3234, 3200, 3300, false}}, 9702, -1},
+        // SRT's connection cannot be read: what the host handed on counts.
+        {"one congested", {{6468, 4000, 6400, true}, {3234, -1, 3000, false}}, 9702, 7000},
+        {"a slower moment", {{6468, 2000, 6400, true}, {3234, 1000, 3000, false}}, 9702, 7000},
+        {"more seen later", {{6468, 5000, 6400, true}, {3234, 3000, 3000, false}}, 9702, 8000},
+        {"one stopped", {{3234, 3200, 3300, false}}, 3234, 8000},
+    };
+    for (const auto& beat : beats) {
+        SCOPED_TRACE(beat.what);
+        budget.sample(beat.live);
+        EXPECT_EQ(budget.neededKbps(), beat.needed);
+        EXPECT_EQ(budget.carriedKbps(), beat.carried);
+    }
+    EXPECT_FALSE(budget.exceededWith(4766));
+    EXPECT_TRUE(budget.exceededWith(4767));
+    EXPECT_FALSE(UploadBudget().exceededWith(1000000)) << "nothing seen, nothing to warn of";
+}

@@ -1,0 +1,87 @@
+// The controller's view of the upload: what its live destinations take of it each heartbeat,
+// and what a start would add.
+
+#include "engine/encoding/rendition_plan.h"
+#include "engine/entry/entry_controller.h"
+#include "module/ui_text.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace relaycast {
+namespace {
+
+int32_t destinationUploadKbps(const EntryConfig& entry, const DestConfig& destination) {
+    // The rendition's bitrate does not depend on its size.
+    const RenditionKey key = renditionOf(entry, destination.envio, 0, 0);
+    return uploadKbps(key.videoKbps, entry.audioKbps, classifyAddress(destination.url));
+}
+
+int32_t saturated(int64_t kbps) {
+    return static_cast<int32_t>(std::min<int64_t>(kbps, std::numeric_limits<int32_t>::max()));
+}
+
+QString megabits(int64_t kbps) {
+    return QString::number(kbps / 1000.0, 'f', 1);
+}
+
+} // namespace
+
+void EntryController::sampleUpload() {
+    QList<UploadUse> live;
+    for (auto& [entryId, runtime] : runtimes_) {
+        const EntryConfig* entry = findEntry(entryId);
+        for (auto& [id, output] : runtime->outputs) {
+            if (output->recording)
+                continue;
+            const DestinationStatus status = output->status();
+            if (status.state != DestinationState::Live)
+                continue;
+            UploadUse use{0, status.receivedKbps, status.bitrateKbps, status.congested};
+            const DestConfig* destination = entry ? findDestination(entryId, id) : nullptr;
+            // An entry no longer in the collection still sends: what it is seen to send.
+            use.neededKbps = destination ? destinationUploadKbps(*entry, *destination)
+                                         : std::max(status.bitrateKbps, 0);
+            live << use;
+        }
+    }
+    upload_.sample(live);
+}
+
+int32_t EntryController::uploadToAdd(const EntryConfig& entry,
+                                     const std::optional<QStringList>& destinationIds) {
+    int64_t more = 0;
+    for (const DestConfig& destination : entry.destinos) {
+        if ((!destinationIds || destinationIds->contains(destination.id)) &&
+            !hasOutput(entry.id, destination.id))
+            more += destinationUploadKbps(entry, destination);
+    }
+    return saturated(more);
+}
+
+QString EntryController::uploadWarningFor(int32_t moreKbps) const {
+    if (moreKbps <= 0 || !upload_.exceededWith(moreKbps))
+        return {};
+    return uiText("Con esto la subida necesitaría %1 Mbps, y solo se la ha visto llevar %2 Mbps: "
+                  "los destinos pueden saturarse y cortarse.")
+        .arg(megabits(int64_t(upload_.neededKbps()) + moreKbps), megabits(upload_.carriedKbps()));
+}
+
+QString EntryController::uploadWarning(const QString& entryId, const QStringList& destinationIds) {
+    const EntryConfig* entry = findEntry(entryId);
+    return entry ? uploadWarningFor(uploadToAdd(*entry, destinationIds)) : QString();
+}
+
+QString EntryController::uploadWarningForEntry(const QString& entryId) {
+    const EntryConfig* entry = findEntry(entryId);
+    return entry ? uploadWarningFor(uploadToAdd(*entry)) : QString();
+}
+
+QString EntryController::uploadWarningForAll() {
+    int64_t more = 0;
+    for (const EntryConfig& entry : currentEntries())
+        more += uploadToAdd(entry);
+    return uploadWarningFor(saturated(more));
+}
+
+} // namespace relaycast
