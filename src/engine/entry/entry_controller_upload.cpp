@@ -2,11 +2,13 @@
 // and what a start would add.
 
 #include "engine/encoding/rendition_plan.h"
+#include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
 #include "module/ui_text.h"
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace relaycast {
 namespace {
@@ -30,7 +32,12 @@ QString megabits(int64_t kbps) {
 void EntryController::sampleUpload() {
     QList<UploadUse> live;
     for (auto& [entryId, runtime] : runtimes_) {
-        const EntryConfig* entry = findEntry(entryId);
+        const EntryConfig* stored = findEntry(entryId);
+        // As its encoders run: an entry on OBS's own encoders sends at OBS's bitrate.
+        std::optional<EntryConfig> asRunning;
+        if (stored)
+            asRunning = runtime->pipeline ? encodeAsRunning(*runtime->pipeline, *stored) : *stored;
+        const EntryConfig* entry = asRunning ? &*asRunning : nullptr;
         for (auto& [id, output] : runtime->outputs) {
             if (output->recording)
                 continue;
