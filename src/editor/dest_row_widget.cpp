@@ -251,9 +251,7 @@ QString DestRowWidget::serviceName() const {
 }
 
 QString DestRowWidget::serviceToStore() const {
-    // A destination stored before services were remembered takes the one it was recognised
-    // as: the row showed that service's limits, and its start checks them from now on.
-    return serviceTouched_ || source_.servicio.isEmpty() ? serviceName() : source_.servicio;
+    return serviceTouched_ ? serviceName() : source_.servicio;
 }
 
 void DestRowWidget::showService(const StreamingService* service, int server) {
@@ -343,6 +341,16 @@ void DestRowWidget::refreshServiceFit() {
     if (!service || !sentStreamOf_) {
         fitLabel_->clear();
         fitLabel_->hide();
+        return;
+    }
+    if (!serviceTouched_ && source_.servicio.isEmpty()) {
+        // Stored without a service (before services were remembered, or an address of the
+        // user's own on purpose): nothing of the service is checked at its start.
+        fitLabel_->setText(uiText("Es una dirección de %1: elígelo en la lista para que se "
+                                  "apliquen sus límites.")
+                               .arg(service->name)
+                               .toHtmlEscaped());
+        fitLabel_->show();
         return;
     }
     ServiceFit fit = fitToService(*service, sentStreamOf_(sendChoice()));

@@ -438,6 +438,21 @@ EntryConfig EntryDialog::encodeAsShown() const {
         const char* json = obs_data_get_json(settings);
         shown.ajustesCodificador = json ? QString::fromUtf8(json) : QString();
     }
+    // What decides whether a start would borrow OBS's own encoders: what is sent, the audio
+    // delay, and whether any destination is sent as MPEG-TS.
+    if (sourceCombo_ && sourceCombo_->currentIndex() >= 0)
+        shown.fuente = sourceCombo_->currentData().toString();
+    if (followCheck_)
+        shown.seguirObs = followCheck_->isChecked();
+    shown.equivalencias = matchResult();
+    if (audioDelay_)
+        shown.retrasoAudioMs = audioDelay_->value();
+    for (const DestRowWidget* row : destRows_) {
+        DestConfig dest;
+        dest.url = row->addressEdit()->text().trimmed();
+        if (!dest.url.isEmpty())
+            shown.destinos.append(dest);
+    }
     return shown;
 }
 
@@ -448,6 +463,7 @@ void EntryDialog::refreshEncodes() {
         row->refreshServiceFit();
     // The entry as the fields stand, with a destination per row that names a place.
     EntryConfig shown = encodeAsShown();
+    shown.destinos.clear();
     QHash<QString, QString> names;
     for (const DestRowWidget* row : destRows_) {
         const QString address = row->addressEdit()->text();

@@ -397,7 +397,7 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
             return refusal;
         destination->storedContrasena = {};
     }
-    if (auto refusal = applyServiceFields(data, choices.services, destination))
+    if (auto refusal = applyServiceFields(data, choices.services, before, destination))
         return refusal;
     if (auto refusal = readSendChoice(data, &destination->envio))
         return refusal;

@@ -82,7 +82,7 @@ QJsonObject getServices(EntryController&, const QJsonObject&) {
 
 std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
                                                 const ServiceCatalog& catalog,
-                                                DestConfig* destination) {
+                                                const DestConfig& before, DestConfig* destination) {
     const bool namesService = data.contains(QLatin1String("service"));
     const bool namesServer = data.contains(QLatin1String("server"));
     QString name = destination->servicio;
@@ -95,8 +95,9 @@ std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
     name = name.trimmed();
     serverName = serverName.trimmed();
     if (!namesService && !namesServer) {
-        // A new address is the service's it belongs to, or the user's own.
-        if (data.contains(QLatin1String("address"))) {
+        // A new address is the service's it belongs to, or the user's own; the same one sent
+        // again keeps what the destination has (its own address may be a service's on purpose).
+        if (destination->url != before.url) {
             const ServiceMatch match =
                 findServiceForAddress(catalog, destination->url, destination->servicio);
             destination->servicio = match.service ? match.service->name : QString();

@@ -29,12 +29,13 @@ QJsonObject getServices(EntryController& controller, const QJsonObject& data);
 
 // Applies "service" (a name or former name in `catalog`, "" for an address of the user's own)
 // and "server" (a server's name or address) over `destination`, whose "address" the request
-// already set. A service without an address takes its server's, or its preferred one's; an
-// address without a service is recognised in the list, as the editor recognises it; an
-// address given with a service must be one of its servers or on the same host. The service is
-// stored by its current name.
-std::optional<RemoteRefusal>
-applyServiceFields(const QJsonObject& data, const ServiceCatalog& catalog, DestConfig* destination);
+// already set (`before`: as it was). A service without an address takes its server's, or its
+// preferred one's; an address changed without a service is recognised in the list, as the
+// editor recognises a typed one; an address given with a service must be one of its servers or
+// on the same host. The service is stored by its current name.
+std::optional<RemoteRefusal> applyServiceFields(const QJsonObject& data,
+                                                const ServiceCatalog& catalog,
+                                                const DestConfig& before, DestConfig* destination);
 
 // When the request changed the destination's service or address (from `before`) and left its
 // encode fields out, the destination takes the size and the bitrate cap its service needs.

@@ -169,22 +169,19 @@ TEST(DestRowServices, CustomRistTakesASecretAndIsCheckedAndMaskedLikeTheOthers) 
 }
 
 TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognised) {
-    // Untouched, a row stores the service it was stored with, or else the one recognised.
     const struct {
         const char* url;
         const char* servicio;
         const char* shown;
-        const char* stores;
     } cases[] = {
-        {"rtmp://live-fra.twitch.tv/app", "", "Twitch", "Twitch"},
-        {"rtmps://rtmp-api.facebook.com:443/rtmp", "", "Facebook Live", "Facebook Live"},
-        {"RTMP://LIVE-FRA.twitch.tv/app/", "", "Twitch", "Twitch"},
-        {"rtmp://propio.example/live", "Facebook Live", "Facebook Live", "Facebook Live"},
-        {"rtmps://a.rtmps.youtube.com:443/live2", "YouTube / YouTube Gaming", "YouTube - RTMPS",
-         "YouTube / YouTube Gaming"},
-        {"rtmp://propio.example/live", "", "Dirección propia…", ""},
-        {"rtmp://", "", "Dirección propia…", ""},
-        {"srt://", "", "Dirección propia…", ""},
+        {"rtmp://live-fra.twitch.tv/app", "", "Twitch"},
+        {"rtmps://rtmp-api.facebook.com:443/rtmp", "", "Facebook Live"},
+        {"RTMP://LIVE-FRA.twitch.tv/app/", "", "Twitch"},
+        {"rtmp://propio.example/live", "Facebook Live", "Facebook Live"},
+        {"rtmps://a.rtmps.youtube.com:443/live2", "YouTube / YouTube Gaming", "YouTube - RTMPS"},
+        {"rtmp://propio.example/live", "", "Dirección propia…"},
+        {"rtmp://", "", "Dirección propia…"},
+        {"srt://", "", "Dirección propia…"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -192,7 +189,9 @@ TEST(DestRowServices, AStoredDestinationOpensWithItsServiceRememberedOrRecognise
         dest.servicio = c.servicio;
         const ShownRow shown(dest);
         EXPECT_EQ(shown.row->serviceCombo()->currentText(), c.shown);
-        EXPECT_EQ(shown.row->serviceToStore(), c.stores);
+        // Untouched, it stores what it was stored with: a service only recognised stays
+        // unchosen (the user may have chosen an address of their own on purpose).
+        EXPECT_EQ(shown.row->serviceToStore(), c.servicio);
     }
     // Chosen on purpose, an address of the user's own lets its service go.
     DestConfig twitch{"", "rtmp://live-fra.twitch.tv/app", "k", ""};
@@ -235,13 +234,20 @@ TEST(DestRowServices, LimitsSetTheCapOnceChosenSayWhatAStoredOneNeedsAndNameRefu
     fitted.row->refreshServiceFit();
     EXPECT_EQ(fitted.row->capSpin()->value(), 7000);
 
-    // As stored: nothing changes by itself.
-    ShownRow stored({"", "rtmp://live-fra.twitch.tv/app", "", ""});
+    // As stored: nothing changes by itself; what its start refuses is said.
+    DestConfig twitch{"", "rtmp://live-fra.twitch.tv/app", "", ""};
+    twitch.servicio = "Twitch";
+    ShownRow stored(twitch);
     stored.row->setSentStreamOf(sends(0));
     EXPECT_EQ(stored.row->capSpin()->value(), 0);
     const QString said = stored.row->serviceFitLabel()->text();
     EXPECT_TRUE(said.contains("como máximo 6000 kbps")) << said.toStdString();
     EXPECT_TRUE(said.contains("Twitch pide un fotograma clave cada 2 s")) << said.toStdString();
+    // Stored without its service, only recognised: no limit is checked, and the row says how.
+    ShownRow recognised({"", "rtmp://live-fra.twitch.tv/app", "", ""});
+    recognised.row->setSentStreamOf(sends(0));
+    EXPECT_EQ(recognised.row->serviceFitLabel()->text(),
+              "Es una dirección de Twitch: elígelo en la lista para que se apliquen sus límites.");
 }
 
 TEST(DestRow, ShowsStoredValuesMaskedAndPresentsASpacedUpperCaseSrtAddressAsSrt) {

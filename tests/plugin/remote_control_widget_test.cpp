@@ -807,13 +807,12 @@ TEST_F(RemoteControlTest, ServicesAreTheHostsAndADestinationNamesItsServiceAndSe
                      {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", ""}});
     EXPECT_FALSE(answer.contains("service")) << dump(answer);
     EXPECT_EQ(world.controller.findDestination("e1", twitchId)->servicio, QString());
-    // As one stored before services were remembered: its address sent again names its service
-    // and leaves its cap.
+    // The user's own address on purpose, or one stored before services were remembered: the
+    // same address sent again leaves it so, and its cap.
     request("UpdateDestination",
             {{"entryId", "e1"}, {"destinationId", twitchId}, {"address", serverUrl}});
-    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->servicio, "Twitch");
+    EXPECT_EQ(world.controller.findDestination("e1", twitchId)->servicio, QString());
     EXPECT_EQ(world.controller.findDestination("e1", twitchId)->envio.videoKbpsMax, 8000);
-    request("UpdateDestination", {{"entryId", "e1"}, {"destinationId", twitchId}, {"service", ""}});
     const QJsonArray listedDestinations = request("GetEntries")
                                               .value("entries")
                                               .toArray()

@@ -4,6 +4,7 @@
 #include "engine/encoding/encoder_settings.h"
 #include "engine/encoding/obs_stream_encoders.h"
 #include "engine/encoding/rendition_plan.h"
+#include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_edit.h"
 #include "engine/picture/entry_pipeline.h"
 
@@ -17,20 +18,26 @@ QString codecOf(obs_encoder_t* encoder) {
 }
 
 SendingEncoders obsEncoders(const ObsVideoEncoderFacts& obs) {
-    return {obs.videoCodec, obs.kbps, -1, QString(), obs.audioCodec, obs.audioKbps};
+    return {obs.type, obs.videoCodec, obs.kbps, -1, QString(), obs.audioCodec, obs.audioKbps};
 }
 
-// The entry's own encoder as its settings make it: the encoder's defaults under the saved ones.
+// Keyframes and profile of an encoder of ours of `type`, as the entry's settings make it: the
+// encoder's defaults under the saved ones.
+void readOwnKeyframes(const EntryConfig& entry, const QString& type, SendingEncoders* encoders) {
+    OBSDataAutoRelease settings =
+        buildVideoEncoderSettings(type, encoders->videoKbps, entry.ajustesCodificador);
+    encoders->keyintSecs = static_cast<int32_t>(obs_data_get_int(settings, "keyint_sec"));
+    encoders->profile = QString::fromUtf8(obs_data_get_string(settings, "profile")).toLower();
+}
+
 SendingEncoders ownEncoders(const EntryConfig& entry) {
     SendingEncoders own;
+    own.encoderType = entry.codificador;
     const QByteArray id = entry.codificador.toUtf8();
     const char* codec = obs_get_encoder_codec(id.constData());
     own.videoCodec = codec ? QString::fromUtf8(codec).toLower() : QString();
     own.videoKbps = entry.videoKbps;
-    OBSDataAutoRelease settings =
-        buildVideoEncoderSettings(entry.codificador, entry.videoKbps, entry.ajustesCodificador);
-    own.keyintSecs = static_cast<int32_t>(obs_data_get_int(settings, "keyint_sec"));
-    own.profile = QString::fromUtf8(obs_data_get_string(settings, "profile")).toLower();
+    readOwnKeyframes(entry, entry.codificador, &own);
     own.audioCodec = audioCodecName(entry.codificadorAudio);
     own.audioKbps = entry.audioKbps;
     return own;
@@ -61,6 +68,7 @@ SendingEncoders hostSendingEncoders(const EntryConfig& entry, const EntryPipelin
         if (!running->borrowsObsEncoders)
             return ownEncoders(entry);
         ObsVideoEncoderFacts lent;
+        lent.type = QString::fromUtf8(obs_encoder_get_id(running->videoEncoder));
         lent.videoCodec = codecOf(running->videoEncoder);
         lent.kbps = encoderBitrateKbps(running->videoEncoder);
         lent.audioCodec = codecOf(running->obsAudioEncoder);
@@ -68,6 +76,10 @@ SendingEncoders hostSendingEncoders(const EntryConfig& entry, const EntryPipelin
                                                   : entry.audioKbps;
         return obsEncoders(lent);
     }
+    // A start borrows OBS's encoders only for OBS's program at OBS's size (see openPipeline).
+    obs_video_info video{};
+    if (!obs_get_video_info(&video) || !sendsObsProgram(entry, video))
+        return ownEncoders(entry);
     const ObsStreamEncoderState obs = obsStreamEncoderState();
     if (obs.video && sharesObsStreamEncoders(entry, obs.facts))
         return obsEncoders(obs.facts);
@@ -81,7 +93,17 @@ SentStream hostSentStreamOf(const EntryConfig& entry, const SendChoice& choice,
     int32_t fps = 0;
     if (obs_get_video_info(&ovi) && ovi.fps_den > 0)
         fps = static_cast<int32_t>((ovi.fps_num + ovi.fps_den - 1) / ovi.fps_den);
-    return sentStreamOf(entry, choice, width, height, fps, hostSendingEncoders(entry, running));
+    SendingEncoders encoders = hostSendingEncoders(entry, running);
+    if (encoders.keyintSecs < 0) {
+        // A destination capped below OBS's bitrate, or at a size of its own, gets a rendition
+        // of ours on OBS's encoder type, with the entry's settings.
+        EntryConfig asRunning = entry;
+        asRunning.codificador = encoders.encoderType;
+        asRunning.videoKbps = encoders.videoKbps;
+        if (!(sentRendition(asRunning, choice, width, height) == RenditionKey{}))
+            readOwnKeyframes(entry, encoders.encoderType, &encoders);
+    }
+    return sentStreamOf(entry, choice, width, height, fps, encoders);
 }
 
 std::optional<ServiceFit> hostServiceFit(const EntryConfig& entry, const DestConfig& dest,

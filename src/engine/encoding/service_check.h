@@ -16,6 +16,7 @@ struct EntryPipeline;
 // The encoders a destination of an entry gets before its own choices: the entry's own, or
 // OBS's stream encoders lent to it.
 struct SendingEncoders {
+    QString encoderType;    // the host's video encoder type
     QString videoCodec;     // "h264", "hevc", "av1"
     int32_t videoKbps = 0;  // before a destination's cap
     int32_t keyintSecs = 0; // 0: the encoder's own choice; -1: OBS's, run as OBS's settings say

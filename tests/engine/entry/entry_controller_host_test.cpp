@@ -443,12 +443,20 @@ TEST_F(EntryControllerHost, AnEntrySendingOBSsOwnStreamMeasuresCapsAgainstItAndN
     const QString uncapped = base.destinos[0].id, capped = base.destinos[1].id;
     // A service's limits are checked against what is sent: OBS's encoders, at OBS's bitrate and
     // with OBS's keyframes, before the start and while they run.
-    const auto checked = [&](const EntryPipeline* running) {
-        const SentStream sent = hostSentStreamOf(base, {}, running);
+    // A capped destination's rendition is ours, with the entry's keyframes (2 s by default).
+    const auto checked = [&](const EntryPipeline* running, const SendChoice& choice = {}) {
+        const SentStream sent = hostSentStreamOf(base, choice, running);
         return std::tuple(sent.videoKbps, sent.videoCodec, sent.keyintSecs, sent.audioCodec);
     };
     const auto obsSends = std::tuple(2000, QStringLiteral("h264"), -1, QStringLiteral("aac"));
     EXPECT_EQ(checked(nullptr), obsSends);
+    EXPECT_EQ(checked(nullptr, base.destinos[1].envio),
+              std::tuple(1000, QStringLiteral("h264"), 2, QStringLiteral("aac")));
+    // Not OBS's program (a size of its own): its own encoder, at its own bitrate.
+    EntryConfig ownSize = base;
+    ownSize.ancho = 320;
+    ownSize.alto = 180;
+    EXPECT_EQ(hostSentStreamOf(ownSize, {}).videoKbps, base.videoKbps);
     ASSERT_TRUE(controller.startEntry(base.id));
     ASSERT_TRUE(heartbeatUntil([&] { return allLive(base.id); }));
     ASSERT_TRUE(controller.pipelineOf(base.id)->borrowsObsEncoders);
