@@ -236,6 +236,7 @@ private:
     void tickRuntimes();
     void sampleEncoderLoad();
     void sampleUpload();
+    std::optional<UploadUse> obsStreamUse();
     // Kbit/s the destinations of the entry not live yet would add to the upload (all of them
     // without `destinationIds`).
     int32_t uploadToAdd(const EntryConfig& entry,
@@ -276,6 +277,8 @@ private:
     std::map<QString, FileClaimUnderWay> fileClaims_;
     std::map<QString, EncoderLoadMeter> encoderLoad_;
     UploadBudget upload_;
+    // OBS's own stream's bytes handed on, at the last heartbeat (engine clock, ms).
+    std::optional<std::pair<uint64_t, int64_t>> obsStreamBytes_;
     QTimer timer_;
     int32_t heartbeats_ = 0;
     bool shutDown_ = false;

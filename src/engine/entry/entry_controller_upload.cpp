@@ -1,9 +1,11 @@
 // The controller's view of the upload: what its live destinations take of it each heartbeat,
 // and what a start would add.
 
+#include "engine/encoding/encoder_settings.h"
 #include "engine/encoding/rendition_plan.h"
 #include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
+#include "module/host_frontend.h"
 #include "module/ui_text.h"
 
 #include <algorithm>
@@ -52,7 +54,31 @@ void EntryController::sampleUpload() {
             live << use;
         }
     }
+    if (const auto obs = obsStreamUse())
+        live << *obs;
     upload_.sample(live);
+}
+
+std::optional<UploadUse> EntryController::obsStreamUse() {
+    // OBS's own stream shares the upload with ours while it runs: its encoders' bitrates, and
+    // the rate its output hands on (its connection is OBS's, not ours to read).
+    OBSOutputAutoRelease stream = hostFrontend().streamingOutput();
+    obs_encoder_t* video = stream ? obs_output_get_video_encoder(stream) : nullptr;
+    if (!video || !obs_output_active(stream)) {
+        obsStreamBytes_ = {};
+        return std::nullopt;
+    }
+    obs_encoder_t* audio = obs_output_get_audio_encoder(stream, 0);
+    UploadUse use;
+    use.neededKbps = uploadKbps(encoderBitrateKbps(video), audio ? encoderBitrateKbps(audio) : 0,
+                                AddressKind::RTMP);
+    const uint64_t bytes = obs_output_get_total_bytes(stream);
+    const int64_t nowMs = clock_.nowMs();
+    if (obsStreamBytes_ && nowMs > obsStreamBytes_->second && bytes >= obsStreamBytes_->first)
+        use.sentKbps = saturated(int64_t((bytes - obsStreamBytes_->first) * 8 /
+                                         uint64_t(nowMs - obsStreamBytes_->second)));
+    obsStreamBytes_ = std::pair(bytes, nowMs);
+    return use;
 }
 
 int32_t EntryController::uploadToAdd(const EntryConfig& entry,

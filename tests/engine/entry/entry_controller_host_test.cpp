@@ -420,6 +420,28 @@ TEST_F(EntryControllerHost, ADestinationThatConnectsAfterItsOnlyLiveSiblingStopp
 
 } // namespace
 
+// OBS's own stream shares the upload: while it runs it counts in what the upload needs, at its
+// encoders' bitrates, beside the destinations of ours.
+TEST_F(EntryControllerHost, OBSsOwnStreamCountsInTheUploadWhileItRuns) {
+    ObsOwnStream obs(rtmp.url(), 2000);
+    frontend.setStreamingOutput(obs.output);
+    const int32_t obsNeeds =
+        uploadKbps(2000,
+                   static_cast<int32_t>(obs_data_get_int(
+                       OBSDataAutoRelease(obs_encoder_get_settings(obs.audio)), "bitrate")),
+                   AddressKind::RTMP);
+    controller.heartbeat();
+    EXPECT_EQ(controller.upload().neededKbps(), 0) << "counted before it runs";
+    ASSERT_TRUE(obs_output_start(obs.output));
+    EXPECT_TRUE(heartbeatUntil([&] { return controller.upload().neededKbps() == obsNeeds; }));
+    addEntry(QStringLiteral("mas"), {QStringLiteral("a")}, false);
+    ASSERT_TRUE(controller.startEntry(QStringLiteral("mas")));
+    EXPECT_TRUE(heartbeatUntil([&] { return controller.upload().neededKbps() > obsNeeds; }));
+    controller.stopEntry(QStringLiteral("mas"));
+    obs_output_stop(obs.output);
+    EXPECT_TRUE(heartbeatUntil([&] { return controller.upload().neededKbps() == 0; }, 20s));
+}
+
 // An entry sending OBS's own stream encoders never changes them: an edit the running encoder
 // would take needs a stop; caps are measured against OBS's bitrate, so a cap raised from below
 // it to above it moves its destination from a rendition of its own onto OBS's packets.
