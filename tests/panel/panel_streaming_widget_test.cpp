@@ -65,6 +65,18 @@ QToolButton* cardButton(const SalidasPanel& panel, const QString& entryId, const
     return nullptr;
 }
 
+// The next question the panel asks is answered with the button `answer`; its text goes to
+// `asked`.
+void answerNextQuestion(const QString& answer, QString* asked) {
+    whenMessageBoxOpens([answer, asked](QMessageBox* box) {
+        *asked = box->text();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == answer)
+                button->click();
+        }
+    });
+}
+
 // The plug-in's own log lines (the host's outputs log lines of their own).
 QStringList pluginLines(const LogCapture& log, int level) {
     return log.linesAt(level).filter(QRegularExpression(QStringLiteral("^\\[relaycast\\] ")));
@@ -265,23 +277,12 @@ TEST_F(PanelStreaming, TheHeaderTellsTheUploadAndAStartBeyondWhatItCarriedAsksFi
     EXPECT_EQ(panel->uploadLine()->styleSheet(), QStringLiteral("color: #e0a030;"));
 
     QString asked;
-    whenMessageBoxOpens([&](QMessageBox* box) {
-        asked = box->text();
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == QStringLiteral("Cancelar"))
-                button->click();
-        }
-    });
+    answerNextQuestion(QStringLiteral("Cancelar"), &asked);
     clickDestination(*panel, "tercero");
     EXPECT_TRUE(asked.startsWith(QStringLiteral("Con esto la subida necesitaría")))
         << asked.toStdString();
     EXPECT_FALSE(world.controller.hasOutput("e1", "tercero")) << "started although cancelled";
-    whenMessageBoxOpens([&](QMessageBox* box) {
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == QStringLiteral("Sí, empezar"))
-                button->click();
-        }
-    });
+    answerNextQuestion(QStringLiteral("Sí, empezar"), &asked);
     clickDestination(*panel, "tercero");
     EXPECT_TRUE(world.controller.hasOutput("e1", "tercero")) << "not started when asked to";
     world.controller.stopEntry("e1");
@@ -294,13 +295,7 @@ TEST_F(PanelStreaming, DeletingAnIdleEntryAsksThePlainQuestionAndCancelKeepsIt) 
                                       {destination("d1", rtmp.url(), "quieta")}));
     auto panel = world.openPanel();
     QString asked;
-    whenMessageBoxOpens([&](QMessageBox* box) {
-        asked = box->text();
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == QStringLiteral("Cancelar"))
-                button->click();
-        }
-    });
+    answerNextQuestion(QStringLiteral("Cancelar"), &asked);
     QTest::mouseClick(cardButton(*panel, "e1", QString::fromUtf8("🗑")), Qt::LeftButton);
     EXPECT_EQ(asked, QString::fromUtf8("¿Borrar esta entrada y todos sus destinos?"));
     EXPECT_EQ(world.entries().size(), 1);
