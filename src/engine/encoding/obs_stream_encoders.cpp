@@ -24,18 +24,25 @@ ObsStreamEncoderState obsStreamEncoderState() {
     if (!state.video || !state.audio)
         return {};
     obs_video_info mix = {};
-    ObsVideoEncoderFacts& facts = state.facts;
-    facts.type = QString::fromUtf8(obs_encoder_get_id(state.video));
-    facts.videoCodec = QString::fromUtf8(obs_encoder_get_codec(state.video)).toLower();
-    facts.kbps = encoderBitrateKbps(state.video);
-    // OBS names its own AAC encoder's codec "AAC".
-    facts.audioCodec = QString::fromUtf8(obs_encoder_get_codec(state.audio)).toLower();
-    facts.audioKbps = encoderBitrateKbps(state.audio);
-    facts.onMainMixAtItsSize = obs_get_video_info(&mix) &&
-                               obs_encoder_video(state.video) == obs_get_video() &&
-                               obs_encoder_get_width(state.video) == mix.output_width &&
-                               obs_encoder_get_height(state.video) == mix.output_height;
+    state.facts = obsEncoderFacts(state.video, state.audio);
+    state.facts.onMainMixAtItsSize = obs_get_video_info(&mix) &&
+                                     obs_encoder_video(state.video) == obs_get_video() &&
+                                     obs_encoder_get_width(state.video) == mix.output_width &&
+                                     obs_encoder_get_height(state.video) == mix.output_height;
     return state;
+}
+
+ObsVideoEncoderFacts obsEncoderFacts(obs_encoder_t* video, obs_encoder_t* audio) {
+    ObsVideoEncoderFacts facts;
+    facts.type = QString::fromUtf8(obs_encoder_get_id(video));
+    facts.videoCodec = QString::fromUtf8(obs_encoder_get_codec(video)).toLower();
+    facts.kbps = encoderBitrateKbps(video);
+    if (audio) {
+        // OBS names its own AAC encoder's codec "AAC".
+        facts.audioCodec = QString::fromUtf8(obs_encoder_get_codec(audio)).toLower();
+        facts.audioKbps = encoderBitrateKbps(audio);
+    }
+    return facts;
 }
 
 ObsStreamEncoders borrowObsStreamEncoders(const EntryConfig& entry) {

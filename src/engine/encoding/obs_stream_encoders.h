@@ -46,6 +46,8 @@ struct ObsStreamEncoderState {
     ObsVideoEncoderFacts facts;
 };
 ObsStreamEncoderState obsStreamEncoderState();
+// The facts of a pair of OBS's stream encoders (`audio` may be null: its figures stay empty).
+ObsVideoEncoderFacts obsEncoderFacts(obs_encoder_t* video, obs_encoder_t* audio);
 
 // OBS's stream encoders when `entry` shares them now; empty otherwise (no stream output yet,
 // an encoder scaled or missing, or the entry wants its own).

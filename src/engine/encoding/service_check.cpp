@@ -13,10 +13,6 @@
 namespace relaycast {
 namespace {
 
-QString codecOf(obs_encoder_t* encoder) {
-    return encoder ? QString::fromUtf8(obs_encoder_get_codec(encoder)).toLower() : QString();
-}
-
 SendingEncoders obsEncoders(const ObsVideoEncoderFacts& obs) {
     return {obs.type, obs.videoCodec, obs.kbps, -1, QString(), obs.audioCodec, obs.audioKbps};
 }
@@ -67,13 +63,10 @@ SendingEncoders hostSendingEncoders(const EntryConfig& entry, const EntryPipelin
     if (running && running->videoEncoder) {
         if (!running->borrowsObsEncoders)
             return ownEncoders(entry);
-        ObsVideoEncoderFacts lent;
-        lent.type = QString::fromUtf8(obs_encoder_get_id(running->videoEncoder));
-        lent.videoCodec = codecOf(running->videoEncoder);
-        lent.kbps = encoderBitrateKbps(running->videoEncoder);
-        lent.audioCodec = codecOf(running->obsAudioEncoder);
-        lent.audioKbps = running->obsAudioEncoder ? encoderBitrateKbps(running->obsAudioEncoder)
-                                                  : entry.audioKbps;
+        ObsVideoEncoderFacts lent =
+            obsEncoderFacts(running->videoEncoder, running->obsAudioEncoder);
+        if (!running->obsAudioEncoder)
+            lent.audioKbps = entry.audioKbps;
         return obsEncoders(lent);
     }
     // A start borrows OBS's encoders only for OBS's program at OBS's size (see openPipeline).

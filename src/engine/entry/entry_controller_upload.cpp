@@ -1,11 +1,10 @@
 // The controller's view of the upload: what its live destinations take of it each heartbeat,
 // and what a start would add.
 
-#include "engine/encoding/encoder_settings.h"
+#include "engine/encoding/obs_stream_encoders.h"
 #include "engine/encoding/rendition_plan.h"
 #include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
-#include "module/host_frontend.h"
 #include "module/ui_text.h"
 
 #include <algorithm>
@@ -23,10 +22,6 @@ int32_t destinationUploadKbps(const EntryConfig& entry, const DestConfig& destin
 
 int32_t saturated(int64_t kbps) {
     return static_cast<int32_t>(std::min<int64_t>(kbps, std::numeric_limits<int32_t>::max()));
-}
-
-QString megabits(int64_t kbps) {
-    return QString::number(kbps / 1000.0, 'f', 1);
 }
 
 } // namespace
@@ -62,17 +57,14 @@ void EntryController::sampleUpload() {
 std::optional<UploadUse> EntryController::obsStreamUse() {
     // OBS's own stream shares the upload with ours while it runs: its encoders' bitrates, and
     // the rate its output hands on (its connection is OBS's, not ours to read).
-    OBSOutputAutoRelease stream = hostFrontend().streamingOutput();
-    obs_encoder_t* video = stream ? obs_output_get_video_encoder(stream) : nullptr;
-    if (!video || !obs_output_active(stream)) {
+    const ObsStreamEncoderState obs = obsStreamEncoderState();
+    if (!obs.video || !obs_output_active(obs.output)) {
         obsStreamBytes_ = {};
         return std::nullopt;
     }
-    obs_encoder_t* audio = obs_output_get_audio_encoder(stream, 0);
     UploadUse use;
-    use.neededKbps = uploadKbps(encoderBitrateKbps(video), audio ? encoderBitrateKbps(audio) : 0,
-                                AddressKind::RTMP);
-    const uint64_t bytes = obs_output_get_total_bytes(stream);
+    use.neededKbps = uploadKbps(obs.facts.kbps, obs.facts.audioKbps, AddressKind::RTMP);
+    const uint64_t bytes = obs_output_get_total_bytes(obs.output);
     const int64_t nowMs = clock_.nowMs();
     if (obsStreamBytes_ && nowMs > obsStreamBytes_->second && bytes >= obsStreamBytes_->first)
         use.sentKbps = saturated(int64_t((bytes - obsStreamBytes_->first) * 8 /
@@ -81,7 +73,7 @@ std::optional<UploadUse> EntryController::obsStreamUse() {
     return use;
 }
 
-int32_t EntryController::uploadToAdd(const EntryConfig& entry,
+int64_t EntryController::uploadToAdd(const EntryConfig& entry,
                                      const std::optional<QStringList>& destinationIds) {
     int64_t more = 0;
     for (const DestConfig& destination : entry.destinos) {
@@ -89,15 +81,15 @@ int32_t EntryController::uploadToAdd(const EntryConfig& entry,
             !hasOutput(entry.id, destination.id))
             more += destinationUploadKbps(entry, destination);
     }
-    return saturated(more);
+    return more;
 }
 
-QString EntryController::uploadWarningFor(int32_t moreKbps) const {
+QString EntryController::uploadWarningFor(int64_t moreKbps) const {
     if (moreKbps <= 0 || !upload_.exceededWith(moreKbps))
         return {};
     return uiText("Con esto la subida necesitaría %1 Mbps, y solo se la ha visto llevar %2 Mbps: "
                   "los destinos pueden saturarse y cortarse.")
-        .arg(megabits(int64_t(upload_.neededKbps()) + moreKbps), megabits(upload_.carriedKbps()));
+        .arg(megabitsText(upload_.neededKbps() + moreKbps), megabitsText(upload_.carriedKbps()));
 }
 
 QString EntryController::uploadWarning(const QString& entryId, const QStringList& destinationIds) {
@@ -114,7 +106,7 @@ QString EntryController::uploadWarningForAll() {
     int64_t more = 0;
     for (const EntryConfig& entry : currentEntries())
         more += uploadToAdd(entry);
-    return uploadWarningFor(saturated(more));
+    return uploadWarningFor(more);
 }
 
 } // namespace relaycast
