@@ -144,4 +144,11 @@ QString uiText(const char* spanish) {
     return uiText(QString::fromUtf8(spanish));
 }
 
+QString megabitsText(int64_t kbps) {
+    // Rounding would say 0.0 (nothing) or 0.1 (more than arrives).
+    if (kbps > 0 && kbps < 100)
+        return QStringLiteral("< 0.1");
+    return QString::number(kbps / 1000.0, 'f', 1);
+}
+
 } // namespace relaycast

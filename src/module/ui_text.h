@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace relaycast {
 
 // Every user-facing text is written in Spanish at its call site; that text is a value of
@@ -11,6 +13,9 @@ namespace relaycast {
 // as written. Placeholders are filled after the lookup. Thread-safe.
 QString uiText(const char* spanish);
 QString uiText(const QString& spanish);
+
+// A rate in Mbps to one decimal ("2.5"); one above nothing but below 0.1 Mbps reads "< 0.1".
+QString megabitsText(int64_t kbps);
 
 // The interface language, decided once per process: from the locale OBS hands the module, or,
 // for code running without the module loader, from the host's locale.

@@ -7,13 +7,6 @@
 
 namespace relaycast {
 
-QString megabitsText(int32_t kbps) {
-    // Rounding would say 0.0 (nothing) or 0.1 (more than arrives).
-    if (kbps > 0 && kbps < 100)
-        return QStringLiteral("< 0.1");
-    return QString::number(kbps / 1000.0, 'f', 1);
-}
-
 namespace {
 
 // Amber: a cut, and a path too slow for the stream.

@@ -16,9 +16,6 @@ struct StatusLine {
 
 StatusLine destinationStatusLine(const DestinationStatus& status);
 
-// A rate in Mbps to one decimal ("2.5"); one above nothing but below 0.1 Mbps reads "< 0.1".
-QString megabitsText(int32_t kbps);
-
 // The line of a destination whose saved key could not be opened on this computer.
 StatusLine missingSecretLine();
 

@@ -36,8 +36,8 @@ void UploadBudget::sample(const QList<UploadUse>& live) {
         carriedKbps_ = std::max(carriedKbps_, clampedKbps(carried));
 }
 
-bool UploadBudget::exceededWith(int32_t moreKbps) const {
-    return carriedKbps_ > 0 && int64_t(neededKbps_) + std::max(moreKbps, 0) > carriedKbps_;
+bool UploadBudget::exceededWith(int64_t moreKbps) const {
+    return carriedKbps_ > 0 && neededKbps_ + std::max<int64_t>(moreKbps, 0) > carriedKbps_;
 }
 
 } // namespace relaycast

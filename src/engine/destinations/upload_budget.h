@@ -37,7 +37,7 @@ public:
     // rate added up, at a moment one of them could not send more. -1 until that happened.
     int32_t carriedKbps() const { return carriedKbps_; }
     // Whether adding `moreKbps` to what is live needs more than the upload was seen to carry.
-    bool exceededWith(int32_t moreKbps) const;
+    bool exceededWith(int64_t moreKbps) const;
 
 private:
     int32_t neededKbps_ = 0;

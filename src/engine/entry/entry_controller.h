@@ -239,9 +239,9 @@ private:
     std::optional<UploadUse> obsStreamUse();
     // Kbit/s the destinations of the entry not live yet would add to the upload (all of them
     // without `destinationIds`).
-    int32_t uploadToAdd(const EntryConfig& entry,
+    int64_t uploadToAdd(const EntryConfig& entry,
                         const std::optional<QStringList>& destinationIds = std::nullopt);
-    QString uploadWarningFor(int32_t moreKbps) const;
+    QString uploadWarningFor(int64_t moreKbps) const;
     // Stops and hands over every runtime without telling anyone.
     void releaseEverything();
     // Starts the destinations whose start waited for their previous output to be released.
