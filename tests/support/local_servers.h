@@ -75,6 +75,25 @@ private:
     ChildProcess process_;
 };
 
+// nginx run from a configuration a test did not write itself (one the product makes, say), with
+// its logs and pid file in a temporary folder and in the foreground; up once it accepts
+// connections on every port given.
+class ConfiguredNginx {
+public:
+    ConfiguredNginx() = default;
+    ~ConfiguredNginx();
+    ConfiguredNginx(const ConfiguredNginx&) = delete;
+    ConfiguredNginx& operator=(const ConfiguredNginx&) = delete;
+
+    bool start(const QString& config, const QList<uint16_t>& ports, QString* error = nullptr);
+    void stop(); // SIGTERM by PID
+    QString errorLog() const;
+
+private:
+    QTemporaryDir dir_;
+    ChildProcess process_;
+};
+
 // A throwaway certificate authority and the server certificates a TLS test needs, made with
 // openssl in a temporary folder. Nothing is trusted until a test adds the authority to its own
 // process (own_mounts.h, ExtraTrust).

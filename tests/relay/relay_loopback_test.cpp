@@ -1,0 +1,179 @@
+// The relay as the product writes it, run by the real nginx-rtmp on 127.0.0.1 in front of a
+// real RTMP server standing in for the platform.
+
+#include "relay/relay_config.h"
+#include "relay/relay_stats.h"
+#include "support/child_process.h"
+#include "support/local_servers.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <thread>
+
+using namespace relaycast;
+using namespace relaycast::test;
+
+namespace {
+
+const QString kPlatformKey = QStringLiteral("relayed-platform-key-4711");
+
+QStringList publishCommand(const QString& url, int seconds) {
+    return {"ffmpeg",
+            "-nostdin",
+            "-loglevel",
+            "error",
+            "-re",
+            "-f",
+            "lavfi",
+            "-i",
+            "testsrc=size=320x240:rate=25",
+            "-f",
+            "lavfi",
+            "-i",
+            "sine=frequency=440",
+            "-t",
+            QString::number(seconds),
+            "-c:v",
+            "libx264",
+            "-preset",
+            "ultrafast",
+            "-g",
+            "25",
+            "-c:a",
+            "aac",
+            "-f",
+            "flv",
+            url};
+}
+
+// The page at `url`: its HTTP status and body.
+std::pair<int, QByteArray> fetch(const QString& url) {
+    const CommandResult got =
+        runCommand({"curl", "-s", "--max-time", "5", "-w", "\n%{http_code}", url}, 10000);
+    const int cut = got.out.lastIndexOf('\n');
+    return {got.out.mid(cut + 1).toInt(), got.out.left(cut)};
+}
+
+// nginx's log without the key the platform expects.
+std::string masked(const QString& log) {
+    return QString(log).replace(kPlatformKey, QStringLiteral("…")).toStdString();
+}
+
+} // namespace
+
+TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtTheSecretPath) {
+    RtmpServer platform;
+    QString error;
+    ASSERT_TRUE(platform.start(&error)) << error.toStdString();
+
+    const uint16_t ingestPort = freePort();
+    uint16_t statsPort = freePort();
+    while (statsPort == ingestPort)
+        statsPort = freePort();
+    const RelaySettings settings = {QStringLiteral("rtmp://127.0.0.1:%1/in").arg(ingestPort),
+                                    QStringLiteral("http://127.0.0.1:%1/stats").arg(statsPort),
+                                    QStringLiteral("LoopRelaySecret0123456789"),
+                                    QStringLiteral("127.0.0.1")};
+    const QList<RelayedDestination> destinations = {{"platform", platform.url(), kPlatformKey}};
+    const RelayConfiguration configuration = relayConfiguration(settings, destinations);
+    ASSERT_TRUE(configuration.error.isEmpty()) << configuration.error.toStdString();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(writeRelayFiles(configuration, folder.path(), &error)) << error.toStdString();
+
+    ConfiguredNginx relay;
+    ASSERT_TRUE(
+        relay.start(QDir(folder.path()).filePath(kRelayNginxFile), {ingestPort, statsPort}, &error))
+        << masked(error);
+
+    // Publishing anywhere but the secret application is refused, and nothing reaches the
+    // platform.
+    const CommandResult refused = runCommand(
+        publishCommand(QStringLiteral("rtmp://127.0.0.1:%1/in/obs").arg(ingestPort), 2), 20000);
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_TRUE(platform.publishes(kPlatformKey).isEmpty());
+
+    // The statistics page is nowhere else.
+    for (const QString& path :
+         {QStringLiteral("/stats"), QStringLiteral("/"), QStringLiteral("/stat"),
+          QStringLiteral("/stats/LoopRelaySecret0123456789x")})
+        EXPECT_EQ(fetch(QStringLiteral("http://127.0.0.1:%1%2").arg(statsPort).arg(path)).first,
+                  404)
+            << path.toStdString();
+
+    ChildProcess obs;
+    ASSERT_TRUE(obs.start(publishCommand(relayPublishUrl(settings) + QStringLiteral("/obs"), 8),
+                          folder.filePath("obs.out"), folder.filePath("obs.err")));
+    RelayStats stats;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto [status, page] = fetch(relayStatsFetchUrl(settings));
+        ASSERT_EQ(status, 200);
+        stats = readRelayStats(page, settings, destinations);
+        ASSERT_TRUE(stats.error.isEmpty()) << stats.error.toStdString();
+        if (stats.publisherConnected && !stats.pushes.isEmpty() && stats.pushes[0].connected &&
+            !platform.publishes(kPlatformKey).isEmpty())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(stats.publisherConnected);
+    ASSERT_EQ(stats.pushes.size(), 1);
+    EXPECT_EQ(stats.pushes[0].destinationId, "platform");
+    EXPECT_TRUE(stats.pushes[0].connected) << masked(relay.errorLog());
+    EXPECT_GT(stats.bytesIn, 0);
+    EXPECT_FALSE(platform.publishes(kPlatformKey).isEmpty()) << masked(platform.errorLog());
+
+    // Once OBS stops, the page says so and the push is gone.
+    obs.stop(SIGTERM, 5000);
+    bool gone = false;
+    for (int attempt = 0; attempt < 40 && !gone; ++attempt) {
+        const RelayStats after =
+            readRelayStats(fetch(relayStatsFetchUrl(settings)).second, settings, destinations);
+        gone = after.error.isEmpty() && !after.publisherConnected && after.pushes.size() == 1 &&
+               !after.pushes[0].connected;
+        if (!gone)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    EXPECT_TRUE(gone);
+    relay.stop();
+}
+
+// Every kind of destination the relay carries makes a configuration nginx itself accepts.
+// nginx resolves a push's host as it loads the file (a host it cannot resolve fails `nginx -t`),
+// so the push here goes to a name this machine knows without a network.
+TEST(RelayLoopback, NginxAcceptsTheConfigurationOfEveryKindOfDestination) {
+    const RelaySettings settings = {"rtmp://127.0.0.1:1935/in", "https://127.0.0.1:8443/stats",
+                                    "CheckRelaySecret0123456789", "192.0.2.0/24"};
+    const RelayConfiguration configuration = relayConfiguration(
+        settings, {{"rtmp", "rtmp://localhost/live", "check-key-1"},
+                   {"rtmps", "rtmps://b.example:443/app", "check-key-2"},
+                   {"srt", "srt://c.example:9000?latency=2000", "#!::r=live/check,m=publish"}});
+    ASSERT_TRUE(configuration.error.isEmpty());
+    ASSERT_TRUE(configuration.notRelayable.isEmpty());
+    QTemporaryDir folder;
+    QString error;
+    ASSERT_TRUE(writeRelayFiles(configuration, folder.path(), &error)) << error.toStdString();
+    // The statistics page over TLS needs the certificate the instructions ask for: a throwaway
+    // one stands in at the path the file names.
+    TestCertificates certificates;
+    ASSERT_TRUE(certificates.make(&error)) << error.toStdString();
+    QString nginx = configuration.nginx;
+    nginx
+        .replace("/etc/nginx/relaycast-stats.crt",
+                 certificates.certificatePath(TlsCertificate::Trusted))
+        .replace("/etc/nginx/relaycast-stats.key", certificates.keyPath(TlsCertificate::Trusted));
+    QFile file(folder.filePath("checked.conf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(nginx.toUtf8());
+    file.close();
+    const CommandResult checked =
+        runCommand({"nginx", "-t", "-p", folder.path() + "/", "-e", folder.filePath("error.log"),
+                    "-c", file.fileName(), "-g", "pid " + folder.filePath("nginx.pid") + ";"},
+                   20000);
+    EXPECT_EQ(checked.exitCode, 0) << checked.err.toStdString();
+}
