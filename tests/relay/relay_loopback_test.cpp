@@ -68,8 +68,10 @@ std::string masked(const QString& log) {
 
 TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtTheSecretPath) {
     RtmpServer platform;
+    SrtListener srtPlatform;
     QString error;
     ASSERT_TRUE(platform.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srtPlatform.start(&error)) << error.toStdString();
 
     const uint16_t ingestPort = freePort();
     uint16_t statsPort = freePort();
@@ -79,7 +81,8 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
                                     QStringLiteral("http://127.0.0.1:%1/stats").arg(statsPort),
                                     QStringLiteral("LoopRelaySecret0123456789"),
                                     QStringLiteral("127.0.0.1")};
-    const QList<RelayedDestination> destinations = {{"platform", platform.url(), kPlatformKey}};
+    const QList<RelayedDestination> destinations = {{"platform", platform.url(), kPlatformKey},
+                                                    {"srt", srtPlatform.url(), ""}};
     const RelayConfiguration configuration = relayConfiguration(settings, destinations);
     ASSERT_TRUE(configuration.error.isEmpty()) << configuration.error.toStdString();
     QTemporaryDir folder;
@@ -107,24 +110,29 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
             << path.toStdString();
 
     ChildProcess obs;
-    ASSERT_TRUE(obs.start(publishCommand(relayPublishUrl(settings) + QStringLiteral("/obs"), 8),
+    ASSERT_TRUE(obs.start(publishCommand(relayPublishUrl(settings) + QStringLiteral("/obs"), 12),
                           folder.filePath("obs.out"), folder.filePath("obs.err")));
     RelayStats stats;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
         const auto [status, page] = fetch(relayStatsFetchUrl(settings));
         ASSERT_EQ(status, 200);
         stats = readRelayStats(page, settings, destinations);
         ASSERT_TRUE(stats.error.isEmpty()) << stats.error.toStdString();
-        if (stats.publisherConnected && !stats.pushes.isEmpty() && stats.pushes[0].connected &&
-            !platform.publishes(kPlatformKey).isEmpty())
+        if (stats.publisherConnected && stats.pushes.size() == 2 && stats.pushes[0].connected &&
+            stats.pushes[1].connected && !platform.publishes(kPlatformKey).isEmpty() &&
+            srtPlatform.recordedBytes() > 0)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     EXPECT_TRUE(stats.publisherConnected);
-    ASSERT_EQ(stats.pushes.size(), 1);
+    ASSERT_EQ(stats.pushes.size(), 2);
     EXPECT_EQ(stats.pushes[0].destinationId, "platform");
     EXPECT_TRUE(stats.pushes[0].connected) << masked(relay.errorLog());
+    // The SRT destination's ffmpeg reads from the relay and hands the stream on.
+    EXPECT_EQ(stats.pushes[1].destinationId, "srt");
+    EXPECT_TRUE(stats.pushes[1].connected) << masked(relay.errorLog());
+    EXPECT_GT(srtPlatform.recordedBytes(), 0) << srtPlatform.log().toStdString();
     EXPECT_GT(stats.bytesIn, 0);
     EXPECT_FALSE(platform.publishes(kPlatformKey).isEmpty()) << masked(platform.errorLog());
 
@@ -134,8 +142,8 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
     for (int attempt = 0; attempt < 40 && !gone; ++attempt) {
         const RelayStats after =
             readRelayStats(fetch(relayStatsFetchUrl(settings)).second, settings, destinations);
-        gone = after.error.isEmpty() && !after.publisherConnected && after.pushes.size() == 1 &&
-               !after.pushes[0].connected;
+        gone = after.error.isEmpty() && !after.publisherConnected && after.pushes.size() == 2 &&
+               !after.pushes[0].connected && !after.pushes[1].connected;
         if (!gone)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
