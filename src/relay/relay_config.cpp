@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace relaycast {
 namespace {
 
@@ -232,6 +234,14 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
         plan.error = uiText("El secreto del relé no es válido.");
         return plan;
     }
+    int tlsClients = 0;
+    for (const RelayedDestination& destination : destinations)
+        tlsClients +=
+            destination.url.trimmed().startsWith(QStringLiteral("rtmps://"), Qt::CaseInsensitive);
+    if (settings.firstTlsPort <= 0 || settings.firstTlsPort + std::max(tlsClients, 1) - 1 > 65535) {
+        plan.error = uiText("Los puertos locales de TLS del relé no son válidos.");
+        return plan;
+    }
     if (!settings.allowFrom.isEmpty() && !allow.match(settings.allowFrom).hasMatch()) {
         plan.error = uiText("La dirección permitida del relé no es válida.");
         return plan;
@@ -240,7 +250,7 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
     plan.application = in.captured(3) + QLatin1Char('-') + settings.secret;
     plan.statsTls = st.captured(1).toLower() == QStringLiteral("https");
     plan.statsPath = withoutTrailingSlashes(st.captured(4)) + QLatin1Char('/') + settings.secret;
-    int nextTlsPort = kRelayFirstTlsPort;
+    int nextTlsPort = settings.firstTlsPort;
     for (const RelayedDestination& destination : destinations) {
         RelayRoute route;
         const QString problem = routeOf(destination, &nextTlsPort, &route);

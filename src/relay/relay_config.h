@@ -13,6 +13,8 @@ struct RelaySettings {
     QString statsUrl;  // http(s)://host:port/path: its statistics page
     QString secret;    // ours; part of both the publish path and the statistics path
     QString allowFrom; // the streamer's address, or empty for any
+    // The loopback port of the first rtmps:// destination's TLS client, one more for each next.
+    int firstTlsPort = 19400;
 };
 
 struct RelayedDestination {
@@ -55,9 +57,6 @@ struct RelayPlan {
     QList<RelayRoute> routes;
     QStringList notRelayable;
 };
-
-// The first loopback port given to the stunnel clients, one more per rtmps:// destination.
-inline constexpr int kRelayFirstTlsPort = 19400;
 
 // Checks the input and decides each destination's route.
 RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestination>& destinations);

@@ -136,9 +136,14 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
          uiText("El secreto del relé no es válido.")},
         {{good.ingestUrl, good.statsUrl, good.secret, "all; allow 0.0.0.0/0"},
          uiText("La dirección permitida del relé no es válida.")},
+        {{good.ingestUrl, good.statsUrl, good.secret, {}, 0},
+         uiText("Los puertos locales de TLS del relé no son válidos.")},
+        {{good.ingestUrl, good.statsUrl, good.secret, {}, 65536},
+         uiText("Los puertos locales de TLS del relé no son válidos.")},
     };
     for (const Case& test : cases) {
-        const RelayConfiguration c = relayConfiguration(test.settings, {});
+        const RelayConfiguration c =
+            relayConfiguration(test.settings, {{"d", "rtmps://a.example/live", "k"}});
         EXPECT_EQ(c.error, test.error)
             << test.settings.ingestUrl.toStdString() << " " << test.settings.statsUrl.toStdString();
         EXPECT_TRUE(c.nginx.isEmpty());

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 using namespace relaycast;
@@ -21,6 +22,8 @@ using namespace relaycast::test;
 namespace {
 
 const QString kPlatformKey = QStringLiteral("relayed-platform-key-4711");
+const QString kTlsKey = QStringLiteral("relayed-tls-key-4712");
+const QString kWrongNameKey = QStringLiteral("relayed-wrong-name-key-4713");
 
 QStringList publishCommand(const QString& url, int seconds) {
     return {"ffmpeg",
@@ -59,9 +62,22 @@ std::pair<int, QByteArray> fetch(const QString& url) {
     return {got.out.mid(cut + 1).toInt(), got.out.left(cut)};
 }
 
+QString readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+bool writeText(const QString& path, const QString& text) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
+}
+
 // nginx's log without the key the platform expects.
 std::string masked(const QString& log) {
-    return QString(log).replace(kPlatformKey, QStringLiteral("…")).toStdString();
+    QString text = log;
+    for (const QString& key : {kPlatformKey, kTlsKey, kWrongNameKey})
+        text.replace(key, QStringLiteral("…"));
+    return text.toStdString();
 }
 
 } // namespace
@@ -72,22 +88,50 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
     QString error;
     ASSERT_TRUE(platform.start(&error)) << error.toStdString();
     ASSERT_TRUE(srtPlatform.start(&error)) << error.toStdString();
+    // The same platform behind TLS, once with a certificate for its name and once for another.
+    TestCertificates certificates;
+    ASSERT_TRUE(certificates.make(&error)) << error.toStdString();
+    TlsTerminator tls(certificates, platform);
+    TlsTerminator wrongName(certificates, platform);
+    ASSERT_TRUE(tls.start(TlsCertificate::Trusted, &error)) << error.toStdString();
+    ASSERT_TRUE(wrongName.start(TlsCertificate::OtherName, &error)) << error.toStdString();
 
     const uint16_t ingestPort = freePort();
     uint16_t statsPort = freePort();
     while (statsPort == ingestPort)
         statsPort = freePort();
+    // The two TLS clients take a free port and the one after it.
+    uint16_t tlsPort = freePort();
+    while (tlsPort == ingestPort || tlsPort == statsPort || tlsPort + 1 == ingestPort ||
+           tlsPort + 1 == statsPort)
+        tlsPort = freePort();
     const RelaySettings settings = {QStringLiteral("rtmp://127.0.0.1:%1/in").arg(ingestPort),
                                     QStringLiteral("http://127.0.0.1:%1/stats").arg(statsPort),
                                     QStringLiteral("LoopRelaySecret0123456789"),
-                                    QStringLiteral("127.0.0.1")};
+                                    QStringLiteral("127.0.0.1"), tlsPort};
     const QList<RelayedDestination> destinations = {{"platform", platform.url(), kPlatformKey},
-                                                    {"srt", srtPlatform.url(), ""}};
+                                                    {"srt", srtPlatform.url(), ""},
+                                                    {"tls", tls.url(), kTlsKey},
+                                                    {"wrong-name", wrongName.url(), kWrongNameKey}};
     const RelayConfiguration configuration = relayConfiguration(settings, destinations);
     ASSERT_TRUE(configuration.error.isEmpty()) << configuration.error.toStdString();
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     ASSERT_TRUE(writeRelayFiles(configuration, folder.path(), &error)) << error.toStdString();
+
+    // stunnel stays in the foreground, and the test's authority stands in for the system's.
+    QString stunnelText = readAll(QDir(folder.path()).filePath(kRelayStunnelFile));
+    stunnelText
+        .replace(QStringLiteral("pid = /run/stunnel-relaycast.pid"),
+                 QStringLiteral("pid =\nforeground = yes"))
+        .replace(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"),
+                 certificates.authorityPath());
+    ASSERT_TRUE(writeText(folder.filePath("stunnel-test.conf"), stunnelText));
+    ChildProcess tlsClients;
+    ASSERT_TRUE(tlsClients.start({"stunnel4", folder.filePath("stunnel-test.conf")},
+                                 folder.filePath("stunnel.out"), folder.filePath("stunnel.err")));
+    for (const int port : {settings.firstTlsPort, settings.firstTlsPort + 1})
+        ASSERT_TRUE(waitForTcpListener(port, 10000));
 
     ConfiguredNginx relay;
     ASSERT_TRUE(
@@ -119,20 +163,30 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
         ASSERT_EQ(status, 200);
         stats = readRelayStats(page, settings, destinations);
         ASSERT_TRUE(stats.error.isEmpty()) << stats.error.toStdString();
-        if (stats.publisherConnected && stats.pushes.size() == 2 && stats.pushes[0].connected &&
-            stats.pushes[1].connected && !platform.publishes(kPlatformKey).isEmpty() &&
+        if (stats.publisherConnected && stats.pushes.size() == 4 && stats.pushes[0].connected &&
+            stats.pushes[1].connected && stats.pushes[2].connected &&
+            !platform.publishes(kPlatformKey).isEmpty() && !platform.publishes(kTlsKey).isEmpty() &&
             srtPlatform.recordedBytes() > 0)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     EXPECT_TRUE(stats.publisherConnected);
-    ASSERT_EQ(stats.pushes.size(), 2);
+    ASSERT_EQ(stats.pushes.size(), 4);
     EXPECT_EQ(stats.pushes[0].destinationId, "platform");
     EXPECT_TRUE(stats.pushes[0].connected) << masked(relay.errorLog());
     // The SRT destination's ffmpeg reads from the relay and hands the stream on.
     EXPECT_EQ(stats.pushes[1].destinationId, "srt");
     EXPECT_TRUE(stats.pushes[1].connected) << masked(relay.errorLog());
     EXPECT_GT(srtPlatform.recordedBytes(), 0) << srtPlatform.log().toStdString();
+    // Over TLS through the relay's own stunnel client, which checks the platform's certificate:
+    // one for another name never carries the stream.
+    EXPECT_EQ(stats.pushes[2].destinationId, "tls");
+    EXPECT_TRUE(stats.pushes[2].connected) << masked(readAll(folder.filePath("stunnel.err")));
+    EXPECT_FALSE(platform.publishes(kTlsKey).isEmpty());
+    EXPECT_EQ(stats.pushes[3].destinationId, "wrong-name");
+    EXPECT_FALSE(stats.pushes[3].connected);
+    EXPECT_TRUE(platform.publishes(kWrongNameKey).isEmpty());
+    EXPECT_GT(wrongName.handshakesRefused(), 0);
     EXPECT_GT(stats.bytesIn, 0);
     EXPECT_FALSE(platform.publishes(kPlatformKey).isEmpty()) << masked(platform.errorLog());
 
@@ -142,13 +196,15 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
     for (int attempt = 0; attempt < 40 && !gone; ++attempt) {
         const RelayStats after =
             readRelayStats(fetch(relayStatsFetchUrl(settings)).second, settings, destinations);
-        gone = after.error.isEmpty() && !after.publisherConnected && after.pushes.size() == 2 &&
-               !after.pushes[0].connected && !after.pushes[1].connected;
+        gone = after.error.isEmpty() && !after.publisherConnected && after.pushes.size() == 4;
+        for (const RelayPushState& push : after.pushes)
+            gone = gone && !push.connected;
         if (!gone)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
     EXPECT_TRUE(gone);
     relay.stop();
+    tlsClients.stop(SIGTERM, 5000);
 }
 
 // Every kind of destination the relay carries makes a configuration nginx itself accepts.
