@@ -82,7 +82,9 @@ QString routeOf(const RelayedDestination& destination, int* nextTlsPort, RelayRo
     const QString path = withoutTrailingSlashes(rest);
     const bool tls = scheme == QStringLiteral("rtmps");
     const int port = portOf(parts.captured(3), tls ? 443 : 1935);
-    if (port == 0 || !path.startsWith(QLatin1Char('/')) || path.size() < 2)
+    // The key follows the path; a query there would end up before it.
+    if (port == 0 || !path.startsWith(QLatin1Char('/')) || path.size() < 2 ||
+        path.contains(QLatin1Char('?')))
         return uiText("%1: la dirección no sirve para el relé.");
     const QString tail =
         destination.key.isEmpty() ? path : path + QLatin1Char('/') + destination.key;

@@ -21,8 +21,12 @@ struct RelayPushState {
 // nginx-rtmp lists a push as a <client> of the stream with <flashver>ngx-local-relay</flashver>
 // and <address> the push url without "rtmp://", stream key included, e.g.
 // "platform.example:1935/live/KEY": the page shows every key, so it must stay restricted to the
-// streamer (its secret path, allow/deny). It counts bytes and rates per stream, not per push:
-// bytesOut and bwOut are what the stream sent to all its pushes together.
+// streamer (its secret path, allow/deny). A push shows there only once its RTMP handshake is
+// done: one refused, or whose server accepts the connection and never answers, is not listed.
+// It counts bytes and rates per stream, not per push: bytesOut and bwOut are what the stream sent
+// to all its pushes together. An SRT destination shows as the ffmpeg that carries it, under
+// its flash version "relaycast-<id>"; that ffmpeg connects to the relay before the SRT peer, and
+// nginx starts it again when it exits, so an unreachable SRT peer can show as briefly up.
 struct RelayStats {
     QString error; // the page could not be read; nothing below is known then
     bool publisherConnected = false;

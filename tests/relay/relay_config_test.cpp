@@ -28,6 +28,7 @@ const QList<RelayedDestination> kMix = {
     {"rist", "rist://rist.example:5000", ""},
     {"noapp", "rtmp://a.example", "k"},
     {"srtnoport", "srt://srt.example", "k"},
+    {"query", "rtmp://q.example/app?token=1", "k"},
 };
 
 } // namespace
@@ -65,6 +66,7 @@ TEST(RelayConfig, EachDestinationGetsItsOwnPushAndTheRestSaysWhy) {
         {"bad;key", false},
         {"rist.example", false},
         {"a.example", false},
+        {"q.example", false},
     };
     for (const Case& test : cases)
         EXPECT_EQ(c.nginx.contains(QString::fromUtf8(test.line)), test.present) << test.line;
@@ -78,7 +80,8 @@ TEST(RelayConfig, EachDestinationGetsItsOwnPushAndTheRestSaysWhy) {
                                   "srt://.")
                                .arg("rist"),
                            uiText("%1: la dirección no sirve para el relé.").arg("noapp"),
-                           uiText("%1: la dirección no sirve para el relé.").arg("srtnoport")}));
+                           uiText("%1: la dirección no sirve para el relé.").arg("srtnoport"),
+                           uiText("%1: la dirección no sirve para el relé.").arg("query")}));
 
     for (const char* line :
          {"[relaycast-fb]\nclient = yes\naccept = 127.0.0.1:19400\n"
