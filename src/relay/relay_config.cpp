@@ -119,6 +119,10 @@ QString nginxText(const RelaySettings& settings, const RelayPlan& plan) {
     c += QStringLiteral("        listen %1;\n        chunk_size 4096;\n").arg(plan.ingestPort);
     c += QStringLiteral("        application %1 {\n            live on;\n            record off;\n")
              .arg(plan.application);
+    // A publish goes on only under the secret name, checked by nginx itself below.
+    c += QStringLiteral("            notify_method get;\n"
+                        "            on_publish http://127.0.0.1:%1/relaycast-publish;\n")
+             .arg(plan.checkPort);
     if (!settings.allowFrom.isEmpty())
         c += QStringLiteral("            allow publish %1;\n            deny publish all;\n")
                  .arg(settings.allowFrom);
@@ -144,7 +148,15 @@ QString nginxText(const RelaySettings& settings, const RelayPlan& plan) {
         }
     }
     c += QStringLiteral("            push_reconnect 1s;\n        }\n    }\n}\n\n");
-    c += QStringLiteral("http {\n    server_tokens off;\n    access_log off;\n    server {\n");
+    c += QStringLiteral("http {\n    server_tokens off;\n    access_log off;\n");
+    c += QStringLiteral("    server {\n        listen 127.0.0.1:%1;\n"
+                        "        location = /relaycast-publish {\n"
+                        "            if ($arg_name = \"%2\") {\n                return 204;\n"
+                        "            }\n            return 403;\n        }\n"
+                        "        location / {\n            return 404;\n        }\n    }\n")
+             .arg(plan.checkPort)
+             .arg(settings.secret);
+    c += QStringLiteral("    server {\n");
     c += QStringLiteral("        listen %1%2;\n")
              .arg(plan.statsPort)
              .arg(plan.statsTls ? QStringLiteral(" ssl") : QString());
@@ -240,8 +252,8 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
     for (const RelayedDestination& destination : destinations)
         tlsClients +=
             destination.url.trimmed().startsWith(QStringLiteral("rtmps://"), Qt::CaseInsensitive);
-    if (settings.firstTlsPort <= 0 || settings.firstTlsPort + std::max(tlsClients, 1) - 1 > 65535) {
-        plan.error = uiText("Los puertos locales de TLS del relé no son válidos.");
+    if (settings.firstLocalPort <= 0 || settings.firstLocalPort + tlsClients > 65535) {
+        plan.error = uiText("Los puertos locales del relé no son válidos.");
         return plan;
     }
     if (!settings.allowFrom.isEmpty() && !allow.match(settings.allowFrom).hasMatch()) {
@@ -249,10 +261,11 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
         return plan;
     }
     plan.ingestHost = in.captured(1);
-    plan.application = in.captured(3) + QLatin1Char('-') + settings.secret;
+    plan.application = in.captured(3);
+    plan.checkPort = settings.firstLocalPort;
     plan.statsTls = st.captured(1).toLower() == QStringLiteral("https");
     plan.statsPath = withoutTrailingSlashes(st.captured(4)) + QLatin1Char('/') + settings.secret;
-    int nextTlsPort = settings.firstTlsPort;
+    int nextTlsPort = settings.firstLocalPort + 1;
     for (const RelayedDestination& destination : destinations) {
         RelayRoute route;
         const QString problem = routeOf(destination, &nextTlsPort, &route);

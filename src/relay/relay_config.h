@@ -11,10 +11,13 @@ namespace relaycast {
 struct RelaySettings {
     QString ingestUrl; // rtmp://host[:port]/app: where the relay listens
     QString statsUrl;  // http(s)://host:port/path: its statistics page
-    QString secret;    // ours; part of both the publish path and the statistics path
+    // Ours: the name OBS publishes under (the relay refuses any other) and the last step of
+    // the statistics path. Never in an address: OBS logs the addresses it connects to.
+    QString secret;
     QString allowFrom; // the streamer's address, or empty for any
-    // The loopback port of the first rtmps:// destination's TLS client, one more for each next.
-    int firstTlsPort = 19400;
+    // The relay's own loopback ports start here: its publish check, then one TLS client for
+    // each rtmps:// destination.
+    int firstLocalPort = 19400;
 };
 
 struct RelayedDestination {
@@ -50,7 +53,8 @@ struct RelayPlan {
     QString error;
     QString ingestHost;
     int ingestPort = 1935;
-    QString application; // "<app>-<secret>": a publish to any other application is refused
+    QString application;
+    int checkPort = 0; // the loopback port where nginx checks a publish's name
     bool statsTls = false;
     int statsPort = 0;
     QString statsPath; // "/<path>/<secret>"
@@ -61,8 +65,8 @@ struct RelayPlan {
 // Checks the input and decides each destination's route.
 RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestination>& destinations);
 
-// Where OBS publishes (rtmp://host:port/<app>-<secret>) and where the caller reads the
-// statistics (statsUrl/<secret>); empty when the settings are refused.
+// Where OBS publishes (rtmp://host:port/<app>, under the secret as its stream key) and where
+// the caller reads the statistics (statsUrl/<secret>); empty when the settings are refused.
 QString relayPublishUrl(const RelaySettings& settings);
 QString relayStatsFetchUrl(const RelaySettings& settings);
 

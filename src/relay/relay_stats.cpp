@@ -138,9 +138,11 @@ RelayStats readRelayStats(const QByteArray& xml, const RelaySettings& settings,
         return stats;
     }
     QList<StatStream> streams;
+    // Only OBS's stream, under the secret name (the relay refuses a publish under any other).
     for (const StatApplication& application : applications)
-        if (application.name == plan.application)
-            streams << application.streams;
+        for (const StatStream& stream : application.streams)
+            if (application.name == plan.application && stream.name == settings.secret)
+                streams << stream;
     for (const StatStream& stream : streams) {
         if (!stream.publishing)
             continue;

@@ -43,16 +43,24 @@ TEST(RelayConfig, EachDestinationGetsItsOwnPushAndTheRestSaysWhy) {
     const Case cases[] = {
         {"load_module /usr/lib/nginx/modules/ngx_rtmp_module.so;\n", true},
         {"        listen 1936;\n", true},
-        {"        application in-Rel4ySecretAbcdefgh {\n", true},
+        {"        application in {\n", true},
+        // Only the secret name publishes: nginx asks itself, on loopback.
+        {"            notify_method get;\n"
+         "            on_publish http://127.0.0.1:19400/relaycast-publish;\n",
+         true},
+        {"        listen 127.0.0.1:19400;\n        location = /relaycast-publish {\n"
+         "            if ($arg_name = \"Rel4ySecretAbcdefgh\") {\n                return 204;\n"
+         "            }\n            return 403;\n",
+         true},
         {"            allow publish 203.0.113.7;\n            deny publish all;\n", true},
         {"            allow play 127.0.0.1;\n            deny play all;\n", true},
         {"            push \"rtmp://a.rtmp.youtube.com/live2/yt-key-1111\";\n", true},
         {"            push \"rtmp://10.1.2.3:1940/app/own-key-2222\";\n", true},
         // RTMPS goes to its own stunnel client on loopback, in the order given.
-        {"            push \"rtmp://127.0.0.1:19400/rtmp/fb-key-3333\";\n", true},
-        {"            push \"rtmp://127.0.0.1:19401/app/kick-key-4444\";\n", true},
+        {"            push \"rtmp://127.0.0.1:19401/rtmp/fb-key-3333\";\n", true},
+        {"            push \"rtmp://127.0.0.1:19402/app/kick-key-4444\";\n", true},
         {"exec_push ffmpeg -nostdin -loglevel error -rtmp_flashver relaycast-srt -i "
-         "rtmp://127.0.0.1:1936/in-Rel4ySecretAbcdefgh/$name -c copy -f mpegts "
+         "rtmp://127.0.0.1:1936/in/$name -c copy -f mpegts "
          "\"srt://srt.example:9000?latency=2000&streamid=%23%21%3A%3Ar%3Dlive%2Fsrt-5555%2Cm%3D"
          "publish\";\n",
          true},
@@ -84,11 +92,11 @@ TEST(RelayConfig, EachDestinationGetsItsOwnPushAndTheRestSaysWhy) {
                            uiText("%1: la dirección no sirve para el relé.").arg("query")}));
 
     for (const char* line :
-         {"[relaycast-fb]\nclient = yes\naccept = 127.0.0.1:19400\n"
+         {"[relaycast-fb]\nclient = yes\naccept = 127.0.0.1:19401\n"
           "connect = live-api-s.facebook.com:443\nsni = live-api-s.facebook.com\n"
           "verifyChain = yes\nCAfile = /etc/ssl/certs/ca-certificates.crt\n"
           "checkHost = live-api-s.facebook.com\n",
-          "[relaycast-kick]\nclient = yes\naccept = 127.0.0.1:19401\n"
+          "[relaycast-kick]\nclient = yes\naccept = 127.0.0.1:19402\n"
           "connect = ingest.kick.example:443\n"})
         EXPECT_TRUE(c.stunnel.contains(QString::fromUtf8(line))) << line;
     EXPECT_EQ(c.stunnel.count(QStringLiteral("client = yes")), 2);
@@ -140,9 +148,9 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
         {{good.ingestUrl, good.statsUrl, good.secret, "all; allow 0.0.0.0/0"},
          uiText("La dirección permitida del relé no es válida.")},
         {{good.ingestUrl, good.statsUrl, good.secret, {}, 0},
-         uiText("Los puertos locales de TLS del relé no son válidos.")},
+         uiText("Los puertos locales del relé no son válidos.")},
         {{good.ingestUrl, good.statsUrl, good.secret, {}, 65536},
-         uiText("Los puertos locales de TLS del relé no son válidos.")},
+         uiText("Los puertos locales del relé no son válidos.")},
     };
     for (const Case& test : cases) {
         const RelayConfiguration c =
@@ -152,7 +160,7 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
         EXPECT_TRUE(c.nginx.isEmpty());
         EXPECT_TRUE(relayPublishUrl(test.settings).isEmpty());
     }
-    EXPECT_EQ(relayPublishUrl(good), "rtmp://relay.example:1936/in-Rel4ySecretAbcdefgh");
+    EXPECT_EQ(relayPublishUrl(good), "rtmp://relay.example:1936/in");
     EXPECT_EQ(relayStatsFetchUrl(good), "http://relay.example:8088/stats/Rel4ySecretAbcdefgh");
 }
 

@@ -100,15 +100,15 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
     uint16_t statsPort = freePort();
     while (statsPort == ingestPort)
         statsPort = freePort();
-    // The two TLS clients take a free port and the one after it.
-    uint16_t tlsPort = freePort();
-    while (tlsPort == ingestPort || tlsPort == statsPort || tlsPort + 1 == ingestPort ||
-           tlsPort + 1 == statsPort)
-        tlsPort = freePort();
+    // The publish check and the two TLS clients take a free port and the two after it.
+    uint16_t localPort = freePort();
+    const auto takes = [&](uint16_t port) { return port >= localPort && port <= localPort + 2; };
+    while (takes(ingestPort) || takes(statsPort))
+        localPort = freePort();
     const RelaySettings settings = {QStringLiteral("rtmp://127.0.0.1:%1/in").arg(ingestPort),
                                     QStringLiteral("http://127.0.0.1:%1/stats").arg(statsPort),
                                     QStringLiteral("LoopRelaySecret0123456789"),
-                                    QStringLiteral("127.0.0.1"), tlsPort};
+                                    QStringLiteral("127.0.0.1"), localPort};
     const QList<RelayedDestination> destinations = {{"platform", platform.url(), kPlatformKey},
                                                     {"srt", srtPlatform.url(), ""},
                                                     {"tls", tls.url(), kTlsKey},
@@ -130,19 +130,23 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
     ChildProcess tlsClients;
     ASSERT_TRUE(tlsClients.start({"stunnel4", folder.filePath("stunnel-test.conf")},
                                  folder.filePath("stunnel.out"), folder.filePath("stunnel.err")));
-    for (const int port : {settings.firstTlsPort, settings.firstTlsPort + 1})
+    for (const int port : {settings.firstLocalPort + 1, settings.firstLocalPort + 2})
         ASSERT_TRUE(waitForTcpListener(port, 10000));
 
     ConfiguredNginx relay;
-    ASSERT_TRUE(
-        relay.start(QDir(folder.path()).filePath(kRelayNginxFile), {ingestPort, statsPort}, &error))
+    ASSERT_TRUE(relay.start(QDir(folder.path()).filePath(kRelayNginxFile),
+                            {ingestPort, statsPort, localPort}, &error))
         << masked(error);
 
-    // Publishing anywhere but the secret application is refused, and nothing reaches the
-    // platform.
-    const CommandResult refused = runCommand(
-        publishCommand(QStringLiteral("rtmp://127.0.0.1:%1/in/obs").arg(ingestPort), 2), 20000);
-    EXPECT_NE(refused.exitCode, 0);
+    // Publishing under any name but the secret, or to another application, is refused, and
+    // nothing reaches the platform.
+    for (const QString& wrong : {QStringLiteral("in/obs"), QStringLiteral("in/LoopRelaySecret"),
+                                 QStringLiteral("other/LoopRelaySecret0123456789")}) {
+        const CommandResult refused = runCommand(
+            publishCommand(QStringLiteral("rtmp://127.0.0.1:%1/").arg(ingestPort) + wrong, 2),
+            20000);
+        EXPECT_NE(refused.exitCode, 0) << wrong.toStdString();
+    }
     EXPECT_TRUE(platform.publishes(kPlatformKey).isEmpty());
 
     // The statistics page is nowhere else.
@@ -154,8 +158,9 @@ TEST(RelayLoopback, TheWrittenRelayForwardsOnlyASecretPublishAndShowsItOnlyAtThe
             << path.toStdString();
 
     ChildProcess obs;
-    ASSERT_TRUE(obs.start(publishCommand(relayPublishUrl(settings) + QStringLiteral("/obs"), 12),
-                          folder.filePath("obs.out"), folder.filePath("obs.err")));
+    ASSERT_TRUE(obs.start(
+        publishCommand(relayPublishUrl(settings) + QLatin1Char('/') + settings.secret, 12),
+        folder.filePath("obs.out"), folder.filePath("obs.err")));
     RelayStats stats;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {

@@ -29,10 +29,10 @@ const char* const kRealPage = R"(<?xml version="1.0" encoding="utf-8" ?>
 <bytes_in>104463</bytes_in>
 <server>
 <application>
-<name>in-Rel4ySecretAbcdefgh</name>
+<name>in</name>
 <live>
 <stream>
-<name>streamname</name>
+<name>Rel4ySecretAbcdefgh</name>
 <time>3665</time><bw_in>812000</bw_in>
 <bytes_in>101473</bytes_in>
 <bw_out>811000</bw_out>
@@ -81,7 +81,7 @@ TEST(RelayStats, ReadsThePublisherAndWhichPushesAreUp) {
         {"TLS push through its stunnel port and SRT's ffmpeg",
          with(page, relayClient,
               relayClient + "<flashver>ngx-local-relay</flashver><active/></client>"
-                            "<client><id>3</id><address>127.0.0.1:19400/app/tlskey-9012</address>"
+                            "<client><id>3</id><address>127.0.0.1:19401/app/tlskey-9012</address>"
                             "<flashver>ngx-local-relay</flashver><active/></client>"
                             "<client><id>4</id><address>127.0.0.1</address>"
                             "<flashver>relaycast-srt</flashver><active/></client><client><id>5</id>"
@@ -100,12 +100,16 @@ TEST(RelayStats, ReadsThePublisherAndWhichPushesAreUp) {
          with(page, "/live/platformkey123<", "/live/otherkey<"),
          true,
          {false, false, false, false}},
+        {"another name's stream in our application is not ours",
+         with(page, "<name>Rel4ySecretAbcdefgh</name>", "<name>streamname</name>"),
+         false,
+         {false, false, false, false}},
         {"another application's stream is not ours",
-         with(page, "<name>in-Rel4ySecretAbcdefgh</name>", "<name>in-other</name>"),
+         with(page, "<name>in</name>", "<name>in-other</name>"),
          false,
          {false, false, false, false}},
         {"no publisher yet",
-         "<rtmp><server><application><name>in-Rel4ySecretAbcdefgh</name><live>"
+         "<rtmp><server><application><name>in</name><live>"
          "<nclients>0</nclients></live></application></server></rtmp>",
          false,
          {false, false, false, false}},
