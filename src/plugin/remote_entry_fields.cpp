@@ -443,6 +443,8 @@ QString remoteFieldName(StopField field) {
         return QStringLiteral("audioCodec");
     case StopField::RunningDestination:
         return QStringLiteral("destinations");
+    case StopField::Relay:
+        return QStringLiteral("relay");
     }
     return {};
 }

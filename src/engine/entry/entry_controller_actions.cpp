@@ -13,6 +13,7 @@
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
+#include "relay/entry_relay.h"
 
 #include <obs.hpp>
 
@@ -73,12 +74,26 @@ bool EntryController::startDestination(const QString& entryId, const QString& de
     return false;
 }
 
-bool EntryController::startUnguarded(const QString& entryId, const QString& destinationId,
-                                     QString* error) {
+bool EntryController::startUnguarded(const QString& entryId, const QString& asked, QString* error) {
     const EntryConfig* entry = findEntry(entryId);
+    if (!entry || shutDown_)
+        return false;
+    // A destination the relay carries starts as the one output to the relay.
+    const QString destinationId = routedDestinationId(*entry, asked);
     const bool recording = destinationId == recordingIdOf(entryId);
-    const DestConfig* destination = findDestination(entryId, destinationId);
-    if (!entry || (!destination && !recording) || shutDown_)
+    std::optional<DestConfig> relayOutput;
+    if (destinationId == relayOutputIdOf(entryId) && usesRelay(*entry)) {
+        relayOutput = relayOutputOf(*entry);
+        if (relayOutput->url.isEmpty() || relayOutput->clave.isEmpty()) {
+            const QString problem = relayConfigurationOf(*entry).error;
+            setError(error, uiText("No se pudo emitir por el relé: %1")
+                                .arg(problem.isEmpty() ? uiText("falta su secreto.") : problem));
+            return false;
+        }
+    }
+    const DestConfig* destination =
+        relayOutput ? &*relayOutput : findDestination(entryId, destinationId);
+    if (!destination && !recording)
         return false;
     if (pendingStarts_.contains({entryId, destinationId}))
         return true;
@@ -101,7 +116,8 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
                  uiText("«%1» ya no existe en OBS. Cámbiala con «✎ Editar» o bórrala.").arg(name));
         return false;
     }
-    EntryConfig sent = *entry;
+    // Its encoders serve what OBS sends: the relay's output, not the destinations behind it.
+    EntryConfig sent = routedEntry(*entry);
     sent.fuente = name;
     QString failure;
     if (!recording) {
@@ -209,7 +225,8 @@ void EntryController::dropPendingStarts(const std::function<bool(const Destinati
     });
 }
 
-bool EntryController::stopDestination(const QString& entryId, const QString& destinationId) {
+bool EntryController::stopDestination(const QString& entryId, const QString& asked) {
+    const QString destinationId = outputIdFor(entryId, asked);
     const DestinationKey key{entryId, destinationId};
     const bool wasPending = pendingStarts_.contains(key);
     dropPendingStarts([&](const DestinationKey& pending) { return pending == key; });

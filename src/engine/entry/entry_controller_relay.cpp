@@ -1,0 +1,90 @@
+// How the controller sends an entry through its relay: one output to the relay stands for every
+// destination the relay carries, and the relay's statistics page, read off the interface
+// thread, tells how each of those fares.
+
+#include "engine/entry/entry_controller.h"
+
+#include "engine/recording/folder_call.h"
+#include "relay/entry_relay.h"
+#include "relay/relay_stats_fetch.h"
+
+#include <mutex>
+
+namespace relaycast {
+
+// Shared by the controller and the thread reading one page: whichever lets go last frees it.
+struct EntryController::RelayPageRead {
+    std::mutex lock;
+    std::optional<RelayStatsPage> page;
+};
+
+QString EntryController::outputIdFor(const QString& entryId, const QString& destinationId) {
+    const EntryConfig* entry = findEntry(entryId);
+    return entry ? routedDestinationId(*entry, destinationId) : destinationId;
+}
+
+DestinationStatus EntryController::relayOutputStatus(const QString& entryId) const {
+    return destinationStatusOfOutput(entryId, relayOutputIdOf(entryId));
+}
+
+const RelayWatch* EntryController::relayWatchOf(const QString& entryId) const {
+    const auto found = relayPolls_.find(entryId);
+    return found != relayPolls_.end() ? &found->second.watch : nullptr;
+}
+
+DestinationStatus EntryController::relayedDestinationStatus(const QString& entryId,
+                                                            const QString& destinationId) const {
+    const DestinationStatus relay = relayOutputStatus(entryId);
+    const RelayWatch* watch = relayWatchOf(entryId);
+    return watch ? watch->destinationStatus(relay, destinationId, clock_.nowMs())
+                 : RelayWatch{}.destinationStatus(relay, destinationId, clock_.nowMs());
+}
+
+void EntryController::pollRelays() {
+    const int64_t nowMs = clock_.nowMs();
+    for (const EntryConfig& entry : currentEntries()) {
+        const DestinationStatus relay = relayOutputStatus(entry.id);
+        if (relay.state == DestinationState::Idle || !usesRelay(entry)) {
+            relayPolls_.erase(entry.id);
+            continue;
+        }
+        RelayPoll& poll = relayPolls_[entry.id];
+        if (poll.reading) {
+            std::optional<RelayStatsPage> page;
+            {
+                std::lock_guard guard(poll.reading->lock);
+                page = std::move(poll.reading->page);
+            }
+            if (!page)
+                continue; // still reading; a read ends within kRelayStatsTimeoutMs
+            poll.reading.reset();
+            RelayStats stats;
+            if (page->ok)
+                stats = readRelayStats(QByteArray::fromStdString(page->body),
+                                       relaySettingsOf(entry.relevo), relayedDestinationsOf(entry));
+            else
+                stats.error = relayStatsPageError(*page);
+            poll.watch.readEnded(nowMs, stats);
+        }
+        if (!poll.watch.readDue(relay, nowMs))
+            continue;
+        const QString url = relayStatsFetchUrl(relaySettingsOf(entry.relevo));
+        if (url.isEmpty())
+            continue;
+        prepareRelayStatsFetch();
+        auto reading = std::make_shared<RelayPageRead>();
+        if (runDetached([reading, url = url.toStdString()] {
+                RelayStatsPage page = fetchRelayStatsPage(url);
+                std::lock_guard guard(reading->lock);
+                reading->page = std::move(page);
+            })) {
+            poll.reading = reading;
+            poll.watch.readStarted(nowMs);
+        }
+    }
+    // Entries gone from the collection.
+    for (auto it = relayPolls_.begin(); it != relayPolls_.end();)
+        it = findEntry(it->first) ? std::next(it) : relayPolls_.erase(it);
+}
+
+} // namespace relaycast
