@@ -70,6 +70,7 @@ DestinationStatus RelayWatch::destinationStatus(const DestinationStatus& relayOu
         status.recoveryAfterSecs = relayOutput.recoveryAfterSecs;
         return status;
     }
+    status.throughRelay = true;
     switch (link(relayOutput, nowMs)) {
     case RelayLink::Live:
         break;

@@ -1,4 +1,5 @@
 #include "module/ui_text.h"
+#include "relay/entry_relay.h"
 #include "relay/relay_config.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <functional>
 
 using namespace relaycast;
 
@@ -204,4 +208,64 @@ TEST(RelayConfig, WritesOwnerOnlyFilesAndDropsAStunnelFileNoLongerNeeded) {
     refused.secret.clear();
     EXPECT_FALSE(writeRelayFiles(relayConfiguration(refused, {}), folder, &error));
     EXPECT_EQ(error, uiText("El secreto del relé no es válido."));
+}
+
+TEST(EntryRelay, OneOutputStandsForTheRelayedDestinationsAndAWrittenConfigurationGoesStale) {
+    EntryConfig entry;
+    entry.id = "e";
+    entry.destinos = {{"a", "rtmp://direct.example/live", "direct-key"},
+                      {"b", "rtmp://b.example/live", "b-key"},
+                      {"c", "rtmps://c.example/app", "c-key"},
+                      {"d", "srt://d.example:9000", ""}};
+    entry.destinos[1].porRelevo = entry.destinos[2].porRelevo = true;
+    const auto ids = [](const EntryConfig& e) {
+        QStringList list;
+        for (const DestConfig& d : e.destinos)
+            list << d.id;
+        return list;
+    };
+    // Marked, but without a relay: everything leaves OBS as before.
+    EXPECT_EQ(ids(routedEntry(entry)), QStringList({"a", "b", "c", "d"}));
+    EXPECT_FALSE(relayConfigurationStale(entry));
+
+    entry.relevo = {"rtmp://relay.example:1936/in", "http://relay.example:8088/stats",
+                    "Rel4ySecretAbcdefgh"};
+    const EntryConfig routed = routedEntry(entry);
+    EXPECT_EQ(ids(routed), QStringList({"a", relayOutputIdOf("e"), "d"}));
+    EXPECT_EQ(routed.destinos[1].url, "rtmp://relay.example:1936/in");
+    EXPECT_EQ(routed.destinos[1].clave, "Rel4ySecretAbcdefgh");
+    EXPECT_EQ(routedDestinationId(entry, "c"), relayOutputIdOf("e"));
+    EXPECT_EQ(routedDestinationId(entry, "a"), "a");
+
+    EXPECT_TRUE(relayConfigurationStale(entry)); // never written
+    const QString digest = relayConfigurationDigest(entry);
+    EXPECT_EQ(digest.size(), 32);
+    entry.relevo.escrita = digest;
+    EXPECT_FALSE(relayConfigurationStale(entry));
+    struct Change {
+        const char* what;
+        std::function<void(EntryConfig&)> apply;
+        bool stale;
+    };
+    const Change changes[] = {
+        {"a relayed key", [](EntryConfig& e) { e.destinos[2].clave = "new-c-key"; }, true},
+        {"one more relayed", [](EntryConfig& e) { e.destinos[3].porRelevo = true; }, true},
+        {"the allowed address", [](EntryConfig& e) { e.relevo.permitirDesde = "203.0.113.9"; },
+         true},
+        {"a direct key", [](EntryConfig& e) { e.destinos[0].clave = "other"; }, false},
+        {"nothing relayed any more",
+         [](EntryConfig& e) { e.destinos[1].porRelevo = e.destinos[2].porRelevo = false; }, false},
+    };
+    for (const Change& change : changes) {
+        EntryConfig changed = entry;
+        change.apply(changed);
+        EXPECT_EQ(relayConfigurationStale(changed), change.stale) << change.what;
+    }
+    // The digest, kept in the settings file, tells nothing of the keys without the secret.
+    EntryConfig otherSecret = entry;
+    otherSecret.relevo.secreto = "Another4SecretAbcdefgh";
+    EXPECT_NE(relayConfigurationDigest(otherSecret), digest);
+    const QString secret = newRelaySecret();
+    EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9_-]{24}$").match(secret).hasMatch());
+    EXPECT_NE(newRelaySecret(), secret);
 }

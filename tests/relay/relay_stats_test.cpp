@@ -1,4 +1,6 @@
+#include "module/ui_text.h"
 #include "relay/relay_stats.h"
+#include "relay/relay_watch.h"
 
 #include <gtest/gtest.h>
 
@@ -143,4 +145,91 @@ TEST(RelayStats, APageThatIsNotWholeIsAnErrorNotAGuess) {
         EXPECT_TRUE(stats.pushes.isEmpty());
         EXPECT_FALSE(stats.publisherConnected);
     }
+}
+
+// What a relayed destination's card and the relay's row read, from OBS's output to the relay
+// and the pages read so far.
+TEST(RelayWatch, ADestinationReadsAsTheRelaysPageShowsItsPush) {
+    using State = DestinationState;
+    const auto output = [](State state) {
+        DestinationStatus status;
+        status.state = state;
+        status.message = state == State::Failed ? QStringLiteral("refused") : QString();
+        status.attempts = state == State::Reconnecting ? 3 : 0;
+        return status;
+    };
+    const auto page = [](bool publisher, bool up) {
+        RelayStats stats;
+        stats.publisherConnected = publisher;
+        stats.pushes = {{"up", up}};
+        return stats;
+    };
+    RelayStats unreadable;
+    unreadable.error = QStringLiteral("el relé no responde (Timeout was reached)");
+    struct Case {
+        const char* what;
+        State relay;
+        std::optional<RelayStats> read; // one read at 1000 ms, if any
+        int64_t nowMs;
+        RelayLink link;
+        State destination;
+        QString message;
+    };
+    const Case cases[] = {
+        {"OBS still connecting",
+         State::Starting,
+         {},
+         1000,
+         RelayLink::Connecting,
+         State::Starting,
+         {}},
+        {"live, no page yet", State::Live, {}, 1000, RelayLink::Connecting, State::Starting, {}},
+        {"push up", State::Live, page(true, true), 2000, RelayLink::Live, State::Live, {}},
+        {"push down", State::Live, page(true, false), 2000, RelayLink::Live, State::Reconnecting,
+         uiText("el relé no llega a este destino; lo reintenta cada segundo")},
+        {"no stream at the relay", State::Live, page(false, false), 2000, RelayLink::NotReceiving,
+         State::Reconnecting, uiText("el relé no recibe la emisión de OBS")},
+        {"page gone stale", State::Live, page(true, true), 1000 + kRelayPageStaleMs,
+         RelayLink::Unreachable, State::Live,
+         uiText("la página de estadísticas del relé no responde: no se sabe si llega")},
+        {"page never read", State::Live, unreadable, 2000, RelayLink::Unreachable, State::Live,
+         uiText("la página de estadísticas del relé no responde: no se sabe si llega")},
+        {"OBS's output failed", State::Failed, page(true, true), 2000, RelayLink::Unreachable,
+         State::Failed, QStringLiteral("refused")},
+        {"OBS's output recovering",
+         State::Reconnecting,
+         page(true, true),
+         2000,
+         RelayLink::Reconnecting,
+         State::Reconnecting,
+         {}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        RelayWatch watch;
+        // Read while OBS's output to the relay runs.
+        EXPECT_EQ(watch.readDue(output(test.relay), 0), test.relay != State::Failed);
+        watch.readStarted(0);
+        EXPECT_FALSE(watch.readDue(output(test.relay), 5000)); // one read at a time
+        if (test.read)
+            watch.readEnded(1000, *test.read);
+        EXPECT_EQ(watch.link(output(test.relay), test.nowMs), test.link);
+        const DestinationStatus status =
+            watch.destinationStatus(output(test.relay), "up", test.nowMs);
+        EXPECT_EQ(status.state, test.destination);
+        EXPECT_EQ(status.message, test.message);
+        if (test.relay == State::Reconnecting) {
+            EXPECT_EQ(status.attempts, 3);
+        }
+    }
+    RelayWatch idle;
+    EXPECT_FALSE(idle.readDue(output(State::Idle), 0));
+    EXPECT_EQ(idle.link(output(State::Idle), 0), RelayLink::Idle);
+    RelayWatch read;
+    read.readStarted(0);
+    read.readEnded(500, page(true, true));
+    EXPECT_FALSE(read.readDue(output(State::Live), kRelayReadEveryMs - 1));
+    EXPECT_TRUE(read.readDue(output(State::Live), kRelayReadEveryMs));
+    EXPECT_EQ(read.pushesConnected(600), std::optional(std::pair(1, 1)));
+    EXPECT_EQ(read.pushesConnected(500 + kRelayPageStaleMs), std::nullopt);
 }

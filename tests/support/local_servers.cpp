@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <arpa/inet.h>
@@ -188,6 +189,20 @@ QString RtmpServer::errorLog() const {
     return readFile(dir_.filePath(QStringLiteral("error.log")));
 }
 
+qint64 RtmpServer::bytesIn(const QString& key) const {
+    const CommandResult page =
+        runCommand({"curl", "-s", "--max-time", "3",
+                    QStringLiteral("http://127.0.0.1:%1/stat").arg(httpPort_)},
+                   5000);
+    // The stream's own counter: <stream><name>KEY</name>…<bytes_in>N</bytes_in>.
+    const QRegularExpression stream(
+        QStringLiteral("<stream>\\s*<name>%1</name>.*?<bytes_in>(\\d+)<")
+            .arg(QRegularExpression::escape(key)),
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch found = stream.match(QString::fromUtf8(page.out));
+    return found.hasMatch() ? found.captured(1).toLongLong() : 0;
+}
+
 QList<PublishSpan> RtmpServer::publishes(const QString& key) const {
     QList<PublishSpan> spans;
     const QStringList lines =
@@ -245,6 +260,7 @@ bool RtmpServer::writeConfig(QString* error) {
     c << "  server {\n    listen 127.0.0.1:" << httpPort_ << ";\n"
       << "    access_log " << d << "/publish.log notes;\n"
       << "    location /on_publish_done { return 204; }\n"
+      << "    location = /stat { rtmp_stat all; }\n"
       << "    location /on_publish {\n"
       << "      if ($arg_name = \"" << refusedKey_ << "\") { return 403; }\n"
       << "      if (-f \"" << d << "/refused/$arg_name\") { return 403; }\n"

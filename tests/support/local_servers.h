@@ -59,6 +59,8 @@ public:
     QString playUrl(const QString& key) const;
     // The server's error log (useful in failure messages).
     QString errorLog() const;
+    // Bytes the server received of stream `key` in its current publish; 0 when none.
+    qint64 bytesIn(const QString& key) const;
     // Every publish of stream `key` the server let in, in order.
     QList<PublishSpan> publishes(const QString& key) const;
     // From now on, refuses (or lets in again) publishes of stream `key`, as a server does

@@ -80,7 +80,9 @@ bool EntryController::hasOutput(const QString& entryId, const QString& destinati
 DestinationStatus EntryController::destinationStatus(const QString& entryId,
                                                      const QString& destinationId) const {
     // Looking the entry up changes nothing (an empty collection is made at most).
-    if (isRelayOutputId(const_cast<EntryController*>(this)->outputIdFor(entryId, destinationId)))
+    const QString outputId =
+        const_cast<EntryController*>(this)->outputIdFor(entryId, destinationId);
+    if (outputId != destinationId)
         return relayedDestinationStatus(entryId, destinationId);
     return destinationStatusOfOutput(entryId, destinationId);
 }

@@ -128,6 +128,13 @@ public:
     DestinationStatus relayOutputStatus(const QString& entryId) const;
     // What the relay is seen doing while OBS sends to it; null otherwise.
     const RelayWatch* relayWatchOf(const QString& entryId) const;
+    // The same as its row shows it, now.
+    struct RelayView {
+        RelayLink link = RelayLink::Idle;
+        std::optional<std::pair<int, int>> pushesConnected; // connected, of how many
+        QString pageError;
+    };
+    RelayView relayView(const QString& entryId) const;
 
     // --- What an entry sends
     // Its own choice, or the host's live scene mapped through its equivalences when it follows

@@ -32,12 +32,21 @@ const RelayWatch* EntryController::relayWatchOf(const QString& entryId) const {
     return found != relayPolls_.end() ? &found->second.watch : nullptr;
 }
 
+EntryController::RelayView EntryController::relayView(const QString& entryId) const {
+    const RelayWatch* watch = relayWatchOf(entryId);
+    const RelayWatch none;
+    const RelayWatch& seen = watch ? *watch : none;
+    const int64_t nowMs = clock_.nowMs();
+    return {seen.link(relayOutputStatus(entryId), nowMs), seen.pushesConnected(nowMs),
+            seen.pageError(nowMs)};
+}
+
 DestinationStatus EntryController::relayedDestinationStatus(const QString& entryId,
                                                             const QString& destinationId) const {
     const DestinationStatus relay = relayOutputStatus(entryId);
     const RelayWatch* watch = relayWatchOf(entryId);
-    return watch ? watch->destinationStatus(relay, destinationId, clock_.nowMs())
-                 : RelayWatch{}.destinationStatus(relay, destinationId, clock_.nowMs());
+    const RelayWatch none;
+    return (watch ? *watch : none).destinationStatus(relay, destinationId, clock_.nowMs());
 }
 
 void EntryController::pollRelays() {
