@@ -309,6 +309,19 @@ RelayConfiguration relayConfiguration(const RelaySettings& settings,
     return configuration;
 }
 
+namespace {
+
+// Whether the file at `path` is absent or one we wrote: every file we write names Relaycast on
+// its first line. A file of the user's that happens to have our name is never replaced.
+bool absentOrOurs(const QString& path) {
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    return file.open(QIODevice::ReadOnly) && file.readLine(512).contains("Relaycast");
+}
+
+} // namespace
+
 bool writeRelayFiles(const RelayConfiguration& configuration, const QString& folder,
                      QString* error) {
     if (!configuration.error.isEmpty() || configuration.nginx.isEmpty()) {
@@ -317,6 +330,15 @@ bool writeRelayFiles(const RelayConfiguration& configuration, const QString& fol
         return false;
     }
     const QDir dir(folder);
+    for (const char* name : {kRelayNginxFile, kRelayStunnelFile, kRelayReadmeFile}) {
+        if (!absentOrOurs(dir.filePath(QString::fromLatin1(name)))) {
+            if (error)
+                *error = uiText("«%1» ya existe en esa carpeta y no lo escribió Relaycast: elige "
+                                "otra carpeta.")
+                             .arg(QString::fromLatin1(name));
+            return false;
+        }
+    }
     if (!replaceOwnerOnly(dir.filePath(QString::fromLatin1(kRelayNginxFile)),
                           configuration.nginx.toUtf8(), error))
         return false;

@@ -204,6 +204,21 @@ TEST(RelayConfig, WritesOwnerOnlyFilesAndDropsAStunnelFileNoLongerNeeded) {
     EXPECT_EQ(QString::fromUtf8(nginx.readAll()), plain.nginx);
     EXPECT_FALSE(QFileInfo::exists(QDir(folder).filePath(kRelayStunnelFile)));
 
+    // A file of the user's under one of the names is never replaced nor removed.
+    for (const char* name : {kRelayStunnelFile, kRelayNginxFile}) {
+        QTemporaryDir mine;
+        QFile file(QDir(mine.path()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("# my own file\n");
+        file.close();
+        EXPECT_FALSE(writeRelayFiles(plain, mine.path(), &error)) << name;
+        EXPECT_EQ(error, uiText("«%1» ya existe en esa carpeta y no lo escribió Relaycast: elige "
+                                "otra carpeta.")
+                             .arg(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), "# my own file\n");
+    }
+
     RelaySettings refused = relay();
     refused.secret.clear();
     EXPECT_FALSE(writeRelayFiles(relayConfiguration(refused, {}), folder, &error));
