@@ -13,6 +13,7 @@
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
+#include "relay/relay_config.h"
 #include "support/fake_encoder_types.h"
 #include "support/fake_websocket_api.h"
 #include "support/local_servers.h"
@@ -273,6 +274,17 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         data.insert(QLatin1String(field), value);
         return data;
     };
+    // A relay is checked with the relay's own texts.
+    const QString relayStats = QStringLiteral("http://127.0.0.1:8088/stat");
+    const auto withRelay = [&](const char* address, QJsonArray destinations = {}) {
+        return QJsonObject{{"followsObs", true},
+                           {"relay", QJsonObject{{"address", address}, {"statsUrl", relayStats}}},
+                           {"destinations", destinations}};
+    };
+    const QJsonObject badIngest = withRelay("rtmp://127.0.0.1:1935");
+    const QJsonObject ristThroughRelay =
+        withRelay("rtmp://127.0.0.1/relevo",
+                  {QJsonObject{{"address", "rist://127.0.0.1:5000"}, {"throughRelay", true}}});
     struct Bad {
         const char* type;
         QJsonObject data;
@@ -370,6 +382,18 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", "9000"}}, "InvalidArgument"},
         {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", 9000}, {"name", "x"}}, "UnknownField"},
         {"DeleteEntry", {{"entryId", 3}}, "MissingArgument"},
+        {"CreateEntry", badIngest, "InvalidArgument"},
+        {"CreateEntry", ristThroughRelay, "InvalidAddress"},
+        // The secret is made here and never taken, nor told back.
+        {"CreateEntry",
+         {{"followsObs", true},
+          {"relay", QJsonObject{{"address", "rtmp://127.0.0.1/relevo"},
+                                {"statsUrl", relayStats},
+                                {"secret", "clave-secreta-del-rele"}}}},
+         "InvalidArgument"},
+        {"AddDestination",
+         {{"entryId", "e1"}, {"address", "rtmp://x/y"}, {"throughRelay", true}},
+         "InvalidArgument"},
     };
     for (size_t row = 0; row < std::size(table); ++row) {
         const QJsonObject answer = request(QLatin1String(table[row].type), table[row].data);
@@ -384,6 +408,9 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
                   .value("message")
                   .toString(),
               validateDestinationAddress(QStringLiteral("http://x/live"), 1));
+    EXPECT_EQ(
+        request("CreateEntry", badIngest).value("error")["message"].toString(),
+        planRelay({"rtmp://127.0.0.1:1935", relayStats, QString(16, 's'), {}, 19400}, {}).error);
     ASSERT_EQ(world.entries().size(), 1);
     EXPECT_EQ(world.entries().at(0), before);
     EXPECT_TRUE(listChanges().isEmpty()) << listChanges().join('\n').toStdString();
