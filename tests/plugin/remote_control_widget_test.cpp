@@ -6,6 +6,7 @@
 
 #include "address/address.h"
 #include "address/host_services.h"
+#include "config/secret_protection.h"
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 #include "engine/picture/entry_pipeline.h"
@@ -29,6 +30,7 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -590,6 +592,62 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
                   .toStdString());
     for (const QJsonObject& each : answers)
         EXPECT_FALSE(dump(each).find("clave-g") != std::string::npos) << dump(each);
+}
+
+TEST_F(RemoteControlTest, AnInputSendsThroughItsRelayWhoseSecretNeverLeaves) {
+    // The test server stands in for the relay: it takes OBS's stream, and its page answers 404.
+    RtmpServer relay;
+    QString error;
+    ASSERT_TRUE(relay.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("rele");
+    OBSSourceAutoRelease colour = createColorSource("rele-color", kOpaqueRed, 640, 360);
+    addToScene(scene, colour);
+    ASSERT_TRUE(remote.open());
+    const QJsonObject settings{
+        {"address", relay.url()},
+        {"statsUrl", QStringLiteral("http://127.0.0.1:%1/stat").arg(relay.httpPort())},
+        {"allowFrom", "127.0.0.1"}};
+    const QJsonObject relayed{
+        {"address", "rtmp://127.0.0.1/live"}, {"key", "clave-r1"}, {"throughRelay", true}};
+    const QJsonObject created = request(
+        "CreateEntry", {{"source", "rele"},
+                        {"relay", settings},
+                        {"destinations", QJsonArray{relayed, QJsonObject{{"address", relay.url()},
+                                                                         {"key", "clave-r2"}}}}});
+    const QString id = created.value("entryId").toString();
+    ASSERT_TRUE(world.controller.findEntry(id)) << dump(created);
+    const QString secret = world.controller.findEntry(id)->relevo.secreto;
+    const QString d1 = world.controller.findEntry(id)->destinos.at(0).id;
+    const auto listed = [&] {
+        const QByteArray text = QJsonDocument(request("GetEntries")).toJson();
+        EXPECT_FALSE(text.contains(secret.toUtf8()) || text.contains("clave-r")) << text.data();
+        return QJsonDocument::fromJson(text)["entries"][0].toObject();
+    };
+    QJsonObject expected = settings;
+    expected.insert("configurationStale", true);
+    expected.insert("link", "idle");
+    const QJsonObject idle = listed();
+    EXPECT_EQ(idle["relay"].toObject(), expected) << dump(idle);
+    EXPECT_TRUE(idle["destinations"][0]["throughRelay"].toBool());
+    EXPECT_FALSE(idle["destinations"][1]["throughRelay"].toBool());
+    QFile file(world.store.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString stored = QRegularExpression(QStringLiteral(R"re("secreto"\s*:\s*"([^"]*)")re"))
+                               .match(QString::fromUtf8(file.readAll()))
+                               .captured(1);
+    EXPECT_TRUE(stored.startsWith(QLatin1String(kProtectedPrefix))) << stored.toStdString();
+
+    // OBS publishes to the relay under the secret; the relayed destination's status is the one
+    // the controller makes of the relay's.
+    ASSERT_FALSE(request("StartEntry", {{"entryId", id}}).contains("error"));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return !world.controller.destinationStatus(id, d1).message.isEmpty(); }, 30s));
+    const QJsonObject live = listed();
+    EXPECT_EQ(live["relay"]["link"].toString(), QStringLiteral("unreachable")) << dump(live);
+    EXPECT_EQ(live["destinations"][0]["state"].toString(), stateOf(id, d1));
+    EXPECT_EQ(live["destinations"][0]["message"].toString(),
+              world.controller.destinationStatus(id, d1).message);
+    EXPECT_EQ(relay.publishes(secret).size(), 1);
 }
 
 TEST_F(RemoteControlTest, SetAsideInputsBroughtHereAreTold) {

@@ -128,6 +128,8 @@ public:
     DestinationStatus relayOutputStatus(const QString& entryId) const;
     // What the relay is seen doing while OBS sends to it; null otherwise.
     const RelayWatch* relayWatchOf(const QString& entryId) const;
+    // The time a RelayWatch is asked at.
+    int64_t nowMs() const { return clock_.nowMs(); }
 
     // --- What an entry sends
     // Its own choice, or the host's live scene mapped through its equivalences when it follows
