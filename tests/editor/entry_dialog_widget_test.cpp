@@ -513,6 +513,11 @@ TEST_F(StudioFixture, TheRelayChecksItsSettingsCarriesTheMarkedRowsAndWritesItsF
 
         const bool writable = c.marked && QString(c.error).isEmpty();
         if (writable) {
+            // A marked row the relay cannot carry says so, and OK names it.
+            rows[0]->addressEdit()->setText("rtmp://a.example/live?x=1");
+            EXPECT_TRUE(rows[0]->relayNoteLabel()->isVisible());
+            EXPECT_EQ(pressOk(dialog), "Destino 1: la dirección no sirve para el relé.");
+            rows[0]->addressEdit()->setText("rtmp://a.example/live");
             // Written: the files hold the keys, so they are the owner's alone.
             EXPECT_TRUE(relay->staleLabel()->isVisible()) << "never written";
             QTemporaryDir folder;
