@@ -151,6 +151,16 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
          uiText("El secreto del relé no es válido.")},
         {{good.ingestUrl, good.statsUrl, good.secret, "all; allow 0.0.0.0/0"},
          uiText("La dirección permitida del relé no es válida.")},
+        // nginx merges "..", "." and "//" in a request before it matches a location: a page
+        // placed at such a path answers nowhere.
+        {{good.ingestUrl, "http://relay.example:8088/a/../stats", good.secret, {}}, stats},
+        {{good.ingestUrl, "http://relay.example:8088/a//stats", good.secret, {}}, stats},
+        {{good.ingestUrl, "http://relay.example:8088/./stats", good.secret, {}}, stats},
+        // Not an address nginx's allow takes: `nginx -t` refuses the whole file.
+        {{good.ingestUrl, good.statsUrl, good.secret, "cafe"},
+         uiText("La dirección permitida del relé no es válida.")},
+        {{good.ingestUrl, good.statsUrl, good.secret, "203.0.113.7/99"},
+         uiText("La dirección permitida del relé no es válida.")},
         {{good.ingestUrl, good.statsUrl, good.secret, {}, 0},
          uiText("Los puertos locales del relé no son válidos.")},
         {{good.ingestUrl, good.statsUrl, good.secret, {}, 65536},
@@ -166,6 +176,65 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
     }
     EXPECT_EQ(relayPublishUrl(good), "rtmp://relay.example:1936/in");
     EXPECT_EQ(relayStatsFetchUrl(good), "http://relay.example:8088/stats/Rel4ySecretAbcdefgh");
+}
+
+// The relay's loopback ports (its publish check, then one TLS client per rtmps:// destination)
+// are bound on the same machine as its ingest and its statistics page: a port taken twice
+// leaves nginx or stunnel unable to start.
+TEST(RelayConfig, TheRelaysLoopbackPortsNeverTakeItsIngestOrStatisticsPort) {
+    struct Case {
+        const char* what;
+        const char* ingest;
+        const char* stats;
+        int firstLocalPort;
+    };
+    const Case cases[] = {
+        {"ingest on the publish check", "rtmp://relay.example:19400/in",
+         "http://relay.example:8088/stats", 19400},
+        {"ingest on the TLS client", "rtmp://relay.example:19401/in",
+         "http://relay.example:8088/stats", 19400},
+        {"statistics on the publish check", "rtmp://relay.example:1936/in",
+         "http://relay.example:19400/stats", 19400},
+        {"statistics on the TLS client", "rtmp://relay.example:1936/in",
+         "http://relay.example:19401/stats", 19400},
+        {"default ingest port on the publish check", "rtmp://relay.example/in",
+         "http://relay.example:8088/stats", 1935},
+    };
+    for (const Case& test : cases) {
+        const RelaySettings settings{
+            test.ingest, test.stats, relay().secret, {}, test.firstLocalPort};
+        const RelayConfiguration c =
+            relayConfiguration(settings, {{"fb", "rtmps://live.example/rtmp", "fb-key-1"}});
+        EXPECT_FALSE(c.error.isEmpty()) << test.what;
+        EXPECT_TRUE(c.nginx.isEmpty()) << test.what;
+    }
+}
+
+// nginx-rtmp pushes a stream to an address without a stream name under the stream's own name,
+// which on the relay is the secret: a platform (or anyone's server) would receive it and could
+// publish to the relay, and through it to all the streamer's platforms.
+TEST(RelayConfig, ADestinationWithoutAStreamNameNeverGetsTheSecret) {
+    const QList<RelayedDestination> unnamed = {{"own", "rtmp://own.example/live", ""},
+                                               {"own-slash", "rtmp://own.example:1940/live/", ""},
+                                               {"tls", "rtmps://tls.example/app", ""}};
+    const RelayConfiguration c = relayConfiguration(relay(), unnamed);
+    ASSERT_TRUE(c.error.isEmpty()) << c.error.toStdString();
+    for (const char* push :
+         {"push \"rtmp://own.example/live\";", "push \"rtmp://own.example:1940/live\";",
+          "push \"rtmp://127.0.0.1:19401/app\";"})
+        EXPECT_FALSE(c.nginx.contains(QString::fromLatin1(push))) << push;
+}
+
+// The page over https:// makes nginx load a certificate at a fixed path: without a step that
+// says so, `nginx -t` fails on the file as written.
+TEST(RelayConfig, AStatisticsPageOverTlsSaysWhereItsCertificateGoes) {
+    RelaySettings settings = relay();
+    settings.statsUrl = QStringLiteral("https://relay.example:8443/stats");
+    const RelayConfiguration c =
+        relayConfiguration(settings, {{"yt", "rtmp://a.example/live", "some-key-1"}});
+    ASSERT_TRUE(c.nginx.contains(QStringLiteral("/etc/nginx/relaycast-stats.crt")));
+    for (const char* path : {"/etc/nginx/relaycast-stats.crt", "/etc/nginx/relaycast-stats.key"})
+        EXPECT_TRUE(c.install.contains(QString::fromLatin1(path))) << path;
 }
 
 TEST(RelayConfig, NoCharacterThatEndsADirectiveReachesTheFile) {
