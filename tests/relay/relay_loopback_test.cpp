@@ -246,3 +246,51 @@ TEST(RelayLoopback, NginxAcceptsTheConfigurationOfEveryKindOfDestination) {
                    20000);
     EXPECT_EQ(checked.exitCode, 0) << checked.err.toStdString();
 }
+
+// A destination whose address names no stream (a server of one's own that takes any name, a
+// key left empty): nginx-rtmp pushes under the name OBS published, which is the relay's secret.
+// The server at the other end then holds what lets anyone publish to the relay.
+TEST(RelayLoopback, APushWithoutAStreamNameNeverCarriesTheSecret) {
+    RtmpServer platform;
+    QString error;
+    ASSERT_TRUE(platform.start(&error)) << error.toStdString();
+    const uint16_t ingestPort = freePort();
+    uint16_t statsPort = freePort();
+    while (statsPort == ingestPort)
+        statsPort = freePort();
+    uint16_t localPort = freePort();
+    while (localPort == ingestPort || localPort == statsPort)
+        localPort = freePort();
+    const RelaySettings settings = {QStringLiteral("rtmp://127.0.0.1:%1/in").arg(ingestPort),
+                                    QStringLiteral("http://127.0.0.1:%1/stats").arg(statsPort),
+                                    QStringLiteral("NamelessRelaySecret0123456"),
+                                    QStringLiteral("127.0.0.1"), localPort};
+    const RelayConfiguration configuration =
+        relayConfiguration(settings, {{"own", platform.url(), ""}});
+    ASSERT_TRUE(configuration.error.isEmpty()) << configuration.error.toStdString();
+    if (!configuration.notRelayable.isEmpty()) {
+        // Refused with its reason: nothing is pushed at all.
+        EXPECT_TRUE(configuration.notRelayable.first().startsWith(QStringLiteral("own")));
+        return;
+    }
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(writeRelayFiles(configuration, folder.path(), &error)) << error.toStdString();
+    ConfiguredNginx relay;
+    ASSERT_TRUE(relay.start(QDir(folder.path()).filePath(kRelayNginxFile),
+                            {ingestPort, statsPort, localPort}, &error))
+        << error.toStdString();
+
+    ChildProcess obs;
+    ASSERT_TRUE(
+        obs.start(publishCommand(relayPublishUrl(settings) + QLatin1Char('/') + settings.secret, 8),
+                  folder.filePath("obs.out"), folder.filePath("obs.err")));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < deadline &&
+           platform.publishes(settings.secret).isEmpty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    EXPECT_TRUE(platform.publishes(settings.secret).isEmpty())
+        << "the platform received a publish named with the relay's secret";
+    obs.stop(SIGTERM, 5000);
+    relay.stop();
+}
