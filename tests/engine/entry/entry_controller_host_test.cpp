@@ -645,3 +645,39 @@ TEST_F(EntryControllerHost, ThroughTheRelayOBSUploadsOnceAndEachCardFollowsItsPu
     controller.stopEntry(id);
     tlsClients.stop(SIGTERM, 5000);
 }
+
+// A destination's relay mark changed while it streams, the change kept for the next start: its
+// own stop still ends what runs for it, and nothing goes on streaming for it unseen (the
+// stream to the relay standing for nobody any more, or its own output behind a row that now
+// reads the relay's).
+TEST_F(EntryControllerHost, AMarkChangedWhileStreamingLeavesNothingItsStopMisses) {
+    for (const bool markedAtStart : {false, true}) {
+        SCOPED_TRACE(markedAtStart ? "relayed, then direct" : "direct, then relayed");
+        EntryConfig& entry =
+            addEntry(markedAtStart ? QStringLiteral("mark-off") : QStringLiteral("mark-on"),
+                     {QStringLiteral("marked-key")}, false);
+        // The local server stands in for the relay: it takes the publish under the secret.
+        entry.relevo.entrada = rtmp.url();
+        entry.relevo.estadisticas = QStringLiteral("http://127.0.0.1:%1/stats").arg(freePort());
+        entry.relevo.secreto = newRelaySecret();
+        entry.destinos[0].porRelevo = markedAtStart;
+        const QString id = entry.id;
+        const QString destinationId = entry.destinos[0].id;
+        const QString sentAs = markedAtStart ? entry.relevo.secreto : QStringLiteral("marked-key");
+        QString error;
+        ASSERT_TRUE(controller.startEntry(id, &error)) << error.toStdString();
+        ASSERT_TRUE(heartbeatUntil([&] { return rtmp.bytesIn(sentAs) > 0; }));
+
+        EntryEdit edit{*controller.findEntry(id), *controller.findEntry(id)};
+        edit.wanted.destinos[0].porRelevo = !markedAtStart;
+        ASSERT_EQ(controller.editEntry(edit, NeedsStop::NextStart).result,
+                  EditOutcome::Result::Done);
+        // What streams for it reads as running on its row.
+        EXPECT_TRUE(controller.hasOutput(id, destinationId));
+
+        controller.stopDestination(id, destinationId);
+        EXPECT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(id); }, 10s));
+        controller.stopEntry(id);
+        ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(id); }));
+    }
+}
