@@ -253,7 +253,8 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
         none->setEnabled(false);
         layout->addWidget(none);
     }
-    if (usesRelay(entry))
+    // Also while a stream to the relay runs for destinations no longer marked for it.
+    if (usesRelay(entry) || controller_.hasOutput(entryId, relayOutputIdOf(entryId)))
         layout->addWidget(buildRelayRow(card, entry));
     for (const DestConfig& destination : entry.destinos)
         layout->addWidget(buildDestinationRow(card, entry, destination));

@@ -170,12 +170,12 @@ StatusLine relayedStatusLine(const DestinationStatus& status) {
         return destinationStatusLine(status);
     switch (status.state) {
     case DestinationState::Starting:
+        if (!status.message.isEmpty())
+            return {QString::fromUtf8("⚠ ") + status.message,
+                    QString::fromLatin1(kWarningLineStyle)};
         return {uiText("Esperando a las estadísticas del relé…"),
                 QString::fromLatin1(kStartingLineStyle)};
     case DestinationState::Live:
-        if (!status.message.isEmpty())
-            return {uiText("● Por el relé") + QString::fromUtf8(" · ") + status.message,
-                    QString::fromLatin1(kWarningLineStyle)};
         return {uiText("● En directo por el relé"), QString::fromLatin1(kLiveLineStyle)};
     default:
         return {QString::fromUtf8("⚠ ") + status.message, QString::fromLatin1(kWarningLineStyle)};

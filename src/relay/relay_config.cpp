@@ -10,6 +10,12 @@
 
 #include <algorithm>
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#endif
+
 namespace relaycast {
 namespace {
 
@@ -24,6 +30,22 @@ bool nginxSafe(const QString& text) {
             return false;
     }
     return true;
+}
+
+// An address or network nginx's allow takes: IPv4 or IPv6, with a prefix length that fits.
+bool nginxAddress(const QString& text) {
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    const QByteArray address = text.left(slash < 0 ? text.size() : slash).toLatin1();
+    unsigned char bytes[16];
+    const bool v4 = inet_pton(AF_INET, address.constData(), bytes) == 1;
+    const bool v6 = !v4 && inet_pton(AF_INET6, address.constData(), bytes) == 1;
+    if (!v4 && !v6)
+        return false;
+    if (slash < 0)
+        return true;
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,3}$"));
+    const QString prefix = text.mid(slash + 1);
+    return digits.match(prefix).hasMatch() && prefix.toInt() <= (v4 ? 32 : 128);
 }
 
 int portOf(const QString& digits, int fallback) {
@@ -86,6 +108,10 @@ QString routeOf(const RelayedDestination& destination, int* nextTlsPort, RelayRo
     if (port == 0 || !path.startsWith(QLatin1Char('/')) || path.size() < 2 ||
         path.contains(QLatin1Char('?')))
         return uiText("%1: la dirección no sirve para el relé.");
+    // nginx-rtmp pushes to an address without a stream name under the name OBS published
+    // under, which is the relay's secret: the platform would learn it.
+    if (destination.key.isEmpty() && path.count(QLatin1Char('/')) < 2)
+        return uiText("%1: sin clave de emisión, el relé le enviaría su propio secreto.");
     const QString tail =
         destination.key.isEmpty() ? path : path + QLatin1Char('/') + destination.key;
     QString server;
@@ -207,6 +233,11 @@ QString installText(const RelayConfiguration& configuration) {
              QStringLiteral("\n   install -m 600 relaycast-stunnel.conf "
                             "/etc/stunnel/relaycast.conf\n"
                             "   systemctl restart stunnel4\n\n");
+    if (configuration.nginx.contains(QStringLiteral("ssl_certificate ")))
+        t += uiText("La página de estadísticas va por https: pon su certificado y su clave en "
+                    "/etc/nginx/relaycast-stats.crt y /etc/nginx/relaycast-stats.key antes de "
+                    "recargar nginx.") +
+             QStringLiteral("\n\n");
     t += uiText("Estos archivos contienen tus claves de emisión: no los compartas.") +
          QLatin1Char('\n');
     if (!configuration.notRelayable.isEmpty()) {
@@ -228,7 +259,6 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
                                               QStringLiteral(R"(:(\d{1,5})(/[A-Za-z0-9_./-]+)$)"),
                                           QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression secret(QStringLiteral("^[A-Za-z0-9_-]{16,}$"));
-    static const QRegularExpression allow(QStringLiteral(R"(^[0-9A-Fa-f:.]+(/\d{1,3})?$)"));
     RelayPlan plan;
     const QRegularExpressionMatch in = ingest.match(settings.ingestUrl.trimmed());
     const QRegularExpressionMatch st = stats.match(settings.statsUrl.trimmed());
@@ -239,7 +269,13 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
                             "rtmp://servidor[:puerto]/aplicacion.");
         return plan;
     }
-    if (plan.statsPort == 0 || plan.statsPort == plan.ingestPort) {
+    // nginx folds "//", "." and ".." in a request before it matches a location: a page at such
+    // a path would answer nowhere.
+    const QString statsPath = st.captured(4) + QLatin1Char('/');
+    const bool foldedPath = statsPath.contains(QStringLiteral("//")) ||
+                            statsPath.contains(QStringLiteral("/./")) ||
+                            statsPath.contains(QStringLiteral("/../"));
+    if (plan.statsPort == 0 || plan.statsPort == plan.ingestPort || foldedPath) {
         plan.error = uiText("La página de estadísticas del relé debe ser "
                             "http(s)://servidor:puerto/ruta, en otro puerto que la entrada.");
         return plan;
@@ -252,11 +288,16 @@ RelayPlan planRelay(const RelaySettings& settings, const QList<RelayedDestinatio
     for (const RelayedDestination& destination : destinations)
         tlsClients +=
             destination.url.trimmed().startsWith(QStringLiteral("rtmps://"), Qt::CaseInsensitive);
-    if (settings.firstLocalPort <= 0 || settings.firstLocalPort + tlsClients > 65535) {
+    // The publish check and the TLS clients listen on the relay's machine too.
+    const auto local = [&](int port) {
+        return port >= settings.firstLocalPort && port <= settings.firstLocalPort + tlsClients;
+    };
+    if (settings.firstLocalPort <= 0 || settings.firstLocalPort + tlsClients > 65535 ||
+        local(plan.ingestPort) || local(plan.statsPort)) {
         plan.error = uiText("Los puertos locales del relé no son válidos.");
         return plan;
     }
-    if (!settings.allowFrom.isEmpty() && !allow.match(settings.allowFrom).hasMatch()) {
+    if (!settings.allowFrom.isEmpty() && !nginxAddress(settings.allowFrom)) {
         plan.error = uiText("La dirección permitida del relé no es válida.");
         return plan;
     }

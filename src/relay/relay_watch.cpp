@@ -79,7 +79,9 @@ DestinationStatus RelayWatch::destinationStatus(const DestinationStatus& relayOu
         status.message = uiText("el relé no recibe la emisión de OBS");
         return status;
     case RelayLink::Unreachable:
-        // OBS reaches the relay: the push most likely runs, but nothing says so.
+        // OBS reaches the relay and the push most likely runs, but nothing says so: not live
+        // for whoever reads the state alone.
+        status.state = DestinationState::Starting;
         status.message = uiText("la página de estadísticas del relé no responde: no se sabe si "
                                 "llega");
         return status;

@@ -3,6 +3,7 @@
 
 #include "relay/relay_config.h"
 #include "relay/relay_stats.h"
+#include "relay/relay_stats_fetch.h"
 #include "support/child_process.h"
 #include "support/local_servers.h"
 
@@ -54,12 +55,11 @@ QStringList publishCommand(const QString& url, int seconds) {
             url};
 }
 
-// The page at `url`: its HTTP status and body.
+// The page at `url`, read as the product reads it: its HTTP status and body.
 std::pair<int, QByteArray> fetch(const QString& url) {
-    const CommandResult got =
-        runCommand({"curl", "-s", "--max-time", "5", "-w", "\n%{http_code}", url}, 10000);
-    const int cut = got.out.lastIndexOf('\n');
-    return {got.out.mid(cut + 1).toInt(), got.out.left(cut)};
+    prepareRelayStatsFetch();
+    const RelayStatsPage page = fetchRelayStatsPage(url.toStdString());
+    return {int(page.httpStatus), QByteArray::fromStdString(page.body)};
 }
 
 QString readAll(const QString& path) {

@@ -1,5 +1,7 @@
 #include "local_servers.h"
 
+#include "relay/relay_stats_fetch.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -190,16 +192,15 @@ QString RtmpServer::errorLog() const {
 }
 
 qint64 RtmpServer::bytesIn(const QString& key) const {
-    const CommandResult page =
-        runCommand({"curl", "-s", "--max-time", "3",
-                    QStringLiteral("http://127.0.0.1:%1/stat").arg(httpPort_)},
-                   5000);
+    prepareRelayStatsFetch();
+    const RelayStatsPage page = fetchRelayStatsPage(
+        QStringLiteral("http://127.0.0.1:%1/stat").arg(httpPort_).toStdString());
     // The stream's own counter: <stream><name>KEY</name>…<bytes_in>N</bytes_in>.
     const QRegularExpression stream(
         QStringLiteral("<stream>\\s*<name>%1</name>.*?<bytes_in>(\\d+)<")
             .arg(QRegularExpression::escape(key)),
         QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch found = stream.match(QString::fromUtf8(page.out));
+    const QRegularExpressionMatch found = stream.match(QString::fromStdString(page.body));
     return found.hasMatch() ? found.captured(1).toLongLong() : 0;
 }
 

@@ -13,6 +13,7 @@
 #include "relay/relay_watch.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -258,6 +259,11 @@ private:
                                                const QString& destinationId) const;
     // Reads the relays' pages (one read under way per relay) and takes in those read.
     void pollRelays();
+    // Whether an output of the entry runs (or waits to start again) under exactly this id.
+    bool hasOutputUnder(const QString& entryId, const QString& outputId) const;
+    // The stream to the entry's relay runs for `destinationId` (and, when it was just started,
+    // for every destination the entry marks for the relay).
+    void relayStarted(const EntryConfig& entry, const QString& destinationId, bool outputStarted);
     bool startRecordingUnguarded(const EntryConfig& entry, const EntryConfig& sent, QString* error);
     // Forgets the starts still waiting (and the file claims they wait for) that `which` picks.
     void dropPendingStarts(const std::function<bool(const std::pair<QString, QString>&)>& which);
@@ -310,6 +316,9 @@ private:
         std::shared_ptr<RelayPageRead> reading; // the read under way
     };
     std::map<QString, RelayPoll> relayPolls_; // by entry id, while OBS sends its relay
+    // The destinations each running stream to a relay stands for, by entry id: those marked
+    // when it started and those started onto it since, whatever their marks say now.
+    std::map<QString, QSet<QString>> relayCarries_;
     UploadBudget upload_;
     // OBS's own stream's bytes handed on, at the last heartbeat (engine clock, ms).
     std::optional<std::pair<uint64_t, int64_t>> obsStreamBytes_;

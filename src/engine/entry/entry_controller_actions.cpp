@@ -78,11 +78,21 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& aske
     const EntryConfig* entry = findEntry(entryId);
     if (!entry || shutDown_)
         return false;
-    // A destination the relay carries starts as the one output to the relay.
-    const QString destinationId = routedDestinationId(*entry, asked);
+    // A destination the relay carries starts as the one output to the relay; one that runs
+    // already is that output, whatever its mark says now.
+    const QString destinationId = outputIdFor(entryId, asked);
     const bool recording = destinationId == recordingIdOf(entryId);
+    const bool toRelay = destinationId == relayOutputIdOf(entryId);
+    if (const auto runtime = runtimes_.find(entryId); runtime != runtimes_.end()) {
+        const auto running = runtime->second->outputs.find(destinationId);
+        if (running != runtime->second->outputs.end() && stillRuns(*running->second)) {
+            if (toRelay)
+                relayStarted(*entry, asked, false);
+            return true; // already running: one output, whoever asks again
+        }
+    }
     std::optional<DestConfig> relayOutput;
-    if (destinationId == relayOutputIdOf(entryId) && usesRelay(*entry)) {
+    if (toRelay && usesRelay(*entry)) {
         relayOutput = relayOutputOf(*entry);
         if (relayOutput->url.isEmpty() || relayOutput->clave.isEmpty()) {
             const QString problem = relayConfigurationOf(*entry).error;
@@ -100,8 +110,6 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& aske
     const auto runtime = runtimes_.find(entryId);
     if (runtime != runtimes_.end()) {
         const auto running = runtime->second->outputs.find(destinationId);
-        if (running != runtime->second->outputs.end() && stillRuns(*running->second))
-            return true; // already running: one output, whoever asks again
         if (running != runtime->second->outputs.end() ||
             isClosing(*runtime->second, destinationId)) {
             // Stopped a moment ago: a new connection now could race the old one at the server,
@@ -122,8 +130,11 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& aske
     QString failure;
     if (!recording) {
         const DestConfig chosen = *destination;
-        if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure))
+        if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure)) {
+            if (toRelay)
+                relayStarted(*entry, asked, true);
             return true;
+        }
         setError(error, uiText("No se pudo emitir: %1").arg(failure));
         return false;
     }

@@ -8,6 +8,8 @@
 #include "relay/entry_relay.h"
 #include "relay/relay_stats_fetch.h"
 
+#include <QSet>
+
 #include <mutex>
 
 namespace relaycast {
@@ -19,8 +21,37 @@ struct EntryController::RelayPageRead {
 };
 
 QString EntryController::outputIdFor(const QString& entryId, const QString& destinationId) {
+    // What runs for it first: its mark may have changed since it started (a change that needs
+    // a stop, kept for the next start).
+    const QString relayId = relayOutputIdOf(entryId);
+    if (hasOutputUnder(entryId, destinationId))
+        return destinationId;
+    const auto carried = relayCarries_.find(entryId);
+    if (hasOutputUnder(entryId, relayId) && carried != relayCarries_.end() &&
+        carried->second.contains(destinationId))
+        return relayId;
     const EntryConfig* entry = findEntry(entryId);
     return entry ? routedDestinationId(*entry, destinationId) : destinationId;
+}
+
+bool EntryController::hasOutputUnder(const QString& entryId, const QString& outputId) const {
+    const EntryRuntime* runtime = runtimeOf(entryId);
+    return (runtime && runtime->outputs.count(outputId) != 0) ||
+           pendingStarts_.contains({entryId, outputId});
+}
+
+void EntryController::relayStarted(const EntryConfig& entry, const QString& destinationId,
+                                   bool outputStarted) {
+    QSet<QString>& carried = relayCarries_[entry.id];
+    if (outputStarted) {
+        // A new stream to the relay: nothing read of the one before answers for it.
+        relayPolls_.erase(entry.id);
+        carried.clear();
+        for (const DestConfig& destination : entry.destinos)
+            if (sendsThroughRelay(entry, destination))
+                carried.insert(destination.id);
+    }
+    carried.insert(destinationId);
 }
 
 DestinationStatus EntryController::relayOutputStatus(const QString& entryId) const {
@@ -94,6 +125,10 @@ void EntryController::pollRelays() {
     // Entries gone from the collection.
     for (auto it = relayPolls_.begin(); it != relayPolls_.end();)
         it = findEntry(it->first) ? std::next(it) : relayPolls_.erase(it);
+    // Streams to a relay that ended stand for nobody any more.
+    for (auto it = relayCarries_.begin(); it != relayCarries_.end();)
+        it = hasOutputUnder(it->first, relayOutputIdOf(it->first)) ? std::next(it)
+                                                                   : relayCarries_.erase(it);
 }
 
 } // namespace relaycast

@@ -128,7 +128,14 @@ QList<StopField> fieldsNeedingStop(const EntryConfig& before, const EntryConfig&
     check(std::any_of(after.destinos.cbegin(), after.destinos.cend(),
                       [&](const DestConfig& destination) {
                           const DestConfig* was = findIn(before.destinos, destination.id);
-                          return was && !was->sameAddressAs(destination) && running(destination.id);
+                          if (!was)
+                              return false;
+                          // Behind the relay, its address and key are the relay's to send to:
+                          // OBS's stream does not change with them.
+                          const bool relayedBoth = sendsThroughRelay(before, *was) &&
+                                                   sendsThroughRelay(after, destination);
+                          return !was->sameAddressAs(destination) && running(destination.id) &&
+                                 !relayedBoth;
                       }),
           StopField::RunningDestination);
     // OBS's one stream to the relay goes to its address under its secret.
