@@ -454,10 +454,12 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
         return QJsonObject{{"address", rtmp.url()}, {"key", key}};
     };
 
+    // It follows OBS, which has no scene live here: it sends its fallback, "gestion".
     QJsonObject answer = ask(
         "CreateEntry",
         {{"name", "Vertical"},
          {"source", "gestion"},
+         {"followsObs", true},
          {"width", 640},
          {"height", 360},
          {"videoKbps", 600},
@@ -495,7 +497,8 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
         QJsonObject data;
         const char* fields;
     } refused[] = {
-        {"UpdateEntry", {{"followsObs", true}}, "followsObs"},
+        {"UpdateEntry", {{"source", "gestion-color"}}, "source"},
+        {"UpdateEntry", {{"followsObs", false}}, "followsObs"},
         {"UpdateEntry", {{"matches", QJsonObject{{"gestion", "gestion"}}}}, "matches"},
         {"UpdateEntry", {{"width", 1280}, {"name", "N"}}, "width"},
         {"UpdateEntry", {{"height", 720}}, "height"},

@@ -403,7 +403,7 @@ TEST_F(EntryControllerHost, AFolderThatStopsAnsweringAsTheRecordingStartsHoldsUp
            "output by itself when the forced stop, queued behind the call to the folder, came";
 }
 
-TEST_F(EntryControllerHost, AnMp4WhoseFolderStopsAnsweringKeepsWhatWasRecordedAsTheCardSays) {
+TEST_F(EntryControllerHost, AnMp4WhoseWriterIsEndedForTheStreamsIsSaidLikelyNotToPlay) {
     // An MP4's index is written at its end: a writer ended before it leaves no playable file.
     PausableFolder folder;
     mountOrSkip(folder);
