@@ -33,6 +33,10 @@ const QList<RelayedDestination> kMix = {
     {"noapp", "rtmp://a.example", "k"},
     {"srtnoport", "srt://srt.example", "k"},
     {"query", "rtmp://q.example/app?token=1", "k"},
+    // No stream name: nginx would push it under the name OBS published, the relay's secret.
+    {"nameless", "rtmp://own.example:1940/live/", ""},
+    {"nameless-tls", "rtmps://tls.example/app", ""},
+    {"named", "rtmp://own.example/live/in-the-path", ""},
 };
 
 } // namespace
@@ -82,7 +86,8 @@ TEST(RelayConfig, EachDestinationGetsItsOwnPushAndTheRestSaysWhy) {
     };
     for (const Case& test : cases)
         EXPECT_EQ(c.nginx.contains(QString::fromUtf8(test.line)), test.present) << test.line;
-    EXPECT_EQ(c.nginx.count(QStringLiteral("push \"")), 4);
+    EXPECT_EQ(c.nginx.count(QStringLiteral("push \"")), 5);
+    EXPECT_TRUE(c.nginx.contains(QStringLiteral("push \"rtmp://own.example/live/in-the-path\";")));
 
     EXPECT_EQ(c.notRelayable,
               QStringList({uiText("%1: la dirección o la clave contiene caracteres que romperían "
@@ -93,7 +98,13 @@ TEST(RelayConfig, EachDestinationGetsItsOwnPushAndTheRestSaysWhy) {
                                .arg("rist"),
                            uiText("%1: la dirección no sirve para el relé.").arg("noapp"),
                            uiText("%1: la dirección no sirve para el relé.").arg("srtnoport"),
-                           uiText("%1: la dirección no sirve para el relé.").arg("query")}));
+                           uiText("%1: la dirección no sirve para el relé.").arg("query"),
+                           uiText("%1: sin clave de emisión, el relé le enviaría su propio "
+                                  "secreto.")
+                               .arg("nameless"),
+                           uiText("%1: sin clave de emisión, el relé le enviaría su propio "
+                                  "secreto.")
+                               .arg("nameless-tls")}));
 
     for (const char* line :
          {"[relaycast-fb]\nclient = yes\naccept = 127.0.0.1:19401\n"
@@ -123,6 +134,13 @@ TEST(RelayConfig, WithoutAnAllowedAddressOnlyTheRelayItselfReadsItsStatistics) {
     EXPECT_FALSE(c.nginx.contains(QStringLiteral("allow play")));
     EXPECT_TRUE(c.stunnel.isEmpty());
     EXPECT_FALSE(c.install.contains(QStringLiteral("stunnel.conf")));
+
+    // A page over https:// loads a certificate at a fixed path, which the steps name.
+    settings.statsUrl = QStringLiteral("https://relay.example:8443/stats");
+    const RelayConfiguration tls =
+        relayConfiguration(settings, {{"yt", "rtmp://a.example/live", "some-key-1"}});
+    for (const char* path : {"/etc/nginx/relaycast-stats.crt", "/etc/nginx/relaycast-stats.key"})
+        EXPECT_TRUE(tls.nginx.contains(path) && tls.install.contains(path)) << path;
 }
 
 TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
@@ -165,6 +183,14 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
          uiText("Los puertos locales del relé no son válidos.")},
         {{good.ingestUrl, good.statsUrl, good.secret, {}, 65536},
          uiText("Los puertos locales del relé no son válidos.")},
+        // The relay's loopback ports (its publish check, then a TLS client per rtmps://
+        // destination) are bound on the machine that has its ingest and its page.
+        {{"rtmp://relay.example:19400/in", good.statsUrl, good.secret, {}, 19400},
+         uiText("Los puertos locales del relé no son válidos.")},
+        {{good.ingestUrl, "http://relay.example:19400/stats", good.secret, {}, 19400},
+         uiText("Los puertos locales del relé no son válidos.")},
+        {{"rtmp://relay.example/in", good.statsUrl, good.secret, {}, 1935},
+         uiText("Los puertos locales del relé no son válidos.")},
     };
     for (const Case& test : cases) {
         const RelayConfiguration c =
@@ -176,65 +202,6 @@ TEST(RelayConfig, RefusesARelayDescriptionThatWouldNotWork) {
     }
     EXPECT_EQ(relayPublishUrl(good), "rtmp://relay.example:1936/in");
     EXPECT_EQ(relayStatsFetchUrl(good), "http://relay.example:8088/stats/Rel4ySecretAbcdefgh");
-}
-
-// The relay's loopback ports (its publish check, then one TLS client per rtmps:// destination)
-// are bound on the same machine as its ingest and its statistics page: a port taken twice
-// leaves nginx or stunnel unable to start.
-TEST(RelayConfig, TheRelaysLoopbackPortsNeverTakeItsIngestOrStatisticsPort) {
-    struct Case {
-        const char* what;
-        const char* ingest;
-        const char* stats;
-        int firstLocalPort;
-    };
-    const Case cases[] = {
-        {"ingest on the publish check", "rtmp://relay.example:19400/in",
-         "http://relay.example:8088/stats", 19400},
-        {"ingest on the TLS client", "rtmp://relay.example:19401/in",
-         "http://relay.example:8088/stats", 19400},
-        {"statistics on the publish check", "rtmp://relay.example:1936/in",
-         "http://relay.example:19400/stats", 19400},
-        {"statistics on the TLS client", "rtmp://relay.example:1936/in",
-         "http://relay.example:19401/stats", 19400},
-        {"default ingest port on the publish check", "rtmp://relay.example/in",
-         "http://relay.example:8088/stats", 1935},
-    };
-    for (const Case& test : cases) {
-        const RelaySettings settings{
-            test.ingest, test.stats, relay().secret, {}, test.firstLocalPort};
-        const RelayConfiguration c =
-            relayConfiguration(settings, {{"fb", "rtmps://live.example/rtmp", "fb-key-1"}});
-        EXPECT_FALSE(c.error.isEmpty()) << test.what;
-        EXPECT_TRUE(c.nginx.isEmpty()) << test.what;
-    }
-}
-
-// nginx-rtmp pushes a stream to an address without a stream name under the stream's own name,
-// which on the relay is the secret: a platform (or anyone's server) would receive it and could
-// publish to the relay, and through it to all the streamer's platforms.
-TEST(RelayConfig, ADestinationWithoutAStreamNameNeverGetsTheSecret) {
-    const QList<RelayedDestination> unnamed = {{"own", "rtmp://own.example/live", ""},
-                                               {"own-slash", "rtmp://own.example:1940/live/", ""},
-                                               {"tls", "rtmps://tls.example/app", ""}};
-    const RelayConfiguration c = relayConfiguration(relay(), unnamed);
-    ASSERT_TRUE(c.error.isEmpty()) << c.error.toStdString();
-    for (const char* push :
-         {"push \"rtmp://own.example/live\";", "push \"rtmp://own.example:1940/live\";",
-          "push \"rtmp://127.0.0.1:19401/app\";"})
-        EXPECT_FALSE(c.nginx.contains(QString::fromLatin1(push))) << push;
-}
-
-// The page over https:// makes nginx load a certificate at a fixed path: without a step that
-// says so, `nginx -t` fails on the file as written.
-TEST(RelayConfig, AStatisticsPageOverTlsSaysWhereItsCertificateGoes) {
-    RelaySettings settings = relay();
-    settings.statsUrl = QStringLiteral("https://relay.example:8443/stats");
-    const RelayConfiguration c =
-        relayConfiguration(settings, {{"yt", "rtmp://a.example/live", "some-key-1"}});
-    ASSERT_TRUE(c.nginx.contains(QStringLiteral("/etc/nginx/relaycast-stats.crt")));
-    for (const char* path : {"/etc/nginx/relaycast-stats.crt", "/etc/nginx/relaycast-stats.key"})
-        EXPECT_TRUE(c.install.contains(QString::fromLatin1(path))) << path;
 }
 
 TEST(RelayConfig, NoCharacterThatEndsADirectiveReachesTheFile) {

@@ -8,6 +8,7 @@
 #include "engine/entry/entry_controller_fixture.h"
 #include "engine/picture/entry_pipeline.h"
 #include "relay/entry_relay.h"
+#include "relay/relay_stats_fetch.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/media_probe.h"
@@ -543,14 +544,18 @@ void startRelayAsWritten(const EntryConfig& entry, const QString& folder,
 TEST_F(EntryControllerHost, ThroughTheRelayOBSUploadsOnceAndEachCardFollowsItsPush) {
     QString error;
     RtmpServer again;
+    SrtListener srt;
     TestCertificates certificates;
     ASSERT_TRUE(certificates.make(&error)) << error.toStdString();
-    TlsTerminator tls(certificates, rtmp);
+    // The platform behind TLS, once with a certificate for its name and once for another.
+    TlsTerminator tls(certificates, rtmp), wrongName(certificates, rtmp);
     ASSERT_TRUE(again.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
     ASSERT_TRUE(tls.start(TlsCertificate::Trusted, &error)) << error.toStdString();
+    ASSERT_TRUE(wrongName.start(TlsCertificate::OtherName, &error)) << error.toStdString();
     const uint16_t ingest = freePort(), stats = freePort();
-    uint16_t local = freePort();
-    while (local + 1 >= std::min(ingest, stats) && local <= std::max(ingest, stats))
+    uint16_t local = freePort(); // the publish check and two TLS clients
+    while (local + 2 >= std::min(ingest, stats) && local <= std::max(ingest, stats))
         local = freePort();
 
     EntryConfig& entry = addEntry(QStringLiteral("relayed"), {QStringLiteral("direct")}, false);
@@ -562,10 +567,12 @@ TEST_F(EntryControllerHost, ThroughTheRelayOBSUploadsOnceAndEachCardFollowsItsPu
                     local,
                     {},
                     {}};
-    const QStringList keys{"plain-key", "tls-key", "again-key"};
+    const QStringList keys{"plain-key", "tls-key", "again-key", "wrong-name-key"};
     entry.destinos << destination("plain", rtmp.url(), keys[0])
                    << destination("tls", tls.url(), keys[1])
-                   << destination("again", again.url(), keys[2]);
+                   << destination("again", again.url(), keys[2])
+                   << destination("wrong-name", wrongName.url(), keys[3])
+                   << destination("srt", srt.url());
     for (int i = 1; i < entry.destinos.size(); ++i)
         entry.destinos[i].porRelevo = true;
     ChildProcess tlsClients;
@@ -583,13 +590,41 @@ TEST_F(EntryControllerHost, ThroughTheRelayOBSUploadsOnceAndEachCardFollowsItsPu
     };
     LogCapture log;
 
+    // Nobody gets in but OBS under the secret, and the page answers only at its secret path.
+    for (const QString& wrong : {QStringLiteral("in/obs"), QStringLiteral("in/") + secret.left(8),
+                                 QStringLiteral("other/") + secret}) {
+        const CommandResult refused =
+            runCommand({"ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                        "testsrc=size=160x120:rate=10", "-t", "2", "-c:v", "libx264", "-f", "flv",
+                        QStringLiteral("rtmp://127.0.0.1:%1/").arg(ingest) + wrong},
+                       20000);
+        EXPECT_NE(refused.exitCode, 0) << wrong.toStdString();
+    }
+    EXPECT_TRUE(rtmp.publishes(keys[0]).isEmpty());
+    for (const QString& path : {QStringLiteral("/stats"), QStringLiteral("/"),
+                                QStringLiteral("/stats/") + secret + QLatin1Char('x')}) {
+        prepareRelayStatsFetch();
+        EXPECT_EQ(fetchRelayStatsPage(
+                      QStringLiteral("http://127.0.0.1:%1%2").arg(stats).arg(path).toStdString())
+                      .httpStatus,
+                  404)
+            << path.toStdString();
+    }
+
     ASSERT_TRUE(controller.startEntry(id, &error)) << error.toStdString();
     const double directSecs =
         secondsUntil([&] { return state("relayed-direct") == DestinationState::Live; });
     const double relayedSecs = secondsUntil(relayedLive);
     ASSERT_GT(relayedSecs, 0) << relay.errorLog().toStdString();
-    // One output for the three destinations behind the relay.
+    // One output for the five destinations behind the relay.
     EXPECT_EQ(controller.runtimeOf(id)->outputs.size(), 2u);
+    // SRT through the relay's own ffmpeg; TLS only to a certificate for the platform's name.
+    EXPECT_TRUE(heartbeatUntil(
+        [&] { return state("srt") == DestinationState::Live && srt.recordedBytes() > 0; }, 15s))
+        << srt.log().toStdString();
+    EXPECT_EQ(state("wrong-name"), DestinationState::Reconnecting);
+    EXPECT_TRUE(rtmp.publishes(keys[3]).isEmpty());
+    EXPECT_GT(wrongName.handshakesRefused(), 0);
 
     const auto received = [&] {
         return rtmp.bytesIn(keys[0]) + rtmp.bytesIn(keys[1]) + again.bytesIn(keys[2]);
