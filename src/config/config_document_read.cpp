@@ -92,6 +92,7 @@ bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& ou
     dest.contrasena = openStored(storedContrasena, dest.storedContrasena, failed);
     dest.envio = readSendChoice(object, true);
     dest.servicio = jsonString(object.value(QLatin1String("servicio"))).trimmed();
+    dest.porRelevo = jsonBool(object.value(QLatin1String("porRelevo")), false);
 
     if (dest.url.isEmpty()) {
         if (storedUrl.isEmpty())
@@ -105,6 +106,27 @@ bool readDestination(const QJsonObject& object, DestConfig& dest, ReadConfig& ou
     if (needsReprotection(storedClave, storedContrasena, storedUrl))
         outcome.needsReprotection = true;
     return true;
+}
+
+// The entry's relay; none when it names no address to send to.
+RelayConfig readRelay(const QJsonObject& object, ReadConfig& outcome) {
+    RelayConfig relay;
+    relay.entrada = jsonString(object.value(QLatin1String("entrada"))).trimmed();
+    if (relay.entrada.isEmpty())
+        return {};
+    relay.estadisticas = jsonString(object.value(QLatin1String("estadisticas"))).trimmed();
+    relay.permitirDesde = jsonString(object.value(QLatin1String("permitirDesde"))).trimmed();
+    relay.puertoLocal = jsonClampedInt32(object.value(QLatin1String("puertoLocal")),
+                                         RelayConfig{}.puertoLocal, 1, 65535);
+    relay.escrita = jsonString(object.value(QLatin1String("escrita")));
+    const QString stored = jsonString(object.value(QLatin1String("secreto")));
+    bool failed = false;
+    relay.secreto = openStored(stored, relay.storedSecreto, failed);
+    if (failed)
+        outcome.unprotectFailed = true;
+    if (!stored.isEmpty() && isStoredInClear(stored))
+        outcome.needsReprotection = true;
+    return relay;
 }
 
 // Reads one entry; false when it must be skipped (nothing to send and not following the host).
@@ -146,6 +168,7 @@ bool readEntry(const QJsonObject& object, EntryConfig& entry, ReadConfig& outcom
         if (readDestination(element.toObject(), dest, outcome))
             entry.destinos.append(dest);
     }
+    entry.relevo = readRelay(object.value(QLatin1String("relevo")).toObject(), outcome);
     return true;
 }
 

@@ -51,6 +51,8 @@ QJsonObject destinationObject(const DestConfig& dest, WriteOutcome& outcome) {
     // Written only when set, so a file without services reads and writes back as it was.
     if (!dest.servicio.isEmpty())
         object.insert(QLatin1String("servicio"), dest.servicio);
+    if (dest.porRelevo)
+        object.insert(QLatin1String("porRelevo"), true);
     return object;
 }
 
@@ -71,6 +73,21 @@ QJsonObject recordingObject(const RecordingConfig& recording) {
     if (recording.conEmisiones)
         object.insert(QLatin1String("conEmisiones"), true);
     insertSendChoice(object, recording.envio);
+    return object;
+}
+
+QJsonObject relayObject(const RelayConfig& relay, WriteOutcome& outcome) {
+    QJsonObject object;
+    object.insert(QLatin1String("entrada"), relay.entrada);
+    object.insert(QLatin1String("estadisticas"), relay.estadisticas);
+    object.insert(QLatin1String("secreto"),
+                  storedForm(relay.secreto, relay.storedSecreto, {}, outcome));
+    if (!relay.permitirDesde.isEmpty())
+        object.insert(QLatin1String("permitirDesde"), relay.permitirDesde);
+    if (relay.puertoLocal != RelayConfig{}.puertoLocal)
+        object.insert(QLatin1String("puertoLocal"), relay.puertoLocal);
+    if (!relay.escrita.isEmpty())
+        object.insert(QLatin1String("escrita"), relay.escrita);
     return object;
 }
 
@@ -105,6 +122,9 @@ QJsonObject entryObject(const EntryConfig& entry, WriteOutcome& outcome) {
     for (const DestConfig& dest : entry.destinos)
         destinations.append(destinationObject(dest, outcome));
     object.insert(QLatin1String("destinos"), destinations);
+    // Only with a relay, so files of entries without one stay as older versions wrote them.
+    if (entry.relevo.isSet())
+        object.insert(QLatin1String("relevo"), relayObject(entry.relevo, outcome));
     return object;
 }
 

@@ -49,6 +49,8 @@ struct DestConfig {
     // The host's streaming service the address belongs to (its name in the host's list), empty
     // for an address of the user's own. Its limits are checked at start.
     QString servicio;
+    // Sent by the entry's relay (when it has one) instead of from OBS.
+    bool porRelevo = false;
 
     // How the secrets above were stored when read (nothing for a new destination).
     StoredSecret storedUrl;
@@ -66,7 +68,7 @@ struct DestConfig {
     // with the entry stopped); how the file stored them does not count.
     bool sameAddressAs(const DestConfig& other) const {
         return id == other.id && url == other.url && clave == other.clave &&
-               contrasena == other.contrasena;
+               contrasena == other.contrasena && porRelevo == other.porRelevo;
     }
     // The destination itself: where it goes and what it takes.
     friend bool operator==(const DestConfig& a, const DestConfig& b) {
@@ -113,6 +115,28 @@ struct RecordingConfig {
     friend bool operator==(const RecordingConfig&, const RecordingConfig&) = default;
 };
 
+// The streamer's own relay (nginx with its RTMP module): OBS sends it one stream and it pushes
+// that to each of the entry's destinations marked for it. Field names are the settings-file keys.
+struct RelayConfig {
+    QString entrada;      // rtmp://server[:port]/app where the relay listens; empty: no relay
+    QString estadisticas; // http(s)://server:port/path of its statistics page
+    // Made by Relaycast: the stream name OBS publishes under and the end of the statistics
+    // path. Protected in the settings file, like a key.
+    QString secreto;
+    QString permitirDesde; // the streamer's address the relay takes a publish from; empty: any
+    int32_t puertoLocal = 19400; // the relay's first loopback port (its publish check)
+    // A digest, keyed with the secret, of the configuration last written; empty: never written.
+    QString escrita;
+    StoredSecret storedSecreto;
+
+    bool isSet() const { return !entrada.isEmpty(); }
+    friend bool operator==(const RelayConfig& a, const RelayConfig& b) {
+        return a.entrada == b.entrada && a.estadisticas == b.estadisticas &&
+               a.secreto == b.secreto && a.permitirDesde == b.permitirDesde &&
+               a.puertoLocal == b.puertoLocal && a.escrita == b.escrita;
+    }
+};
+
 // One thing sent to one or more destinations. Field names are the settings-file keys.
 struct EntryConfig {
     QString id;
@@ -136,6 +160,7 @@ struct EntryConfig {
     RecordingConfig grabacion;
     SceneMatchMap equivalencias;
     QList<DestConfig> destinos;
+    RelayConfig relevo;
 
     friend bool operator==(const EntryConfig&, const EntryConfig&) = default;
 };

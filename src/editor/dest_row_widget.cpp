@@ -2,11 +2,14 @@
 
 #include "address/address.h"
 #include "editor/input_widgets.h"
+#include "editor/relay_refusal.h"
 #include "editor/send_choice_text.h"
 #include "editor/themed_icon.h"
 #include "module/ui_text.h"
 
+#include <QCheckBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSize>
@@ -100,11 +103,23 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
 
     sendToggle_ = new QToolButton(this);
     sendToggle_->setText(uiText("Avanzado…"));
-    sendToggle_->setToolTip(uiText("Calidad, tamaño, audio y retraso propios de este destino"));
     sendToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     sendToggle_->setAutoRaise(true);
     sendToggle_->setCheckable(true);
-    grid->addWidget(sendToggle_, 5, 0, 1, 3, Qt::AlignLeft);
+    relayCheck_ = new QCheckBox(uiText("Por el relé"), this);
+    relayCheck_->setChecked(dest.porRelevo);
+    // One line across the row, so that neither widens the columns above.
+    auto* sendLine = new QHBoxLayout;
+    sendLine->setContentsMargins(0, 0, 0, 0);
+    sendLine->addWidget(sendToggle_);
+    sendLine->addStretch();
+    sendLine->addWidget(relayCheck_);
+    grid->addLayout(sendLine, 5, 0, 1, 3);
+    relayNote_ = new QLabel(this);
+    relayNote_->setWordWrap(true);
+    relayNote_->setStyleSheet(QStringLiteral("color: #e05040;"));
+    relayNote_->hide();
+    grid->addWidget(relayNote_, 8, 0, 1, 3);
     sendPanel_ = buildSendPanel();
     grid->addWidget(sendPanel_, 6, 0, 1, 3);
     connect(sendToggle_, &QToolButton::toggled, this, [this](bool open) {
@@ -123,6 +138,10 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
             &DestRowWidget::onServerActivated);
     connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::onAddressChanged);
     connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::sendChanged);
+    connect(addressEdit_, &QLineEdit::textChanged, this, &DestRowWidget::relayChanged);
+    connect(keyEdit_, &QLineEdit::textChanged, this, &DestRowWidget::relayChanged);
+    connect(relayCheck_, &QCheckBox::toggled, this, &DestRowWidget::relayChanged);
+    connect(this, &DestRowWidget::relayChanged, this, &DestRowWidget::refreshRelay);
     connect(removeButton_, &QToolButton::clicked, this, [this] {
         if (removeCallback_)
             removeCallback_(this);
@@ -137,9 +156,50 @@ DestRowWidget::DestRowWidget(const DestConfig& dest, QWidget* parent, RemoveCall
     else
         showService(match.service, match.server);
     refreshKind();
+    refreshRelay();
 }
 
 DestRowWidget::~DestRowWidget() = default;
+
+void DestRowWidget::setRelayAvailable(bool available) {
+    relayAvailable_ = available;
+    refreshRelay();
+}
+
+bool DestRowWidget::relayMarked() const {
+    return relayCheck_->isChecked();
+}
+
+bool DestRowWidget::sendsThroughRelay() const {
+    return relayAvailable_ && relayMarked();
+}
+
+QString DestRowWidget::relayRefusal() const {
+    return relayRefusalOf(addressEdit_->text(), keyEdit_->text());
+}
+
+void DestRowWidget::refreshRelay() {
+    const QString refusal = relayRefusal();
+    // The relay only ever speaks RTMP and SRT: a RIST destination cannot be marked at all.
+    const bool rist = classifyAddress(addressEdit_->text()) == AddressKind::RIST;
+    if (rist)
+        relayCheck_->setChecked(false);
+    relayCheck_->setEnabled(relayAvailable_ && !rist);
+    relayCheck_->setToolTip(rist              ? refusal
+                            : relayAvailable_ ? uiText("Lo envía tu relé en lugar de OBS")
+                                              : uiText("Escribe antes la dirección del relé en "
+                                                       "«Relé propio»."));
+    // The relay gets the entry's one encode and passes it on as it is.
+    const bool relayed = sendsThroughRelay();
+    sendToggle_->setEnabled(!relayed);
+    sendPanel_->setEnabled(!relayed);
+    sendToggle_->setToolTip(relayed ? uiText("El relé envía la codificación propia de la entrada: "
+                                             "lo de «Avanzado…» no se aplica a este destino.")
+                                    : uiText("Calidad, tamaño, audio y retraso propios de este "
+                                             "destino"));
+    relayNote_->setText(refusal);
+    relayNote_->setVisible(relayed && !refusal.isEmpty());
+}
 
 QWidget* DestRowWidget::buildSendPanel() {
     const SendChoice& choice = source_.envio;

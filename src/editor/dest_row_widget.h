@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -23,7 +24,8 @@ class NoWheelSpinBox;
 // address of the user's own) with the service's servers and its stream-key page, address, key
 // (RIST: its secret), SRT passphrase, a hint naming the recognised address kind, what the
 // service's limits ask of it, a remove button, and behind "Avanzado…" what the destination
-// takes of the entry's encode (bitrate cap, size, audio, delay).
+// takes of the entry's encode (bitrate cap, size, audio, delay), and "Por el relé" to have the
+// entry's own relay send it instead of OBS.
 class DestRowWidget : public QFrame {
     Q_OBJECT
 
@@ -66,6 +68,15 @@ public:
     void setSentStreamOf(SentStreamOf sentStreamOf);
     void refreshServiceFit();
 
+    // Whether the entry's relay section holds an address: only then can the row be marked.
+    void setRelayAvailable(bool available);
+    // Marked "Por el relé" (kept while the relay has no address, as the settings file keeps it).
+    bool relayMarked() const;
+    // Marked while the relay has an address: the relay sends it, not OBS.
+    bool sendsThroughRelay() const;
+    // Why the relay cannot carry the address and key as typed; empty when it can.
+    QString relayRefusal() const;
+
     NoWheelComboBox* serviceCombo() const { return serviceCombo_; }
     NoWheelComboBox* serverCombo() const { return serverCombo_; }
     QLabel* streamKeyLink() const { return keyLink_; }
@@ -83,10 +94,15 @@ public:
     NoWheelComboBox* ownSizeCombo() const { return ownSizeCombo_; }
     NoWheelComboBox* audioTrackCombo() const { return audioTrackCombo_; }
     NoWheelSpinBox* delaySpin() const { return delaySpin_; }
+    QCheckBox* relayCheck() const { return relayCheck_; }
+    // Shown while a marked row is one the relay cannot carry.
+    QLabel* relayNoteLabel() const { return relayNote_; }
 
 Q_SIGNALS:
     // The address or what the destination takes changed.
     void sendChanged();
+    // The mark, the address or the key changed: what the relay carries.
+    void relayChanged();
 
 private:
     QWidget* buildSendPanel();
@@ -97,6 +113,7 @@ private:
     // Shows `service` (nullptr: none) with its servers, `server` selected (-1: none).
     void showService(const StreamingService* service, int server);
     const StreamingService* currentService() const;
+    void refreshRelay();
 
     DestConfig source_;
     ServiceCatalog services_;
@@ -117,6 +134,9 @@ private:
     NoWheelComboBox* ownSizeCombo_ = nullptr;
     NoWheelComboBox* audioTrackCombo_ = nullptr;
     NoWheelSpinBox* delaySpin_ = nullptr;
+    QCheckBox* relayCheck_ = nullptr;
+    QLabel* relayNote_ = nullptr;
+    bool relayAvailable_ = false;
     bool secretsVisible_ = false;
     bool applyingTemplate_ = false;
     // The user chose this destination's service in this dialog: its limits are applied.

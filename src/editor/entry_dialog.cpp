@@ -5,6 +5,7 @@
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
 #include "editor/recording_box.h"
+#include "editor/relay_box.h"
 #include "editor/send_choice_text.h"
 #include "editor/themed_icon.h"
 #include "editor/ui_helpers.h"
@@ -289,6 +290,12 @@ QWidget* EntryDialog::buildContent() {
     // Applies to the next recording: never live-locked.
     recordingBox_ = new RecordingBox(original_.grabacion, content);
     column->addWidget(recordingBox_);
+    // Made last, as it reads the whole entry from the fields; shown above the recording.
+    relayBox_ = new RelayBox(original_.relevo, liveLocked_, content);
+    column->insertWidget(column->indexOf(recordingBox_), relayBox_);
+    relayBox_->setEntryOf([this] { return resultEntry(); });
+    connect(relayBox_, &RelayBox::relayChanged, this, [this] { refreshRelay(); });
+    refreshRelay();
     column->addStretch();
     return content;
 }
@@ -394,6 +401,15 @@ void EntryDialog::onAdvancedToggled(bool checked) {
 void EntryDialog::setKeysVisible(bool visible) {
     for (DestRowWidget* row : destRows_)
         row->setSecretsVisible(visible);
+    relayBox_->setSecretVisible(visible);
+}
+
+void EntryDialog::refreshRelay() {
+    if (!relayBox_)
+        return;
+    for (DestRowWidget* row : destRows_)
+        row->setRelayAvailable(relayBox_->hasAddress());
+    relayBox_->refresh();
 }
 
 void EntryDialog::addDestRow(const DestConfig& dest) {
@@ -401,8 +417,13 @@ void EntryDialog::addDestRow(const DestConfig& dest) {
         services_ = hostServices();
         servicesRead_ = true;
     }
+    // Its id now: the relay's configuration names its destinations, so a new row must keep
+    // one id from writing that configuration to OK.
+    DestConfig withId = dest;
+    if (withId.id.isEmpty())
+        withId.id = newConfigId();
     auto* row = new DestRowWidget(
-        dest, destRowsHolder_,
+        withId, destRowsHolder_,
         [this](DestRowWidget* removed) {
             const qsizetype at = destRows_.indexOf(removed);
             if (at >= 0)
@@ -410,9 +431,15 @@ void EntryDialog::addDestRow(const DestConfig& dest) {
             removed->hide();
             removed->deleteLater();
             refreshEncodes();
+            refreshRelay();
         },
         services_);
     connect(row, &DestRowWidget::sendChanged, this, [this] { refreshEncodes(); });
+    connect(row, &DestRowWidget::relayChanged, this, [this] {
+        refreshEncodes();
+        if (relayBox_)
+            relayBox_->refresh();
+    });
     row->setSentStreamOf(
         [this](const SendChoice& choice) { return hostSentStreamOf(encodeAsShown(), choice); });
     if (showKeys_ && showKeys_->isChecked())
@@ -420,6 +447,7 @@ void EntryDialog::addDestRow(const DestConfig& dest) {
     destRows_.append(row);
     destRowsLayout_->addWidget(row);
     refreshEncodes();
+    refreshRelay();
 }
 
 EntryConfig EntryDialog::encodeAsShown() const {
@@ -471,7 +499,8 @@ void EntryDialog::refreshEncodes() {
             continue;
         DestConfig dest;
         dest.id = QString::number(shown.destinos.size());
-        dest.envio = row->sendChoice();
+        // The relay sends what the entry encodes, as it is.
+        dest.envio = row->sendsThroughRelay() ? SendChoice{} : row->sendChoice();
         names.insert(dest.id, destinationDisplayName(address));
         shown.destinos.append(dest);
     }

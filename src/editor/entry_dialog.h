@@ -24,6 +24,7 @@ class EncoderForm;
 class NoWheelComboBox;
 class NoWheelSpinBox;
 class RecordingBox;
+class RelayBox;
 
 // One scene equivalence row: live host scene on the left, what the entry sends on the right.
 struct MatchRow {
@@ -90,6 +91,7 @@ public:
     // one and nobody asks anything of their own.
     QLabel* encodesLabel() const { return encodesLabel_; }
     RecordingBox* recordingBox() const { return recordingBox_; }
+    RelayBox* relayBox() const { return relayBox_; }
 
     // Scene equivalence rows.
     void addMatchRow(const QString& sceneName, const QString& targetName);
@@ -114,7 +116,12 @@ private:
     void onAdvancedToggled(bool checked);
     void setKeysVisible(bool visible);
     bool isEmptyRow(const DestRowWidget* row) const;
+    // Why OK cannot keep the rows marked for the relay: its settings' error, else the first
+    // marked row it cannot carry; empty when nothing is marked or all is well.
+    QString relayRefusal() const;
     void refreshEncodes();
+    // Which rows may be marked for the relay, and the relay section's lines.
+    void refreshRelay();
     // The entry's encode as the fields stand (no destinations).
     EntryConfig encodeAsShown() const;
     SceneMatchMap matchResult() const;
@@ -171,6 +178,7 @@ private:
     QPushButton* addDestButton_ = nullptr;
     QCheckBox* showKeys_ = nullptr;
     RecordingBox* recordingBox_ = nullptr;
+    RelayBox* relayBox_ = nullptr;
 };
 
 } // namespace relaycast

@@ -7,6 +7,7 @@
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
 #include "editor/recording_box.h"
+#include "editor/relay_box.h"
 #include "editor/ui_helpers.h"
 #include "module/ui_text.h"
 
@@ -41,7 +42,34 @@ void EntryDialog::accept() {
             return;
         }
     }
+    // Live, the rows and the relay stay as they stream.
+    if (const QString refusal = liveLocked_ ? QString() : relayRefusal(); !refusal.isEmpty()) {
+        showWarning(this, refusal);
+        return;
+    }
     QDialog::accept();
+}
+
+QString EntryDialog::relayRefusal() const {
+    bool marked = false;
+    QString firstRefusal;
+    int number = 0;
+    for (const DestRowWidget* row : destRows_) {
+        if (isEmptyRow(row))
+            continue;
+        ++number;
+        if (!row->sendsThroughRelay())
+            continue;
+        marked = true;
+        const QString refusal = row->relayRefusal();
+        if (firstRefusal.isEmpty() && !refusal.isEmpty())
+            firstRefusal = uiText("Destino %1: ").arg(number) + refusal;
+    }
+    if (!marked)
+        return {};
+    // The settings first: with them wrong, nothing at all reaches the relay.
+    const QString error = relayBox_->error();
+    return error.isEmpty() ? firstRefusal : error;
 }
 
 EntryConfig EntryDialog::resultEntry() const {
@@ -76,6 +104,8 @@ EntryConfig EntryDialog::resultEntry() const {
         entry.ajustesCodificador = json ? QString::fromUtf8(json) : QString();
     }
 
+    entry.relevo = relayBox_->result();
+
     if (!liveLocked_) {
         entry.destinos.clear();
         for (const DestRowWidget* row : destRows_) {
@@ -87,6 +117,7 @@ EntryConfig EntryDialog::resultEntry() const {
             dest.url = row->addressEdit()->text().trimmed();
             dest.envio = row->sendChoice();
             dest.servicio = row->serviceToStore();
+            dest.porRelevo = row->relayMarked();
             dest.clave = row->keyEdit()->text();
             dest.contrasena = classifyAddress(dest.url) == AddressKind::SRT
                                   ? row->passphraseEdit()->text()

@@ -12,6 +12,7 @@
 #include "panel/preview_widget.h"
 #include "panel/salidas_panel.h"
 #include "panel/status_line.h"
+#include "relay/entry_relay.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -252,6 +253,9 @@ QFrame* SalidasPanel::buildCard(const EntryConfig& entry, const QStringList& sce
         none->setEnabled(false);
         layout->addWidget(none);
     }
+    // Also while a stream to the relay runs for destinations no longer marked for it.
+    if (usesRelay(entry) || controller_.hasOutput(entryId, relayOutputIdOf(entryId)))
+        layout->addWidget(buildRelayRow(card, entry));
     for (const DestConfig& destination : entry.destinos)
         layout->addWidget(buildDestinationRow(card, entry, destination));
     layout->addWidget(buildRecordingRow(card, entryId));
@@ -269,7 +273,10 @@ QWidget* SalidasPanel::buildDestinationRow(QWidget* card, const EntryConfig& ent
     made.place->setToolTip(masked);
     // What it gets when that is not the entry's own encode, under its status.
     const auto [width, height] = pictureSizeOf(entry);
-    const QString takes = sendChoiceSummary(entry, destination, width, height);
+    // The relay sends it the entry's own encode, whatever its own choices say.
+    const QString takes = sendsThroughRelay(entry, destination)
+                              ? uiText("por el relé")
+                              : sendChoiceSummary(entry, destination, width, height);
     if (!takes.isEmpty()) {
         ElidedLabel* line = newElidedLabel(made.row);
         line->setEnabled(false);
@@ -291,6 +298,28 @@ QWidget* SalidasPanel::buildRecordingRow(QWidget* card, const QString& entryId) 
             [this, entryId, recordingId] { toggleDestination(entryId, recordingId); });
     destinationWidgets.insert(recordingId, {made.status, made.button});
     recordingPlaces.insert(entryId, made.place);
+    return made.row;
+}
+
+QWidget* SalidasPanel::buildRelayRow(QWidget* card, const EntryConfig& entry) {
+    // OBS's one stream to the relay: its start and stop are those of every destination behind it.
+    const QString entryId = entry.id;
+    const QString relayId = relayOutputIdOf(entryId);
+    const OutputRow made = newOutputRow(card, uiText("RELÉ"), uiText("▶ Emitir"));
+    setElidedText(made.place, entry.relevo.entrada);
+    made.place->setToolTip(entry.relevo.entrada);
+    if (relayConfigurationStale(entry)) {
+        ElidedLabel* stale = newElidedLabel(made.row);
+        stale->setStyleSheet(QStringLiteral("color: #e0a030;"));
+        const QString text = uiText("La configuración escrita del relé ya no coincide con sus "
+                                    "destinos: escríbela de nuevo con «✎ Editar».");
+        setElidedText(stale, text);
+        stale->setToolTip(text);
+        static_cast<QGridLayout*>(made.row->layout())->addWidget(stale, 2, 0, 1, 2);
+    }
+    connect(made.button, &QPushButton::clicked, this,
+            [this, entryId, relayId] { toggleDestination(entryId, relayId); });
+    destinationWidgets.insert(relayId, {made.status, made.button});
     return made.row;
 }
 

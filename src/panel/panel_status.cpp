@@ -8,6 +8,7 @@
 #include "module/ui_text.h"
 #include "panel/salidas_panel.h"
 #include "panel/status_line.h"
+#include "relay/entry_relay.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -83,6 +84,7 @@ void SalidasPanel::refreshStatus() {
                 refreshDestination(entry.id, destination);
         }
         refreshRecording(entry);
+        refreshRelay(entry);
     }
 }
 
@@ -152,7 +154,7 @@ void SalidasPanel::refreshDestination(const QString& entryId, const DestConfig& 
     const StatusLine line =
         !active && status.state == DestinationState::Idle && destination.needsSecretsAgain()
             ? missingSecretLine()
-            : destinationStatusLine(status);
+            : relayedStatusLine(status);
     paintOutputRow(label, button, line, destinationButtonText(active, status.state), active);
 }
 
@@ -172,6 +174,18 @@ void SalidasPanel::refreshRecording(const EntryConfig& entry) {
     place->setToolTip(status.file.isEmpty() ? where : QDir::toNativeSeparators(status.file));
     paintOutputRow(found->first, found->second, recordingStatusLine(status),
                    recordingButtonText(active, status.state), active);
+}
+
+void SalidasPanel::refreshRelay(const EntryConfig& entry) {
+    const auto found = destinationWidgets.constFind(relayOutputIdOf(entry.id));
+    if (found == destinationWidgets.constEnd())
+        return;
+    const DestinationStatus output = controller_.relayOutputStatus(entry.id);
+    const bool active = controller_.hasOutput(entry.id, relayOutputIdOf(entry.id));
+    const EntryController::RelayView seen = controller_.relayView(entry.id);
+    paintOutputRow(found->first, found->second,
+                   relayStatusLine(output, seen.link, seen.pushesConnected, seen.pageError),
+                   destinationButtonText(active, output.state), active);
 }
 
 } // namespace relaycast

@@ -131,6 +131,7 @@ private:
     QWidget* buildDestinationRow(QWidget* card, const EntryConfig& entry,
                                  const DestConfig& destination);
     QWidget* buildRecordingRow(QWidget* card, const QString& entryId);
+    QWidget* buildRelayRow(QWidget* card, const EntryConfig& entry);
     void refreshSwitchRow(const QString& entryId);
     void refreshEncoderLoad(const QString& entryId);
     // The header's upload line: what the live destinations need, and what the upload carried
@@ -140,6 +141,7 @@ private:
     bool startDespiteUpload(const QString& warning);
     void refreshDestination(const QString& entryId, const DestConfig& destination);
     void refreshRecording(const EntryConfig& entry);
+    void refreshRelay(const EntryConfig& entry);
     void refreshPreview(const QString& entryId, PreviewWidget* preview);
     void openDownloadUrl();
 

@@ -165,4 +165,53 @@ QString recordingButtonText(bool active, DestinationState state) {
     return active ? destinationButtonText(active, state) : uiText("▶ Grabar");
 }
 
+StatusLine relayedStatusLine(const DestinationStatus& status) {
+    if (!status.throughRelay)
+        return destinationStatusLine(status);
+    switch (status.state) {
+    case DestinationState::Starting:
+        if (!status.message.isEmpty())
+            return {QString::fromUtf8("⚠ ") + status.message,
+                    QString::fromLatin1(kWarningLineStyle)};
+        return {uiText("Esperando a las estadísticas del relé…"),
+                QString::fromLatin1(kStartingLineStyle)};
+    case DestinationState::Live:
+        return {uiText("● En directo por el relé"), QString::fromLatin1(kLiveLineStyle)};
+    default:
+        return {QString::fromUtf8("⚠ ") + status.message, QString::fromLatin1(kWarningLineStyle)};
+    }
+}
+
+StatusLine relayStatusLine(const DestinationStatus& output, RelayLink link,
+                           std::optional<std::pair<int, int>> pushesConnected,
+                           const QString& pageError) {
+    switch (link) {
+    case RelayLink::Idle:
+    case RelayLink::Reconnecting:
+        return destinationStatusLine(output);
+    case RelayLink::Connecting:
+        return {uiText("Conectando con el relé…"), QString::fromLatin1(kStartingLineStyle)};
+    case RelayLink::Live: {
+        QString text = liveLine(output);
+        if (pushesConnected)
+            text += QString::fromUtf8(" · ") + uiText("llega a %1 de %2 destinos")
+                                                   .arg(pushesConnected->first)
+                                                   .arg(pushesConnected->second);
+        const bool allThere = pushesConnected && pushesConnected->first == pushesConnected->second;
+        return {text, QString::fromLatin1(allThere ? kLiveLineStyle : kWarningLineStyle)};
+    }
+    case RelayLink::NotReceiving:
+        return {uiText("⚠ El relé no recibe la emisión: revisa su secreto y la dirección "
+                       "permitida"),
+                QString::fromLatin1(kWarningLineStyle)};
+    case RelayLink::Unreachable:
+        if (output.state == DestinationState::Failed)
+            return failedLine(output);
+        return {uiText("⚠ Las estadísticas del relé no responden") +
+                    (pageError.isEmpty() ? QString() : QString::fromUtf8(" · ") + pageError),
+                QString::fromLatin1(kWarningLineStyle)};
+    }
+    return destinationStatusLine(output);
+}
+
 } // namespace relaycast

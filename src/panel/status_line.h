@@ -2,9 +2,13 @@
 
 #include "config/config_model.h"
 #include "engine/destinations/destination_status.h"
+#include "relay/relay_watch.h"
 
 #include <QColor>
 #include <QString>
+
+#include <optional>
+#include <utility>
 
 namespace relaycast {
 
@@ -15,6 +19,15 @@ struct StatusLine {
 };
 
 StatusLine destinationStatusLine(const DestinationStatus& status);
+
+// A destination the entry's relay carries, once OBS reaches the relay: what the relay's page
+// says of its push; before that, as any destination.
+StatusLine relayedStatusLine(const DestinationStatus& status);
+
+// The relay's own row: OBS's output to it (`output`) and what its page shows.
+StatusLine relayStatusLine(const DestinationStatus& output, RelayLink link,
+                           std::optional<std::pair<int, int>> pushesConnected,
+                           const QString& pageError);
 
 // The line of a destination whose saved key could not be opened on this computer.
 StatusLine missingSecretLine();

@@ -4,6 +4,7 @@
 #include "engine/entry/entry_edit.h"
 #include "module/ui_text.h"
 #include "plugin/remote_services.h"
+#include "relay/entry_relay.h"
 
 #include <QJsonArray>
 #include <QSet>
@@ -24,12 +25,15 @@ const QStringList kEntryFields = {
     QStringLiteral("audioCodec"),   QStringLiteral("audioDelayMs"),
     QStringLiteral("profile"),      QStringLiteral("withObsStream"),
     QStringLiteral("destinations"), QStringLiteral("sameAsObsStream"),
+    QStringLiteral("relay"),
 };
 const QStringList kDestinationFields = {
-    QStringLiteral("address"),      QStringLiteral("key"),       QStringLiteral("passphrase"),
-    QStringLiteral("maxVideoKbps"), QStringLiteral("width"),     QStringLiteral("height"),
-    QStringLiteral("audioTrack"),   QStringLiteral("delaySecs"), QStringLiteral("service"),
-    QStringLiteral("server")};
+    QStringLiteral("address"),      QStringLiteral("key"),         QStringLiteral("passphrase"),
+    QStringLiteral("maxVideoKbps"), QStringLiteral("width"),       QStringLiteral("height"),
+    QStringLiteral("audioTrack"),   QStringLiteral("delaySecs"),   QStringLiteral("service"),
+    QStringLiteral("server"),       QStringLiteral("throughRelay")};
+const QStringList kRelayFields = {QStringLiteral("address"), QStringLiteral("statsUrl"),
+                                  QStringLiteral("allowFrom")};
 
 RemoteRefusal invalid(const QString& message) {
     return {"InvalidArgument", message, {}};
@@ -256,6 +260,46 @@ std::optional<RemoteRefusal> applySource(const QJsonObject& data, const RemoteCh
     return std::nullopt;
 }
 
+// "relay": its fields over the entry's relay; null or {} removes it, and with it every
+// destination's mark, which would mean nothing without one.
+std::optional<RemoteRefusal> applyRelay(const QJsonObject& data, EntryConfig* entry) {
+    const QJsonValue value = data.value(QLatin1String("relay"));
+    if (value.isUndefined())
+        return std::nullopt;
+    if (!value.isNull() && !value.isObject())
+        return invalid(uiText("%1 tiene que ser un objeto.").arg(quoted(QStringLiteral("relay"))));
+    const QJsonObject object = value.toObject();
+    if (object.isEmpty()) {
+        entry->relevo = {};
+        for (DestConfig& destination : entry->destinos)
+            destination.porRelevo = false;
+        return std::nullopt;
+    }
+    if (object.contains(QLatin1String("secret")))
+        return invalid(uiText("El secreto del relé lo crea Relaycast y nunca sale de este equipo: "
+                              "quita %1.")
+                           .arg(quoted(QStringLiteral("secret"))));
+    if (auto refusal = refuseUnknownFields(object, kRelayFields))
+        return refusal;
+    RelayConfig& relay = entry->relevo;
+    for (const auto& [name, field] :
+         {std::pair{QStringLiteral("address"), &relay.entrada},
+          std::pair{QStringLiteral("statsUrl"), &relay.estadisticas},
+          std::pair{QStringLiteral("allowFrom"), &relay.permitirDesde}}) {
+        if (auto refusal = readText(object, name, field))
+            return refusal;
+        *field = field->trimmed();
+    }
+    // A new relay, or one whose secret could not be opened here, gets a secret of its own.
+    if (relay.secreto.isEmpty()) {
+        relay.secreto = newRelaySecret();
+        relay.storedSecreto = {};
+    }
+    if (!relay.isSet())
+        return invalid(planRelay(relaySettingsOf(relay), {}).error);
+    return std::nullopt;
+}
+
 std::optional<RemoteRefusal> applyDestinations(const QJsonObject& data,
                                                const RemoteChoices& choices, EntryConfig* entry) {
     const QJsonValue value = data.value(QLatin1String("destinations"));
@@ -327,6 +371,9 @@ std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const Rem
     if (auto refusal = readBool(data, QStringLiteral("sameAsObsStream"), &entry->codificadorDeObs))
         return refusal;
     if (auto refusal = readBool(data, QStringLiteral("withObsStream"), &entry->conEmisionObs))
+        return refusal;
+    // Before the destinations: a relay removed unmarks them, and they may be marked again.
+    if (auto refusal = applyRelay(data, entry))
         return refusal;
     if (auto refusal = applyDestinations(data, choices, entry))
         return refusal;
@@ -401,6 +448,8 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
         return refusal;
     if (auto refusal = readSendChoice(data, &destination->envio))
         return refusal;
+    if (auto refusal = readBool(data, QStringLiteral("throughRelay"), &destination->porRelevo))
+        return refusal;
     applyServiceFit(data, choices.serviceFit, entry, before, destination);
     // Only SRT sends a passphrase, as the editor keeps it.
     if (classifyAddress(destination->url) != AddressKind::SRT) {
@@ -417,7 +466,17 @@ std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry) {
             destination.url.trimmed(), static_cast<int>(i + 1), destination.clave);
         if (!problem.isEmpty())
             return RemoteRefusal{"InvalidAddress", problem, {}};
+        if (destination.porRelevo && !entry.relevo.isSet())
+            return invalid(
+                uiText("Destino %1: va por el relé, pero la entrada no tiene relé.").arg(i + 1));
     }
+    if (!entry.relevo.isSet())
+        return std::nullopt;
+    const RelayPlan plan = planRelay(relaySettingsOf(entry.relevo), relayedDestinationsOf(entry));
+    if (!plan.error.isEmpty())
+        return invalid(plan.error);
+    if (!plan.notRelayable.isEmpty())
+        return RemoteRefusal{"InvalidAddress", plan.notRelayable.first(), {}};
     return std::nullopt;
 }
 
@@ -443,6 +502,8 @@ QString remoteFieldName(StopField field) {
         return QStringLiteral("audioCodec");
     case StopField::RunningDestination:
         return QStringLiteral("destinations");
+    case StopField::Relay:
+        return QStringLiteral("relay");
     }
     return {};
 }

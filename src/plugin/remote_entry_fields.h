@@ -43,16 +43,19 @@ std::optional<RemoteRefusal> refuseUnknownFields(const QJsonObject& data,
 // Applies the input fields of a CreateEntry or UpdateEntry request over `entry`, checked as the
 // editor checks them: "name", "source", "followsObs", "matches", "width", "height", "fill",
 // "encoder", "videoKbps", "audioKbps", "audioCodec", "audioDelayMs", "profile",
-// "withObsStream", "sameAsObsStream", "destinations" (and "entryId" when `withEntryId`). A
-// "profile" goes first and the request's own fields over it. New destinations get new ids. On a
-// refusal `entry` may be half changed: the caller works on a copy.
+// "withObsStream", "sameAsObsStream", "relay" ({"address", "statsUrl", "allowFrom"}; null or {}
+// removes it; a new one gets a new secret, which no request gives or reads), "destinations"
+// (and "entryId" when `withEntryId`). A "profile" goes first and the request's own fields over
+// it. New destinations get new ids. On a refusal `entry` may be half changed: the caller works
+// on a copy.
 std::optional<RemoteRefusal> applyEntryFields(const QJsonObject& data, const RemoteChoices& choices,
                                               bool withEntryId, EntryConfig* entry);
 
-// Applies "address", "key", "passphrase", "service", "server" (see remote_services.h) and what
-// it takes of the encode ("maxVideoKbps", "width", "height", "audioTrack", "delaySecs"; 0 is
-// "as the input") over one destination of `entry`, with `allowed` naming the other fields the
-// request may carry (its ids). A field left out stays as it was.
+// Applies "address", "key", "passphrase", "service", "server" (see remote_services.h),
+// "throughRelay" and what it takes of the encode ("maxVideoKbps", "width", "height",
+// "audioTrack", "delaySecs"; 0 is "as the input") over one destination of `entry`, with
+// `allowed` naming the other fields the request may carry (its ids). A field left out stays as
+// it was.
 std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
                                                     const QStringList& allowed,
                                                     const RemoteChoices& choices,
@@ -69,7 +72,8 @@ std::optional<RemoteRefusal> readSendChoice(const QJsonObject& data, SendChoice*
 // What a destination takes of the encode, named as the requests name it.
 QJsonObject remoteSendChoiceFields(const SendChoice& choice);
 
-// The editor's check of every destination of the entry, numbered as its rows.
+// The editor's check of every destination of the entry, numbered as its rows, and of its relay
+// with the destinations it carries.
 std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry);
 
 // A field that needs a streaming input stopped, named as the requests name it.

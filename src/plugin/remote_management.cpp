@@ -14,6 +14,7 @@
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
 #include "plugin/remote_services.h"
+#include "relay/entry_relay.h"
 
 #include <QJsonArray>
 
@@ -53,6 +54,7 @@ QJsonArray destinationList(EntryController& controller, const EntryConfig& entry
     for (const DestConfig& destination : entry.destinos) {
         QJsonObject listed = remoteServiceFields(destination, hostServiceFit(entry, destination));
         listed.insert(QStringLiteral("destinationId"), destination.id);
+        listed.insert(QStringLiteral("throughRelay"), sendsThroughRelay(entry, destination));
         // Never a key, query or passphrase.
         listed.insert(QStringLiteral("address"), maskAddress(destination.url));
         listed.insert(
@@ -129,6 +131,7 @@ QJsonObject destinationAnswer(QJsonObject answer, EntryController& controller,
     QJsonObject fields = remoteServiceFields(
         destination, entry ? hostServiceFit(*entry, destination) : std::nullopt);
     fields.insert(QStringLiteral("destinationId"), destination.id);
+    fields.insert(QStringLiteral("throughRelay"), entry && sendsThroughRelay(*entry, destination));
     fields.insert(QStringLiteral("address"), maskAddress(destination.url));
     fields.insert(QStringLiteral("state"),
                   remoteStateName(controller.destinationStatus(entryId, destination.id).state));

@@ -10,7 +10,9 @@
 #include "plugin/remote_arguments.h"
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_management.h"
+#include "plugin/remote_relay.h"
 #include "plugin/remote_services.h"
+#include "relay/entry_relay.h"
 
 #include <QJsonArray>
 
@@ -32,9 +34,10 @@ QJsonObject destinationState(EntryController& controller, const Ids& ids) {
              remoteStateName(controller.destinationStatus(ids.entryId, ids.destinationId).state)}};
 }
 
-QJsonObject destinationEntry(EntryController& controller, const QString& entryId,
+// A destination the relay carries: its status as composed from the relay's.
+QJsonObject destinationEntry(EntryController& controller, const EntryConfig& entry,
                              const DestConfig& destination) {
-    const DestinationStatus status = controller.destinationStatus(entryId, destination.id);
+    const DestinationStatus status = controller.destinationStatus(entry.id, destination.id);
     QJsonObject listed{
         {"destinationId", destination.id},
         {"address", maskAddress(destination.url)}, // never a key, query or passphrase
@@ -52,6 +55,7 @@ QJsonObject destinationEntry(EntryController& controller, const QString& entryId
         {"receivedKbps", status.receivedKbps},
         {"queuedMs", status.queuedMs},
         {"congestionPercent", status.congestionPercent},
+        {"throughRelay", sendsThroughRelay(entry, destination)},
     };
     if (!destination.servicio.isEmpty())
         listed.insert(QStringLiteral("service"), destination.servicio);
@@ -108,7 +112,7 @@ QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
     for (const EntryConfig& entry : controller.currentEntries()) {
         QJsonArray destinations;
         for (const DestConfig& destination : entry.destinos)
-            destinations.append(destinationEntry(controller, entry.id, destination));
+            destinations.append(destinationEntry(controller, entry, destination));
         QJsonObject listed = remoteEntryFields(entry);
         listed.insert(QStringLiteral("entryId"), entry.id);
         listed.insert(QStringLiteral("name"), entry.nombre);
@@ -119,6 +123,8 @@ QJsonObject getEntries(EntryController& controller, const QJsonObject&) {
         listed.insert(QStringLiteral("destinations"), destinations);
         listed.insert(QStringLiteral("renditions"), renditionList(controller, entry));
         listed.insert(QStringLiteral("recording"), recordingEntry(controller, entry));
+        if (const QJsonObject relay = remoteRelayFields(controller, entry); !relay.isEmpty())
+            listed.insert(QStringLiteral("relay"), relay);
         entries.append(listed);
     }
     const UploadBudget& upload = controller.upload();

@@ -35,6 +35,14 @@ void fillRichConfiguration(ConfigStore& store) {
     following.destinos[1].envio = {6000, 1280, 720, 2, 30};
     following.destinos[1].servicio = QStringLiteral("Facebook Live");
     following.grabacion.envio = {2500, 640, 360, 6, 0};
+    following.destinos[0].porRelevo = true;
+    following.relevo = {QStringLiteral("rtmp://relay.example:1936/in"),
+                        QStringLiteral("https://relay.example:8443/stats"),
+                        QStringLiteral("RichRelaySecret0123456789"),
+                        QStringLiteral("203.0.113.7"),
+                        19500,
+                        QStringLiteral("0123abcd"),
+                        {}};
     store.entriesOf(QString()).append(following);
 
     EntryConfig vertical;
@@ -242,7 +250,7 @@ TEST_F(SettingsWriting, SecretsNeverReachTheFileInTheClear) {
     ASSERT_TRUE(store.save());
     const QByteArray written = readBytes(folders.settingsPath());
     for (const char* secret : {"live_123_abc", "clave ñ", "token=abc", "latency=200",
-                               "r=live/vertical", "frase de paso"})
+                               "r=live/vertical", "frase de paso", "RichRelaySecret"})
         EXPECT_FALSE(written.contains(secret)) << secret;
 
     const QJsonObject collections =
@@ -281,8 +289,8 @@ TEST_F(SettingsWriting, KeysAreSortedAndIndentedFourSpaces) {
     const LayoutCheck check = checkLayout(written);
     EXPECT_TRUE(check.problems.isEmpty()) << check.problems.join(QLatin1Char('\n')).toStdString();
     // root, colecciones, 4 collections, 4 entries with equivalences, 4 destinations, 2 profiles,
-    // 1 recording
-    EXPECT_EQ(check.objectsSeen, 1 + 1 + 4 + 4 * 2 + 4 + 2 + 1);
+    // 1 recording, 1 relay
+    EXPECT_EQ(check.objectsSeen, 1 + 1 + 4 + 4 * 2 + 4 + 2 + 1 + 1);
 
     // The checker itself notices an unsorted or badly indented text.
     EXPECT_FALSE(checkLayout("{\n    \"b\": 1,\n    \"a\": 2\n}\n").problems.isEmpty());
@@ -303,6 +311,7 @@ TEST_F(SettingsWriting, OptionalKeysAreWrittenOnlyWhenSet) {
     set.retrasoAudioMs = 40;
     set.conEmisionObs = true;
     set.codificadorDeObs = true;
+    set.relevo.entrada = QStringLiteral("rtmp://relay.example/in");
     store.entriesOf(QStringLiteral("c")) = {plain, set};
     store.profiles() = {EncoderProfile{QStringLiteral("p"), QStringLiteral("obs_x264"), 1, 64,
                                        QString(), QString()},
@@ -320,8 +329,8 @@ TEST_F(SettingsWriting, OptionalKeysAreWrittenOnlyWhenSet) {
     const QJsonObject writtenPlain = entries.at(0).toObject();
     const QJsonObject writtenSet = entries.at(1).toObject();
     // Absent unless set, so files of older versions read and write back unchanged.
-    for (const char* key :
-         {"nombre", "codificadorAudio", "retrasoAudioMs", "conEmisionObs", "codificadorDeObs"}) {
+    for (const char* key : {"nombre", "codificadorAudio", "retrasoAudioMs", "conEmisionObs",
+                            "codificadorDeObs", "relevo"}) {
         EXPECT_FALSE(writtenPlain.contains(QLatin1String(key))) << key;
         EXPECT_TRUE(writtenSet.contains(QLatin1String(key))) << key;
     }

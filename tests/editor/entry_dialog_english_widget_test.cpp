@@ -4,6 +4,7 @@
 #include "editor/dest_row_widget.h"
 #include "editor/input_widgets.h"
 #include "editor/recording_box.h"
+#include "editor/relay_box.h"
 #include "support/fake_frontend.h"
 #include "support/icon_text.h"
 #include "support/test_host.h"
@@ -125,6 +126,8 @@ TEST_F(EnglishFixture, TheWholeWindowSpeaksEnglish) {
     EXPECT_EQ(row->keyEdit()->placeholderText(), "Stream ID (optional)");
     EXPECT_EQ(row->passphraseEdit()->placeholderText(), "SRT passphrase (optional)");
     EXPECT_EQ(row->removeButton()->toolTip(), "Remove this destination");
+    EXPECT_EQ(row->relayCheck()->text(), "Through the relay");
+    EXPECT_EQ(dialog.relayBox()->toggle()->text(), " Own relay");
 
     const RecordingBox* recording = dialog.recordingBox();
     EXPECT_EQ(recording->title(), "Recording");

@@ -4,6 +4,7 @@
 
 #include "editor/dest_row_widget.h"
 #include "editor/input_widgets.h"
+#include "editor/relay_box.h"
 #include "support/fake_frontend.h"
 #include "support/test_host.h"
 
@@ -74,7 +75,9 @@ TEST_F(LiveLockFixture, DisablesExactlyWhatWouldNeedARestart) {
         {"codec", dialog.audioCodecCombo()},
         {"size", dialog.sizeCombo()},
         {"framing", dialog.framingCombo()},
-        {"add destination", dialog.addDestButton()}};
+        {"add destination", dialog.addDestButton()},
+        {"relay address", dialog.relayBox()->ingestEdit()},
+        {"new relay secret", dialog.relayBox()->newSecretButton()}};
     for (const auto& [what, widget] : locked) {
         ASSERT_NE(widget, nullptr) << what;
         EXPECT_FALSE(widget->isEnabled()) << what;

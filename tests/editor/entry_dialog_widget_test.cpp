@@ -1,15 +1,18 @@
 // The entry dialog on the real host (Spanish interface): layout, the source list, the OK
-// checks, sizes, codecs and the entry it hands back, "Mostrar claves", and the scene
-// equivalence rows.
+// checks, sizes, codecs and the entry it hands back, "Mostrar claves", the entry's own relay,
+// and the scene equivalence rows.
 #include "editor/entry_dialog.h"
 
 #include "editor/dest_row_widget.h"
 #include "editor/encoder_form.h"
 #include "editor/input_widgets.h"
 #include "editor/recording_box.h"
+#include "editor/relay_box.h"
 #include "editor/ui_helpers.h"
+#include "relay/entry_relay.h"
 #include "support/fake_frontend.h"
 #include "support/icon_text.h"
+#include "support/message_box_driver.h"
 #include "support/modal_dialog_driver.h"
 #include "support/test_host.h"
 
@@ -30,6 +33,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -457,6 +461,120 @@ TEST_F(StudioFixture, AStoredRecordingComesBackAsStoredAndTheFolderCanBeBrowsedF
     QTest::mouseClick(dialog.recordingBox()->browseButton(), Qt::LeftButton);
     EXPECT_TRUE(watch->acted());
     EXPECT_EQ(dialog.resultEntry().grabacion.carpeta, QDir::toNativeSeparators(chosen));
+}
+
+TEST_F(StudioFixture, TheRelayChecksItsSettingsCarriesTheMarkedRowsAndWritesItsFiles) {
+    struct Case {
+        const char* ingest;
+        const char* stats;
+        const char* allow;
+        bool marked; // the RTMP and RTMPS rows go through the relay
+        const char* error;
+    };
+    const Case cases[] = {
+        {"http://relay.example/live", "http://relay.example:8080/stat", "", true,
+         "La dirección de entrada del relé debe ser rtmp://servidor[:puerto]/aplicacion."},
+        {"rtmp://relay.example:8080/live", "http://relay.example:8080/stat", "", true,
+         "La página de estadísticas del relé debe ser http(s)://servidor:puerto/ruta, en otro "
+         "puerto que la entrada."},
+        {"rtmp://relay.example/live", "http://relay.example:8080/stat", "mi casa", true,
+         "La dirección permitida del relé no es válida."},
+        // Nothing marked: a relay half typed does not stop OK.
+        {"rtmp://relay.example/live", "http://relay.example:8080/stat", "mi casa", false,
+         "La dirección permitida del relé no es válida."},
+        {" rtmp://relay.example/live ", "https://relay.example:8443/stat", "203.0.113.7", true, ""},
+    };
+    EntryConfig entry = storedEntry();
+    entry.destinos = {{"d-1", "rtmp://a.example/live", "k1", ""},
+                      {"d-2", "rist://c.example:5000", "", ""},
+                      {"d-3", "rtmps://b.example/live", "k3", ""}};
+    entry.destinos[2].envio = {2000, 0, 0, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ingest + std::string(" ") + c.allow);
+        EntryDialog dialog(nullptr, entry, true, false, {});
+        dialog.show();
+        RelayBox* relay = dialog.relayBox();
+        const QList<DestRowWidget*> rows = dialog.destRows();
+        EXPECT_FALSE(relay->panel()->isVisible()) << "no relay yet: the section is closed";
+        EXPECT_FALSE(rows[0]->relayCheck()->isEnabled());
+        relay->ingestEdit()->setText(c.ingest);
+        relay->statsEdit()->setText(c.stats);
+        relay->allowEdit()->setText(c.allow);
+        EXPECT_EQ(relay->secretEdit()->text().size(), 24) << "made with the first address";
+        EXPECT_EQ(relay->secretEdit()->echoMode(), QLineEdit::Password);
+        EXPECT_TRUE(rows[0]->relayCheck()->isEnabled());
+        EXPECT_FALSE(rows[1]->relayCheck()->isEnabled());
+        EXPECT_EQ(rows[1]->relayCheck()->toolTip(),
+                  "el relé solo reenvía a direcciones rtmp://, rtmps:// y srt://.");
+        rows[0]->relayCheck()->setChecked(c.marked);
+        rows[2]->relayCheck()->setChecked(c.marked);
+        EXPECT_EQ(rows[2]->sendToggle()->isEnabled(), !c.marked);
+        EXPECT_EQ(relay->errorLabel()->text(), c.error);
+
+        const bool writable = c.marked && QString(c.error).isEmpty();
+        if (writable) {
+            // A marked row the relay cannot carry says so, and OK names it.
+            rows[0]->addressEdit()->setText("rtmp://a.example/live?x=1");
+            EXPECT_TRUE(rows[0]->relayNoteLabel()->isVisible());
+            EXPECT_EQ(pressOk(dialog), "Destino 1: la dirección no sirve para el relé.");
+            rows[0]->addressEdit()->setText("rtmp://a.example/live");
+            // Written: the files hold the keys, so they are the owner's alone.
+            EXPECT_TRUE(relay->staleLabel()->isVisible()) << "never written";
+            QTemporaryDir folder;
+            QString warned;
+            QString done;
+            test::whenMessageBoxOpens([&](QMessageBox* box) {
+                warned = box->text();
+                for (QAbstractButton* button : box->buttons())
+                    if (box->buttonRole(button) == QMessageBox::AcceptRole)
+                        button->click();
+            });
+            auto watch = test::whenModalDialogOpens(
+                [&](QDialog* opened) {
+                    static_cast<QFileDialog*>(opened)->setDirectory(folder.path());
+                    test::whenMessageBoxOpens([&](QMessageBox* box) {
+                        done = box->text();
+                        box->accept();
+                    });
+                    QMetaObject::invokeMethod(opened, "accept");
+                },
+                &QFileDialog::staticMetaObject);
+            QTest::mouseClick(relay->writeButton(), Qt::LeftButton);
+            EXPECT_TRUE(watch->acted());
+            EXPECT_TRUE(warned.startsWith("Los archivos guardan en texto plano las claves"));
+            EXPECT_EQ(done, QString("La configuración del relé está en %1. Los pasos para "
+                                    "instalarla están en RELAY-README.txt.")
+                                .arg(QDir::toNativeSeparators(folder.path())));
+            const QDir dir(folder.path());
+            const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+            EXPECT_EQ(files, QStringList({"RELAY-README.txt", "relaycast-relay.conf",
+                                          "relaycast-stunnel.conf"}));
+            const QFile::Permissions others =
+                QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+            for (const QString& name : files)
+                EXPECT_TRUE(!(QFile::permissions(dir.filePath(name)) & others))
+                    << name.toStdString();
+            EXPECT_FALSE(relay->staleLabel()->isVisible());
+            // A marked row's new key is not in the files yet; back as it was, it is again.
+            rows[0]->keyEdit()->setText("k1-nueva");
+            EXPECT_TRUE(relay->staleLabel()->isVisible());
+            rows[0]->keyEdit()->setText("k1");
+            EXPECT_FALSE(relay->staleLabel()->isVisible());
+        }
+
+        EXPECT_EQ(pressOk(dialog), c.marked ? c.error : "");
+        if (dialog.result() != QDialog::Accepted)
+            continue;
+        const EntryConfig result = dialog.resultEntry();
+        EXPECT_EQ(result.relevo.entrada, QString(c.ingest).trimmed());
+        EXPECT_EQ(result.relevo.secreto, relay->secretEdit()->text());
+        EXPECT_EQ(result.destinos[0].porRelevo, c.marked);
+        EXPECT_FALSE(result.destinos[1].porRelevo);
+        EXPECT_EQ(result.destinos[2].porRelevo, c.marked);
+        EXPECT_EQ(result.destinos[2].envio, entry.destinos[2].envio) << "kept, though unused";
+        EXPECT_EQ(result.relevo.escrita, writable ? relayConfigurationDigest(result) : QString());
+        EXPECT_FALSE(relayConfigurationStale(result));
+    }
 }
 
 TEST_F(StudioFixture, TheNameTakesAtMostEightyCharacters) {

@@ -96,7 +96,12 @@ TEST(InterfaceFit, TheDockAndTheEditorShowEveryTextWhole) {
                                    << dockCut.join('\n').toStdString();
     savePictureIfAsked(panel.get(), "dock");
 
-    EntryDialog dialog(panel.get(), world.entries().at(0), true, false, {});
+    // With its relay, whose section then opens, and one row marked for it.
+    EntryConfig edited = world.entries().at(0);
+    edited.relevo.entrada = QStringLiteral("rtmp://127.0.0.1/live");
+    edited.relevo.estadisticas = QStringLiteral("http://127.0.0.1:8080/stat");
+    edited.destinos[0].porRelevo = true;
+    EntryDialog dialog(panel.get(), edited, true, false, {});
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     QCoreApplication::processEvents();

@@ -6,6 +6,7 @@
 
 #include "address/address.h"
 #include "address/host_services.h"
+#include "config/secret_protection.h"
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
 #include "engine/picture/entry_pipeline.h"
@@ -13,6 +14,7 @@
 #include "plugin/remote_entry_fields.h"
 #include "plugin/remote_requests.h"
 #include "plugin/websocket_vendor.h"
+#include "relay/relay_config.h"
 #include "support/fake_encoder_types.h"
 #include "support/fake_websocket_api.h"
 #include "support/local_servers.h"
@@ -28,6 +30,7 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -273,6 +276,17 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         data.insert(QLatin1String(field), value);
         return data;
     };
+    // A relay is checked with the relay's own texts.
+    const QString relayStats = QStringLiteral("http://127.0.0.1:8088/stat");
+    const auto withRelay = [&](const char* address, QJsonArray destinations = {}) {
+        return QJsonObject{{"followsObs", true},
+                           {"relay", QJsonObject{{"address", address}, {"statsUrl", relayStats}}},
+                           {"destinations", destinations}};
+    };
+    const QJsonObject badIngest = withRelay("rtmp://127.0.0.1:1935");
+    const QJsonObject ristThroughRelay =
+        withRelay("rtmp://127.0.0.1/relevo",
+                  {QJsonObject{{"address", "rist://127.0.0.1:5000"}, {"throughRelay", true}}});
     struct Bad {
         const char* type;
         QJsonObject data;
@@ -370,6 +384,18 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
         {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", "9000"}}, "InvalidArgument"},
         {"SetBitrate", {{"entryId", "e1"}, {"videoKbps", 9000}, {"name", "x"}}, "UnknownField"},
         {"DeleteEntry", {{"entryId", 3}}, "MissingArgument"},
+        {"CreateEntry", badIngest, "InvalidArgument"},
+        {"CreateEntry", ristThroughRelay, "InvalidAddress"},
+        // The secret is made here and never taken, nor told back.
+        {"CreateEntry",
+         {{"followsObs", true},
+          {"relay", QJsonObject{{"address", "rtmp://127.0.0.1/relevo"},
+                                {"statsUrl", relayStats},
+                                {"secret", "clave-secreta-del-rele"}}}},
+         "InvalidArgument"},
+        {"AddDestination",
+         {{"entryId", "e1"}, {"address", "rtmp://x/y"}, {"throughRelay", true}},
+         "InvalidArgument"},
     };
     for (size_t row = 0; row < std::size(table); ++row) {
         const QJsonObject answer = request(QLatin1String(table[row].type), table[row].data);
@@ -384,6 +410,9 @@ TEST_F(RemoteControlTest, BadRequestsGetErrorObjects) {
                   .value("message")
                   .toString(),
               validateDestinationAddress(QStringLiteral("http://x/live"), 1));
+    EXPECT_EQ(
+        request("CreateEntry", badIngest).value("error")["message"].toString(),
+        planRelay({"rtmp://127.0.0.1:1935", relayStats, QString(16, 's'), {}, 19400}, {}).error);
     ASSERT_EQ(world.entries().size(), 1);
     EXPECT_EQ(world.entries().at(0), before);
     EXPECT_TRUE(listChanges().isEmpty()) << listChanges().join('\n').toStdString();
@@ -566,6 +595,62 @@ TEST_F(RemoteControlTest, InputsAreCreatedChangedLiveAndDeletedRemotelyAndTheDoc
                   .toStdString());
     for (const QJsonObject& each : answers)
         EXPECT_FALSE(dump(each).find("clave-g") != std::string::npos) << dump(each);
+}
+
+TEST_F(RemoteControlTest, AnInputSendsThroughItsRelayWhoseSecretNeverLeaves) {
+    // The test server stands in for the relay: it takes OBS's stream, and its page answers 404.
+    RtmpServer relay;
+    QString error;
+    ASSERT_TRUE(relay.start(&error)) << error.toStdString();
+    OBSSceneAutoRelease scene = createScene("rele");
+    OBSSourceAutoRelease colour = createColorSource("rele-color", kOpaqueRed, 640, 360);
+    addToScene(scene, colour);
+    ASSERT_TRUE(remote.open());
+    const QJsonObject settings{
+        {"address", relay.url()},
+        {"statsUrl", QStringLiteral("http://127.0.0.1:%1/stat").arg(relay.httpPort())},
+        {"allowFrom", "127.0.0.1"}};
+    const QJsonObject relayed{
+        {"address", "rtmp://127.0.0.1/live"}, {"key", "clave-r1"}, {"throughRelay", true}};
+    const QJsonObject created = request(
+        "CreateEntry", {{"source", "rele"},
+                        {"relay", settings},
+                        {"destinations", QJsonArray{relayed, QJsonObject{{"address", relay.url()},
+                                                                         {"key", "clave-r2"}}}}});
+    const QString id = created.value("entryId").toString();
+    ASSERT_TRUE(world.controller.findEntry(id)) << dump(created);
+    const QString secret = world.controller.findEntry(id)->relevo.secreto;
+    const QString d1 = world.controller.findEntry(id)->destinos.at(0).id;
+    const auto listed = [&] {
+        const QByteArray text = QJsonDocument(request("GetEntries")).toJson();
+        EXPECT_FALSE(text.contains(secret.toUtf8()) || text.contains("clave-r")) << text.data();
+        return QJsonDocument::fromJson(text)["entries"][0].toObject();
+    };
+    QJsonObject expected = settings;
+    expected.insert("configurationStale", true);
+    expected.insert("link", "idle");
+    const QJsonObject idle = listed();
+    EXPECT_EQ(idle["relay"].toObject(), expected) << dump(idle);
+    EXPECT_TRUE(idle["destinations"][0]["throughRelay"].toBool());
+    EXPECT_FALSE(idle["destinations"][1]["throughRelay"].toBool());
+    QFile file(world.store.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString stored = QRegularExpression(QStringLiteral(R"re("secreto"\s*:\s*"([^"]*)")re"))
+                               .match(QString::fromUtf8(file.readAll()))
+                               .captured(1);
+    EXPECT_TRUE(stored.startsWith(QLatin1String(kProtectedPrefix))) << stored.toStdString();
+
+    // OBS publishes to the relay under the secret; the relayed destination's status is the one
+    // the controller makes of the relay's.
+    ASSERT_FALSE(request("StartEntry", {{"entryId", id}}).contains("error"));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return !world.controller.destinationStatus(id, d1).message.isEmpty(); }, 30s));
+    const QJsonObject live = listed();
+    EXPECT_EQ(live["relay"]["link"].toString(), QStringLiteral("unreachable")) << dump(live);
+    EXPECT_EQ(live["destinations"][0]["state"].toString(), stateOf(id, d1));
+    EXPECT_EQ(live["destinations"][0]["message"].toString(),
+              world.controller.destinationStatus(id, d1).message);
+    EXPECT_EQ(relay.publishes(secret).size(), 1);
 }
 
 TEST_F(RemoteControlTest, SetAsideInputsBroughtHereAreTold) {

@@ -1,8 +1,11 @@
 #include "local_servers.h"
 
+#include "relay/relay_stats_fetch.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <arpa/inet.h>
@@ -89,6 +92,42 @@ void setError(QString* error, const QString& text) {
         *error = text;
 }
 
+// nginx from `config`, its logs in `dir`, up once it accepts on every port. `extra` are
+// directives given on the command line (those the configuration itself lacks).
+bool startNginx(ChildProcess& process, const QString& dir, const QString& config,
+                const QString& extra, const QList<uint16_t>& ports, QString* error) {
+    QStringList argv = {QStringLiteral("nginx"),
+                        QStringLiteral("-p"),
+                        dir + QLatin1Char('/'),
+                        QStringLiteral("-e"),
+                        dir + QStringLiteral("/error.log"),
+                        QStringLiteral("-c"),
+                        config};
+    if (!extra.isEmpty())
+        argv << QStringLiteral("-g") << extra;
+    if (!process.start(argv, dir + QStringLiteral("/stdout.log"),
+                       dir + QStringLiteral("/stderr.log"))) {
+        setError(error, QStringLiteral("nginx could not be started"));
+        return false;
+    }
+    const auto up = [&] {
+        if (!process.running())
+            return true;
+        for (const uint16_t port : ports)
+            if (!tcpConnects(port))
+                return false;
+        return true;
+    };
+    if (!waitFor(up, kStartTimeoutMs) || !process.running()) {
+        setError(error, QStringLiteral("nginx did not come up: ") +
+                            readFile(dir + QStringLiteral("/error.log")) +
+                            readFile(dir + QStringLiteral("/stderr.log")));
+        process.stop(SIGTERM, kStopTimeoutMs);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 uint16_t freePort() {
@@ -152,6 +191,19 @@ QString RtmpServer::errorLog() const {
     return readFile(dir_.filePath(QStringLiteral("error.log")));
 }
 
+qint64 RtmpServer::bytesIn(const QString& key) const {
+    prepareRelayStatsFetch();
+    const RelayStatsPage page = fetchRelayStatsPage(
+        QStringLiteral("http://127.0.0.1:%1/stat").arg(httpPort_).toStdString());
+    // The stream's own counter: <stream><name>KEY</name>…<bytes_in>N</bytes_in>.
+    const QRegularExpression stream(
+        QStringLiteral("<stream>\\s*<name>%1</name>.*?<bytes_in>(\\d+)<")
+            .arg(QRegularExpression::escape(key)),
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch found = stream.match(QString::fromStdString(page.body));
+    return found.hasMatch() ? found.captured(1).toLongLong() : 0;
+}
+
 QList<PublishSpan> RtmpServer::publishes(const QString& key) const {
     QList<PublishSpan> spans;
     const QStringList lines =
@@ -209,6 +261,7 @@ bool RtmpServer::writeConfig(QString* error) {
     c << "  server {\n    listen 127.0.0.1:" << httpPort_ << ";\n"
       << "    access_log " << d << "/publish.log notes;\n"
       << "    location /on_publish_done { return 204; }\n"
+      << "    location = /stat { rtmp_stat all; }\n"
       << "    location /on_publish {\n"
       << "      if ($arg_name = \"" << refusedKey_ << "\") { return 403; }\n"
       << "      if (-f \"" << d << "/refused/$arg_name\") { return 403; }\n"
@@ -230,24 +283,8 @@ bool RtmpServer::start(QString* error) {
     }
     if (!writeConfig(error))
         return false;
-    const QString d = dir_.path();
-    if (!process_.start({QStringLiteral("nginx"), QStringLiteral("-p"), d + QLatin1Char('/'),
-                         QStringLiteral("-e"), d + QStringLiteral("/error.log"),
-                         QStringLiteral("-c"), d + QStringLiteral("/nginx.conf")},
-                        d + QStringLiteral("/stdout.log"), d + QStringLiteral("/stderr.log"))) {
-        setError(error, QStringLiteral("nginx could not be started"));
-        return false;
-    }
-    const auto up = [this] {
-        return !process_.running() || (tcpConnects(port_) && tcpConnects(httpPort_));
-    };
-    if (!waitFor(up, kStartTimeoutMs) || !process_.running()) {
-        setError(error, QStringLiteral("nginx did not come up: ") + errorLog() +
-                            readFile(d + QStringLiteral("/stderr.log")));
-        process_.stop(SIGTERM, kStopTimeoutMs);
-        return false;
-    }
-    return true;
+    return startNginx(process_, dir_.path(), dir_.filePath(QStringLiteral("nginx.conf")), {},
+                      {port_, httpPort_}, error);
 }
 
 void RtmpServer::stop() {
@@ -258,6 +295,32 @@ void RtmpServer::stop() {
 
 bool RtmpServer::running() {
     return process_.running();
+}
+
+// --- ConfiguredNginx ---
+
+ConfiguredNginx::~ConfiguredNginx() {
+    stop();
+}
+
+bool ConfiguredNginx::start(const QString& config, const QList<uint16_t>& ports, QString* error) {
+    if (!dir_.isValid()) {
+        setError(error, QStringLiteral("no temporary folder"));
+        return false;
+    }
+    const QString d = dir_.path();
+    return startNginx(process_, d, config,
+                      QStringLiteral("daemon off; master_process off; pid %1/nginx.pid;").arg(d),
+                      ports, error);
+}
+
+void ConfiguredNginx::stop() {
+    process_.stop(SIGTERM, kStopTimeoutMs);
+}
+
+QString ConfiguredNginx::errorLog() const {
+    return readFile(dir_.filePath(QStringLiteral("error.log"))) +
+           readFile(dir_.filePath(QStringLiteral("stderr.log")));
 }
 
 // --- TestCertificates ---

@@ -59,6 +59,8 @@ public:
     QString playUrl(const QString& key) const;
     // The server's error log (useful in failure messages).
     QString errorLog() const;
+    // Bytes the server received of stream `key` in its current publish; 0 when none.
+    qint64 bytesIn(const QString& key) const;
     // Every publish of stream `key` the server let in, in order.
     QList<PublishSpan> publishes(const QString& key) const;
     // From now on, refuses (or lets in again) publishes of stream `key`, as a server does
@@ -72,6 +74,25 @@ private:
     QString refusedKey_;
     uint16_t port_ = 0;
     uint16_t httpPort_ = 0;
+    ChildProcess process_;
+};
+
+// nginx run from a configuration a test did not write itself (one the product makes, say), with
+// its logs and pid file in a temporary folder and in the foreground; up once it accepts
+// connections on every port given.
+class ConfiguredNginx {
+public:
+    ConfiguredNginx() = default;
+    ~ConfiguredNginx();
+    ConfiguredNginx(const ConfiguredNginx&) = delete;
+    ConfiguredNginx& operator=(const ConfiguredNginx&) = delete;
+
+    bool start(const QString& config, const QList<uint16_t>& ports, QString* error = nullptr);
+    void stop(); // SIGTERM by PID
+    QString errorLog() const;
+
+private:
+    QTemporaryDir dir_;
     ChildProcess process_;
 };
 

@@ -43,6 +43,9 @@ struct DestinationStatus {
     QString file;
     // A recording whose folder has not answered for a while (see kFolderAnswerBound).
     bool folderSilent = false;
+    // A destination the entry's relay carries, its state read from the relay's page: no
+    // figures of its own (the relay counts per stream, not per push).
+    bool throughRelay = false;
 
     // The share of dropped frames of the current output, in percent; 0 when none.
     double droppedPercent() const {

@@ -8,6 +8,7 @@
 #include "engine/recording/recording_id.h"
 #include "module/host_frontend.h"
 #include "module/module_log.h"
+#include "relay/entry_relay.h"
 
 #include <QSet>
 
@@ -71,11 +72,23 @@ bool EntryController::isEntryLive(const QString& entryId) const {
 
 bool EntryController::hasOutput(const QString& entryId, const QString& destinationId) const {
     const EntryRuntime* runtime = runtimeOf(entryId);
-    return runtime && runtime->outputs.count(destinationId) != 0;
+    const QString outputId =
+        const_cast<EntryController*>(this)->outputIdFor(entryId, destinationId);
+    return runtime && runtime->outputs.count(outputId) != 0;
 }
 
 DestinationStatus EntryController::destinationStatus(const QString& entryId,
                                                      const QString& destinationId) const {
+    // Looking the entry up changes nothing (an empty collection is made at most).
+    const QString outputId =
+        const_cast<EntryController*>(this)->outputIdFor(entryId, destinationId);
+    if (outputId != destinationId)
+        return relayedDestinationStatus(entryId, destinationId);
+    return destinationStatusOfOutput(entryId, destinationId);
+}
+
+DestinationStatus EntryController::destinationStatusOfOutput(const QString& entryId,
+                                                             const QString& destinationId) const {
     if (pendingStarts_.contains({entryId, destinationId})) {
         DestinationStatus starting;
         starting.state = DestinationState::Starting;
@@ -127,6 +140,7 @@ void EntryController::heartbeat() {
         runPendingStarts();
         sampleEncoderLoad();
         sampleUpload();
+        pollRelays();
         detectChanges();
     } catch (const std::exception& e) {
         moduleLog(LOG_WARNING, "unexpected error in the heartbeat: %s", e.what());

@@ -10,8 +10,10 @@
 #include "engine/host/host_call_queue.h"
 #include "engine/recording/folder_call.h"
 #include "engine/recording/recording_file_claim.h"
+#include "relay/relay_watch.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -117,6 +119,25 @@ public:
     EntryPipeline* pipelineOf(const QString& entryId);
     // Every pipeline, retiring entries' included (to let go of every preview at once).
     void forEachPipeline(const std::function<void(EntryPipeline&)>& visit);
+
+    // --- The relay
+    // A destination the entry's relay carries has no output of its own: the one output to the
+    // relay runs for all of them (started by the start of any, stopped by the stop of any),
+    // and each one's status is that output's while it is not live, then what the relay's
+    // statistics page says of its push.
+    // The status of the entry's output to its relay (Idle when it sends the relay nothing).
+    DestinationStatus relayOutputStatus(const QString& entryId) const;
+    // What the relay is seen doing while OBS sends to it; null otherwise.
+    const RelayWatch* relayWatchOf(const QString& entryId) const;
+    // The same as its row shows it, now.
+    struct RelayView {
+        RelayLink link = RelayLink::Idle;
+        std::optional<std::pair<int, int>> pushesConnected; // connected, of how many
+        QString pageError;
+    };
+    RelayView relayView(const QString& entryId) const;
+    // The time a RelayWatch is asked at.
+    int64_t nowMs() const { return clock_.nowMs(); }
 
     // --- What an entry sends
     // Its own choice, or the host's live scene mapped through its equivalences when it follows
@@ -230,6 +251,19 @@ public:
 
 private:
     bool startUnguarded(const QString& entryId, const QString& destinationId, QString* error);
+    // The output that carries the destination: the relay's for one the relay carries.
+    QString outputIdFor(const QString& entryId, const QString& destinationId);
+    DestinationStatus destinationStatusOfOutput(const QString& entryId,
+                                                const QString& outputId) const;
+    DestinationStatus relayedDestinationStatus(const QString& entryId,
+                                               const QString& destinationId) const;
+    // Reads the relays' pages (one read under way per relay) and takes in those read.
+    void pollRelays();
+    // Whether an output of the entry runs (or waits to start again) under exactly this id.
+    bool hasOutputUnder(const QString& entryId, const QString& outputId) const;
+    // The stream to the entry's relay runs for `destinationId` (and, when it was just started,
+    // for every destination the entry marks for the relay).
+    void relayStarted(const EntryConfig& entry, const QString& destinationId, bool outputStarted);
     bool startRecordingUnguarded(const EntryConfig& entry, const EntryConfig& sent, QString* error);
     // Forgets the starts still waiting (and the file claims they wait for) that `which` picks.
     void dropPendingStarts(const std::function<bool(const std::pair<QString, QString>&)>& which);
@@ -276,6 +310,15 @@ private:
     };
     std::map<QString, FileClaimUnderWay> fileClaims_;
     std::map<QString, EncoderLoadMeter> encoderLoad_;
+    struct RelayPageRead;
+    struct RelayPoll {
+        RelayWatch watch;
+        std::shared_ptr<RelayPageRead> reading; // the read under way
+    };
+    std::map<QString, RelayPoll> relayPolls_; // by entry id, while OBS sends its relay
+    // The destinations each running stream to a relay stands for, by entry id: those marked
+    // when it started and those started onto it since, whatever their marks say now.
+    std::map<QString, QSet<QString>> relayCarries_;
     UploadBudget upload_;
     // OBS's own stream's bytes handed on, at the last heartbeat (engine clock, ms).
     std::optional<std::pair<uint64_t, int64_t>> obsStreamBytes_;

@@ -13,6 +13,7 @@
 #include "module/host_frontend.h"
 #include "module/module_log.h"
 #include "module/ui_text.h"
+#include "relay/entry_relay.h"
 
 #include <obs.hpp>
 
@@ -73,20 +74,42 @@ bool EntryController::startDestination(const QString& entryId, const QString& de
     return false;
 }
 
-bool EntryController::startUnguarded(const QString& entryId, const QString& destinationId,
-                                     QString* error) {
+bool EntryController::startUnguarded(const QString& entryId, const QString& asked, QString* error) {
     const EntryConfig* entry = findEntry(entryId);
+    if (!entry || shutDown_)
+        return false;
+    // A destination the relay carries starts as the one output to the relay; one that runs
+    // already is that output, whatever its mark says now.
+    const QString destinationId = outputIdFor(entryId, asked);
     const bool recording = destinationId == recordingIdOf(entryId);
-    const DestConfig* destination = findDestination(entryId, destinationId);
-    if (!entry || (!destination && !recording) || shutDown_)
+    const bool toRelay = destinationId == relayOutputIdOf(entryId);
+    if (const auto runtime = runtimes_.find(entryId); runtime != runtimes_.end()) {
+        const auto running = runtime->second->outputs.find(destinationId);
+        if (running != runtime->second->outputs.end() && stillRuns(*running->second)) {
+            if (toRelay)
+                relayStarted(*entry, asked, false);
+            return true; // already running: one output, whoever asks again
+        }
+    }
+    std::optional<DestConfig> relayOutput;
+    if (toRelay && usesRelay(*entry)) {
+        relayOutput = relayOutputOf(*entry);
+        if (relayOutput->url.isEmpty() || relayOutput->clave.isEmpty()) {
+            const QString problem = relayConfigurationOf(*entry).error;
+            setError(error, uiText("No se pudo emitir por el relé: %1")
+                                .arg(problem.isEmpty() ? uiText("falta su secreto.") : problem));
+            return false;
+        }
+    }
+    const DestConfig* destination =
+        relayOutput ? &*relayOutput : findDestination(entryId, destinationId);
+    if (!destination && !recording)
         return false;
     if (pendingStarts_.contains({entryId, destinationId}))
         return true;
     const auto runtime = runtimes_.find(entryId);
     if (runtime != runtimes_.end()) {
         const auto running = runtime->second->outputs.find(destinationId);
-        if (running != runtime->second->outputs.end() && stillRuns(*running->second))
-            return true; // already running: one output, whoever asks again
         if (running != runtime->second->outputs.end() ||
             isClosing(*runtime->second, destinationId)) {
             // Stopped a moment ago: a new connection now could race the old one at the server,
@@ -101,13 +124,17 @@ bool EntryController::startUnguarded(const QString& entryId, const QString& dest
                  uiText("«%1» ya no existe en OBS. Cámbiala con «✎ Editar» o bórrala.").arg(name));
         return false;
     }
-    EntryConfig sent = *entry;
+    // Its encoders serve what OBS sends: the relay's output, not the destinations behind it.
+    EntryConfig sent = routedEntry(*entry);
     sent.fuente = name;
     QString failure;
     if (!recording) {
         const DestConfig chosen = *destination;
-        if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure))
+        if (relaycast::startDestination(runtimeFor(entryId), sent, chosen, &failure)) {
+            if (toRelay)
+                relayStarted(*entry, asked, true);
             return true;
+        }
         setError(error, uiText("No se pudo emitir: %1").arg(failure));
         return false;
     }
@@ -209,7 +236,8 @@ void EntryController::dropPendingStarts(const std::function<bool(const Destinati
     });
 }
 
-bool EntryController::stopDestination(const QString& entryId, const QString& destinationId) {
+bool EntryController::stopDestination(const QString& entryId, const QString& asked) {
+    const QString destinationId = outputIdFor(entryId, asked);
     const DestinationKey key{entryId, destinationId};
     const bool wasPending = pendingStarts_.contains(key);
     dropPendingStarts([&](const DestinationKey& pending) { return pending == key; });

@@ -9,6 +9,7 @@
 #include "engine/picture/entry_pipeline.h"
 #include "module/host_frontend.h"
 #include "module/ui_text.h"
+#include "relay/entry_relay.h"
 
 #include <algorithm>
 #include <exception>
@@ -86,7 +87,9 @@ EditOutcome EntryController::editEntry(const EntryEdit& edit, NeedsStop rule) {
         }
         // Nothing streams that the settings do not hold.
         for (const DestConfig& destination : before.destinos) {
-            if (!hasDestination(after, destination.id))
+            // The relay goes on for the destinations it still carries.
+            const bool relayStays = sendsThroughRelay(before, destination) && usesRelay(after);
+            if (!hasDestination(after, destination.id) && !relayStays)
                 stopDestination(id, destination.id);
         }
     }

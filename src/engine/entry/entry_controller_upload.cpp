@@ -6,6 +6,7 @@
 #include "engine/encoding/video_renditions.h"
 #include "engine/entry/entry_controller.h"
 #include "module/ui_text.h"
+#include "relay/entry_relay.h"
 
 #include <algorithm>
 #include <limits>
@@ -33,7 +34,8 @@ void EntryController::sampleUpload() {
         // As its encoders run: an entry on OBS's own encoders sends at OBS's bitrate.
         std::optional<EntryConfig> asRunning;
         if (stored)
-            asRunning = runtime->pipeline ? encodeAsRunning(*runtime->pipeline, *stored) : *stored;
+            asRunning = routedEntry(runtime->pipeline ? encodeAsRunning(*runtime->pipeline, *stored)
+                                                      : *stored);
         const EntryConfig* entry = asRunning ? &*asRunning : nullptr;
         for (auto& [id, output] : runtime->outputs) {
             if (output->recording)
@@ -42,7 +44,12 @@ void EntryController::sampleUpload() {
             if (status.state != DestinationState::Live)
                 continue;
             UploadUse use{0, status.receivedKbps, status.bitrateKbps, status.congested};
-            const DestConfig* destination = entry ? findDestination(entryId, id) : nullptr;
+            const DestConfig* destination = nullptr;
+            if (entry) {
+                const auto sent = std::find_if(entry->destinos.cbegin(), entry->destinos.cend(),
+                                               [&](const DestConfig& d) { return d.id == id; });
+                destination = sent != entry->destinos.cend() ? &*sent : nullptr;
+            }
             // An entry no longer in the collection still sends: what it is seen to send.
             use.neededKbps = destination ? destinationUploadKbps(*entry, *destination)
                                          : std::max(status.bitrateKbps, 0);
@@ -75,11 +82,16 @@ std::optional<UploadUse> EntryController::obsStreamUse() {
 
 int64_t EntryController::uploadToAdd(const EntryConfig& entry,
                                      const std::optional<QStringList>& destinationIds) {
+    // What OBS would send: one stream to the relay for all it carries.
+    QStringList asked;
+    for (const QString& id : destinationIds.value_or(QStringList{}))
+        asked << routedDestinationId(entry, id);
+    const EntryConfig routed = routedEntry(entry);
     int64_t more = 0;
-    for (const DestConfig& destination : entry.destinos) {
-        if ((!destinationIds || destinationIds->contains(destination.id)) &&
+    for (const DestConfig& destination : routed.destinos) {
+        if ((!destinationIds || asked.contains(destination.id)) &&
             !hasOutput(entry.id, destination.id))
-            more += destinationUploadKbps(entry, destination);
+            more += destinationUploadKbps(routed, destination);
     }
     return more;
 }

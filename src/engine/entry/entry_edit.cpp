@@ -2,6 +2,7 @@
 
 #include "engine/encoding/encoder_settings.h"
 #include "engine/encoding/video_renditions.h"
+#include "relay/entry_relay.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -91,6 +92,7 @@ EntryConfig layEditOver(const EntryConfig& now, const EntryEdit& edit, QStringLi
     takeChanged(result.conEmisionObs, base.conEmisionObs, wanted.conEmisionObs);
     takeChanged(result.grabacion, base.grabacion, wanted.grabacion);
     takeChanged(result.codificadorDeObs, base.codificadorDeObs, wanted.codificadorDeObs);
+    takeChanged(result.relevo, base.relevo, wanted.relevo);
     if (wanted.codificador != base.codificador) {
         result.codificador = wanted.codificador;
         result.ajustesCodificador = wanted.ajustesCodificador;
@@ -126,9 +128,20 @@ QList<StopField> fieldsNeedingStop(const EntryConfig& before, const EntryConfig&
     check(std::any_of(after.destinos.cbegin(), after.destinos.cend(),
                       [&](const DestConfig& destination) {
                           const DestConfig* was = findIn(before.destinos, destination.id);
-                          return was && !was->sameAddressAs(destination) && running(destination.id);
+                          if (!was)
+                              return false;
+                          // Behind the relay, its address and key are the relay's to send to:
+                          // OBS's stream does not change with them.
+                          const bool relayedBoth = sendsThroughRelay(before, *was) &&
+                                                   sendsThroughRelay(after, destination);
+                          return !was->sameAddressAs(destination) && running(destination.id) &&
+                                 !relayedBoth;
                       }),
           StopField::RunningDestination);
+    // OBS's one stream to the relay goes to its address under its secret.
+    check(running(relayOutputIdOf(after.id)) && (before.relevo.entrada != after.relevo.entrada ||
+                                                 before.relevo.secreto != after.relevo.secreto),
+          StopField::Relay);
     return fields;
 }
 
@@ -139,6 +152,9 @@ QStringList destinationsToRestart(const EntryConfig& before, const EntryConfig& 
     for (const DestConfig& destination : after.destinos) {
         const DestConfig* was = findIn(before.destinos, destination.id);
         if (!was || !was->sameAddressAs(destination) || !running(destination.id))
+            continue;
+        // The relay takes the entry's own encode for all it carries.
+        if (sendsThroughRelay(before, *was) || sendsThroughRelay(after, destination))
             continue;
         const bool sameEncode =
             sentRendition(before, was->envio, pictureWidth, pictureHeight) ==

@@ -46,6 +46,7 @@ enum class StopField {
     AudioKbps,
     AudioCodec,
     RunningDestination,
+    Relay, // the address or secret of the relay OBS is sending to
 };
 
 // The fields `after` changes of `before` that need the entry stopped, in StopField order;

@@ -1,20 +1,26 @@
 // The entry controller on the real host, as hotkeys, remote requests and OBS's own stream use
 // it without the dock: whole entries and everything started and stopped, the entries that go
 // with OBS's stream following it, a restart right after a stop, every ending told once, and an
-// exit that no stuck output holds up and that closes nothing but theirs, and what reaches a
-// round-robin server named twice.
+// exit that no stuck output holds up and that closes nothing but theirs, what reaches a
+// round-robin server named twice, and an input sending through the streamer's own relay.
 
 #include "engine/encoding/service_check.h"
 #include "engine/entry/entry_controller_fixture.h"
 #include "engine/picture/entry_pipeline.h"
+#include "relay/entry_relay.h"
+#include "relay/relay_stats_fetch.h"
 #include "support/child_process.h"
+#include "support/log_capture.h"
+#include "support/media_probe.h"
 #include "support/obs_own_stream.h"
 #include "support/tcp_gate.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -500,4 +506,213 @@ TEST_F(EntryControllerHost, AnEntrySendingOBSsOwnStreamMeasuresCapsAgainstItAndN
         << "the raised cap left it on its 1000 kbps rendition";
     controller.stopEntry(base.id);
     ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(base.id); }));
+}
+
+namespace {
+
+// The relay's files as written, made runnable here: stunnel in the foreground, trusting the
+// test's authority instead of the system's.
+void startRelayAsWritten(const EntryConfig& entry, const QString& folder,
+                         const TestCertificates& certificates, ChildProcess& tlsClients,
+                         ConfiguredNginx& relay, const QList<uint16_t>& ports) {
+    QString error;
+    ASSERT_TRUE(writeRelayFiles(relayConfigurationOf(entry), folder, &error))
+        << error.toStdString();
+    QFile written(QDir(folder).filePath(kRelayStunnelFile));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    QString stunnel = QString::fromUtf8(written.readAll());
+    stunnel.replace("pid = /run/stunnel-relaycast.pid", "pid =\nforeground = yes")
+        .replace("/etc/ssl/certs/ca-certificates.crt", certificates.authorityPath());
+    QFile runnable(QDir(folder).filePath("stunnel-test.conf"));
+    ASSERT_TRUE(runnable.open(QIODevice::WriteOnly));
+    runnable.write(stunnel.toUtf8());
+    runnable.close();
+    ASSERT_TRUE(tlsClients.start({"stunnel4", runnable.fileName()},
+                                 QDir(folder).filePath("stunnel.out"),
+                                 QDir(folder).filePath("stunnel.err")));
+    ASSERT_TRUE(waitForTcpListener(entry.relevo.puertoLocal + 1, 10000));
+    ASSERT_TRUE(relay.start(QDir(folder).filePath(kRelayNginxFile), ports, &error))
+        << error.toStdString();
+}
+
+} // namespace
+
+// An input sending through the streamer's relay, run from the configuration Relaycast wrote
+// (ports free ones only): OBS uploads one stream while the relay pushes it to a plain RTMP
+// platform, one behind TLS and one that restarts; each card follows its push, and a relay that
+// goes away and comes back is recovered.
+TEST_F(EntryControllerHost, ThroughTheRelayOBSUploadsOnceAndEachCardFollowsItsPush) {
+    QString error;
+    RtmpServer again;
+    SrtListener srt;
+    TestCertificates certificates;
+    ASSERT_TRUE(certificates.make(&error)) << error.toStdString();
+    // The platform behind TLS, once with a certificate for its name and once for another.
+    TlsTerminator tls(certificates, rtmp), wrongName(certificates, rtmp);
+    ASSERT_TRUE(again.start(&error)) << error.toStdString();
+    ASSERT_TRUE(srt.start(&error)) << error.toStdString();
+    ASSERT_TRUE(tls.start(TlsCertificate::Trusted, &error)) << error.toStdString();
+    ASSERT_TRUE(wrongName.start(TlsCertificate::OtherName, &error)) << error.toStdString();
+    const uint16_t ingest = freePort(), stats = freePort();
+    uint16_t local = freePort(); // the publish check and two TLS clients
+    while (local + 2 >= std::min(ingest, stats) && local <= std::max(ingest, stats))
+        local = freePort();
+
+    EntryConfig& entry = addEntry(QStringLiteral("relayed"), {QStringLiteral("direct")}, false);
+    const QString secret = newRelaySecret();
+    entry.relevo = {QStringLiteral("rtmp://127.0.0.1:%1/in").arg(ingest),
+                    QStringLiteral("http://127.0.0.1:%1/stats").arg(stats),
+                    secret,
+                    QStringLiteral("127.0.0.1"),
+                    local,
+                    {},
+                    {}};
+    const QStringList keys{"plain-key", "tls-key", "again-key", "wrong-name-key"};
+    entry.destinos << destination("plain", rtmp.url(), keys[0])
+                   << destination("tls", tls.url(), keys[1])
+                   << destination("again", again.url(), keys[2])
+                   << destination("wrong-name", wrongName.url(), keys[3])
+                   << destination("srt", srt.url());
+    for (int i = 1; i < entry.destinos.size(); ++i)
+        entry.destinos[i].porRelevo = true;
+    ChildProcess tlsClients;
+    ConfiguredNginx relay;
+    startRelayAsWritten(entry, dir.path(), certificates, tlsClients, relay, {ingest, stats, local});
+    if (HasFatalFailure())
+        return;
+    const QString id = entry.id;
+    const auto state = [&](const char* destinationId) {
+        return controller.destinationStatus(id, destinationId).state;
+    };
+    const auto relayedLive = [&] {
+        return state("plain") == DestinationState::Live && state("tls") == DestinationState::Live &&
+               state("again") == DestinationState::Live;
+    };
+    LogCapture log;
+
+    // Nobody gets in but OBS under the secret, and the page answers only at its secret path.
+    for (const QString& wrong : {QStringLiteral("in/obs"), QStringLiteral("in/") + secret.left(8),
+                                 QStringLiteral("other/") + secret}) {
+        const CommandResult refused =
+            runCommand({"ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
+                        "testsrc=size=160x120:rate=10", "-t", "2", "-c:v", "libx264", "-f", "flv",
+                        QStringLiteral("rtmp://127.0.0.1:%1/").arg(ingest) + wrong},
+                       20000);
+        EXPECT_NE(refused.exitCode, 0) << wrong.toStdString();
+    }
+    EXPECT_TRUE(rtmp.publishes(keys[0]).isEmpty());
+    for (const QString& path : {QStringLiteral("/stats"), QStringLiteral("/"),
+                                QStringLiteral("/stats/") + secret + QLatin1Char('x')}) {
+        prepareRelayStatsFetch();
+        EXPECT_EQ(fetchRelayStatsPage(
+                      QStringLiteral("http://127.0.0.1:%1%2").arg(stats).arg(path).toStdString())
+                      .httpStatus,
+                  404)
+            << path.toStdString();
+    }
+
+    ASSERT_TRUE(controller.startEntry(id, &error)) << error.toStdString();
+    const double directSecs =
+        secondsUntil([&] { return state("relayed-direct") == DestinationState::Live; });
+    const double relayedSecs = secondsUntil(relayedLive);
+    ASSERT_GT(relayedSecs, 0) << relay.errorLog().toStdString();
+    // One output for the five destinations behind the relay.
+    EXPECT_EQ(controller.runtimeOf(id)->outputs.size(), 2u);
+    // SRT through the relay's own ffmpeg; TLS only to a certificate for the platform's name.
+    EXPECT_TRUE(heartbeatUntil(
+        [&] { return state("srt") == DestinationState::Live && srt.recordedBytes() > 0; }, 15s))
+        << srt.log().toStdString();
+    EXPECT_EQ(state("wrong-name"), DestinationState::Reconnecting);
+    EXPECT_TRUE(rtmp.publishes(keys[3]).isEmpty());
+    EXPECT_GT(wrongName.handshakesRefused(), 0);
+
+    const auto received = [&] {
+        return rtmp.bytesIn(keys[0]) + rtmp.bytesIn(keys[1]) + again.bytesIn(keys[2]);
+    };
+    const uint64_t sentBefore = controller.relayOutputStatus(id).sentBytes;
+    const qint64 receivedBefore = received();
+    heartbeatUntil([] { return false; }, 4s);
+    const double uploaded = double(controller.relayOutputStatus(id).sentBytes - sentBefore);
+    const double got = double(received() - receivedBefore);
+    EXPECT_GT(got, 2.5 * uploaded);
+    EXPECT_LT(got, 3.5 * uploaded);
+    for (const QString& url :
+         {rtmp.playUrl(keys[0]), rtmp.playUrl(keys[1]), again.playUrl(keys[2])}) {
+        const ProbeResult probe = probeStreams(url);
+        ASSERT_TRUE(probe.ok) << probe.error.toStdString();
+        EXPECT_EQ(probe.first("video")->codec, "h264");
+        EXPECT_EQ(probe.first("audio")->codec, "aac");
+    }
+
+    // A platform that restarts: its card says so while its siblings stay live.
+    again.stop();
+    EXPECT_TRUE(
+        heartbeatUntil([&] { return state("again") == DestinationState::Reconnecting; }, 15s));
+    EXPECT_EQ(state("plain"), DestinationState::Live);
+    ASSERT_TRUE(again.start(&error)) << error.toStdString();
+    const double backSecs = secondsUntil([&] { return state("again") == DestinationState::Live; });
+    EXPECT_GT(backSecs, 0);
+    EXPECT_FALSE(again.publishes(keys[2]).isEmpty());
+
+    // The relay itself goes away: OBS's output to it recovers as any destination does.
+    relay.stop();
+    EXPECT_TRUE(heartbeatUntil(
+        [&] { return controller.relayOutputStatus(id).state == DestinationState::Reconnecting; },
+        15s));
+    EXPECT_EQ(state("relayed-direct"), DestinationState::Live);
+    ASSERT_TRUE(
+        relay.start(QDir(dir.path()).filePath(kRelayNginxFile), {ingest, stats, local}, &error))
+        << error.toStdString();
+    const double relayBackSecs = secondsUntil(relayedLive, 60s);
+    EXPECT_GT(relayBackSecs, 0);
+
+    std::printf("through the relay: OBS uploaded %.0f KiB in 4 s, its three platforms received "
+                "%.0f KiB (%.2f times); start to Live %.1f s through the relay, %.1f s direct; "
+                "a platform back -> its card Live after %.1f s; the relay back -> all Live after "
+                "%.1f s\n",
+                uploaded / 1024, got / 1024, got / uploaded, relayedSecs, directSecs, backSecs,
+                relayBackSecs);
+    for (const QString& line : log.lines()) {
+        EXPECT_FALSE(line.contains(secret)) << line.toStdString();
+        for (const QString& key : keys)
+            EXPECT_FALSE(line.contains(key)) << line.toStdString();
+    }
+    controller.stopEntry(id);
+    tlsClients.stop(SIGTERM, 5000);
+}
+
+// A destination's relay mark changed while it streams, the change kept for the next start: its
+// own stop still ends what runs for it, and nothing goes on streaming for it unseen (the
+// stream to the relay standing for nobody any more, or its own output behind a row that now
+// reads the relay's).
+TEST_F(EntryControllerHost, AMarkChangedWhileStreamingLeavesNothingItsStopMisses) {
+    for (const bool markedAtStart : {false, true}) {
+        SCOPED_TRACE(markedAtStart ? "relayed, then direct" : "direct, then relayed");
+        EntryConfig& entry =
+            addEntry(markedAtStart ? QStringLiteral("mark-off") : QStringLiteral("mark-on"),
+                     {QStringLiteral("marked-key")}, false);
+        // The local server stands in for the relay: it takes the publish under the secret.
+        entry.relevo.entrada = rtmp.url();
+        entry.relevo.estadisticas = QStringLiteral("http://127.0.0.1:%1/stats").arg(freePort());
+        entry.relevo.secreto = newRelaySecret();
+        entry.destinos[0].porRelevo = markedAtStart;
+        const QString id = entry.id;
+        const QString destinationId = entry.destinos[0].id;
+        const QString sentAs = markedAtStart ? entry.relevo.secreto : QStringLiteral("marked-key");
+        QString error;
+        ASSERT_TRUE(controller.startEntry(id, &error)) << error.toStdString();
+        ASSERT_TRUE(heartbeatUntil([&] { return rtmp.bytesIn(sentAs) > 0; }));
+
+        EntryEdit edit{*controller.findEntry(id), *controller.findEntry(id)};
+        edit.wanted.destinos[0].porRelevo = !markedAtStart;
+        ASSERT_EQ(controller.editEntry(edit, NeedsStop::NextStart).result,
+                  EditOutcome::Result::Done);
+        // What streams for it reads as running on its row.
+        EXPECT_TRUE(controller.hasOutput(id, destinationId));
+
+        controller.stopDestination(id, destinationId);
+        EXPECT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(id); }, 10s));
+        controller.stopEntry(id);
+        ASSERT_TRUE(heartbeatUntil([&] { return !controller.isEntryLive(id); }));
+    }
 }

@@ -1,0 +1,52 @@
+#include "plugin/remote_relay.h"
+
+#include "engine/entry/entry_controller.h"
+#include "relay/entry_relay.h"
+
+namespace relaycast {
+
+QString remoteRelayLinkName(RelayLink link) {
+    switch (link) {
+    case RelayLink::Idle:
+        return QStringLiteral("idle");
+    case RelayLink::Connecting:
+        return QStringLiteral("connecting");
+    case RelayLink::Live:
+        return QStringLiteral("live");
+    case RelayLink::Reconnecting:
+        return QStringLiteral("reconnecting");
+    case RelayLink::NotReceiving:
+        return QStringLiteral("notReceiving");
+    case RelayLink::Unreachable:
+        return QStringLiteral("unreachable");
+    }
+    return QStringLiteral("idle");
+}
+
+QJsonObject remoteRelayFields(const EntryController& controller, const EntryConfig& entry) {
+    if (!entry.relevo.isSet())
+        return {};
+    const int64_t nowMs = controller.nowMs();
+    const DestinationStatus output = controller.relayOutputStatus(entry.id);
+    // Without a watch OBS sends the relay nothing yet: what the output alone says.
+    const RelayWatch none;
+    const RelayWatch* watch = controller.relayWatchOf(entry.id);
+    const RelayWatch& seen = watch ? *watch : none;
+    QJsonObject fields{
+        {"address", entry.relevo.entrada},
+        {"statsUrl", entry.relevo.estadisticas},
+        {"allowFrom", entry.relevo.permitirDesde},
+        {"configurationStale", relayConfigurationStale(entry)},
+        {"link", remoteRelayLinkName(seen.link(output, nowMs))},
+    };
+    // Left out rather than null: obs-websocket drops nulls on the way.
+    if (const auto pushes = seen.pushesConnected(nowMs)) {
+        fields.insert(QStringLiteral("pushesConnected"), pushes->first);
+        fields.insert(QStringLiteral("pushes"), pushes->second);
+    }
+    if (const QString error = seen.pageError(nowMs); !error.isEmpty())
+        fields.insert(QStringLiteral("pageError"), error);
+    return fields;
+}
+
+} // namespace relaycast
