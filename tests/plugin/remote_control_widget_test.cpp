@@ -9,6 +9,7 @@
 #include "config/secret_protection.h"
 #include "editor/entry_dialog.h"
 #include "editor/input_widgets.h"
+#include "editor/relay_box.h"
 #include "engine/picture/entry_pipeline.h"
 #include "plugin/remote_control.h"
 #include "plugin/remote_entry_fields.h"
@@ -651,6 +652,52 @@ TEST_F(RemoteControlTest, AnInputSendsThroughItsRelayWhoseSecretNeverLeaves) {
     EXPECT_EQ(live["destinations"][0]["message"].toString(),
               world.controller.destinationStatus(id, d1).message);
     EXPECT_EQ(relay.publishes(secret).size(), 1);
+}
+
+TEST_F(RemoteControlTest, AnInputWithARelayNothingUsesTakesTheRemoteEditsTheEditorTakes) {
+    const QString relayAddress = QStringLiteral("rtmp://127.0.0.1/relevo");
+    const QString relayStats = QStringLiteral("http://127.0.0.1:8088/stat");
+    OBSSceneAutoRelease scene = createScene("rele-sin-uso");
+    EntryConfig plain = entrySending(QStringLiteral("rele-sin-uso"), 640, 360,
+                                     {destination("d1", "rtmp://127.0.0.1/live", "clave-d1")});
+    plain.id = QStringLiteral("e1");
+    // What the editor's OK keeps: a relay with only its address typed, nothing marked for it.
+    EntryDialog dialog(nullptr, plain, true, false, {});
+    dialog.relayBox()->ingestEdit()->setText(relayAddress);
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    const EntryConfig addressOnly = dialog.resultEntry();
+    // What the editor keeps (and the settings file reads back) when the relay's address is
+    // cleared: the rows' marks.
+    EntryConfig marksWithoutRelay = plain;
+    marksWithoutRelay.destinos[0].porRelevo = true;
+    // A relay whose secret was protected elsewhere and does not open here.
+    EntryConfig unopened = plain;
+    unopened.relevo.entrada = relayAddress;
+    unopened.relevo.estadisticas = relayStats;
+    unopened.relevo.storedSecreto = {QStringLiteral("sellado-en-otro-equipo"), false, {}};
+    ASSERT_TRUE(remote.open());
+    const struct {
+        const char* what;
+        EntryConfig entry;
+    } cases[] = {{"address only", addressOnly},
+                 {"marks without relay", marksWithoutRelay},
+                 {"unopened secret", unopened}};
+    for (const auto& [what, entry] : cases) {
+        world.entries().clear();
+        world.entries() << entry;
+        const QJsonObject answer = request("SetBitrate", {{"entryId", "e1"}, {"videoKbps", 1500}});
+        EXPECT_FALSE(answer.contains("error")) << what << ": " << dump(answer);
+    }
+    // Nor does a request that names the relay put a new secret over the stored one unsaid.
+    world.entries().clear();
+    world.entries() << unopened;
+    const QJsonObject answer = request(
+        "UpdateEntry", {{"entryId", "e1"}, {"relay", QJsonObject{{"allowFrom", "127.0.0.1"}}}});
+    EXPECT_TRUE(answer.contains("error") ||
+                world.controller.findEntry("e1")->relevo.storedSecreto.stored ==
+                    QStringLiteral("sellado-en-otro-equipo"))
+        << dump(answer);
 }
 
 TEST_F(RemoteControlTest, SetAsideInputsBroughtHereAreTold) {

@@ -80,3 +80,37 @@ TEST(EntryEdit, ARunningDestinationRestartsAloneWhenItsEncodeAudioOrDelayChanges
                   c.expected);
     }
 }
+
+TEST(EntryEdit, ARelayChangedMeanwhileKeepsWhatTheCallerDidNotChange) {
+    EntryConfig base;
+    base.relevo.entrada = QStringLiteral("rtmp://rele/live");
+    base.relevo.estadisticas = QStringLiteral("http://rele:8080/stat");
+    base.relevo.secreto = QStringLiteral("secreto-de-prueba-0123");
+    base.relevo.escrita = QStringLiteral("d0");
+    struct Case {
+        const char* what;
+        std::function<void(RelayConfig&)> meanwhile; // a remote request, the dialog open
+        std::function<void(RelayConfig&)> caller;    // the editor's OK
+    } cases[] = {
+        {"the page moved; the files written",
+         [](RelayConfig& r) { r.estadisticas = QStringLiteral("http://rele:9090/stat"); },
+         [](RelayConfig& r) { r.escrita = QStringLiteral("d1"); }},
+        {"the relay moved; the allowed address typed",
+         [](RelayConfig& r) { r.entrada = QStringLiteral("rtmp://rele-nuevo/live"); },
+         [](RelayConfig& r) { r.permitirDesde = QStringLiteral("10.0.0.1"); }},
+    };
+    for (const Case& c : cases) {
+        EntryConfig now = base;
+        c.meanwhile(now.relevo);
+        EntryEdit edit{base, base};
+        c.caller(edit.wanted.relevo);
+        EntryConfig expected = now;
+        c.caller(expected.relevo);
+        const auto fields = [](const RelayConfig& r) {
+            return QStringList{r.entrada, r.estadisticas, r.permitirDesde, r.escrita}
+                .join(' ')
+                .toStdString();
+        };
+        EXPECT_EQ(fields(layEditOver(now, edit).relevo), fields(expected.relevo)) << c.what;
+    }
+}
