@@ -290,13 +290,13 @@ std::optional<RemoteRefusal> applyRelay(const QJsonObject& data, EntryConfig* en
             return refusal;
         *field = field->trimmed();
     }
-    // A new relay, or one whose secret could not be opened here, gets a secret of its own.
-    if (relay.secreto.isEmpty()) {
+    // A new relay gets a secret of its own. One stored that does not open here is kept as it
+    // is, as the editor keeps it: the relay installed elsewhere still takes that one.
+    if (relay.secreto.isEmpty() && relay.storedSecreto.stored.isEmpty())
         relay.secreto = newRelaySecret();
-        relay.storedSecreto = {};
-    }
-    if (!relay.isSet())
-        return invalid(planRelay(relaySettingsOf(relay), {}).error);
+    // A relay the request sends is checked whole, marked destinations or not.
+    if (const QString error = planRelay(relaySettingsOf(relay), {}).error; !error.isEmpty())
+        return invalid(error);
     return std::nullopt;
 }
 
@@ -450,6 +450,16 @@ std::optional<RemoteRefusal> applyDestinationFields(const QJsonObject& data,
         return refusal;
     if (auto refusal = readBool(data, QStringLiteral("throughRelay"), &destination->porRelevo))
         return refusal;
+    // Marked by this request: there must be a relay to send it. A mark the entry keeps from a
+    // relay since removed is left alone, as the editor leaves it (it does nothing).
+    if (data.contains(QLatin1String("throughRelay")) && destination->porRelevo &&
+        !entry.relevo.isSet()) {
+        qsizetype number = entry.destinos.size() + 1;
+        for (qsizetype i = 0; i < entry.destinos.size(); ++i)
+            number = entry.destinos[i].id == destination->id ? i + 1 : number;
+        return invalid(
+            uiText("Destino %1: va por el relé, pero la entrada no tiene relé.").arg(number));
+    }
     applyServiceFit(data, choices.serviceFit, entry, before, destination);
     // Only SRT sends a passphrase, as the editor keeps it.
     if (classifyAddress(destination->url) != AddressKind::SRT) {
@@ -466,11 +476,10 @@ std::optional<RemoteRefusal> checkDestinations(const EntryConfig& entry) {
             destination.url.trimmed(), static_cast<int>(i + 1), destination.clave);
         if (!problem.isEmpty())
             return RemoteRefusal{"InvalidAddress", problem, {}};
-        if (destination.porRelevo && !entry.relevo.isSet())
-            return invalid(
-                uiText("Destino %1: va por el relé, pero la entrada no tiene relé.").arg(i + 1));
     }
-    if (!entry.relevo.isSet())
+    // The relay is checked only while it carries something, as the editor checks it: a relay
+    // typed but unused (or with a secret that does not open here) holds up no other edit.
+    if (!usesRelay(entry))
         return std::nullopt;
     const RelayPlan plan = planRelay(relaySettingsOf(entry.relevo), relayedDestinationsOf(entry));
     if (!plan.error.isEmpty())

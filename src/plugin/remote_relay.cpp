@@ -1,7 +1,11 @@
 #include "plugin/remote_relay.h"
 
+#include "editor/ui_helpers.h"
+
 #include "engine/entry/entry_controller.h"
 #include "relay/entry_relay.h"
+
+#include <QRegularExpression>
 
 namespace relaycast {
 
@@ -23,6 +27,17 @@ QString remoteRelayLinkName(RelayLink link) {
     return QStringLiteral("idle");
 }
 
+namespace {
+
+// Masked as any address (its query), and without user and password: one typed there by mistake
+// may hold a platform's key or a login. A relay the relay would take holds neither.
+QString listedAddress(const QString& address) {
+    static const QRegularExpression login(QStringLiteral("://[^/@]*@"));
+    return maskAddress(address).replace(login, QStringLiteral("://…@"));
+}
+
+} // namespace
+
 QJsonObject remoteRelayFields(const EntryController& controller, const EntryConfig& entry) {
     if (!entry.relevo.isSet())
         return {};
@@ -33,8 +48,8 @@ QJsonObject remoteRelayFields(const EntryController& controller, const EntryConf
     const RelayWatch* watch = controller.relayWatchOf(entry.id);
     const RelayWatch& seen = watch ? *watch : none;
     QJsonObject fields{
-        {"address", entry.relevo.entrada},
-        {"statsUrl", entry.relevo.estadisticas},
+        {"address", listedAddress(entry.relevo.entrada)},
+        {"statsUrl", listedAddress(entry.relevo.estadisticas)},
         {"allowFrom", entry.relevo.permitirDesde},
         {"configurationStale", relayConfigurationStale(entry)},
         {"link", remoteRelayLinkName(seen.link(output, nowMs))},

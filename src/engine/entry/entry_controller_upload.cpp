@@ -46,8 +46,10 @@ void EntryController::sampleUpload() {
             UploadUse use{0, status.receivedKbps, status.bitrateKbps, status.congested};
             const DestConfig* destination = nullptr;
             if (entry) {
-                const auto sent = std::find_if(entry->destinos.cbegin(), entry->destinos.cend(),
-                                               [&](const DestConfig& d) { return d.id == id; });
+                const QString& outputId = id; // a lambda cannot name a structured binding
+                const auto sent =
+                    std::find_if(entry->destinos.cbegin(), entry->destinos.cend(),
+                                 [&](const DestConfig& d) { return d.id == outputId; });
                 destination = sent != entry->destinos.cend() ? &*sent : nullptr;
             }
             // An entry no longer in the collection still sends: what it is seen to send.

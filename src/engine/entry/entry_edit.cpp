@@ -92,7 +92,18 @@ EntryConfig layEditOver(const EntryConfig& now, const EntryEdit& edit, QStringLi
     takeChanged(result.conEmisionObs, base.conEmisionObs, wanted.conEmisionObs);
     takeChanged(result.grabacion, base.grabacion, wanted.grabacion);
     takeChanged(result.codificadorDeObs, base.codificadorDeObs, wanted.codificadorDeObs);
-    takeChanged(result.relevo, base.relevo, wanted.relevo);
+    // The relay field by field: a request may have moved its page while the user wrote its
+    // files. The secret goes with how it was stored.
+    takeChanged(result.relevo.entrada, base.relevo.entrada, wanted.relevo.entrada);
+    takeChanged(result.relevo.estadisticas, base.relevo.estadisticas, wanted.relevo.estadisticas);
+    takeChanged(result.relevo.permitirDesde, base.relevo.permitirDesde,
+                wanted.relevo.permitirDesde);
+    takeChanged(result.relevo.puertoLocal, base.relevo.puertoLocal, wanted.relevo.puertoLocal);
+    takeChanged(result.relevo.escrita, base.relevo.escrita, wanted.relevo.escrita);
+    if (wanted.relevo.secreto != base.relevo.secreto) {
+        result.relevo.secreto = wanted.relevo.secreto;
+        result.relevo.storedSecreto = wanted.relevo.storedSecreto;
+    }
     if (wanted.codificador != base.codificador) {
         result.codificador = wanted.codificador;
         result.ajustesCodificador = wanted.ajustesCodificador;
