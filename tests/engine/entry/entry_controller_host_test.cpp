@@ -554,8 +554,20 @@ TEST_F(EntryControllerHost, ThroughTheRelayOBSUploadsOnceAndEachCardFollowsItsPu
     ASSERT_TRUE(tls.start(TlsCertificate::Trusted, &error)) << error.toStdString();
     ASSERT_TRUE(wrongName.start(TlsCertificate::OtherName, &error)) << error.toStdString();
     const uint16_t ingest = freePort(), stats = freePort();
-    uint16_t local = freePort(); // the publish check and two TLS clients
-    while (local + 2 >= std::min(ingest, stats) && local <= std::max(ingest, stats))
+    // The publish check and two TLS clients take three ports in a row: all of them free now.
+    const auto freeOnLoopback = [](int port) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        return bound;
+    };
+    uint16_t local = freePort();
+    while (local > 65533 || !freeOnLoopback(local + 1) || !freeOnLoopback(local + 2) ||
+           (local + 2 >= std::min(ingest, stats) && local <= std::max(ingest, stats)))
         local = freePort();
 
     EntryConfig& entry = addEntry(QStringLiteral("relayed"), {QStringLiteral("direct")}, false);
