@@ -41,26 +41,22 @@ QString listedAddress(const QString& address) {
 QJsonObject remoteRelayFields(const EntryController& controller, const EntryConfig& entry) {
     if (!entry.relevo.isSet())
         return {};
-    const int64_t nowMs = controller.nowMs();
-    const DestinationStatus output = controller.relayOutputStatus(entry.id);
-    // Without a watch OBS sends the relay nothing yet: what the output alone says.
-    const RelayWatch none;
-    const RelayWatch* watch = controller.relayWatchOf(entry.id);
-    const RelayWatch& seen = watch ? *watch : none;
+    // What the relay's row shows: without a watch, what the output alone says.
+    const EntryController::RelayView seen = controller.relayView(entry.id);
     QJsonObject fields{
         {"address", listedAddress(entry.relevo.entrada)},
         {"statsUrl", listedAddress(entry.relevo.estadisticas)},
         {"allowFrom", entry.relevo.permitirDesde},
         {"configurationStale", relayConfigurationStale(entry)},
-        {"link", remoteRelayLinkName(seen.link(output, nowMs))},
+        {"link", remoteRelayLinkName(seen.link)},
     };
     // Left out rather than null: obs-websocket drops nulls on the way.
-    if (const auto pushes = seen.pushesConnected(nowMs)) {
+    if (const auto& pushes = seen.pushesConnected) {
         fields.insert(QStringLiteral("pushesConnected"), pushes->first);
         fields.insert(QStringLiteral("pushes"), pushes->second);
     }
-    if (const QString error = seen.pageError(nowMs); !error.isEmpty())
-        fields.insert(QStringLiteral("pageError"), error);
+    if (!seen.pageError.isEmpty())
+        fields.insert(QStringLiteral("pageError"), seen.pageError);
     return fields;
 }
 

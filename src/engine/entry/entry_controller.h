@@ -136,8 +136,6 @@ public:
         QString pageError;
     };
     RelayView relayView(const QString& entryId) const;
-    // The time a RelayWatch is asked at.
-    int64_t nowMs() const { return clock_.nowMs(); }
 
     // --- What an entry sends
     // Its own choice, or the host's live scene mapped through its equivalences when it follows
